@@ -1,0 +1,58 @@
+// Package records: the header data a package file describes (PackageInfo) and
+// an installed or candidate package of the run (Package).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "model/dependency.h"
+#include "model/version.h"
+
+enum PackageAction : uint32_t { None = 0, Uninstall = 1, Enable = 2, Disable = 3 };
+
+// Schedule-file words indexed by PackageAction; index 0 is "".
+extern const char* const kPackageActionWords[4];
+
+enum PackageFlags : uint32_t { BootImage = 1, NoMetadata = 2 };
+
+class PackageInfo {
+ public:
+  explicit PackageInfo(std::string packageName = std::string()) : name(std::move(packageName)) {}
+  virtual ~PackageInfo() = default;
+
+  std::string name;
+  Version version = 0;
+  uint32_t buildTime = 0;
+  uint32_t flags = 0;
+  std::string record24Text;
+  std::string architecture;
+  std::string record2Text;
+  std::string description;
+  bool hasImage = false;
+  std::vector<Dependency> depends;
+  std::vector<Dependency> provides;
+  std::vector<Dependency> conflicts;
+  bool isBundle = false;
+  std::vector<std::unique_ptr<PackageInfo>> members;  // bundle files only
+};
+
+class Package : public PackageInfo {
+ public:
+  explicit Package(std::string packageName = std::string()) : PackageInfo(std::move(packageName)) {}
+
+  std::set<std::string> files;  // paths below /flash, each beginning with "/"
+  Dependency bundle;            // empty name: not a bundle member
+  bool disabled = false;
+  bool userForced = false;
+  PackageAction action = None;
+};
+
+constexpr uint32_t kPlaceholderMark = 0xFFFFFFFF;
+
+// A placeholder has version and build time both 0xFFFFFFFF.
+inline bool isPlaceholder(const PackageInfo& package) {
+  return package.version == kPlaceholderMark && package.buildTime == kPlaceholderMark;
+}

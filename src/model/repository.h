@@ -1,0 +1,29 @@
+// The one collection of packages of a run, in insertion order, together with
+// the system architecture and the console state (progress line, log, quiet).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/package.h"
+
+class Repository {
+ public:
+  // The process-wide instance, created empty on first use.
+  static Repository& instance();
+
+  std::string architecture;
+  std::vector<std::unique_ptr<Package>> packages;
+  std::string progressLine;
+  std::vector<std::string> messages;
+  bool quiet = false;
+
+  int indexOf(const std::string& name) const;
+  Package* find(const std::string& name) const;
+  Package* findProvider(const std::string& name) const;
+  Package* findConflicting(const Package& package) const;
+  bool anyStaysActive() const;
+  void propagateBundleActions();
+  void settleBundles();
+};
