@@ -1,0 +1,117 @@
+// Lookups over the run's packages and the two rules that make bundles and
+// their members follow each other's actions.
+#include "model/repository.h"
+
+#include "model/relations.h"
+
+namespace {
+
+// How one member bears on whether its bundle stays.
+enum class MemberStanding { Keeps, Remains, Gone };
+
+MemberStanding standingOf(const Package& member) {
+  if (!member.disabled) {
+    // An enabled member being enabled stays enabled just as one without action.
+    if (member.action == None || member.action == Enable) return MemberStanding::Keeps;
+    if (member.action == Disable) return MemberStanding::Remains;
+    return MemberStanding::Gone;
+  }
+  if (member.action == Enable) return MemberStanding::Keeps;
+  if (member.action == None || member.action == Disable) return MemberStanding::Remains;
+  return MemberStanding::Gone;
+}
+
+}  // namespace
+
+Repository& Repository::instance() {
+  static Repository repository;
+  return repository;
+}
+
+int Repository::indexOf(const std::string& name) const {
+  for (size_t i = 0; i < packages.size(); ++i) {
+    if (packages[i]->name == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+Package* Repository::find(const std::string& name) const {
+  const int index = indexOf(name);
+  return index < 0 ? nullptr : packages[index].get();
+}
+
+Package* Repository::findProvider(const std::string& name) const {
+  Dependency wanted;
+  wanted.name = name;
+  Package* lastMatch = nullptr;
+  for (const auto& package : packages) {
+    if (package->name != name && !providesFor(*package, wanted)) continue;
+    if (!package->disabled) return package.get();
+    lastMatch = package.get();
+  }
+  return lastMatch;
+}
+
+Package* Repository::findConflicting(const Package& package) const {
+  for (const auto& other : packages) {
+    if (!other->disabled && conflictsWith(*other, package)) return other.get();
+  }
+  return nullptr;
+}
+
+bool Repository::anyStaysActive() const {
+  for (const auto& package : packages) {
+    if (package->action == Enable) return true;
+    if (package->action == None && !package->disabled) return true;
+  }
+  return false;
+}
+
+void Repository::propagateBundleActions() {
+  for (const auto& member : packages) {
+    if (member->bundle.name.empty()) continue;
+    const Package* bundle = find(member->bundle.name);
+    if (bundle == nullptr) continue;
+    switch (bundle->action) {
+      case Disable:
+        if (member->action != Uninstall) member->action = Disable;
+        break;
+      case Uninstall:
+        member->action = Uninstall;
+        break;
+      case Enable:
+        if (member->disabled) member->action = Enable;
+        break;
+      case None:
+        break;
+    }
+  }
+}
+
+void Repository::settleBundles() {
+  for (const auto& bundle : packages) {
+    if (!bundle->isBundle || bundle->action == Uninstall) continue;
+
+    // 1. Scan the members until one keeps the bundle.
+    bool kept = false;
+    bool hasMembers = false;
+    for (const auto& member : packages) {
+      if (isPlaceholder(*member) || member->bundle.name != bundle->name) continue;
+      const MemberStanding standing = standingOf(*member);
+      if (standing == MemberStanding::Keeps) {
+        kept = true;
+        break;
+      }
+      if (standing == MemberStanding::Remains) hasMembers = true;
+    }
+    if (kept) continue;
+
+    // 2. No member stays enabled: the bundle goes, or a disabled bundle stays
+    //    disabled while it still has members.
+    if (!hasMembers || !bundle->disabled) {
+      bundle->action = Uninstall;
+    } else if (bundle->action == Enable) {
+      bundle->action = None;
+    }
+  }
+}
