@@ -1,0 +1,148 @@
+// The reader over a package file's parts: a stream buffer that hands out one
+// part's payload at a time (feeding the signature hash and an optional copy on
+// the way), and the input stream that walks the part sequence.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <streambuf>
+#include <vector>
+
+#include "platform/hash.h"
+
+constexpr uint32_t kPackageMagic = 0xBAD0F11E;
+constexpr uint32_t kUnregisteredMagic = 0xA1100FFB;
+constexpr uint32_t kNoMagic = 0xFFFFFFFF;  // the file header could not be read
+
+constexpr size_t kFileHeaderSize = 8;
+constexpr size_t kPartHeaderSize = 6;
+
+// Part types of a package file.
+enum PartType : int32_t {
+  kNoPart = -1,
+  kPackageHeaderPart = 1,
+  kRecord2TextPart = 2,
+  kDependsPart = 3,
+  kFileContainerPart = 4,
+  kSignaturePart = 9,
+  kArchitecturePart = 16,
+  kConflictsPart = 17,
+  kBundleHeaderPart = 18,
+  kProvidesPart = 19,
+  kBundleMembersPart = 20,
+  kImagePart = 21,
+  kDescriptionPart = 23,
+  kRecord24TextPart = 24,
+};
+
+// Takes every byte from a source stream buffer; holds no data buffer of its
+// own. Reads are limited to the payload of the current part.
+class PackageStreamBuf : public std::streambuf {
+ public:
+  static constexpr size_t kSkipChunk = 16384;
+  static constexpr size_t kMaxDigestLength = 64;
+
+  // hashing: the buffer owns a SHA1 and feeds it. tee: receives a copy of
+  // every byte taken from the source (not owned; may be nullptr).
+  PackageStreamBuf(std::streambuf* source, bool hashing, std::streambuf* tee);
+  // Feeds the given hash instead (nullptr: no hashing).
+  PackageStreamBuf(std::streambuf* source, std::unique_ptr<Hash> hash, std::streambuf* tee);
+  ~PackageStreamBuf() override;
+  PackageStreamBuf(const PackageStreamBuf&) = delete;
+  PackageStreamBuf& operator=(const PackageStreamBuf&) = delete;
+
+  // Takes the 8-byte file header (copied to the tee, never hashed). False
+  // when fewer than 8 bytes came; otherwise partOffset becomes 8.
+  bool readFileHeader(unsigned char header[kFileHeaderSize]);
+
+  // Skips what is left of the current part and reads the next part header.
+  // Returns its type, or kNoPart at the end of the source. skipFailed is set
+  // when the source ran dry inside the part being skipped.
+  int32_t readPartHeader(bool* skipFailed);
+
+  bool hashing() const { return hash_ != nullptr; }
+  // Finishes the message: the digest goes to digest() and the hash restarts.
+  void finishHash();
+  // The last finished digest (20 bytes for SHA-1).
+  const unsigned char* digest() const { return digest_; }
+  // Takes up to count bytes of the current part straight from the source:
+  // copied to the tee but not hashed. Returns the count taken.
+  size_t takeUnhashed(unsigned char* out, size_t count);
+
+  uint32_t remaining() const { return remaining_; }
+  uint32_t partLength() const { return partLength_; }
+  uint32_t partOffset() const { return partOffset_; }
+  // A write to the tee came up short at least once.
+  bool teeFailed() const { return teeFailed_; }
+
+ protected:
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                   std::ios_base::openmode which) override;
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
+  std::streamsize showmanyc() override;
+  std::streamsize xsgetn(char_type* out, std::streamsize count) override;
+  int_type underflow() override;
+  int_type uflow() override;
+  int_type pbackfail(int_type c) override;
+
+ private:
+  uint32_t position() const { return partLength_ - remaining_; }
+  // Bytes just taken from the source: hashed (when hashOn) and copied to the
+  // tee, except those that were given back before and are taken again.
+  void account(const void* bytes, size_t count, bool hashOn);
+  void copyToTee(const void* bytes, size_t count);
+  // Reads and discards count bytes of the current part; false when short.
+  bool discard(uint32_t count);
+
+  std::streambuf* source_;
+  uint32_t partOffset_ = 0;
+  uint32_t partLength_ = 0;
+  uint32_t remaining_ = 0;
+  std::streambuf* tee_;
+  std::unique_ptr<Hash> hash_;
+  unsigned char digest_[kMaxDigestLength] = {};
+  uint32_t pendingPutback_ = 0;
+  bool teeFailed_ = false;
+};
+
+// An input stream over a package file, one part at a time. Its own reads
+// (read, readsome, seekg, tellg) act on the current part's payload only.
+class PackageStream : public std::istream {
+ public:
+  PackageStream(std::istream& source, bool hashing, std::streambuf* tee = nullptr);
+  PackageStream(std::streambuf* source, bool hashing, std::streambuf* tee = nullptr);
+  PackageStream(std::streambuf* source, std::unique_ptr<Hash> hash, std::streambuf* tee = nullptr);
+  ~PackageStream() override;
+
+  // Adds a type this reader acts on; every other part is skipped whole.
+  void acceptPart(uint32_t type);
+  // Makes the next accepted part current; returns its type or kNoPart.
+  int32_t nextPart();
+  // Ends the part sequence because the file is broken: partType() becomes
+  // kNoPart and the stream is bad, so that no later nextPart() goes on.
+  void markBroken();
+
+  int32_t partType() const { return partType_; }
+  uint32_t partLength() const { return buf_->partLength(); }
+  uint32_t partOffset() const { return buf_->partOffset(); }
+  uint32_t remaining() const { return buf_->remaining(); }
+  bool isUnregistered() const { return magic_ == kUnregisteredMagic; }
+  // The file is broken: a wrong magic, a part that runs past the end of the
+  // file, or a header or list that could not be read (see markBroken).
+  bool isBroken() const { return bad(); }
+  uint32_t fileSize() const { return fileSize_; }
+  uint32_t magic() const { return magic_; }
+  PackageStreamBuf* streamBuf() { return buf_.get(); }
+
+ private:
+  void start(std::unique_ptr<PackageStreamBuf> buf);
+  bool accepts(int32_t type) const;
+
+  std::unique_ptr<PackageStreamBuf> buf_;
+  std::vector<uint32_t> accepted_;
+  int32_t partType_ = kNoPart;
+  uint32_t magic_ = kNoMagic;
+  uint32_t fileSize_ = 0;
+};
