@@ -1,0 +1,12 @@
+// The `--show` table: every package of the run as one fixed-width line, with
+// its version, build time (UTC) and description.
+#pragma once
+
+#include <iostream>
+
+#include "model/repository.h"
+
+// Prints the header, the rule line and one line per package in the order of
+// `packages`. Writes straight to `out` (not through the console), so quiet
+// runs print it too; changes nothing.
+void listPackages(const Repository& repository, std::ostream& out = std::cout);
