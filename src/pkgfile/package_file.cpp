@@ -1,0 +1,56 @@
+#include "pkgfile/package_file.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <memory>
+
+#include "pkgfile/package_header.h"
+
+namespace {
+
+// Part types a candidate file is read for, in the order they are added.
+const uint32_t kCandidateParts[] = {
+    kBundleHeaderPart,  kPackageHeaderPart, kRecord24TextPart, kArchitecturePart, kRecord2TextPart,
+    kDescriptionPart,   kDependsPart,       kProvidesPart,     kConflictsPart,    kImagePart,
+};
+
+// 6. Each member begins with a package header; its file container and
+//    signature are not accepted and so are skipped.
+bool readBundleMembers(PackageInfo& bundle, PackageStream& stream) {
+  if (stream.partType() == kImagePart) stream.nextPart();
+  while (stream.partType() == kPackageHeaderPart) {
+    std::unique_ptr<PackageInfo> member(new PackageInfo);
+    if (!readPackageHeader(*member, stream)) return false;
+    bundle.members.push_back(std::move(member));
+    if (stream.partType() == kImagePart) stream.nextPart();
+  }
+  // 7. A bundle needs members, and the member loop must have ended at a
+  //    real end of parts rather than inside a part that ran off the file.
+  return !bundle.members.empty() && !stream.isBroken();
+}
+
+}  // namespace
+
+bool readPackageFileParts(PackageInfo& record, PackageStream& stream) {
+  // 3. Accept what a candidate is read for and go to the first such part.
+  for (uint32_t type : kCandidateParts) stream.acceptPart(type);
+  stream.nextPart();
+  // 4. The package or bundle header with its metadata.
+  if (!readPackageHeader(record, stream)) return false;
+  // 5. A plain package is done.
+  if (!record.isBundle) return true;
+  return readBundleMembers(record, stream);
+}
+
+bool loadPackageFile(PackageFile& record, const std::string& path) {
+  // 1. Open the file with hashing on, as every candidate stream is read.
+  record.path = path;
+  std::ifstream file(path, std::ios::binary);
+  PackageStream stream(file, true);
+  // 2. The header's length must agree with the size on disk.
+  struct stat info;
+  if (::stat(path.c_str(), &info) == 0 && static_cast<uint64_t>(info.st_size) != stream.fileSize()) return false;
+  // 3-7.
+  return readPackageFileParts(record, stream);
+}
