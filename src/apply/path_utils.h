@@ -1,0 +1,18 @@
+// Path helpers of the file transaction: the directory part of a path and the
+// creation of a directory together with its missing parents.
+#pragma once
+
+#include <string>
+
+// The directory part of `path` after every trailing "/" is stripped, in the
+// manner of POSIX dirname: "/flash/var/pdb/x/" gives "/flash/var/pdb",
+// "/flash" gives "/", "image" gives "." and "/" gives ".".
+std::string parentDir(const std::string& path);
+
+// Makes the directory `path` (mode 0777 before the umask) and, when needed,
+// its missing ancestors. A directory that cannot be made is not reported: it
+// shows up as the failure of whatever is put into it next.
+void makeDirs(const std::string& path);
+
+// The last component of `path` (everything after its last "/").
+std::string baseName(const std::string& path);

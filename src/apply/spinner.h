@@ -1,0 +1,27 @@
+// The spinner that the commit copy draws on standard output: one of "|/-\"
+// after the first chunk, redrawn at most once every 20 clock ticks.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+
+#include "platform/clock.h"
+
+class Spinner {
+ public:
+  static constexpr uint32_t kRedrawTicks = 20;
+
+  Spinner(Clock& clock, std::ostream& out) : clock_(clock), out_(out) {}
+
+  // One spinner step, taken after each chunk a copy has written.
+  void step();
+
+ private:
+  Clock& clock_;
+  std::ostream& out_;
+  uint32_t lastTick_ = 0;  // 0: not drawn yet
+  uint32_t index_ = 0;     // next character of "|/-\"
+};
+
+// The process-wide spinner on standard output and the system clock.
+Spinner& processSpinner();
