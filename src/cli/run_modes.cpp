@@ -1,0 +1,3 @@
+#include "cli/run_modes.h"
+
+int runModes(const RunOptions&) { return 0; }
