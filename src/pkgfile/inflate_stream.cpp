@@ -1,0 +1,105 @@
+#include "pkgfile/inflate_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+using Traits = std::streambuf::traits_type;
+
+// The zlib interface the program is written against; zlib checks only that
+// the major number agrees, and the structure size passed along with it.
+const char kZlibInterfaceVersion[] = "1.2.3";
+
+const std::streambuf::pos_type kSeekFailed = std::streambuf::pos_type(std::streambuf::off_type(-1));
+
+}  // namespace
+
+InflateStreamBuf::InflateStreamBuf(std::streambuf* source) : source_(source) {
+  std::memset(&zstream_, 0, sizeof zstream_);
+  // A failed initialisation shows up as the first refill's failure.
+  inflateInit_(&zstream_, kZlibInterfaceVersion, static_cast<int>(sizeof(z_stream)));
+  setg(window(), window(), window());
+}
+
+InflateStreamBuf::~InflateStreamBuf() { inflateEnd(&zstream_); }
+
+InflateStreamBuf::int_type InflateStreamBuf::underflow() {
+  // 1. Unread bytes are still there.
+  if (gptr() < egptr()) return Traits::to_int_type(*gptr());
+  // 2. Keep the last byte read, so that it can be given back after the refill.
+  bool keep = egptr() > window();
+  if (keep) area_[0] = egptr()[-1];
+  if (finished_) return Traits::eof();
+
+  for (;;) {
+    // 3. Refill the input when zlib has used it all. A dry source still gets
+    //    one inflate call, which delivers output zlib may be holding back.
+    bool dry = false;
+    if (zstream_.avail_in == 0) {
+      std::streamsize got = source_ ? source_->sgetn(reinterpret_cast<char*>(input_), kInputSize) : 0;
+      if (got > 0) {
+        zstream_.next_in = input_;
+        zstream_.avail_in = static_cast<uInt>(got);
+      } else {
+        dry = true;
+      }
+    }
+    // 4. Inflate into the window.
+    zstream_.next_out = reinterpret_cast<Bytef*>(window());
+    zstream_.avail_out = kWindowSize;
+    int result = inflate(&zstream_, Z_PARTIAL_FLUSH);
+    if (result == Z_STREAM_END)
+      finished_ = true;
+    else if (result != Z_OK)
+      return Traits::eof();
+    // 5.
+    size_t produced = kWindowSize - zstream_.avail_out;
+    inflated_ += produced;
+    // 6. New bytes become the get area, behind the kept byte.
+    if (produced > 0) {
+      setg(keep ? area_ : window(), window(), window() + produced);
+      return Traits::to_int_type(*gptr());
+    }
+    // 7. Nothing yet: go on unless the data or the source has ended.
+    if (finished_ || dry) return Traits::eof();
+  }
+}
+
+bool InflateStreamBuf::skip(uint64_t count) {
+  char chunk[kSkipChunk];
+  while (count > 0) {
+    std::streamsize want = static_cast<std::streamsize>(std::min<uint64_t>(count, kSkipChunk));
+    if (sgetn(chunk, want) != want) return false;
+    count -= static_cast<uint64_t>(want);
+  }
+  return true;
+}
+
+InflateStreamBuf::pos_type InflateStreamBuf::seekoff(off_type offset, std::ios_base::seekdir direction,
+                                                     std::ios_base::openmode which) {
+  if (!(which & std::ios_base::in)) return kSeekFailed;
+  off_type current = static_cast<off_type>(position());
+  off_type forward;
+  if (direction == std::ios_base::cur)
+    forward = offset;
+  else if (direction == std::ios_base::beg)
+    forward = offset - current;
+  else
+    return kSeekFailed;
+  if (forward < 0 || !skip(static_cast<uint64_t>(forward))) return kSeekFailed;
+  return pos_type(current + forward);
+}
+
+InflateStreamBuf::pos_type InflateStreamBuf::seekpos(pos_type position, std::ios_base::openmode which) {
+  return seekoff(off_type(position), std::ios_base::beg, which);
+}
+
+InflateStream::InflateStream(std::istream& source) : InflateStream(source.rdbuf()) {}
+
+InflateStream::InflateStream(std::streambuf* source)
+    : std::istream(nullptr), buf_(new InflateStreamBuf(source)) {
+  rdbuf(buf_.get());
+}
+
+InflateStream::~InflateStream() = default;

@@ -1,0 +1,59 @@
+// The decompressing stream under a package's file container: zlib's inflate
+// behind the standard stream interface, with fixed buffers and no allocation
+// per read.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <streambuf>
+
+class InflateStreamBuf : public std::streambuf {
+ public:
+  static constexpr size_t kWindowSize = 4096;
+  static constexpr size_t kInputSize = 4096;
+  static constexpr size_t kSkipChunk = 1024;
+
+  // source: a zlib stream (RFC 1950); not owned.
+  explicit InflateStreamBuf(std::streambuf* source);
+  ~InflateStreamBuf() override;
+  InflateStreamBuf(const InflateStreamBuf&) = delete;
+  InflateStreamBuf& operator=(const InflateStreamBuf&) = delete;
+
+  // Bytes produced by zlib so far.
+  uint64_t inflated() const { return inflated_; }
+
+ protected:
+  // Forward only, by reading through; from the end is refused. The result
+  // is the new read position in the decompressed data.
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode which) override;
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
+  int_type underflow() override;
+
+ private:
+  char* window() { return area_ + 1; }
+  uint64_t position() const { return inflated_ - static_cast<uint64_t>(egptr() - gptr()); }
+  // Reads and discards count bytes; false when the data ends first.
+  bool skip(uint64_t count);
+
+  char area_[1 + kWindowSize];  // the putback byte, then the window
+  unsigned char input_[kInputSize];
+  z_stream zstream_;
+  std::streambuf* source_;
+  uint64_t inflated_ = 0;
+  bool finished_ = false;  // zlib reported the end of the compressed data
+};
+
+// An input stream of the decompressed data; owns its buffer, never the source.
+class InflateStream : public std::istream {
+ public:
+  explicit InflateStream(std::istream& source);
+  explicit InflateStream(std::streambuf* source);
+  ~InflateStream() override;
+
+ private:
+  std::unique_ptr<InflateStreamBuf> buf_;
+};
