@@ -1,0 +1,186 @@
+// Planning of scheduled actions against dependencies, conflicts and bundles.
+#include "planning/action_planning.h"
+
+#include "model/relations.h"
+#include "planning/candidates.h"
+#include "planning/console.h"
+
+namespace {
+
+// One pass of propagateDependencies over `package`: true when its action changed.
+bool settleDependencies(const Repository& repository, Package& package) {
+  for (const Dependency& dependency : package.depends) {
+    const DependencyState state = dependencyState(findProviders(repository, dependency, true));
+    if (state == Missing) {
+      if (package.action == Uninstall) continue;
+      package.action = Uninstall;
+      return true;
+    }
+    if (state == DisabledOnly) {
+      if (package.action == Uninstall || package.action == Disable) continue;
+      // A disabled package without action stays as it is.
+      if (package.disabled && package.action == None) continue;
+      package.action = Disable;
+      return true;
+    }
+  }
+  return false;
+}
+
+void resetActions(Repository& repository) {
+  for (const auto& package : repository.packages) package->action = None;
+}
+
+}  // namespace
+
+bool isActive(const Package& package) {
+  return package.action == Enable || (package.action == None && !package.disabled);
+}
+
+std::vector<Package*> findProviders(const Repository& repository, const Dependency& dependency,
+                                    bool includeDisabled) {
+  std::vector<Package*> providers;
+  for (const auto& package : repository.packages) {
+    if (isPlaceholder(*package)) continue;
+    if (package->disabled && !includeDisabled) continue;
+    if (satisfies(*package, dependency) || providesFor(*package, dependency)) providers.push_back(package.get());
+  }
+  return providers;
+}
+
+DependencyState dependencyState(const std::vector<Package*>& providers) {
+  bool hasDisabledProvider = false;
+  for (const Package* provider : providers) {
+    if (!provider->disabled) {
+      // 1. An enabled provider being enabled stays enabled: it counts like one
+      //    without action. One being uninstalled counts for nothing.
+      if (provider->action == None || provider->action == Enable) return Satisfied;
+      if (provider->action == Disable) hasDisabledProvider = true;
+    } else {
+      // 2.
+      if (provider->action == Enable) return Satisfied;
+      hasDisabledProvider = true;
+    }
+  }
+  // 3.
+  return hasDisabledProvider ? DisabledOnly : Missing;
+}
+
+void keepNeeded(Repository& repository, Package& package, bool reporting) {
+  // 1. A bundle member keeps its bundle.
+  if (!package.bundle.name.empty()) {
+    if (Package* bundle = repository.find(package.bundle.name)) keepProvider(repository, *bundle, package, reporting);
+  }
+
+  // 2. Each dependency keeps its best provider.
+  for (const Dependency& dependency : package.depends) {
+    std::vector<Package*> providers = findProviders(repository, dependency, true);
+    if (dependencyState(providers) == Satisfied) continue;
+    if (providers.empty()) break;
+    selectCandidates(repository, &providers, false, false);
+    if (providers.empty()) continue;
+    keepProvider(repository, *providers.back(), package, reporting);
+  }
+}
+
+void keepProvider(Repository& repository, Package& needed, const Package& dependent, bool reporting) {
+  // 1. A scheduled uninstall or disable is cancelled.
+  if (needed.action == Uninstall || needed.action == Disable) {
+    if (reporting) {
+      reportWarning(repository, "can not %s %s: %s depends on it", kPackageActionWords[needed.action],
+                    packageTitle(needed).c_str(), dependent.name.c_str());
+    }
+    needed.action = None;
+    keepNeeded(repository, needed, reporting);
+    return;
+  }
+  // 2. A disabled package is enabled.
+  if (needed.disabled) {
+    needed.action = Enable;
+    keepNeeded(repository, needed, reporting);
+  }
+  // 3. An enabled package stays as it is.
+}
+
+void resolveConflicts(Repository& repository, Package& package, bool reporting) {
+  for (const auto& entry : repository.packages) {
+    Package& other = *entry;
+    if (&other == &package || !isActive(other)) continue;
+
+    // 1. The package conflicts with the other one: that one is disabled,
+    //    unless it is being enabled.
+    if (conflictsWith(package, other)) {
+      if (other.action == None) other.action = Disable;
+      continue;
+    }
+    // 2. A package being enabled against one that conflicts with it.
+    if (package.action == Enable && conflictsWith(other, package)) {
+      if (other.action == None) {
+        other.action = Disable;
+      } else if (other.action == Enable) {
+        if (reporting) {
+          reportWarning(repository, "can not enable %s: %s conflicts with it", package.name.c_str(),
+                        packageTitle(other).c_str());
+        }
+        package.action = None;
+        return;
+      }
+    }
+  }
+}
+
+void propagateDependencies(Repository& repository) {
+  // A change can break what an earlier package relied on, so every change
+  // starts the pass again at the first package.
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    for (const auto& package : repository.packages) {
+      if (settleDependencies(repository, *package)) {
+        changed = true;
+        break;
+      }
+    }
+  }
+}
+
+bool planActions(Repository& repository, std::vector<Package*>* removals, std::vector<Package*>* enables,
+                 bool reporting) {
+  // 1. Bundle actions reach the members.
+  repository.propagateBundleActions();
+
+  // 2. and 3. Packages are visited in order and looked at as they stand then.
+  for (size_t i = 0; i < repository.packages.size(); ++i) {
+    Package& package = *repository.packages[i];
+    if (isActive(package)) keepNeeded(repository, package, reporting);
+  }
+  for (size_t i = 0; i < repository.packages.size(); ++i) {
+    Package& package = *repository.packages[i];
+    if (isActive(package)) resolveConflicts(repository, package, reporting);
+  }
+
+  // 4. and 5.
+  propagateDependencies(repository);
+  repository.settleBundles();
+
+  // 6. A plan that leaves nothing active is refused.
+  if (!repository.packages.empty() && !repository.anyStaysActive()) {
+    resetActions(repository);
+    if (reporting) reportError(repository, "can not uninstall or disable all packages");
+    return false;
+  }
+
+  // 7. Collect the two lists; enables go in dependency order.
+  std::vector<Package*> toRemove;
+  std::vector<Package*> toEnable;
+  for (const auto& package : repository.packages) {
+    if (package->action == Uninstall || package->action == Disable) toRemove.push_back(package.get());
+    if (package->action == Enable) toEnable.push_back(package.get());
+  }
+  selectCandidates(repository, &toEnable, false, false);
+
+  // 8. Each list is carried out in reverse.
+  removals->assign(toRemove.rbegin(), toRemove.rend());
+  enables->assign(toEnable.rbegin(), toEnable.rend());
+  return true;
+}

@@ -1,0 +1,134 @@
+// Collecting candidate package files and selecting the ones to install.
+#include "planning/candidates.h"
+
+#include <dirent.h>
+
+#include <cstring>
+
+#include "model/relations.h"
+#include "planning/console.h"
+
+namespace {
+
+bool hasSuffix(const char* name, const char* suffix) {
+  const size_t nameLength = strlen(name);
+  const size_t suffixLength = strlen(suffix);
+  return nameLength >= suffixLength && memcmp(name + nameLength - suffixLength, suffix, suffixLength) == 0;
+}
+
+bool isCandidateName(const char* name) {
+  if (name[0] == '\0' || name[0] == '.') return false;
+  return hasSuffix(name, ".vpa") || hasSuffix(name, ".qpa");
+}
+
+// Whether two candidates carry the same package: same name, or one is a
+// bundle with a member of the other's name.
+bool carrySamePackage(const PackageInfo& a, const PackageInfo& b) {
+  return isOrContains(a, b.name) || isOrContains(b, a.name);
+}
+
+// Phase 1 for candidate `a` (at `index`): true when it beats every candidate of
+// the same package in the whole list, dropped ones included.
+bool beatsTheOthers(Repository& repository, const std::vector<const PackageInfo*>& list, size_t index,
+                    bool downgrade, bool report) {
+  const PackageInfo& a = *list[index];
+  for (size_t other = 0; other < list.size(); ++other) {
+    if (other == index) continue;
+    const PackageInfo& b = *list[other];
+    if (!carrySamePackage(a, b)) continue;
+
+    const int c = compareVersions(b, a, downgrade);
+    if (c < 0) continue;
+    if (c > 0) {
+      if (report) {
+        reportWarning(repository,
+                      downgrade ? "omitting package %s: older package is already provided"
+                                : "omitting package %s: newer package is already provided",
+                      packageTitle(a).c_str());
+      }
+      return false;
+    }
+    // Equal versions: a bundle is preferred to a separate file of one of its
+    // members; between two of a kind the first in the list is kept.
+    if (a.isBundle != b.isBundle) {
+      if (a.isBundle) continue;
+      return false;
+    }
+    if (other < index) return false;
+  }
+  return true;
+}
+
+// Phase 2: each candidate goes directly after the last one already placed
+// that it needs or that overrides it, otherwise to the front.
+std::vector<size_t> orderByDependency(const std::vector<const PackageInfo*>& list,
+                                      const std::vector<size_t>& kept) {
+  std::vector<size_t> result;
+  result.reserve(kept.size());
+  for (size_t candidate : kept) {
+    const PackageInfo& p = *list[candidate];
+    size_t position = 0;
+    for (size_t i = result.size(); i > 0; --i) {
+      const PackageInfo& q = *list[result[i - 1]];
+      if (dependsOn(p, q) || conflictsWith(q, p)) {
+        position = i;
+        break;
+      }
+    }
+    result.insert(result.begin() + position, candidate);
+  }
+  return result;
+}
+
+// Both phases; the indices of the kept candidates in install order.
+std::vector<size_t> selectOrder(Repository& repository, const std::vector<const PackageInfo*>& list,
+                                bool downgrade, bool report) {
+  std::vector<size_t> kept;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (beatsTheOthers(repository, list, i, downgrade, report)) kept.push_back(i);
+  }
+  return orderByDependency(list, kept);
+}
+
+}  // namespace
+
+void collectCandidates(Repository& repository, const std::string& directory, CandidateList* candidates) {
+  // 1. A directory that cannot be opened has no candidates.
+  DIR* dir = opendir(directory.c_str());
+  if (dir == nullptr) return;
+
+  // 2. and 3. Read every package file; report the ones that cannot be read.
+  while (const dirent* entry = readdir(dir)) {
+    if (!isCandidateName(entry->d_name)) continue;
+    auto record = std::make_unique<PackageFile>();
+    if (!loadPackageFile(*record, directory + entry->d_name)) {
+      reportError(repository, "broken package %s", entry->d_name);
+      continue;
+    }
+    candidates->push_back(std::move(record));
+  }
+
+  // 4.
+  closedir(dir);
+}
+
+void selectCandidates(Repository& repository, CandidateList* candidates, bool downgrade, bool report) {
+  std::vector<const PackageInfo*> records;
+  records.reserve(candidates->size());
+  for (const auto& candidate : *candidates) records.push_back(candidate.get());
+
+  const std::vector<size_t> order = selectOrder(repository, records, downgrade, report);
+  CandidateList selected;
+  selected.reserve(order.size());
+  for (size_t index : order) selected.push_back(std::move((*candidates)[index]));
+  candidates->swap(selected);  // what is left in `selected` was dropped
+}
+
+void selectCandidates(Repository& repository, std::vector<Package*>* candidates, bool downgrade, bool report) {
+  const std::vector<const PackageInfo*> records(candidates->begin(), candidates->end());
+  const std::vector<size_t> order = selectOrder(repository, records, downgrade, report);
+  std::vector<Package*> selected;
+  selected.reserve(order.size());
+  for (size_t index : order) selected.push_back((*candidates)[index]);
+  candidates->swap(selected);
+}

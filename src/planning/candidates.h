@@ -1,0 +1,29 @@
+// Candidate package files: reading a package directory, keeping the best file
+// of each package, and ordering the survivors so that each comes after what it
+// needs.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/package.h"
+#include "model/repository.h"
+#include "pkgfile/package_file.h"
+
+// The candidates of an upgrade run; the list owns its records.
+using CandidateList = std::vector<std::unique_ptr<PackageFile>>;
+
+// Appends every readable ".vpa" and ".qpa" file of `directory` (ending in "/")
+// to `candidates`, in directory order; hidden files are passed over. A file
+// that cannot be read is reported as a broken package and left out.
+void collectCandidates(Repository& repository, const std::string& directory, CandidateList* candidates);
+
+// Keeps the best candidate of each package (the newest, or with `downgrade`
+// the oldest) and orders the rest by dependency. Dropped candidates are
+// destroyed. `repository` serves only for reporting.
+void selectCandidates(Repository& repository, CandidateList* candidates, bool downgrade, bool report);
+
+// The same on borrowed records, such as lists of installed packages: dropped
+// ones are only left out of the list.
+void selectCandidates(Repository& repository, std::vector<Package*>* candidates, bool downgrade, bool report);
