@@ -1,0 +1,121 @@
+// Judging candidates against the installed packages.
+#include "planning/candidate_judgement.h"
+
+#include <string>
+
+#include "apply/flash_storage.h"
+#include "model/relations.h"
+#include "planning/action_planning.h"
+#include "planning/console.h"
+#include "platform/flash_devices.h"
+
+namespace {
+
+// The oldest system that supports flash with large erase blocks: 3.20rc2.
+constexpr Version kLargeEraseMinimum = makeVersion(3, 20, 'c', 2);
+
+bool isSystemPackage(const std::string& name) { return name == "system" || name.compare(0, 6, "veltra") == 0; }
+
+// Step 1: the candidate against the installed package of its name.
+InstallFlags compareWithInstalled(Repository& repository, const Package& candidate, InstallFlags permitted,
+                                  bool* reported) {
+  const Package* old = repository.find(candidate.name);
+  if (old == nullptr) return NoInstallFlags;
+  const int order = compareVersions(candidate, *old);
+  if (order < 0) {
+    if (!(permitted & Downgrade)) {
+      reportWarning(repository, "omitting package %s: newer package %s is already installed",
+                    packageTitle(candidate).c_str(), packageTitle(*old).c_str());
+      *reported = true;
+    }
+    return Downgrade;
+  }
+  if (order == 0) {
+    if (!(permitted & Reinstall)) {
+      reportWarning(repository, "omitting package %s: it is already installed", packageTitle(candidate).c_str());
+      *reported = true;
+    }
+    return Reinstall;
+  }
+  return Upgrade;
+}
+
+}  // namespace
+
+InstallFlags judgeCandidate(Repository& repository, const Package& candidate, InstallFlags permitted) {
+  bool reported = false;
+  const bool mayReportUnmet = !(permitted & Unmet);
+
+  // 1.
+  InstallFlags reasons = compareWithInstalled(repository, candidate, permitted, &reported);
+
+  // 2. System requirements.
+  if (isSystemPackage(candidate.name)) {
+    const bool report = !reported && mayReportUnmet;
+    if (!checkSystemRequirements(repository, candidate, report)) {
+      reasons |= Unmet;
+      if (report) reported = true;
+    }
+  }
+
+  // 3. Architecture; an empty one fits every system.
+  if (!candidate.architecture.empty() && candidate.architecture != repository.architecture) {
+    if (!reported && mayReportUnmet) {
+      reportError(repository, "can not install %s: it is not made for %s, but for %s",
+                  packageTitle(candidate).c_str(), repository.architecture.c_str(), candidate.architecture.c_str());
+      reported = true;
+    }
+    reasons |= Unmet;
+  }
+
+  // 4. The first dependency that no enabled package meets.
+  for (const Dependency& dependency : candidate.depends) {
+    if (!findProviders(repository, dependency, false).empty()) continue;
+    if (!reported && mayReportUnmet) {
+      reportError(repository, "can not install %s: %s is not installed, but is required",
+                  packageTitle(candidate).c_str(), dependencyTitle(dependency).c_str());
+      reported = true;
+    }
+    reasons |= Unmet;
+    break;
+  }
+
+  // 5. An enabled package that conflicts with the candidate.
+  if (const Package* conflicting = repository.findConflicting(candidate)) {
+    if (!reported && !(permitted & Conflict)) {
+      reportError(repository, "can not install %s: it conflicts with %s", packageTitle(candidate).c_str(),
+                  packageTitle(*conflicting).c_str());
+    }
+    reasons |= Conflict;
+  }
+
+  // 6.
+  return reasons;
+}
+
+bool checkSystemRequirements(Repository& repository, const PackageInfo& candidate, bool report) {
+  // 1. The board's minimum system version; 0 when the device does not say.
+  const Version minimum = flashDevices().flashMinimumVersion();
+
+  // 2. Too old for this board, unless the "option" package is installed.
+  if (candidate.version < minimum && repository.indexOf("option") == -1) {
+    if (report) {
+      const std::string title = packageTitle(candidate);
+      const std::string minimumText = versionText(minimum);
+      reportError(repository, "omitting package %s: min Veltra version is %s", title.c_str(), minimumText.c_str());
+    }
+    return false;
+  }
+
+  // 3. Too old for the file-system layout of large erase blocks.
+  if (candidate.version < kLargeEraseMinimum && hasLargeEraseBlocks()) {
+    if (report) {
+      reportWarning(repository, "omitting package %s: it does not support current file system",
+                    packageTitle(candidate).c_str());
+    }
+    return false;
+  }
+
+  // 4.
+  return true;
+}

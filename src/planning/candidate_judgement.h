@@ -1,0 +1,18 @@
+// Judging one candidate against the installed packages: what installing it
+// would mean (upgrade, downgrade, reinstall) and every reason against it, with
+// at most one message.
+#pragma once
+
+#include "model/install_flags.h"
+#include "model/package.h"
+#include "model/repository.h"
+
+// The reasons that stand in the way of (or describe) installing `candidate`.
+// Reasons within `permitted` are not reported; of the others only the first
+// is. Every reason is collected either way.
+InstallFlags judgeCandidate(Repository& repository, const Package& candidate, InstallFlags permitted);
+
+// False when a system package must not be installed on this board: it is
+// older than the board's minimum (unless a package named "option" is
+// installed), or too old for flash with large erase blocks.
+bool checkSystemRequirements(Repository& repository, const PackageInfo& candidate, bool report);
