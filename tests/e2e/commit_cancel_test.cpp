@@ -1,0 +1,212 @@
+// --commit and --cancel of a saved manifest, run inside a scratch board.
+
+#include <gtest/gtest.h>
+
+#include "support/board.h"
+
+namespace {
+
+constexpr char kFrame[] = "finishing install... \b \n";
+
+#define SKIP_WITHOUT_BOARD(board) \
+  if (!(board).usable()) GTEST_SKIP() << "no scratch board: " << (board).whyUnusable()
+
+TEST(CommitMode, AppliesASavedManifestExactly) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  ASSERT_TRUE(board.write("/flash/old-file", "old"));
+  ASSERT_TRUE(board.write("/flash/dir-plain/a", "a"));
+  ASSERT_TRUE(board.write("/flash/dir-plain/b", "b"));
+  ASSERT_TRUE(board.write("/flash/dir-kept/a", "a"));
+  ASSERT_TRUE(board.write("/flash/dir-kept/.hidden", "h"));
+  ASSERT_TRUE(board.write("/flash/dir-kept/sub/inner", "i"));
+  ASSERT_TRUE(board.write("/flash/replaced", "file"));
+  ASSERT_TRUE(board.write("/flash/rw/pckg/p.vpa", "package"));
+  ASSERT_TRUE(board.write("/flash/tmpAbc123", "#!/bin/sh\n", 0755));
+  ASSERT_TRUE(board.write("/flash/var/pdb/q/version", "1 2\n"));
+  ASSERT_TRUE(board.write("/flash/var/pdb/tmpQwErTy", "3 4\n", 0600));
+  ASSERT_TRUE(board.write("/flash/tmpBlAnK1", "blank"));
+  ASSERT_TRUE(board.writeManifest({
+      "M /flash/bin/tool /flash/tmpAbc123",
+      "U /flash/dir-kept",
+      "U /flash/dir-plain",
+      "L /flash/new/deep/link target",
+      "U /flash/old-file",
+      "L /flash/replaced /flash/bootimage",
+      "M /flash/var/pdb/p/image /flash/rw/pckg/p.vpa",
+      "M /flash/var/pdb/q/version /flash/var/pdb/tmpQwErTy",
+      "M /flash/with\\040blank /flash/tmpBlAnK1",
+  }));
+  TreeSnapshot expected = board.snapshot();
+
+  RunResult run = board.runInside({"--commit"});
+
+  for (const char* gone : {"/flash/old-file", "/flash/dir-plain", "/flash/dir-plain/a", "/flash/dir-plain/b",
+                           "/flash/dir-kept/a", "/flash/rw/pckg/p.vpa", "/flash/tmpAbc123", "/flash/var/pdb/tmpQwErTy",
+                           "/flash/tmpBlAnK1"})
+    expected.erase(gone);
+  expected["/flash/replaced"] = linkEntry("/flash/bootimage");
+  expected["/flash/new"] = directoryEntry();
+  expected["/flash/new/deep"] = directoryEntry();
+  expected["/flash/new/deep/link"] = linkEntry("target");
+  expected["/flash/var/pdb/p"] = directoryEntry();
+  expected["/flash/var/pdb/p/image"] = fileEntry("package");
+  expected["/flash/bin"] = directoryEntry();
+  expected["/flash/bin/tool"] = fileEntry("#!/bin/sh\n", 0755);
+  expected["/flash/var/pdb/q/version"] = fileEntry("3 4\n", 0600);
+  expected["/flash/with blank"] = fileEntry("blank");
+  EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "");
+  EXPECT_EQ(run.out, kFrame);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(CommitMode, CopiesAMoveAcrossFileSystemsBehindTheSpinner) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  if (!board.mountTmpfs("/ram", 1 << 20)) GTEST_SKIP() << board.whyUnusable();
+  std::string content(1000, 'c');
+  ASSERT_TRUE(board.write("/ram/tmpAAAAAA", content, 0640));
+  ASSERT_TRUE(board.write("/flash/etc/conf", "old"));
+  ASSERT_TRUE(board.writeManifest({"M /flash/etc/conf /ram/tmpAAAAAA"}));
+  TreeSnapshot expected = board.snapshot();
+
+  RunResult run = board.runInside({"--commit"});
+
+  expected["/flash/etc/conf"] = fileEntry(content, 0640);  // the source stays
+  EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "");
+  EXPECT_EQ(run.out, "finishing install... |\b \n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(CommitMode, ALongCopyTurnsTheSpinnerInOrder) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  if (!board.mountTmpfs("/ram", 16 << 20)) GTEST_SKIP() << board.whyUnusable();
+  std::string content;
+  for (int i = 0; i < (8 << 20); ++i) content += static_cast<char>(i * 31 + (i >> 11));
+  ASSERT_TRUE(board.write("/ram/tmpBBBBBB", content));
+  ASSERT_TRUE(board.writeManifest({"M /flash/big /ram/tmpBBBBBB"}));
+
+  RunResult run = board.runInside({"--commit"});
+
+  EXPECT_EQ(readFile(board.path("/flash/big")), content);
+  const std::string head = "finishing install... |", tail = "\b \n";
+  ASSERT_GE(run.out.size(), head.size() + tail.size());
+  EXPECT_EQ(run.out.substr(0, head.size()), head);
+  EXPECT_EQ(run.out.substr(run.out.size() - tail.size()), tail);
+  // Between them only redraws: a backspace and the next of "|/-\".
+  std::string redraws = run.out.substr(head.size(), run.out.size() - head.size() - tail.size());
+  ASSERT_EQ(redraws.size() % 2, 0u) << redraws;
+  const std::string turn = "|/-\\";
+  for (size_t i = 0; i < redraws.size(); i += 2) {
+    EXPECT_EQ(redraws[i], '\b');
+    EXPECT_EQ(redraws[i + 1], turn[(i / 2 + 1) % 4]);
+  }
+}
+
+TEST(CommitMode, ACopyThatFillsTheDiskLeavesTheOldFile) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  if (!board.mountTmpfs("/flash/boot", 64 << 10)) GTEST_SKIP() << board.whyUnusable();
+  ASSERT_TRUE(board.write("/flash/boot/kernel", "old kernel"));
+  ASSERT_TRUE(board.write("/flash/tmpBiGbIg", std::string(256 << 10, 'k')));
+  ASSERT_TRUE(board.writeManifest({"M /flash/boot/kernel /flash/tmpBiGbIg"}));
+  TreeSnapshot expected = board.snapshot();
+
+  RunResult run = board.runInside({"--commit"});
+
+  EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "");
+  EXPECT_EQ(run.err, "copy: No space left on device\n");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(CommitMode, WithoutAManifestOnlyPrintsItsFrame) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  ASSERT_TRUE(board.write("/flash/file", "x"));
+  TreeSnapshot before = board.snapshot();
+  RunResult run = board.runInside({"--commit"});
+  EXPECT_EQ(diffSnapshots(before, board.snapshot()), "");
+  EXPECT_EQ(run.out, kFrame);
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(CommitMode, ActsWhereItIsMetAndReadsNoLaterWord) {
+  struct Case {
+    std::vector<std::string> args;
+    bool commits;
+    std::string out;
+  } cases[] = {
+      {{"--commit", "--bogus"}, true, kFrame},
+      {{"-q", "--commit"}, true, kFrame},
+      {{"--commit", "--cancel"}, true, kFrame},
+      {{"--bogus", "--commit"}, false, "usage: installer [-q] [-r <root>] [-]\n"},
+  };
+  for (const Case& c : cases) {
+    Board board;
+    SKIP_WITHOUT_BOARD(board);
+    ASSERT_TRUE(board.write("/flash/file", "x"));
+    ASSERT_TRUE(board.writeManifest({"U /flash/file"}));
+    RunResult run = board.runInside(c.args);
+    EXPECT_EQ(pathExists(board.path("/flash/file")), !c.commits) << c.args[0] << " " << c.args[1];
+    EXPECT_TRUE(pathExists(board.path("/ram/MANIFEST"))) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(run.out, c.out) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(run.status, 0);
+  }
+}
+
+TEST(CancelMode, DeletesTheStagedFilesAndTheManifestAndNothingElse) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  ASSERT_TRUE(board.write("/flash/tmpAAAAAA", "staged on flash"));
+  ASSERT_TRUE(board.write("/ram/tmpBBBBBB", "staged on the RAM disk"));
+  ASSERT_TRUE(board.write("/flash/var/pdb/tmpCCCCCC", "1 2\n"));
+  ASSERT_TRUE(board.write("/flash/rw/pckg/p.vpa", "package"));
+  ASSERT_TRUE(board.write("/flash/rw/tmpDDDDDD", "not in the manifest"));
+  ASSERT_TRUE(board.write("/flash/old", "old"));
+  ASSERT_TRUE(board.write("/flash/lib/a.so", "current"));
+  ASSERT_TRUE(board.writeManifest({
+      "M /flash/lib/a.so /flash/tmpAAAAAA",
+      "U /flash/old",
+      "M /flash/var/pdb/p/image /flash/rw/pckg/p.vpa",
+      "M /flash/var/pdb/p/version /flash/var/pdb/tmpCCCCCC",
+      "M /flash/x /ram/tmpBBBBBB",
+  }));
+  TreeSnapshot expected = board.snapshot();
+
+  RunResult run = board.runInside({"--cancel"});
+
+  for (const char* gone : {"/flash/tmpAAAAAA", "/ram/tmpBBBBBB", "/flash/var/pdb/tmpCCCCCC", "/ram/MANIFEST"})
+    expected.erase(gone);
+  EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(CancelMode, DeletesTheManifestOfTheTreeItStartedInWhateverTheRoot) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  ASSERT_TRUE(board.writeManifest({"U /flash/x"}));
+  ASSERT_TRUE(board.write("/sub/ram/MANIFEST", "U /flash/x\n"));
+  TreeSnapshot expected = board.snapshot();
+  RunResult run = board.runInside({"-r", "/sub", "--cancel"});
+  expected.erase("/ram/MANIFEST");
+  EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(CancelMode, WithoutAManifestChangesNothing) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  ASSERT_TRUE(board.write("/flash/tmpAAAAAA", "x"));
+  TreeSnapshot before = board.snapshot();
+  RunResult run = board.runInside({"--cancel"});
+  EXPECT_EQ(diffSnapshots(before, board.snapshot()), "");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.status, 0);
+}
+
+}  // namespace
