@@ -1,3 +1,18 @@
 #include "cli/run_modes.h"
 
-int runModes(const RunOptions&) { return 0; }
+#include "apply/installed_packages.h"
+#include "model/package_listing.h"
+#include "model/repository.h"
+
+int runModes(const RunOptions& options) {
+  // The installed packages are known before any mode is chosen.
+  Repository& repository = Repository::instance();
+  loadInstalled(repository, options.quiet, options.architecture);
+
+  // Show: the table of the installed packages, whatever -q says.
+  if (options.showMode) {
+    listPackages(repository);
+    return 0;
+  }
+  return 0;
+}

@@ -5,6 +5,6 @@
 
 #include "cli/command_line.h"
 
-// For now every run ends here with status 0; loading the installed packages
-// and the modes themselves come next.
+// Loads the installed packages, then runs the selected mode. Show prints the
+// table and ends with 0; the other modes end here with 0 until they arrive.
 int runModes(const RunOptions& options);
