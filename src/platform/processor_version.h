@@ -1,0 +1,25 @@
+// The processor version register (PVR) of the board: it names the processor's
+// family and revision, from which the installer picks the file records meant
+// for this board. The program reads the real register; tests inject a value.
+#pragma once
+
+#include <cstdint>
+
+class ProcessorVersion {
+ public:
+  virtual ~ProcessorVersion() = default;
+  virtual uint32_t read() const = 0;
+};
+
+// What a processor without a version register answers: a value of no
+// processor family, so that such a machine is a board without a class and
+// takes only the records meant for every board.
+constexpr uint32_t kStandInProcessorVersion = 0;
+
+// The register of the processor this program runs on. On PowerPC it is read
+// with mfpvr, which Linux lets user programs execute; on any other processor
+// the answer is kStandInProcessorVersion.
+class RunningProcessorVersion : public ProcessorVersion {
+ public:
+  uint32_t read() const override;
+};
