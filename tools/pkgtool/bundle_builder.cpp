@@ -1,0 +1,125 @@
+// Building bundle files from signed package files.
+#include "pkgtool/bundle_builder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "pkgfile/package_stream.h"
+#include "pkgtool/inspector.h"
+#include "pkgtool/output_file.h"
+#include "pkgtool/part_writer.h"
+
+namespace {
+
+constexpr size_t kCopyChunk = 16384;
+
+struct Member {
+  std::string path;
+  std::string name;
+  uint64_t size = 0;
+};
+
+// Step 1: each member is one whole package whose signature holds.
+bool checkMember(const std::string& path, const PublicKey& key, Member* member, std::string* error) {
+  FileReport report;
+  if (!inspectFile(path, key, false, &report, error)) return false;
+  if (report.broken()) {
+    *error = path + ": broken package file: " + report.layout.broken;
+    return false;
+  }
+  if (report.packages.size() != 1 || report.packages[0].info->isBundle) {
+    *error = path + ": a bundle member must be a single package, not a bundle";
+    return false;
+  }
+  if (report.packages[0].signature != SignatureVerdict::Ok) {
+    *error = path + ": signature " + (report.packages[0].signature == SignatureVerdict::Missing
+                                          ? "missing"
+                                          : "does not hold under the key");
+    return false;
+  }
+  *member = Member{path, report.packages[0].info->name, report.layout.size};
+  return true;
+}
+
+// Step 2: the member names, once each, and the list of those starting
+// disabled, each naming a member.
+bool collectMembers(const BundleRequest& request, const PublicKey& key, std::vector<Member>* members,
+                    std::vector<Dependency>* startDisabled, std::string* error) {
+  if (request.members.empty()) {
+    *error = "a bundle needs at least one member";
+    return false;
+  }
+  for (const std::string& path : request.members) {
+    Member member;
+    if (!checkMember(path, key, &member, error)) return false;
+    for (const Member& earlier : *members) {
+      if (earlier.name == member.name) {
+        *error = path + ": a second member named " + member.name + " (also in " + earlier.path + ")";
+        return false;
+      }
+    }
+    members->push_back(member);
+  }
+  for (const std::string& name : request.startDisabled) {
+    bool found = false;
+    for (const Member& member : *members) found = found || member.name == name;
+    if (!found) {
+      *error = "--start-disabled " + name + ": no member of that name";
+      return false;
+    }
+    // A record that conflicts with every version of the member.
+    startDisabled->push_back(Dependency{name, 0, 0, 0});
+  }
+  return true;
+}
+
+// Step 4: the member's parts, everything after its 8-byte file header.
+bool copyMember(const Member& member, OutputFile* out, std::string* error) {
+  int fd = open(member.path.c_str(), O_RDONLY);
+  if (fd < 0) {
+    *error = member.path + ": cannot open: " + strerror(errno);
+    return false;
+  }
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) == member.size;
+  if (!ok) *error = member.path + ": changed while the bundle was being made";
+  unsigned char buffer[kCopyChunk];
+  for (uint64_t offset = kFileHeaderSize; ok && offset < member.size;) {
+    size_t want = member.size - offset < kCopyChunk ? static_cast<size_t>(member.size - offset) : kCopyChunk;
+    ssize_t n = pread(fd, buffer, want, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = member.path + ": cannot read: " + (n < 0 ? strerror(errno) : "file shrank");
+      ok = false;
+      break;
+    }
+    ok = out->write(buffer, static_cast<size_t>(n), error);
+    offset += static_cast<uint64_t>(n);
+  }
+  close(fd);
+  return ok;
+}
+
+}  // namespace
+
+bool buildBundle(const BundleRequest& request, const PublicKey& memberKey, const std::string& outPath,
+                 std::string* error) {
+  if (!checkPackageName(request.spec.name, error)) return false;
+  std::vector<Member> members;
+  std::vector<Dependency> startDisabled;
+  if (!collectMembers(request, memberKey, &members, &startDisabled, error)) return false;
+  OutputFile out;
+  if (!out.open(outPath, error)) return false;
+  // Step 3: the bundle's own parts, which no signature covers.
+  PartWriter writer(&out);
+  if (!writer.writeFileHeader(kPackageMagic, error) || !writer.writeHeaderParts(kBundleHeaderPart, request.spec, error))
+    return false;
+  if (!startDisabled.empty() && !writer.writeListPart(kBundleMembersPart, startDisabled, error)) return false;
+  for (const Member& member : members)
+    if (!copyMember(member, &out, error)) return false;
+  return writer.finishFile(error) && out.commit(error);
+}

@@ -1,0 +1,22 @@
+// Building a bundle file: the bundle header and its metadata, the image part,
+// the list of members that start disabled, then each member's parts copied
+// unchanged from its package file, so that its own signature still holds.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "pkgtool/package_spec.h"
+#include "signature/signing_key.h"
+
+struct BundleRequest {
+  PackageSpec spec;                        // spec.image: the image part (the default)
+  std::vector<std::string> members;        // package files, in bundle order
+  std::vector<std::string> startDisabled;  // member names
+};
+
+// Every member must be a whole single package whose signature holds under
+// memberKey. Writes through a temporary file: nothing appears at outPath
+// unless the whole bundle was written. *error names the file and the fault.
+bool buildBundle(const BundleRequest& request, const PublicKey& memberKey, const std::string& outPath,
+                 std::string* error);

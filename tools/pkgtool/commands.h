@@ -1,0 +1,24 @@
+// The commands of pkgtool and its exit statuses.
+#pragma once
+
+#include <ostream>
+
+enum ExitStatus {
+  kExitOk = 0,
+  kExitBadSignature = 1,  // a package's signature is bad or missing
+  kExitBroken = 2,        // a file is broken or cannot be read
+  kExitFailed = 3,        // keygen, build or bundle could not make its output
+  kExitUsage = 4,         // the command line is wrong
+};
+
+// Each takes the words after the command name; reports go to out, errors
+// and warnings to err.
+int runKeygen(int argc, char** argv, std::ostream& out, std::ostream& err);
+int runBuild(int argc, char** argv, std::ostream& out, std::ostream& err);
+int runBundle(int argc, char** argv, std::ostream& out, std::ostream& err);
+int runInspect(int argc, char** argv, std::ostream& out, std::ostream& err);
+int runVerify(int argc, char** argv, std::ostream& out, std::ostream& err);
+
+// The whole command line: argv[1] names the command.
+int runPkgtool(int argc, char** argv, std::ostream& out, std::ostream& err);
+void printUsage(std::ostream& out);

@@ -1,0 +1,47 @@
+// Looking into a package file: its layout, every package's header data and
+// file records, and whether each package's signature holds under a key.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/package.h"
+#include "pkgtool/file_records.h"
+#include "pkgtool/part_walk.h"
+#include "signature/signing_key.h"
+
+enum class SignatureVerdict {
+  Ok,       // the signature holds
+  Bad,      // the signature part is there and does not hold
+  Missing,  // the package has no signature part
+  None,     // a bundle header, which no signature covers
+};
+
+struct PackageReport {
+  uint64_t offset = 0;           // of the header part
+  // As the reader read the header parts (a pointer: records do not copy).
+  std::unique_ptr<PackageInfo> info = std::make_unique<PackageInfo>();
+  std::vector<std::string> startDisabled;  // a bundle's member list part
+  std::vector<FileRecordInfo> files;
+  SignatureVerdict signature = SignatureVerdict::Missing;
+};
+
+struct FileReport {
+  std::string path;
+  FileLayout layout;             // magic, size, parts, and what is broken
+  std::vector<PackageReport> packages;  // a bundle first, then its members
+
+  bool broken() const { return !layout.broken.empty(); }
+  // Every package's signature holds (a bundle header needs none).
+  bool allSignaturesHold() const;
+};
+
+// Reads the file at path. listFiles: also decompress the file containers to
+// list their records. False only when the file cannot be opened or read
+// (*error names it); a damaged file gives true with the report broken.
+bool inspectFile(const std::string& path, const PublicKey& key, bool listFiles, FileReport* report,
+                 std::string* error);
+
+const char* verdictName(SignatureVerdict verdict);

@@ -1,0 +1,230 @@
+// The commands that make files: keygen, build and bundle.
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "pkgtool/arguments.h"
+#include "pkgtool/bundle_builder.h"
+#include "pkgtool/command_options.h"
+#include "pkgtool/commands.h"
+#include "pkgtool/output_file.h"
+#include "model/package.h"
+#include "pkgtool/package_builder.h"
+#include "pkgtool/part_writer.h"
+#include "pkgtool/version_parse.h"
+#include "signing/key_generator.h"
+
+namespace {
+
+constexpr mode_t kPrivateKeyMode = 0600;
+constexpr mode_t kPublicFileMode = 0666;
+
+int usageError(std::ostream& err, const char* command, const std::string& message) {
+  err << "pkgtool " << command << ": " << message << "\n"
+      << "Try 'pkgtool --help'.\n";
+  return kExitUsage;
+}
+
+// A word that is no option of the command.
+int unexpected(std::ostream& err, const char* command, Arguments& args) {
+  std::string word = args.positional();
+  return usageError(err, command, args.failed() ? args.error() : "unexpected argument " + word);
+}
+
+int failure(std::ostream& err, const char* command, const std::string& message) {
+  err << "pkgtool " << command << ": " << message << "\n";
+  return kExitFailed;
+}
+
+// The build time when none is given: SOURCE_DATE_EPOCH, else now.
+bool defaultBuildTime(uint32_t* seconds, std::string* error) {
+  const char* epoch = getenv("SOURCE_DATE_EPOCH");
+  if (epoch != nullptr) {
+    if (parseBuildTime(epoch, seconds, error)) return true;
+    *error = "SOURCE_DATE_EPOCH: " + *error;
+    return false;
+  }
+  *seconds = static_cast<uint32_t>(time(nullptr));
+  return true;
+}
+
+struct CommonOptions {
+  std::string keyPath, versionText, outPath, buildTimeText;
+  bool hasBuildTime = false;
+  PackageSpec spec;
+};
+
+// Options that build and bundle share; true when the current word was one.
+bool commonOption(Arguments& args, CommonOptions* options) {
+  std::string value;
+  if (args.option("--key", &options->keyPath) || args.option("--version", &options->versionText) ||
+      args.option("-o", &options->outPath))
+    return true;
+  if (args.option("--name", &options->spec.name)) return true;
+  if (args.option("--build-time", &options->buildTimeText)) {
+    options->hasBuildTime = true;
+    return true;
+  }
+  if (args.option("--arch", &value)) {
+    options->spec.architecture = value;
+    return true;
+  }
+  if (args.option("--description", &value)) {
+    options->spec.description = value;
+    return true;
+  }
+  return false;
+}
+
+// The required options are there and their values are good; reads the key.
+bool finishCommon(CommonOptions* options, PrivateKey* key, std::string* error, bool* usage) {
+  *usage = true;
+  const char* missing = options->keyPath.empty()       ? "--key"
+                        : options->spec.name.empty()   ? "--name"
+                        : options->versionText.empty() ? "--version"
+                        : options->outPath.empty()     ? "-o"
+                                                       : nullptr;
+  if (missing != nullptr) {
+    *error = std::string(missing) + " is required";
+    return false;
+  }
+  if (!checkPackageName(options->spec.name, error)) return false;
+  if (!parseVersion(options->versionText, &options->spec.version, error)) return false;
+  if (options->hasBuildTime ? !parseBuildTime(options->buildTimeText, &options->spec.buildTime, error)
+                            : !defaultBuildTime(&options->spec.buildTime, error)) {
+    *error = "build time: " + *error;
+    return false;
+  }
+  *usage = false;
+  return readPrivateKeyFile(options->keyPath, key, error);
+}
+
+// One --depends, --provides, --conflicts or --class of a build.
+bool buildListOption(Arguments& args, PackageSpec* spec, BuildRequest* request, std::string* error) {
+  std::string value;
+  Dependency entry;
+  std::pair<std::string, uint8_t> fileClass;
+  std::string name;
+  bool ok = true;
+  if (args.option("--depends", &value)) {
+    name = "--depends";
+    ok = parseDependencyOption(value, &entry, error);
+    if (ok) spec->depends.push_back(entry);
+  } else if (args.option("--conflicts", &value)) {
+    name = "--conflicts";
+    ok = parseDependencyOption(value, &entry, error);
+    if (ok) spec->conflicts.push_back(entry);
+  } else if (args.option("--provides", &value)) {
+    name = "--provides";
+    ok = parseProvidesOption(value, &entry, error);
+    if (ok) spec->provides.push_back(entry);
+  } else if (args.option("--class", &value)) {
+    name = "--class";
+    ok = parseClassOption(value, &fileClass, error);
+    if (ok) request->classes[fileClass.first] = fileClass.second;
+  } else {
+    return false;
+  }
+  if (!ok) *error = name + " " + *error;
+  return true;
+}
+
+}  // namespace
+
+int runKeygen(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  Arguments args(argc, argv, 0);
+  std::string keyPath, publicPath;
+  while (!args.done() && !args.failed()) {
+    if (!args.option("-o", &keyPath) && !args.option("--public", &publicPath))
+      return unexpected(err, "keygen", args);
+  }
+  if (args.failed()) return usageError(err, "keygen", args.error());
+  if (keyPath.empty()) return usageError(err, "keygen", "-o FILE.key is required");
+  struct stat st;
+  if (lstat(keyPath.c_str(), &st) == 0) return failure(err, "keygen", keyPath + ": already exists; a key is never overwritten");
+  PrivateKey key;
+  if (!generateKey(&key)) return failure(err, "keygen", "no key could be made (random source or arithmetic failed)");
+  // Both files are written out before either appears.
+  std::string error;
+  const std::string comment = "package signing key made by pkgtool keygen";
+  const std::string privateText = formatPrivateKey(key, comment + "; keep it private");
+  const std::string publicText = formatPublicKey(key.publicKey, comment + " (public half)");
+  OutputFile keyOut, publicOut;
+  bool ok = keyOut.open(keyPath, &error) && keyOut.write(privateText.data(), privateText.size(), &error);
+  if (ok && !publicPath.empty())
+    ok = publicOut.open(publicPath, &error) && publicOut.write(publicText.data(), publicText.size(), &error);
+  ok = ok && keyOut.commit(&error, kPrivateKeyMode) && (publicPath.empty() || publicOut.commit(&error, kPublicFileMode));
+  if (!ok) return failure(err, "keygen", error);
+  out << "wrote " << keyPath << (publicPath.empty() ? "" : " and " + publicPath) << "\n";
+  return kExitOk;
+}
+
+int runBuild(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  Arguments args(argc, argv, 0);
+  CommonOptions options;
+  BuildRequest request;
+  std::string root, error;
+  bool hasRoot = false;
+  while (!args.done() && !args.failed() && error.empty()) {
+    if (commonOption(args, &options) || buildListOption(args, &options.spec, &request, &error)) continue;
+    if (args.option("--root", &root)) {
+      hasRoot = true;
+    } else if (args.flag("--boot-image")) {
+      options.spec.flags |= BootImage;
+    } else if (args.flag("--no-metadata")) {
+      options.spec.flags |= NoMetadata;
+    } else if (args.flag("--image")) {
+      options.spec.image = true;
+    } else if (args.flag("--unregistered")) {
+      request.unregistered = true;
+    } else {
+      return unexpected(err, "build", args);
+    }
+  }
+  if (args.failed()) return usageError(err, "build", args.error());
+  if (!error.empty()) return usageError(err, "build", error);
+  PrivateKey key;
+  bool usage = false;
+  if (!finishCommon(&options, &key, &error, &usage))
+    return usage ? usageError(err, "build", error) : failure(err, "build", error);
+  request.spec = options.spec;
+  if (hasRoot) request.root = root;
+  if (!buildPackage(request, keySigner(key), options.outPath, &error)) return failure(err, "build", error);
+  out << "built " << options.outPath << ": " << request.spec.name << "-" << versionText(request.spec.version) << "\n";
+  return kExitOk;
+}
+
+int runBundle(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  Arguments args(argc, argv, 0);
+  CommonOptions options;
+  options.spec.image = true;
+  BundleRequest request;
+  std::string value, error;
+  while (!args.done() && !args.failed() && error.empty()) {
+    if (commonOption(args, &options) || args.separator()) continue;
+    if (args.option("--start-disabled", &value)) {
+      request.startDisabled.push_back(value);
+    } else if (args.flag("--no-image")) {
+      options.spec.image = false;
+    } else {
+      request.members.push_back(args.positional());
+    }
+  }
+  if (args.failed()) return usageError(err, "bundle", args.error());
+  if (!error.empty()) return usageError(err, "bundle", error);
+  if (request.members.empty()) return usageError(err, "bundle", "no member package files given");
+  PrivateKey key;
+  bool usage = false;
+  if (!finishCommon(&options, &key, &error, &usage))
+    return usage ? usageError(err, "bundle", error) : failure(err, "bundle", error);
+  request.spec = options.spec;
+  if (!buildBundle(request, key.publicKey, options.outPath, &error)) return failure(err, "bundle", error);
+  if (!request.spec.image)
+    err << "pkgtool bundle: warning: " << options.outPath
+        << " has no image part: the board takes an installed bundle without one apart again on its next run"
+           " and uninstalls its members\n";
+  out << "built " << options.outPath << ": bundle " << request.spec.name << "-" << versionText(request.spec.version)
+      << " of " << request.members.size() << (request.members.size() == 1 ? " member\n" : " members\n");
+  return kExitOk;
+}

@@ -1,0 +1,107 @@
+// Output files written beside their destination and renamed into place.
+#include "pkgtool/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+mode_t currentUmask() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() { discard(); }
+
+std::string OutputFile::failure(const char* what) const {
+  return path_ + ": " + what + ": " + strerror(errno);
+}
+
+void OutputFile::discard() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  if (!temporaryPath_.empty()) unlink(temporaryPath_.c_str());
+  temporaryPath_.clear();
+}
+
+bool OutputFile::open(const std::string& path, std::string* error) {
+  discard();
+  path_ = path;
+  size_ = 0;
+  std::string pattern = path + ".tmpXXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  fd_ = mkstemp(name.data());
+  if (fd_ < 0) {
+    *error = failure("cannot create");
+    return false;
+  }
+  temporaryPath_ = name.data();
+  return true;
+}
+
+bool OutputFile::write(const void* data, size_t length, std::string* error) {
+  return writeAt(size_, data, length, error);
+}
+
+bool OutputFile::writeAt(uint64_t offset, const void* data, size_t length, std::string* error) {
+  const char* bytes = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < length) {
+    ssize_t n = pwrite(fd_, bytes + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      *error = failure("cannot write");
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (offset + length > size_) size_ = offset + length;
+  return true;
+}
+
+bool OutputFile::readAt(uint64_t offset, void* data, size_t length, std::string* error) {
+  char* bytes = static_cast<char*>(data);
+  size_t done = 0;
+  while (done < length) {
+    ssize_t n = pread(fd_, bytes + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      *error = failure("cannot read back");
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool OutputFile::commit(std::string* error, mode_t mode) {
+  if (fchmod(fd_, mode & ~currentUmask()) != 0) {
+    *error = failure("cannot set permissions");
+    return false;
+  }
+  int fd = fd_;
+  fd_ = -1;
+  if (close(fd) != 0) {
+    *error = failure("cannot write");
+    discard();
+    return false;
+  }
+  if (rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
+    *error = failure("cannot rename into place");
+    discard();
+    return false;
+  }
+  temporaryPath_.clear();
+  return true;
+}

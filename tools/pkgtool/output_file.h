@@ -1,0 +1,38 @@
+// An output file that appears under its name only when it is complete: bytes
+// go to a temporary file beside it, which commit() renames into place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <sys/types.h>
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();  // an uncommitted temporary file is removed
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Creates the temporary file in the directory of path.
+  bool open(const std::string& path, std::string* error);
+  bool write(const void* data, size_t length, std::string* error);
+  // Overwrites bytes already written (a length field known only later).
+  bool writeAt(uint64_t offset, const void* data, size_t length, std::string* error);
+  // Reads bytes already written back, for hashing what went out.
+  bool readAt(uint64_t offset, void* data, size_t length, std::string* error);
+  uint64_t size() const { return size_; }
+  const std::string& path() const { return path_; }
+  // Gives the file mode (less the umask) and renames it to its path.
+  bool commit(std::string* error, mode_t mode = 0666);
+
+ private:
+  std::string failure(const char* what) const;
+  void discard();
+
+  std::string path_;
+  std::string temporaryPath_;
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};

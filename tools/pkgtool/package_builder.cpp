@@ -1,0 +1,100 @@
+// Building signed package files.
+#include "pkgtool/package_builder.h"
+
+#include <vector>
+
+#include "pkgfile/package_stream.h"
+#include "pkgtool/file_container.h"
+#include "pkgtool/output_file.h"
+#include "pkgtool/part_writer.h"
+#include "pkgtool/tree_walk.h"
+#include "platform/hash.h"
+#include "signing/package_signer.h"
+
+namespace {
+
+constexpr size_t kHashChunk = 16384;
+
+// Step 1: the files of the tree, each --class naming one of them.
+bool collectFiles(const BuildRequest& request, std::vector<TreeFile>* files, std::string* error) {
+  if (request.root && !walkTree(*request.root, files, error)) return false;
+  for (const auto& entry : request.classes) {
+    bool found = false;
+    for (const TreeFile& file : *files) found = found || file.path == entry.first;
+    if (!found) {
+      *error = "--class " + entry.first + ": no such file in the tree";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Step 3: the file container, one record per file in path order.
+bool writeContainer(const BuildRequest& request, const std::vector<TreeFile>& files, PartWriter* writer,
+                    std::string* error) {
+  ContainerWriter container(writer);
+  if (!container.begin(error)) return false;
+  for (const TreeFile& file : files) {
+    auto found = request.classes.find(file.path);
+    uint8_t processorClass = found == request.classes.end() ? 0 : found->second;
+    if (!container.addFile(*request.root + "/" + file.path, file.path, file.mode, processorClass, file.size, error))
+      return false;
+  }
+  return container.finish(error);
+}
+
+// Step 4: the signature part. Its 6-byte header is the last hashed byte; the
+// digest runs from the package header part's own header up to it.
+bool writeSignature(PartWriter* writer, uint64_t signedFrom, const DigestSigner& sign, std::string* error) {
+  if (!writer->writePartHeader(kSignaturePart, kSignaturePayloadLength, error)) return false;
+  unsigned char digest[kSignatureDigestLength];
+  unsigned char payload[kSignaturePayloadLength];
+  if (!digestOfRange(*writer->out(), signedFrom, digest, error) || !sign(digest, payload, error)) return false;
+  return writer->out()->write(payload, sizeof payload, error);
+}
+
+bool writePackage(const BuildRequest& request, const std::vector<TreeFile>& files, const DigestSigner& sign,
+                  OutputFile* out, std::string* error) {
+  PartWriter writer(out);
+  if (!writer.writeFileHeader(request.unregistered ? kUnregisteredMagic : kPackageMagic, error)) return false;
+  // Step 2: the header part and the metadata parts.
+  uint64_t signedFrom = writer.offset();
+  if (!writer.writeHeaderParts(kPackageHeaderPart, request.spec, error)) return false;
+  return writeContainer(request, files, &writer, error) && writeSignature(&writer, signedFrom, sign, error) &&
+         writer.finishFile(error);
+}
+
+}  // namespace
+
+DigestSigner keySigner(const PrivateKey& key) {
+  return [key](const unsigned char digest[kSignatureDigestLength], unsigned char payload[kSignaturePayloadLength],
+               std::string* error) {
+    if (signDigest(key, digest, payload)) return true;
+    *error = "signing failed: the key does not verify its own signature";
+    return false;
+  };
+}
+
+bool digestOfRange(OutputFile& out, uint64_t from, unsigned char digest[kSignatureDigestLength],
+                   std::string* error) {
+  SHA1 hash;
+  std::vector<unsigned char> buffer(kHashChunk);
+  for (uint64_t offset = from; offset < out.size();) {
+    size_t length = out.size() - offset < kHashChunk ? static_cast<size_t>(out.size() - offset) : kHashChunk;
+    if (!out.readAt(offset, buffer.data(), length, error)) return false;
+    hash.update(buffer.data(), length);
+    offset += length;
+  }
+  hash.digest(digest);
+  return true;
+}
+
+bool buildPackage(const BuildRequest& request, const DigestSigner& sign, const std::string& outPath,
+                  std::string* error) {
+  if (!checkPackageName(request.spec.name, error)) return false;
+  std::vector<TreeFile> files;
+  if (!collectFiles(request, &files, error)) return false;
+  OutputFile out;
+  if (!out.open(outPath, error)) return false;
+  return writePackage(request, files, sign, &out, error) && out.commit(error);
+}

@@ -1,0 +1,125 @@
+// The byte layout of package files, as the reader takes it apart.
+#include "pkgtool/part_writer.h"
+
+#include <cstring>
+
+#include "pkgfile/little_endian.h"
+#include "pkgfile/package_stream.h"
+
+namespace {
+
+constexpr uint64_t kMaxLength = 0xFFFFFFFF;
+
+void putName(const std::string& name, unsigned char* out) {
+  memset(out, 0, kNameFieldSize);
+  memcpy(out, name.data(), name.size() < kNameFieldSize ? name.size() : kNameFieldSize);
+}
+
+}  // namespace
+
+bool checkPackageName(const std::string& name, std::string* error) {
+  if (name.empty() || name.size() > kNameFieldSize) {
+    *error = "name \"" + name + "\" must be 1 to 16 bytes long";
+    return false;
+  }
+  if (!isSafePackageName(name)) {
+    *error = "name \"" + name + "\" is \".\" or \"..\" or holds \"/\", a blank or a control character";
+    return false;
+  }
+  return true;
+}
+
+void encodeHeaderPayload(const PackageSpec& spec, unsigned char out[kWrittenHeaderSize]) {
+  memset(out, 0, kWrittenHeaderSize);
+  putName(spec.name, out);
+  putLe32(out + 16, spec.version);
+  putLe32(out + 20, spec.buildTime);
+  // Bytes 24 to 31 are reserved and stay zero.
+  putLe32(out + 32, spec.flags);
+}
+
+void encodeListEntry(const Dependency& entry, unsigned char out[kListEntrySize]) {
+  memset(out, 0, kListEntrySize);
+  putName(entry.name, out);
+  putLe32(out + 16, entry.min);
+  putLe32(out + 24, entry.max);
+  putLe32(out + 28, static_cast<uint32_t>(entry.priority));
+}
+
+bool PartWriter::writeFileHeader(uint32_t magic, std::string* error) {
+  unsigned char header[kFileHeaderSize];
+  putLe32(header, magic);
+  putLe32(header + 4, 0);
+  return out_->write(header, sizeof header, error);
+}
+
+bool PartWriter::writePart(uint16_t type, const void* payload, size_t length, std::string* error) {
+  if (length > kMaxLength) {
+    *error = out_->path() + ": part of type " + std::to_string(type) + " is larger than 4 GiB";
+    return false;
+  }
+  return writePartHeader(type, static_cast<uint32_t>(length), error) && out_->write(payload, length, error);
+}
+
+bool PartWriter::writePartHeader(uint16_t type, uint32_t length, std::string* error) {
+  unsigned char header[kPartHeaderSize];
+  putLe16(header, type);
+  putLe32(header + 2, length);
+  return out_->write(header, sizeof header, error);
+}
+
+bool PartWriter::writeTextPart(uint16_t type, const std::string& text, std::string* error) {
+  return writePart(type, text.data(), text.size(), error);
+}
+
+bool PartWriter::writeListPart(uint16_t type, const std::vector<Dependency>& entries, std::string* error) {
+  if (entries.size() > kMaxListEntries) {
+    *error = out_->path() + ": a list holds at most 65535 entries";
+    return false;
+  }
+  std::vector<unsigned char> payload(2 + kListEntrySize * entries.size());
+  putLe16(payload.data(), static_cast<uint16_t>(entries.size()));
+  for (size_t i = 0; i < entries.size(); ++i) encodeListEntry(entries[i], &payload[2 + kListEntrySize * i]);
+  return writePart(type, payload.data(), payload.size(), error);
+}
+
+bool PartWriter::writeHeaderParts(uint16_t type, const PackageSpec& spec, std::string* error) {
+  unsigned char header[kWrittenHeaderSize];
+  encodeHeaderPayload(spec, header);
+  if (!writePart(type, header, sizeof header, error)) return false;
+  if (spec.architecture && !writeTextPart(kArchitecturePart, *spec.architecture, error)) return false;
+  if (spec.description && !writeTextPart(kDescriptionPart, *spec.description, error)) return false;
+  if (!spec.depends.empty() && !writeListPart(kDependsPart, spec.depends, error)) return false;
+  if (!spec.provides.empty() && !writeListPart(kProvidesPart, spec.provides, error)) return false;
+  if (!spec.conflicts.empty() && !writeListPart(kConflictsPart, spec.conflicts, error)) return false;
+  if (spec.image && !writePart(kImagePart, nullptr, 0, error)) return false;
+  return true;
+}
+
+bool PartWriter::beginPart(uint16_t type, std::string* error) {
+  openPart_ = out_->size();
+  return writePartHeader(type, 0, error);
+}
+
+bool PartWriter::endPart(std::string* error) {
+  uint64_t length = out_->size() - openPart_ - kPartHeaderSize;
+  if (length > kMaxLength) {
+    *error = out_->path() + ": file container is larger than 4 GiB";
+    return false;
+  }
+  unsigned char field[4];
+  putLe32(field, static_cast<uint32_t>(length));
+  return out_->writeAt(openPart_ + 2, field, sizeof field, error);
+}
+
+bool PartWriter::finishFile(std::string* error) {
+  uint64_t length = out_->size() - kFileHeaderSize;
+  // The reader adds the 8 header bytes to the length in 32 bits.
+  if (length > kMaxLength - kFileHeaderSize) {
+    *error = out_->path() + ": package file would be larger than 4 GiB";
+    return false;
+  }
+  unsigned char field[4];
+  putLe32(field, static_cast<uint32_t>(length));
+  return out_->writeAt(4, field, sizeof field, error);
+}

@@ -1,0 +1,351 @@
+// End-to-end tests of the pkgtool executable: keys, packages and bundles made
+// by the real binary, read back through the installer's own reader.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "pkgfile/package_file.h"
+#include "pkgtool/test_packages.h"
+#include "signature/signing_key.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::vector<std::string> splitWords(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+// Runs the built pkgtool with the arguments; env holds NAME=VALUE settings,
+// and SOURCE_DATE_EPOCH is unset unless given.
+ToolRun pkgtool(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+  ScratchDir capture;
+  std::vector<std::string> words = splitWords(PKGTOOL_EMULATOR);
+  words.push_back(PKGTOOL_BINARY);
+  words.insert(words.end(), args.begin(), args.end());
+  pid_t pid = fork();
+  if (pid == 0) {
+    int out = open((capture / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open((capture / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(out, 1);
+    dup2(err, 2);
+    unsetenv("SOURCE_DATE_EPOCH");
+    for (const std::string& setting : env) putenv(const_cast<char*>(setting.c_str()));
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  ToolRun run;
+  int status = 0;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid)
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.out = readFile(capture / "out");
+  run.err = readFile(capture / "err");
+  return run;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class PkgtoolCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ToolRun keygen = pkgtool({"keygen", "-o", dir_ / "k.key", "--public", dir_ / "k.pub"});
+    ASSERT_EQ(keygen.status, 0) << keygen.err;
+    ASSERT_TRUE(writeFile(dir_ / "tree/bin/tool", std::string(40000, 'x') + "end"));
+    ASSERT_TRUE(writeFile(dir_ / "tree/etc/tool.conf", "setting=1\n"));
+    ASSERT_TRUE(writeFile(dir_ / "tree/lib/empty", ""));
+    ASSERT_EQ(chmod((dir_ / "tree/bin/tool").c_str(), 0755), 0);
+    ASSERT_EQ(chmod((dir_ / "tree/etc/tool.conf").c_str(), 0600), 0);
+  }
+
+  // A package of the tree signed with the test run's key.
+  ToolRun build(const std::string& out, const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args = {"build", "--key", dir_ / "k.key", "--name", "tool", "--version", "6.41beta3",
+                                     "--build-time", "1700000000", "--root", dir_ / "tree", "-o", out};
+    args.insert(args.end(), more.begin(), more.end());
+    return pkgtool(args);
+  }
+
+  std::vector<std::string> outputEntries() {
+    std::vector<std::string> names;
+    for (const char* name : {"p.vpa", "b.vpa"})
+      if (pathExists(dir_ / (std::string("out/") + name))) names.push_back(name);
+    return names;
+  }
+
+  ScratchDir dir_;
+};
+
+TEST_F(PkgtoolCli, HelpDocumentsTheCommandsAndExitStatuses) {
+  ToolRun help = pkgtool({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* word : {"keygen", "build", "bundle", "inspect", "verify", "Exit status", "SOURCE_DATE_EPOCH"})
+    EXPECT_TRUE(contains(help.out, word)) << word;
+  EXPECT_EQ(pkgtool({}).status, 4);
+  ToolRun unknown = pkgtool({"frobnicate"});
+  EXPECT_EQ(unknown.status, 4);
+  EXPECT_TRUE(contains(unknown.err, "unknown command frobnicate"));
+}
+
+TEST_F(PkgtoolCli, KeygenMakesAPrivateKeyOnlyItsOwnerReadsAndNeverOverwritesIt) {
+  struct stat st;
+  ASSERT_EQ(stat((dir_ / "k.key").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  PrivateKey key;
+  PublicKey publicKey;
+  std::string error;
+  ASSERT_TRUE(readPrivateKeyFile(dir_ / "k.key", &key, &error)) << error;
+  ASSERT_TRUE(readPublicKeyFile(dir_ / "k.pub", &publicKey, &error)) << error;
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(key.publicKey.point), 32),
+            std::string(reinterpret_cast<char*>(publicKey.point), 32));
+
+  std::string before = readFile(dir_ / "k.key");
+  ToolRun again = pkgtool({"keygen", "-o", dir_ / "k.key"});
+  EXPECT_EQ(again.status, 3);
+  EXPECT_TRUE(contains(again.err, "k.key: already exists")) << again.err;
+  EXPECT_EQ(readFile(dir_ / "k.key"), before);
+}
+
+TEST_F(PkgtoolCli, BuildWritesEveryOptionSoThatTheReaderReadsItBack) {
+  ToolRun run = build(dir_ / "p.vpa", {"--arch", "", "--description", "a tool", "--depends", "system:6.40",
+                                   "--depends", "dhcp::6.49.2", "--provides", "ppp:1.0:2.0:-3", "--conflicts",
+                                   "old-tool", "--boot-image", "--no-metadata", "--image", "--class", "bin/tool=2"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  PackageFile record;
+  ASSERT_TRUE(loadPackageFile(record, dir_ / "p.vpa"));
+  EXPECT_EQ(record.name, "tool");
+  EXPECT_STREQ(versionText(record.version), "6.41beta3");
+  EXPECT_EQ(record.buildTime, 1700000000u);
+  EXPECT_EQ(record.flags, 3u);
+  EXPECT_EQ(record.architecture, "");
+  EXPECT_EQ(record.description, "a tool");
+  EXPECT_TRUE(record.hasImage);
+  ASSERT_EQ(record.depends.size(), 2u);
+  EXPECT_EQ(record.depends[0].min, makeVersion(6, 40, 'f', 0));
+  EXPECT_EQ(record.depends[1].max, makeVersion(6, 49, 'f', 2));
+  ASSERT_EQ(record.provides.size(), 1u);
+  EXPECT_EQ(record.provides[0].priority, -3);
+  EXPECT_EQ(record.provides[0].max, makeVersion(2, 0, 'f', 0));
+  ASSERT_EQ(record.conflicts.size(), 1u);
+  EXPECT_EQ(record.conflicts[0].name, "old-tool");
+
+  std::vector<StoredRecord> records;
+  ASSERT_TRUE(readStoredRecords(dir_ / "p.vpa", &records));
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].name, "bin/tool");
+  EXPECT_EQ(records[0].mode, 0100755);
+  EXPECT_EQ(records[0].processorClass, 2);
+  EXPECT_TRUE(records[0].content == readFile(dir_ / "tree/bin/tool"));
+  EXPECT_EQ(records[1].name, "etc/tool.conf");
+  EXPECT_EQ(records[1].mode, 0100600);
+  EXPECT_EQ(records[1].content, "setting=1\n");
+  EXPECT_EQ(records[2].name, "lib/empty");
+  EXPECT_EQ(records[2].content, "");
+
+  ToolRun verify = pkgtool({"verify", "--key", dir_ / "k.pub", dir_ / "p.vpa"});
+  EXPECT_EQ(verify.status, 0) << verify.out;
+  EXPECT_EQ(verify.out, dir_ / "p.vpa" + ": ok (1 package)\n");
+}
+
+TEST_F(PkgtoolCli, BuildsOfTheSameTreeAreByteIdenticalUnderSourceDateEpoch) {
+  std::vector<std::string> args = {"build", "--key", dir_ / "k.key", "--name", "tool", "--version", "1.0",
+                                   "--root", dir_ / "tree", "-o"};
+  std::vector<std::string> first = args, second = args, third = args;
+  first.push_back(dir_ / "1.vpa");
+  second.push_back(dir_ / "2.vpa");
+  third.insert(third.end(), {dir_ / "3.vpa", "--build-time", "99"});
+  ASSERT_EQ(pkgtool(first, {"SOURCE_DATE_EPOCH=1234"}).status, 0);
+  ASSERT_EQ(pkgtool(second, {"SOURCE_DATE_EPOCH=1234"}).status, 0);
+  ASSERT_EQ(pkgtool(third, {"SOURCE_DATE_EPOCH=1234"}).status, 0);
+  EXPECT_TRUE(readFile(dir_ / "1.vpa") == readFile(dir_ / "2.vpa"));
+  PackageFile record;
+  ASSERT_TRUE(loadPackageFile(record, dir_ / "1.vpa"));
+  EXPECT_EQ(record.buildTime, 1234u);
+  ASSERT_TRUE(loadPackageFile(record, dir_ / "3.vpa"));
+  EXPECT_EQ(record.buildTime, 99u);  // the option wins over the environment
+}
+
+TEST_F(PkgtoolCli, ARefusedBuildSaysWhatIsWrongAndWritesNothing) {
+  ASSERT_TRUE(writeFile(dir_ / "fifo-tree/a", "a"));
+  ASSERT_EQ(mkfifo((dir_ / "fifo-tree/pipe").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir((dir_ / "out").c_str(), 0755), 0);
+  std::string out = dir_ / "out/p.vpa";
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    int status;
+    std::string inError;
+  } cases[] = {
+      {{"build", "--key", dir_ / "k.key", "--name", "t", "--version", "6.40.0", "-o", out}, {}, 4, "write \"6.40\""},
+      {{"build", "--key", dir_ / "k.key", "--name", "t", "--version", "6.4x", "-o", out}, {}, 4, "malformed version"},
+      {{"build", "--key", dir_ / "k.key", "--name", "t", "--version", "1.0", "--root", dir_ / "fifo-tree", "-o", out},
+       {},
+       3,
+       "fifo-tree/pipe: a named pipe"},
+      {{"build", "--key", dir_ / "none.key", "--name", "t", "--version", "1.0", "-o", out}, {}, 3, "none.key"},
+      {{"build", "--key", dir_ / "k.pub", "--name", "t", "--version", "1.0", "-o", out}, {}, 3, "private-key"},
+      {{"build", "--key", dir_ / "k.key", "--name", "t", "--version", "1.0", "-o", out},
+       {"SOURCE_DATE_EPOCH=yesterday"},
+       4,
+       "SOURCE_DATE_EPOCH"},
+      {{"build", "--key", dir_ / "k.key", "--name", "t", "--version", "1.0", "--class", "bin/none=1", "--root",
+        dir_ / "tree", "-o", out},
+       {},
+       3,
+       "--class bin/none: no such file"},
+      {{"build", "--key", dir_ / "k.key", "--name", "t", "--version", "1.0", "--class", "bin/tool=9", "-o", out},
+       {},
+       4,
+       "--class"},
+      {{"build", "--key", dir_ / "k.key", "--name", "t", "--version", "1.0", "--depends", "a:2.0:1.0", "-o", out},
+       {},
+       4,
+       "--depends"},
+      {{"build", "--key", dir_ / "k.key", "--name", "t", "--version", "1.0", "--bogus", "-o", out},
+       {},
+       4,
+       "unknown option --bogus"},
+      {{"build", "--key", dir_ / "k.key", "--name", "t", "--version", "1.0"}, {}, 4, "-o is required"},
+      {{"build", "--key", dir_ / "k.key", "--name", "t", "--version"}, {}, 4, "--version needs a value"},
+      {{"build", "--key", dir_ / "k.key", "--name", "a/b", "--version", "1.0", "-o", out}, {}, 4, "\"a/b\""},
+  };
+  for (const Case& c : cases) {
+    ToolRun run = pkgtool(c.args, c.env);
+    EXPECT_EQ(run.status, c.status) << c.inError << ": " << run.err;
+    EXPECT_TRUE(contains(run.err, c.inError)) << c.inError << ": " << run.err;
+    EXPECT_TRUE(outputEntries().empty()) << c.inError;
+  }
+  // Nothing else was left in the output directory either.
+  EXPECT_EQ(rmdir((dir_ / "out").c_str()), 0);
+}
+
+TEST_F(PkgtoolCli, BundlesCarryTheirMembersStartDisabledListAndImage) {
+  ASSERT_EQ(build(dir_ / "tool.vpa").status, 0);
+  ASSERT_EQ(pkgtool({"build", "--key", dir_ / "k.key", "--name", "helper", "--version", "2.0", "--build-time", "5",
+                     "-o", dir_ / "helper.vpa"})
+                .status,
+            0);
+  ToolRun bundle = pkgtool({"bundle", "--key", dir_ / "k.key", "--name", "suite", "--version", "6.41", "--build-time",
+                        "7", "--start-disabled", "helper", "--arch", "powerpc", "-o", dir_ / "b.vpa",
+                        dir_ / "tool.vpa", dir_ / "helper.vpa"});
+  ASSERT_EQ(bundle.status, 0) << bundle.err;
+  EXPECT_EQ(bundle.err, "");
+
+  PackageFile record;
+  ASSERT_TRUE(loadPackageFile(record, dir_ / "b.vpa"));
+  EXPECT_TRUE(record.isBundle);
+  EXPECT_TRUE(record.hasImage);
+  EXPECT_EQ(record.architecture, "powerpc");
+  ASSERT_EQ(record.members.size(), 2u);
+  EXPECT_EQ(record.members[0]->name, "tool");
+  EXPECT_EQ(record.members[1]->name, "helper");
+
+  ToolRun inspect = pkgtool({"inspect", "--json", "--key", dir_ / "k.pub", dir_ / "b.vpa"});
+  ASSERT_EQ(inspect.status, 0) << inspect.out << inspect.err;
+  nlohmann::json json = nlohmann::json::parse(inspect.out);
+  ASSERT_EQ(json["packages"].size(), 3u);
+  EXPECT_EQ(json["packages"][0]["is_bundle"], true);
+  EXPECT_EQ(json["packages"][0]["signature"], "none");
+  EXPECT_EQ(json["packages"][0]["start_disabled"], nlohmann::json::array({"helper"}));
+  EXPECT_EQ(json["packages"][1]["signature"], "ok");
+  EXPECT_EQ(json["packages"][1]["files"].size(), 3u);
+  EXPECT_EQ(json["packages"][2]["signature"], "ok");
+
+  ToolRun noImage = pkgtool({"bundle", "--key", dir_ / "k.key", "--name", "suite", "--version", "6.41", "--no-image",
+                         "-o", dir_ / "n.vpa", dir_ / "tool.vpa"});
+  ASSERT_EQ(noImage.status, 0) << noImage.err;
+  EXPECT_TRUE(contains(noImage.err, "warning: " + dir_ / "n.vpa" + " has no image part")) << noImage.err;
+  PackageFile withoutImage;
+  ASSERT_TRUE(loadPackageFile(withoutImage, dir_ / "n.vpa"));
+  EXPECT_FALSE(withoutImage.hasImage);
+
+  ToolRun stranger = pkgtool({"bundle", "--key", dir_ / "k.key", "--name", "suite", "--version", "6.41",
+                          "--start-disabled", "nobody", "-o", dir_ / "s.vpa", dir_ / "tool.vpa"});
+  EXPECT_EQ(stranger.status, 3);
+  EXPECT_TRUE(contains(stranger.err, "--start-disabled nobody: no member")) << stranger.err;
+  EXPECT_FALSE(pathExists(dir_ / "s.vpa"));
+}
+
+TEST_F(PkgtoolCli, InspectAndVerifyTellABadSignatureFromABrokenFile) {
+  ASSERT_EQ(build(dir_ / "good.vpa").status, 0);
+  std::string bytes = readFile(dir_ / "good.vpa");
+  std::string flipped = bytes, badMagic = bytes, badLength = bytes;
+  flipped[8 + 6 + 20] ^= 0x04;  // a byte of the build time in the signed header part
+  badMagic[3] ^= 0x01;
+  badLength[4] ^= 0x01;
+  ASSERT_TRUE(writeFile(dir_ / "flipped.vpa", flipped));
+  ASSERT_TRUE(writeFile(dir_ / "magic.vpa", badMagic));
+  ASSERT_TRUE(writeFile(dir_ / "length.vpa", badLength));
+  std::string key = dir_ / "k.pub";
+
+  ToolRun good = pkgtool({"inspect", "--key", key, dir_ / "good.vpa"});
+  EXPECT_EQ(good.status, 0);
+  for (const char* line : {"magic: ordinary (0xBAD0F11E)", "build time: 2023-11-14 22:13:20 UTC (1700000000)",
+                           "-rwxr-xr-x     0      40003  bin/tool", "signature: ok", "verdict: ok"})
+    EXPECT_TRUE(contains(good.out, line)) << line << "\n" << good.out;
+
+  ToolRun badText = pkgtool({"inspect", "--key", key, dir_ / "flipped.vpa"});
+  EXPECT_EQ(badText.status, 1);
+  EXPECT_TRUE(contains(badText.out, "signature: bad")) << badText.out;
+  EXPECT_TRUE(contains(badText.out, "verdict: BAD SIGNATURE")) << badText.out;
+  nlohmann::json badJson = nlohmann::json::parse(pkgtool({"inspect", "--json", "--key", key, dir_ / "flipped.vpa"}).out);
+  EXPECT_EQ(badJson["broken"], false);
+  EXPECT_EQ(badJson["packages"][0]["signature"], "bad");
+
+  for (const char* damaged : {"magic.vpa", "length.vpa"}) {
+    ToolRun text = pkgtool({"inspect", "--key", key, dir_ / damaged});
+    EXPECT_EQ(text.status, 2) << damaged;
+    EXPECT_TRUE(contains(text.out, "verdict: BROKEN FILE: ")) << text.out;
+    ToolRun json = pkgtool({"inspect", "--json", "--key", key, dir_ / damaged});
+    EXPECT_EQ(json.status, 2) << damaged;
+    EXPECT_TRUE(nlohmann::json::parse(json.out)["broken"].is_string()) << json.out;
+  }
+
+  ToolRun verify = pkgtool({"verify", "--key", key, dir_ / "good.vpa", dir_ / "flipped.vpa"});
+  EXPECT_EQ(verify.status, 1);
+  EXPECT_EQ(verify.out, dir_ / "good.vpa" + ": ok (1 package)\n" + dir_ / "flipped.vpa" +
+                            ": BAD SIGNATURE: tool bad\n");
+  ToolRun mixed = pkgtool({"verify", "--key", key, dir_ / "magic.vpa", dir_ / "flipped.vpa", dir_ / "missing.vpa"});
+  EXPECT_EQ(mixed.status, 2);
+  EXPECT_TRUE(contains(mixed.out, dir_ / "magic.vpa" + ": BROKEN FILE: unknown magic 0xBBD0F11E\n")) << mixed.out;
+  EXPECT_TRUE(contains(mixed.out, dir_ / "missing.vpa" + ": UNREADABLE: ")) << mixed.out;
+  ToolRun length = pkgtool({"verify", "--key", key, dir_ / "length.vpa"});
+  EXPECT_EQ(length.status, 2);
+  EXPECT_TRUE(contains(length.out, ": BROKEN FILE: file header gives a length of")) << length.out;
+
+  // Without --key the key the build trusts decides, and it is not this one.
+  EXPECT_EQ(pkgtool({"verify", dir_ / "good.vpa"}).status, 1);
+}
+
+TEST_F(PkgtoolCli, PackagesSignedWithTheTrustedKeyVerifyWithoutAKeyOption) {
+  PrivateKey trusted;
+  std::string error;
+  if (!readPrivateKeyFile(PKGTOOL_TRUSTED_PRIVATE_KEY, &trusted, &error) ||
+      std::string(reinterpret_cast<const char*>(trusted.publicKey.point), 32) !=
+          std::string(reinterpret_cast<const char*>(builtInKey().point), 32))
+    GTEST_SKIP() << "the build trusts a key whose private half is not in the tree";
+  ToolRun run = pkgtool({"build", "--key", PKGTOOL_TRUSTED_PRIVATE_KEY, "--name", "t", "--version", "1.0", "-o",
+                     dir_ / "t.vpa"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  ToolRun verify = pkgtool({"verify", dir_ / "t.vpa"});
+  EXPECT_EQ(verify.status, 0) << verify.out;
+}
+
+}  // namespace
