@@ -115,14 +115,6 @@ TEST_F(Planning, DisableOfANeededPackageIsCancelledWithAWarning) {
   EXPECT_EQ(repository.messages, (Names{"WARNING: can not disable x-1.0: y depends on it"}));
 }
 
-TEST_F(Planning, SilentPlanDecidesTheSameWithoutMessages) {
-  Package& x = add("x", false, Uninstall);
-  add("y", false, None, {dep("x")});
-  EXPECT_TRUE(plan(false));
-  EXPECT_EQ(x.action, None);
-  EXPECT_TRUE(repository.messages.empty());
-}
-
 TEST_F(Planning, DisabledDependantDoesNotProtectItsDependency) {
   Package& x = add("x", false, Disable);
   Package& y = add("y", true, None, {dep("x")});

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include "apply/transaction.h"
 #include "model/package_database.h"
 #include "model/relations.h"
 #include "pkgfile/package_removal.h"

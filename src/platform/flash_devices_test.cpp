@@ -32,33 +32,4 @@ TEST(BoardFlashDevices, DeviceThatRefusesTheRequestsAnswersAsAFailedRequest) {
   EXPECT_EQ(readFile(scratch / "dev"), "not a device");
 }
 
-class Answers : public FlashDevices {
- public:
-  bool mtdEraseSize(uint32_t* size) override {
-    *size = 1;
-    return true;
-  }
-  bool flashVariantRequest(int* result) override {
-    *result = 2;
-    return true;
-  }
-  uint32_t flashMinimumVersion() override { return 3; }
-};
-
-TEST(FlashDevices, ScopedDevicesStandInUntilTheyGo) {
-  FlashDevices& board = flashDevices();
-  Answers outer;
-  Answers inner;
-  {
-    ScopedFlashDevices first(&outer);
-    EXPECT_EQ(&flashDevices(), &outer);
-    {
-      ScopedFlashDevices second(&inner);
-      EXPECT_EQ(&flashDevices(), &inner);
-    }
-    EXPECT_EQ(&flashDevices(), &outer);
-  }
-  EXPECT_EQ(&flashDevices(), &board);
-}
-
 }  // namespace
