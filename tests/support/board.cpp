@@ -24,9 +24,9 @@ namespace {
 
 const char* const kBoardDirs[] = {"flash",          "flash/boot", "flash/var",  "flash/var/pdb", "flash/rw",
                                   "flash/rw/pckg",  "flash/var/pckg", "ram",    "ram/pdb",       "rw", "dev"};
-// What a dynamically linked binary needs inside the root; bound read-only
-// from the host for the length of one run.
-const char* const kLibraryDirs[] = {"lib", "lib64", "usr"};
+// What a dynamically linked (or sanitized) binary needs inside the root;
+// bound from the host for the length of one run.
+const char* const kLibraryDirs[] = {"lib", "lib64", "usr", "proc"};
 constexpr char kBinaryName[] = "installer";
 
 std::string dependencyLines(const std::vector<Dependency>& list, bool withPriority) {
@@ -45,11 +45,13 @@ std::string fileLines(const std::vector<std::string>& files) {
   return out;
 }
 
-// In the child, before exec: binds the host's libraries into the root.
+// In the child, before exec: binds the host's libraries into the root, in a
+// mount namespace of the child's own that ends with it.
 void bindLibraries(const std::string& root) {
   if (::unshare(CLONE_NEWNS) != 0) return;
   for (const char* dir : kLibraryDirs) {
     std::string host = std::string("/") + dir;
+    ::mkdir((root + host).c_str(), 0755);
     ::mount(host.c_str(), (root + host).c_str(), nullptr, MS_BIND | MS_REC, nullptr);
   }
 }
@@ -115,16 +117,13 @@ TmpfsMount* Board::mountTmpfs(const std::string& boardPath, size_t bytes) {
 }
 
 TreeSnapshot Board::snapshot() const {
-  return snapshotTree(root_, {kBinaryName, "lib", "lib64", "usr"});
+  return snapshotTree(root_, {kBinaryName, "lib", "lib64", "usr", "proc"});
 }
 
 bool Board::installBinary() {
   if (binaryInstalled_) return true;
   std::string copy = path(std::string("/") + kBinaryName);
   if (!writeFile(copy, readFile(installerBinary())) || ::chmod(copy.c_str(), 0755) != 0) return false;
-  if (!INSTALLER_BINARY_IS_STATIC) {
-    for (const char* dir : kLibraryDirs) ::mkdir(path(std::string("/") + dir).c_str(), 0755);
-  }
   return binaryInstalled_ = true;
 }
 
@@ -158,10 +157,10 @@ RunResult Board::run(const std::string& program, const std::vector<std::string>&
     if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
     for (const auto& [name, value] : input.setEnvironment) ::setenv(name.c_str(), value.c_str(), 1);
     for (const std::string& name : input.unsetEnvironment) ::unsetenv(name.c_str());
-    if (inside) {
-      if (!INSTALLER_BINARY_IS_STATIC) bindLibraries(root_);
-      if (::chroot(root_.c_str()) != 0 || ::chdir("/") != 0) ::_exit(125);
-    }
+    // A dynamic binary needs its libraries, and a sanitized one /proc, in
+    // whatever root it runs in, whether it is started there or enters it.
+    if (!INSTALLER_BINARY_IS_STATIC) bindLibraries(root_);
+    if (inside && (::chroot(root_.c_str()) != 0 || ::chdir("/") != 0)) ::_exit(125);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
