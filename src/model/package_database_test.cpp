@@ -247,6 +247,19 @@ TEST_F(PackageDatabaseRead, PackageFromAStoredImageWithoutFilesStaysAsLoaded) {
   EXPECT_TRUE(package.disabled);
 }
 
+// A directory where a file belongs reads like a file that cannot be read.
+TEST_F(PackageDatabaseRead, DirectoriesInPlaceOfFilesDoNotStopTheRead) {
+  for (const char* file : {"version", "deps", "provides", "conflicts", "bundle", "files", "disabled"})
+    entryFile("ppp", std::string(file) + "/x", "");
+  ASSERT_TRUE(writeFile(scheduleFile("ppp", scratch_.path()) + "/x", ""));
+  const std::unique_ptr<Package> owned = read("ppp");
+  const Package& package = *owned;
+  EXPECT_EQ(package.action, Uninstall);
+  EXPECT_TRUE(package.depends.empty());
+  EXPECT_TRUE(package.files.empty());
+  EXPECT_TRUE(package.disabled);
+}
+
 TEST(PackageDatabaseList, MissingFileIsAnEmptyList) {
   ScratchDir scratch;
   std::vector<Dependency> list;
