@@ -6,6 +6,8 @@
 
 namespace {
 
+constexpr int kJsonIndent = 2;
+
 int usageError(std::ostream& err, const char* command, const std::string& message) {
   err << "pkgtool " << command << ": " << message << "\n"
       << "Try 'pkgtool --help'.\n";
@@ -78,7 +80,7 @@ int runInspect(int argc, char** argv, std::ostream& out, std::ostream& err) {
     return kExitBroken;
   }
   if (json)
-    out << reportJsonText(report) << "\n";
+    out << reportJson(report).dump(kJsonIndent, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
   else
     printReport(report, out);
   return statusOf(report);

@@ -1,0 +1,89 @@
+#include "signature/signature_check.h"
+
+#include "pkgfile/package_stream.h"
+
+namespace {
+
+constexpr size_t kChallengeOffset = kSignatureDigestLength;
+constexpr size_t kResponseOffset = kChallengeOffset + kSignatureChallengeLength;
+constexpr size_t kChallengeInScalar = 8;  // the challenge lands on bytes 8 to 23 of k
+
+bool sameBytes(const unsigned char* a, const unsigned char* b, size_t count) {
+  unsigned char difference = 0;
+  for (size_t i = 0; i < count; ++i) difference |= a[i] ^ b[i];
+  return difference == 0;
+}
+
+}  // namespace
+
+void challengeScalar(const SigHashConstants& tables, const unsigned char digest[kSignatureDigestLength],
+                     const unsigned char challenge[kSignatureChallengeLength],
+                     unsigned char k[kScalarBytes]) {
+  sigHash(tables, digest, kSignatureDigestLength, k);
+  for (size_t i = 0; i < kSignatureChallengeLength; ++i) k[kChallengeInScalar + i] ^= challenge[i];
+  k[31] = static_cast<unsigned char>((k[31] & 0x7F) | 0x40);
+  k[0] = static_cast<unsigned char>(k[0] & 0xF8);
+}
+
+void prepareVerificationKey(VerificationKey& out, const PublicKey& key) {
+  out.key = key;
+  prepareLadderKey(out.ladder, key.point);
+}
+
+const VerificationKey& builtInVerificationKey() {
+  static const VerificationKey prepared = [] {
+    VerificationKey made;
+    prepareVerificationKey(made, builtInKey());
+    return made;
+  }();
+  return prepared;
+}
+
+bool checkSignaturePayload(const unsigned char payload[kSignaturePayloadLength],
+                           const unsigned char digest[kSignatureDigestLength], const VerificationKey& key) {
+  const SigHashConstants& tables = key.key.tables;
+  // 4. The part's digest is the digest of what was read.
+  if (!sameBytes(payload, digest, kSignatureDigestLength)) return false;
+  // 5, 6. k from sigHash of the digest and the challenge.
+  const unsigned char* challenge = payload + kChallengeOffset;
+  unsigned char k[kScalarBytes];
+  challengeScalar(tables, digest, challenge, k);
+  // 7. x = u([response]K + [k]G), the response taken as it is.
+  unsigned char x[kFieldBytes];
+  doubleScalarX(payload + kResponseOffset, k, key.ladder, x);
+  // 8, 9. Its sigHash starts with the challenge.
+  unsigned char c[kSigHashLength];
+  sigHash(tables, x, kFieldBytes, c);
+  return sameBytes(c, challenge, kSignatureChallengeLength);
+}
+
+bool checkSignaturePayload(const unsigned char payload[kSignaturePayloadLength],
+                           const unsigned char digest[kSignatureDigestLength], const PublicKey& key) {
+  VerificationKey prepared;
+  prepareVerificationKey(prepared, key);
+  return checkSignaturePayload(payload, digest, prepared);
+}
+
+bool verifySignature(PackageStream& stream) { return verifySignature(stream, builtInVerificationKey()); }
+
+bool verifySignature(PackageStream& stream, const PublicKey& key) {
+  VerificationKey prepared;
+  prepareVerificationKey(prepared, key);
+  return verifySignature(stream, prepared);
+}
+
+bool verifySignature(PackageStream& stream, const VerificationKey& key) {
+  PackageStreamBuf* buf = stream.streamBuf();
+  // 1. Only a hashing stream has a digest to check.
+  if (buf == nullptr || !buf->hashing()) return false;
+  // 2. D = the digest of everything fed since the hash last started.
+  buf->finishHash();
+  unsigned char digest[kSignatureDigestLength];
+  for (size_t i = 0; i < kSignatureDigestLength; ++i) digest[i] = buf->digest()[i];
+  // 3. 68 bytes straight from the part, not hashed.
+  if (buf->remaining() < kSignaturePayloadLength) return false;
+  unsigned char payload[kSignaturePayloadLength];
+  if (buf->takeUnhashed(payload, kSignaturePayloadLength) != kSignaturePayloadLength) return false;
+  // 4 to 9.
+  return checkSignaturePayload(payload, digest, key);
+}
