@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr int kJsonIndent = 2;
-
 int usageError(std::ostream& err, const char* command, const std::string& message) {
   err << "pkgtool " << command << ": " << message << "\n"
       << "Try 'pkgtool --help'.\n";
@@ -80,7 +78,7 @@ int runInspect(int argc, char** argv, std::ostream& out, std::ostream& err) {
     return kExitBroken;
   }
   if (json)
-    out << reportJson(report).dump(kJsonIndent, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    out << reportJsonText(report) << "\n";
   else
     printReport(report, out);
   return statusOf(report);

@@ -10,6 +10,8 @@ namespace {
 
 using nlohmann::json;
 
+constexpr int kJsonIndent = 2;
+
 std::string hex32(uint32_t value) {
   char text[16];
   snprintf(text, sizeof text, "0x%08X", value);
@@ -190,4 +192,8 @@ json reportJson(const FileReport& report) {
       {"parts", parts},
       {"packages", packages},
   };
+}
+
+std::string reportJsonText(const FileReport& report) {
+  return reportJson(report).dump(kJsonIndent, ' ', false, json::error_handler_t::replace);
 }

@@ -10,6 +10,9 @@
 
 void printReport(const FileReport& report, std::ostream& out);
 nlohmann::json reportJson(const FileReport& report);
+// The JSON object as text; bytes that are not UTF-8 (names and texts are
+// bytes) become U+FFFD instead of failing the dump.
+std::string reportJsonText(const FileReport& report);
 
 // "ordinary", "unregistered" or "invalid".
 const char* magicName(const FileLayout& layout);

@@ -188,6 +188,15 @@ TEST_F(InspectorTest, JsonCarriesEveryFieldForScripts) {
   EXPECT_EQ(package["files"][0]["mode"], 0100755);
   EXPECT_EQ(package["signature"], "ok");
 
+  // Names and texts are bytes, not necessarily UTF-8.
+  BuildRequest latin = basicRequest("caf\xE9");
+  latin.spec.description = "\xFF\xFE";
+  std::string error;
+  ASSERT_TRUE(buildPackage(latin, keySigner(testKey()), dir_ / "latin.vpa", &error)) << error;
+  nlohmann::json parsed = nlohmann::json::parse(reportJsonText(inspect(readFile(dir_ / "latin.vpa"))));
+  EXPECT_EQ(parsed["packages"][0]["name"], "caf\xEF\xBF\xBD");
+  EXPECT_EQ(parsed["packages"][0]["description"], "\xEF\xBF\xBD\xEF\xBF\xBD");
+
   std::string damaged = bytes_;
   damaged[0] ^= 1;
   nlohmann::json broken = reportJson(inspect(damaged));

@@ -1,0 +1,64 @@
+#!/bin/sh
+# Times `pkgtool build` on a 64 MiB tree of about 2,000 files against
+# `tar -czf` of the same tree, in one run, and prints the ratio.
+#   bench/pkgtool_bench.sh [PKGTOOL] [RUNS]
+# PKGTOOL defaults to build/tools/pkgtool/pkgtool; each side is timed RUNS
+# times (default 3) and its best time counts.
+set -eu
+
+pkgtool=${1:-build/tools/pkgtool/pkgtool}
+runs=${2:-3}
+[ -x "$pkgtool" ] || { echo "pkgtool_bench: no pkgtool at $pkgtool (build it first)" >&2; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/pkgtool-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT INT TERM
+
+# 2,000 files averaging 32 KiB in 40 directories, like a firmware tree: a
+# third incompressible binary data, a third configuration-like text, a third
+# half data and half zeros (tables, padding).
+files=2000
+total=$((64 * 1024 * 1024))
+left=$total
+i=0
+while [ "$i" -lt "$files" ]; do
+  dir="$work/tree/d$((i % 40))"
+  mkdir -p "$dir"
+  if [ "$i" -eq $((files - 1)) ]; then
+    size=$left
+  else
+    size=$(( left / (files - i) + (i * 7919) % 40001 - 20000 ))
+  fi
+  file="$dir/f$i.bin"
+  case $((i % 3)) in
+    0) head -c "$size" /dev/urandom > "$file" ;;
+    1) yes "interface ether$((i % 8)) vlan $i address 10.$((i % 250)).0.1/24 enable" | head -c "$size" > "$file" ;;
+    2) { head -c $((size / 2)) /dev/urandom; head -c $((size - size / 2)) /dev/zero; } > "$file" ;;
+  esac
+  left=$((left - size))
+  i=$((i + 1))
+done
+echo "tree: $files files, $total bytes"
+
+"$pkgtool" keygen -o "$work/bench.key" >/dev/null
+
+now() { date +%s%N; }
+best() {  # best of $runs runs of the command, in milliseconds
+  best_ms=
+  i=0
+  while [ "$i" -lt "$runs" ]; do
+    start=$(now)
+    "$@" >/dev/null
+    ms=$(( ($(now) - start) / 1000000 ))
+    if [ -z "$best_ms" ] || [ "$ms" -lt "$best_ms" ]; then best_ms=$ms; fi
+    i=$((i + 1))
+  done
+  echo "$best_ms"
+}
+
+pkgtool_ms=$(best "$pkgtool" build --key "$work/bench.key" --name bench --version 1.0 --build-time 0 \
+  --root "$work/tree" -o "$work/bench.vpa")
+tar_ms=$(best tar -czf "$work/bench.tar.gz" -C "$work/tree" .)
+
+echo "pkgtool build: ${pkgtool_ms} ms, $(stat -c %s "$work/bench.vpa") bytes"
+echo "tar -czf:      ${tar_ms} ms, $(stat -c %s "$work/bench.tar.gz") bytes"
+awk -v p="$pkgtool_ms" -v t="$tar_ms" 'BEGIN { printf "ratio pkgtool/tar: %.2f\n", (t > 0 ? p / t : 0) }'
