@@ -174,8 +174,8 @@ void doubleScalarX(const unsigned char s[kScalarBytes], const unsigned char k[kS
   copy(registers[2].x, key.plusBase);
   setSmall(registers[2].z, 1);
   // 6. One doubling and two differential additions per bit, from the top.
-  //    Register choices are masked selections; the branch on r_j is not,
-  //    but r is all zeros when s is 0.
+  //    Choices that follow k are masked selections; those that follow r
+  //    are not, but r is all zeros when s is 0.
   for (int j = kScalarBits - 1; j >= 0; --j) {
     const int sj = bitAt(s, j), sUp = bitAt(s, j + 1);
     const int kj = bitAt(k, j), kUp = bitAt(k, j + 1);
@@ -183,8 +183,8 @@ void doubleScalarX(const unsigned char s[kScalarBytes], const unsigned char k[kS
     FieldElement difference;
     pick(chosen, registers, (sj ^ sUp) + (kj ^ kUp));
     ladderDouble(next[0], chosen);
-    pick(chosen, registers, r[j] == r[j + 1] ? 0 : 2);
-    ladderAdd(next[1], registers[1], chosen, r[j] ? &key.u : nullptr);
+    const LadderPoint& partner = r[j] == r[j + 1] ? registers[0] : registers[2];
+    ladderAdd(next[1], registers[1], partner, r[j] ? &key.u : nullptr);
     select(difference, key.minusBase, key.plusBase, sUp == kUp);
     ladderAdd(next[2], registers[2], registers[0], &difference);
     for (int i = 0; i < 3; ++i) registers[i] = next[i];
