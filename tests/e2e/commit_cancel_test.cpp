@@ -80,32 +80,6 @@ TEST(CommitMode, CopiesAMoveAcrossFileSystemsBehindTheSpinner) {
   EXPECT_EQ(run.status, 0);
 }
 
-TEST(CommitMode, ALongCopyTurnsTheSpinnerInOrder) {
-  Board board;
-  SKIP_WITHOUT_BOARD(board);
-  if (!board.mountTmpfs("/ram", 16 << 20)) GTEST_SKIP() << board.whyUnusable();
-  std::string content;
-  for (int i = 0; i < (8 << 20); ++i) content += static_cast<char>(i * 31 + (i >> 11));
-  ASSERT_TRUE(board.write("/ram/tmpBBBBBB", content));
-  ASSERT_TRUE(board.writeManifest({"M /flash/big /ram/tmpBBBBBB"}));
-
-  RunResult run = board.runInside({"--commit"});
-
-  EXPECT_EQ(readFile(board.path("/flash/big")), content);
-  const std::string head = "finishing install... |", tail = "\b \n";
-  ASSERT_GE(run.out.size(), head.size() + tail.size());
-  EXPECT_EQ(run.out.substr(0, head.size()), head);
-  EXPECT_EQ(run.out.substr(run.out.size() - tail.size()), tail);
-  // Between them only redraws: a backspace and the next of "|/-\".
-  std::string redraws = run.out.substr(head.size(), run.out.size() - head.size() - tail.size());
-  ASSERT_EQ(redraws.size() % 2, 0u) << redraws;
-  const std::string turn = "|/-\\";
-  for (size_t i = 0; i < redraws.size(); i += 2) {
-    EXPECT_EQ(redraws[i], '\b');
-    EXPECT_EQ(redraws[i + 1], turn[(i / 2 + 1) % 4]);
-  }
-}
-
 TEST(CommitMode, ACopyThatFillsTheDiskLeavesTheOldFile) {
   Board board;
   SKIP_WITHOUT_BOARD(board);
