@@ -156,6 +156,28 @@ TEST_F(InspectorTest, ABundleHeaderIsCoveredByNoSignature) {
   EXPECT_TRUE(report.allSignaturesHold());
 }
 
+TEST_F(InspectorTest, NoDamageToASignedByteGoesUnnoticedAndNoCutFileReadsAsWhole) {
+  ASSERT_TRUE(writeFile(dir_ / "m.vpa", bytes_));
+  BundleRequest bundle;
+  bundle.spec = basicRequest("suite").spec;
+  bundle.members = {dir_ / "m.vpa"};
+  bundle.startDisabled = {"tool"};
+  std::string error;
+  ASSERT_TRUE(buildBundle(bundle, testKey().publicKey, dir_ / "b.vpa", &error)) << error;
+  const std::string whole = readFile(dir_ / "b.vpa");
+  const size_t firstMember = whole.size() - (bytes_.size() - 8);
+  for (size_t offset = 0; offset < whole.size(); ++offset) {
+    std::string damaged = whole;
+    damaged[offset] ^= 0x10;
+    FileReport report = inspect(damaged);
+    if (offset >= firstMember) {
+      EXPECT_TRUE(report.broken() || !report.allSignaturesHold()) << "byte " << offset;
+    }
+    FileReport cut = inspect(whole.substr(0, offset));
+    EXPECT_TRUE(cut.broken()) << "cut at " << offset;
+  }
+}
+
 TEST(InspectOutput, ModesAndTimesReadAsPeopleWriteThem) {
   EXPECT_EQ(modeText(0100755), "-rwxr-xr-x");
   EXPECT_EQ(modeText(0104711), "-rws--x--x");
