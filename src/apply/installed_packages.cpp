@@ -4,11 +4,11 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <fstream>
 #include <memory>
 
 #include "model/package_database.h"
 #include "model/relations.h"
+#include "pkgfile/file_source.h"
 #include "pkgfile/package_header.h"
 #include "pkgfile/package_stream.h"
 #include "planning/console.h"
@@ -76,7 +76,7 @@ void readBundleImage(Repository& repository, Package& bundle, PackageStream& str
 }
 
 // Only a regular file (or a link to one, such as the boot image) can be an
-// image: reading a directory through a file stream fails by throwing.
+// image.
 bool isImageFile(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
@@ -85,10 +85,10 @@ bool isImageFile(const std::string& path) {
 // Steps 2.1-2.7 for one database entry.
 void readStoredImage(Repository& repository, const std::string& name, const std::string& imagePath) {
   if (!isImageFile(imagePath)) return;
-  std::ifstream file(imagePath, std::ios::binary);
-  if (!file.is_open()) return;
+  FileSource file(imagePath);
+  if (!file.isOpen()) return;
   auto package = std::make_unique<Package>(name);
-  PackageStream stream(file, false);
+  PackageStream stream(&file, false);
   for (uint32_t type : kStoredImageParts) stream.acceptPart(type);
   stream.nextPart();
   if (stream.partType() == kBundleHeaderPart) {

@@ -2,9 +2,9 @@
 
 #include <sys/stat.h>
 
-#include <fstream>
 #include <memory>
 
+#include "pkgfile/file_source.h"
 #include "pkgfile/package_header.h"
 
 namespace {
@@ -46,8 +46,8 @@ bool readPackageFileParts(PackageInfo& record, PackageStream& stream) {
 bool loadPackageFile(PackageFile& record, const std::string& path) {
   // 1. Open the file with hashing on, as every candidate stream is read.
   record.path = path;
-  std::ifstream file(path, std::ios::binary);
-  PackageStream stream(file, true);
+  FileSource file(path);
+  PackageStream stream(&file, true);
   // 2. The header's length must agree with the size on disk.
   struct stat info;
   if (::stat(path.c_str(), &info) == 0 && static_cast<uint64_t>(info.st_size) != stream.fileSize()) return false;

@@ -1,0 +1,37 @@
+// A package file, or standard input, as the source of a package stream: read
+// through one fixed buffer, a read error ending the data instead of throwing
+// as the library's file buffer does.
+#pragma once
+
+#include <streambuf>
+#include <string>
+
+class FileSource : public std::streambuf {
+ public:
+  // Opens `path` read-only; isOpen() tells whether that worked.
+  explicit FileSource(const std::string& path);
+  // Reads an open descriptor (standard input) that stays open afterwards.
+  explicit FileSource(int fd);
+  ~FileSource() override;
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  bool isOpen() const { return fd_ >= 0; }
+  // A read failed (an I/O error, or the path names a directory).
+  bool readFailed() const { return readFailed_; }
+
+ protected:
+  int_type underflow() override;
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode which) override;
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
+
+ private:
+  static constexpr size_t kBufferSize = 16384;
+
+  int fd_;
+  bool ownsFd_;
+  bool readFailed_ = false;
+  // One byte before the data keeps the last byte of the previous fill, so
+  // that a byte can be given back after a refill.
+  char buffer_[1 + kBufferSize];
+};
