@@ -108,7 +108,7 @@ bool copyMember(const Member& member, OutputFile* out, std::string* error) {
 
 bool buildBundle(const BundleRequest& request, const PublicKey& memberKey, const std::string& outPath,
                  std::string* error) {
-  if (!checkPackageName(request.spec.name, error)) return false;
+  if (!checkPackageName(request.header.name, error)) return false;
   std::vector<Member> members;
   std::vector<Dependency> startDisabled;
   if (!collectMembers(request, memberKey, &members, &startDisabled, error)) return false;
@@ -116,7 +116,7 @@ bool buildBundle(const BundleRequest& request, const PublicKey& memberKey, const
   if (!out.open(outPath, error)) return false;
   // Step 3: the bundle's own parts, which no signature covers.
   PartWriter writer(&out);
-  if (!writer.writeFileHeader(kPackageMagic, error) || !writer.writeHeaderParts(kBundleHeaderPart, request.spec, error))
+  if (!writer.writeFileHeader(kPackageMagic, error) || !writer.writeHeaderParts(kBundleHeaderPart, request.header, error))
     return false;
   if (!startDisabled.empty() && !writer.writeListPart(kBundleMembersPart, startDisabled, error)) return false;
   for (const Member& member : members)

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "pkgtool/package_spec.h"
+#include "pkgtool/header_fields.h"
 #include "signature/signing_key.h"
 
 struct BundleRequest {
-  PackageSpec spec;                        // spec.image: the image part (the default)
+  HeaderFields header;                     // header.image: the image part (the default)
   std::vector<std::string> members;        // package files, in bundle order
   std::vector<std::string> startDisabled;  // member names
 };

@@ -25,11 +25,11 @@ class BundleBuilderTest : public ::testing::Test {
     ASSERT_TRUE(writeFile(dir_ / "tree/bin/tool", std::string(70000, 't')));
     BuildRequest first = basicRequest("first");
     first.root = dir_ / "tree";
-    first.spec.flags = BootImage;
-    first.spec.depends = {{"system", makeVersion(6, 40, 'f', 0), 0, 0}};
+    first.header.flags = BootImage;
+    first.header.depends = {{"system", makeVersion(6, 40, 'f', 0), 0, 0}};
     BuildRequest second = basicRequest("second-member-16");
-    second.spec.image = true;
-    second.spec.architecture = "";
+    second.header.image = true;
+    second.header.architecture = "";
     std::string error;
     ASSERT_TRUE(buildPackage(first, keySigner(testKey()), dir_ / "first.vpa", &error)) << error;
     ASSERT_TRUE(buildPackage(second, keySigner(testKey()), dir_ / "second.vpa", &error)) << error;
@@ -37,9 +37,9 @@ class BundleBuilderTest : public ::testing::Test {
 
   BundleRequest request() const {
     BundleRequest bundle;
-    bundle.spec = basicRequest("suite").spec;
-    bundle.spec.image = true;
-    bundle.spec.description = "the suite";
+    bundle.header = basicRequest("suite").header;
+    bundle.header.image = true;
+    bundle.header.description = "the suite";
     bundle.members = {dir_ / "first.vpa", dir_ / "second.vpa"};
     return bundle;
   }
@@ -110,7 +110,7 @@ TEST_F(BundleBuilderTest, ReadsBackAsABundleWithItsMembersAndStartDisabledList) 
 
 TEST_F(BundleBuilderTest, LeavesOutTheImageAndMemberListWhenNotAsked) {
   BundleRequest bundle = request();
-  bundle.spec.image = false;
+  bundle.header.image = false;
   std::string error;
   ASSERT_TRUE(buildBundle(bundle, testKey().publicKey, dir_ / "b.vpa", &error)) << error;
   FileLayout layout;
@@ -160,7 +160,7 @@ TEST_F(BundleBuilderTest, RefusesMembersTheBoardWouldNotInstallAndLeavesNoOutput
   };
   for (const Case& c : cases) {
     BundleRequest bundle = request();
-    bundle.spec.name = c.name;
+    bundle.header.name = c.name;
     bundle.members.clear();
     for (const std::string& member : c.members) bundle.members.push_back(dir_ / member);
     bundle.startDisabled = c.startDisabled;

@@ -22,7 +22,7 @@ class InspectorTest : public ::testing::Test {
     BuildRequest request = basicRequest("tool");
     request.root = dir_ / "tree";
     request.classes["bin/tool"] = 3;
-    request.spec.provides = {{"ppp", 0, 0, -5}};
+    request.header.provides = {{"ppp", 0, 0, -5}};
     std::string error;
     ASSERT_TRUE(buildPackage(request, keySigner(testKey()), dir_ / "p.vpa", &error)) << error;
     bytes_ = readFile(dir_ / "p.vpa");
@@ -135,8 +135,8 @@ TEST_F(InspectorTest, ReportsAMissingSignatureAndPartsOutOfPlace) {
 TEST_F(InspectorTest, ABundleHeaderIsCoveredByNoSignature) {
   ASSERT_TRUE(writeFile(dir_ / "m.vpa", bytes_));
   BundleRequest bundle;
-  bundle.spec = basicRequest("suite").spec;
-  bundle.spec.image = true;
+  bundle.header = basicRequest("suite").header;
+  bundle.header.image = true;
   bundle.members = {dir_ / "m.vpa"};
   bundle.startDisabled = {"tool"};
   std::string error;
@@ -159,7 +159,7 @@ TEST_F(InspectorTest, ABundleHeaderIsCoveredByNoSignature) {
 TEST_F(InspectorTest, NoDamageToASignedByteGoesUnnoticedAndNoCutFileReadsAsWhole) {
   ASSERT_TRUE(writeFile(dir_ / "m.vpa", bytes_));
   BundleRequest bundle;
-  bundle.spec = basicRequest("suite").spec;
+  bundle.header = basicRequest("suite").header;
   bundle.members = {dir_ / "m.vpa"};
   bundle.startDisabled = {"tool"};
   std::string error;
@@ -212,7 +212,7 @@ TEST_F(InspectorTest, JsonCarriesEveryFieldForScripts) {
 
   // Names and texts are bytes, not necessarily UTF-8.
   BuildRequest latin = basicRequest("caf\xE9");
-  latin.spec.description = "\xFF\xFE";
+  latin.header.description = "\xFF\xFE";
   std::string error;
   ASSERT_TRUE(buildPackage(latin, keySigner(testKey()), dir_ / "latin.vpa", &error)) << error;
   nlohmann::json parsed = nlohmann::json::parse(reportJsonText(inspect(readFile(dir_ / "latin.vpa"))));

@@ -52,7 +52,7 @@ bool defaultBuildTime(uint32_t* seconds, std::string* error) {
 struct CommonOptions {
   std::string keyPath, versionText, outPath, buildTimeText;
   bool hasBuildTime = false;
-  PackageSpec spec;
+  HeaderFields header;
 };
 
 // Options that build and bundle share; true when the current word was one.
@@ -61,17 +61,17 @@ bool commonOption(Arguments& args, CommonOptions* options) {
   if (args.option("--key", &options->keyPath) || args.option("--version", &options->versionText) ||
       args.option("-o", &options->outPath))
     return true;
-  if (args.option("--name", &options->spec.name)) return true;
+  if (args.option("--name", &options->header.name)) return true;
   if (args.option("--build-time", &options->buildTimeText)) {
     options->hasBuildTime = true;
     return true;
   }
   if (args.option("--arch", &value)) {
-    options->spec.architecture = value;
+    options->header.architecture = value;
     return true;
   }
   if (args.option("--description", &value)) {
-    options->spec.description = value;
+    options->header.description = value;
     return true;
   }
   return false;
@@ -81,7 +81,7 @@ bool commonOption(Arguments& args, CommonOptions* options) {
 bool finishCommon(CommonOptions* options, PrivateKey* key, std::string* error, bool* usage) {
   *usage = true;
   const char* missing = options->keyPath.empty()       ? "--key"
-                        : options->spec.name.empty()   ? "--name"
+                        : options->header.name.empty()   ? "--name"
                         : options->versionText.empty() ? "--version"
                         : options->outPath.empty()     ? "-o"
                                                        : nullptr;
@@ -89,10 +89,10 @@ bool finishCommon(CommonOptions* options, PrivateKey* key, std::string* error, b
     *error = std::string(missing) + " is required";
     return false;
   }
-  if (!checkPackageName(options->spec.name, error)) return false;
-  if (!parseVersion(options->versionText, &options->spec.version, error)) return false;
-  if (options->hasBuildTime ? !parseBuildTime(options->buildTimeText, &options->spec.buildTime, error)
-                            : !defaultBuildTime(&options->spec.buildTime, error)) {
+  if (!checkPackageName(options->header.name, error)) return false;
+  if (!parseVersion(options->versionText, &options->header.version, error)) return false;
+  if (options->hasBuildTime ? !parseBuildTime(options->buildTimeText, &options->header.buildTime, error)
+                            : !defaultBuildTime(&options->header.buildTime, error)) {
     *error = "build time: " + *error;
     return false;
   }
@@ -101,7 +101,7 @@ bool finishCommon(CommonOptions* options, PrivateKey* key, std::string* error, b
 }
 
 // One --depends, --provides, --conflicts or --class of a build.
-bool buildListOption(Arguments& args, PackageSpec* spec, BuildRequest* request, std::string* error) {
+bool buildListOption(Arguments& args, HeaderFields* header, BuildRequest* request, std::string* error) {
   std::string value;
   Dependency entry;
   std::pair<std::string, uint8_t> fileClass;
@@ -110,15 +110,15 @@ bool buildListOption(Arguments& args, PackageSpec* spec, BuildRequest* request, 
   if (args.option("--depends", &value)) {
     name = "--depends";
     ok = parseDependencyOption(value, &entry, error);
-    if (ok) spec->depends.push_back(entry);
+    if (ok) header->depends.push_back(entry);
   } else if (args.option("--conflicts", &value)) {
     name = "--conflicts";
     ok = parseDependencyOption(value, &entry, error);
-    if (ok) spec->conflicts.push_back(entry);
+    if (ok) header->conflicts.push_back(entry);
   } else if (args.option("--provides", &value)) {
     name = "--provides";
     ok = parseProvidesOption(value, &entry, error);
-    if (ok) spec->provides.push_back(entry);
+    if (ok) header->provides.push_back(entry);
   } else if (args.option("--class", &value)) {
     name = "--class";
     ok = parseClassOption(value, &fileClass, error);
@@ -167,15 +167,15 @@ int runBuild(int argc, char** argv, std::ostream& out, std::ostream& err) {
   std::string root, error;
   bool hasRoot = false;
   while (!args.done() && !args.failed() && error.empty()) {
-    if (commonOption(args, &options) || buildListOption(args, &options.spec, &request, &error)) continue;
+    if (commonOption(args, &options) || buildListOption(args, &options.header, &request, &error)) continue;
     if (args.option("--root", &root)) {
       hasRoot = true;
     } else if (args.flag("--boot-image")) {
-      options.spec.flags |= BootImage;
+      options.header.flags |= BootImage;
     } else if (args.flag("--no-metadata")) {
-      options.spec.flags |= NoMetadata;
+      options.header.flags |= NoMetadata;
     } else if (args.flag("--image")) {
-      options.spec.image = true;
+      options.header.image = true;
     } else if (args.flag("--unregistered")) {
       request.unregistered = true;
     } else {
@@ -188,17 +188,17 @@ int runBuild(int argc, char** argv, std::ostream& out, std::ostream& err) {
   bool usage = false;
   if (!finishCommon(&options, &key, &error, &usage))
     return usage ? usageError(err, "build", error) : failure(err, "build", error);
-  request.spec = options.spec;
+  request.header = options.header;
   if (hasRoot) request.root = root;
   if (!buildPackage(request, keySigner(key), options.outPath, &error)) return failure(err, "build", error);
-  out << "built " << options.outPath << ": " << request.spec.name << "-" << versionText(request.spec.version) << "\n";
+  out << "built " << options.outPath << ": " << request.header.name << "-" << versionText(request.header.version) << "\n";
   return kExitOk;
 }
 
 int runBundle(int argc, char** argv, std::ostream& out, std::ostream& err) {
   Arguments args(argc, argv, 0);
   CommonOptions options;
-  options.spec.image = true;
+  options.header.image = true;
   BundleRequest request;
   std::string value, error;
   while (!args.done() && !args.failed() && error.empty()) {
@@ -206,7 +206,7 @@ int runBundle(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (args.option("--start-disabled", &value)) {
       request.startDisabled.push_back(value);
     } else if (args.flag("--no-image")) {
-      options.spec.image = false;
+      options.header.image = false;
     } else {
       request.members.push_back(args.positional());
     }
@@ -218,13 +218,13 @@ int runBundle(int argc, char** argv, std::ostream& out, std::ostream& err) {
   bool usage = false;
   if (!finishCommon(&options, &key, &error, &usage))
     return usage ? usageError(err, "bundle", error) : failure(err, "bundle", error);
-  request.spec = options.spec;
+  request.header = options.header;
   if (!buildBundle(request, key.publicKey, options.outPath, &error)) return failure(err, "bundle", error);
-  if (!request.spec.image)
+  if (!request.header.image)
     err << "pkgtool bundle: warning: " << options.outPath
         << " has no image part: the board takes an installed bundle without one apart again on its next run"
            " and uninstalls its members\n";
-  out << "built " << options.outPath << ": bundle " << request.spec.name << "-" << versionText(request.spec.version)
+  out << "built " << options.outPath << ": bundle " << request.header.name << "-" << versionText(request.header.version)
       << " of " << request.members.size() << (request.members.size() == 1 ? " member\n" : " members\n");
   return kExitOk;
 }

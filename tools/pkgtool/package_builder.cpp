@@ -59,7 +59,7 @@ bool writePackage(const BuildRequest& request, const std::vector<TreeFile>& file
   if (!writer.writeFileHeader(request.unregistered ? kUnregisteredMagic : kPackageMagic, error)) return false;
   // Step 2: the header part and the metadata parts.
   uint64_t signedFrom = writer.offset();
-  if (!writer.writeHeaderParts(kPackageHeaderPart, request.spec, error)) return false;
+  if (!writer.writeHeaderParts(kPackageHeaderPart, request.header, error)) return false;
   return writeContainer(request, files, &writer, error) && writeSignature(&writer, signedFrom, sign, error) &&
          writer.finishFile(error);
 }
@@ -91,7 +91,7 @@ bool digestOfRange(OutputFile& out, uint64_t from, unsigned char digest[kSignatu
 
 bool buildPackage(const BuildRequest& request, const DigestSigner& sign, const std::string& outPath,
                   std::string* error) {
-  if (!checkPackageName(request.spec.name, error)) return false;
+  if (!checkPackageName(request.header.name, error)) return false;
   std::vector<TreeFile> files;
   if (!collectFiles(request, &files, error)) return false;
   OutputFile out;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "pkgtool/output_file.h"
-#include "pkgtool/package_spec.h"
+#include "pkgtool/header_fields.h"
 #include "signature/signature_check.h"
 
 // Turns the SHA-1 digest of a package into its 68-byte signature payload.
@@ -21,7 +21,7 @@ using DigestSigner = std::function<bool(const unsigned char digest[kSignatureDig
 DigestSigner keySigner(const PrivateKey& key);
 
 struct BuildRequest {
-  PackageSpec spec;
+  HeaderFields header;
   bool unregistered = false;                 // the second magic
   std::optional<std::string> root;           // absent: an empty file container
   std::map<std::string, uint8_t> classes;    // record path -> processor class

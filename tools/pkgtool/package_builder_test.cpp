@@ -41,18 +41,18 @@ std::vector<std::string> entriesOf(const std::string& directory) {
 
 TEST(PackageBuilder, EveryHeaderFieldReadsBackThroughTheReader) {
   BuildRequest full = basicRequest("sixteen-bytes-xy");
-  full.spec.flags = 3;  // BootImage and NoMetadata
-  full.spec.buildTime = 0xFFFFFFFE;
-  full.spec.architecture = "";
-  full.spec.description = std::string("two\0lines\n", 10);
-  full.spec.depends = {{"system", makeVersion(6, 40, 'f', 0), makeVersion(6, 49, 'f', 0), 0}, {"dhcp", 0, 0, 0}};
-  full.spec.provides = {{"ppp", makeVersion(1, 0, 'f', 0), 0, -1}, {"wireless", 0, 0, 0x7FFFFFFF},
+  full.header.flags = 3;  // BootImage and NoMetadata
+  full.header.buildTime = 0xFFFFFFFE;
+  full.header.architecture = "";
+  full.header.description = std::string("two\0lines\n", 10);
+  full.header.depends = {{"system", makeVersion(6, 40, 'f', 0), makeVersion(6, 49, 'f', 0), 0}, {"dhcp", 0, 0, 0}};
+  full.header.provides = {{"ppp", makeVersion(1, 0, 'f', 0), 0, -1}, {"wireless", 0, 0, 0x7FFFFFFF},
                         {"x", 0, 0, static_cast<int32_t>(0x80000000)}};
-  full.spec.conflicts = {{"old-wifi", 0, makeVersion(5, 0, 'c', 1), 0}};
-  full.spec.image = true;
+  full.header.conflicts = {{"old-wifi", 0, makeVersion(5, 0, 'c', 1), 0}};
+  full.header.image = true;
 
   BuildRequest plain = basicRequest("a");
-  plain.spec.architecture = "powerpc";
+  plain.header.architecture = "powerpc";
 
   BuildRequest bare = basicRequest("bare");  // no architecture part: read as "i386"
 
@@ -61,15 +61,15 @@ TEST(PackageBuilder, EveryHeaderFieldReadsBackThroughTheReader) {
     std::string error;
     ASSERT_TRUE(build(*request, dir / "p.vpa", &error)) << error;
     PackageFile record;
-    ASSERT_TRUE(loadPackageFile(record, dir / "p.vpa")) << request->spec.name;
-    const PackageSpec& spec = request->spec;
-    EXPECT_EQ(record.name, spec.name);
-    EXPECT_EQ(record.version, spec.version);
-    EXPECT_EQ(record.buildTime, spec.buildTime);
-    EXPECT_EQ(record.flags, spec.flags);
-    EXPECT_EQ(record.architecture, spec.architecture ? *spec.architecture : "i386");
-    EXPECT_EQ(record.description, spec.description ? *spec.description : "");
-    EXPECT_EQ(record.hasImage, spec.image);
+    ASSERT_TRUE(loadPackageFile(record, dir / "p.vpa")) << request->header.name;
+    const HeaderFields& header = request->header;
+    EXPECT_EQ(record.name, header.name);
+    EXPECT_EQ(record.version, header.version);
+    EXPECT_EQ(record.buildTime, header.buildTime);
+    EXPECT_EQ(record.flags, header.flags);
+    EXPECT_EQ(record.architecture, header.architecture ? *header.architecture : "i386");
+    EXPECT_EQ(record.description, header.description ? *header.description : "");
+    EXPECT_EQ(record.hasImage, header.image);
     EXPECT_FALSE(record.isBundle);
     auto same = [](const std::vector<Dependency>& read, const std::vector<Dependency>& written, bool withPriority) {
       ASSERT_EQ(read.size(), written.size());
@@ -82,9 +82,9 @@ TEST(PackageBuilder, EveryHeaderFieldReadsBackThroughTheReader) {
         }
       }
     };
-    same(record.depends, spec.depends, false);
-    same(record.provides, spec.provides, true);
-    same(record.conflicts, spec.conflicts, false);
+    same(record.depends, header.depends, false);
+    same(record.provides, header.provides, true);
+    same(record.conflicts, header.conflicts, false);
   }
 }
 
@@ -131,8 +131,8 @@ TEST(PackageBuilder, SignatureCoversExactlyTheBytesTheReaderHashes) {
   ASSERT_TRUE(writeFile(dir / "tree/f", randomBytes(50000, 7)));
   BuildRequest request = basicRequest("signed");
   request.root = dir / "tree";
-  request.spec.image = true;
-  request.spec.depends = {{"system", 0, 0, 0}};
+  request.header.image = true;
+  request.header.depends = {{"system", 0, 0, 0}};
   std::string error;
   ASSERT_TRUE(build(request, dir / "p.vpa", &error)) << error;
 
@@ -161,7 +161,7 @@ TEST(PackageBuilder, TwoBuildsOfTheSameTreeAreByteIdentical) {
   std::string error;
   ASSERT_TRUE(build(request, dir / "1.vpa", &error)) << error;
   ASSERT_TRUE(build(request, dir / "2.vpa", &error)) << error;
-  request.spec.buildTime += 1;
+  request.header.buildTime += 1;
   ASSERT_TRUE(build(request, dir / "3.vpa", &error)) << error;
   std::string first = readFile(dir / "1.vpa");
   EXPECT_FALSE(first.empty());
@@ -203,7 +203,7 @@ TEST(PackageBuilder, ARefusedBuildLeavesNoOutputAndKeepsAnOldFile) {
   BuildRequest noTree = basicRequest("p");
   noTree.root = dir / "none";
   BuildRequest longList = basicRequest("p");
-  longList.spec.depends.resize(65536, Dependency{"x", 0, 0, 0});
+  longList.header.depends.resize(65536, Dependency{"x", 0, 0, 0});
   struct Case {
     const BuildRequest* request;
     const char* inError;

@@ -29,13 +29,13 @@ bool checkPackageName(const std::string& name, std::string* error) {
   return true;
 }
 
-void encodeHeaderPayload(const PackageSpec& spec, unsigned char out[kWrittenHeaderSize]) {
+void encodeHeaderPayload(const HeaderFields& header, unsigned char out[kWrittenHeaderSize]) {
   memset(out, 0, kWrittenHeaderSize);
-  putName(spec.name, out);
-  putLe32(out + 16, spec.version);
-  putLe32(out + 20, spec.buildTime);
+  putName(header.name, out);
+  putLe32(out + 16, header.version);
+  putLe32(out + 20, header.buildTime);
   // Bytes 24 to 31 are reserved and stay zero.
-  putLe32(out + 32, spec.flags);
+  putLe32(out + 32, header.flags);
 }
 
 void encodeListEntry(const Dependency& entry, unsigned char out[kListEntrySize]) {
@@ -83,16 +83,16 @@ bool PartWriter::writeListPart(uint16_t type, const std::vector<Dependency>& ent
   return writePart(type, payload.data(), payload.size(), error);
 }
 
-bool PartWriter::writeHeaderParts(uint16_t type, const PackageSpec& spec, std::string* error) {
-  unsigned char header[kWrittenHeaderSize];
-  encodeHeaderPayload(spec, header);
-  if (!writePart(type, header, sizeof header, error)) return false;
-  if (spec.architecture && !writeTextPart(kArchitecturePart, *spec.architecture, error)) return false;
-  if (spec.description && !writeTextPart(kDescriptionPart, *spec.description, error)) return false;
-  if (!spec.depends.empty() && !writeListPart(kDependsPart, spec.depends, error)) return false;
-  if (!spec.provides.empty() && !writeListPart(kProvidesPart, spec.provides, error)) return false;
-  if (!spec.conflicts.empty() && !writeListPart(kConflictsPart, spec.conflicts, error)) return false;
-  if (spec.image && !writePart(kImagePart, nullptr, 0, error)) return false;
+bool PartWriter::writeHeaderParts(uint16_t type, const HeaderFields& header, std::string* error) {
+  unsigned char payload[kWrittenHeaderSize];
+  encodeHeaderPayload(header, payload);
+  if (!writePart(type, payload, sizeof payload, error)) return false;
+  if (header.architecture && !writeTextPart(kArchitecturePart, *header.architecture, error)) return false;
+  if (header.description && !writeTextPart(kDescriptionPart, *header.description, error)) return false;
+  if (!header.depends.empty() && !writeListPart(kDependsPart, header.depends, error)) return false;
+  if (!header.provides.empty() && !writeListPart(kProvidesPart, header.provides, error)) return false;
+  if (!header.conflicts.empty() && !writeListPart(kConflictsPart, header.conflicts, error)) return false;
+  if (header.image && !writePart(kImagePart, nullptr, 0, error)) return false;
   return true;
 }
 

@@ -11,7 +11,7 @@
 #include "model/dependency.h"
 #include "pkgfile/package_header.h"
 #include "pkgtool/output_file.h"
-#include "pkgtool/package_spec.h"
+#include "pkgtool/header_fields.h"
 
 // Header payloads are always written with their flags.
 constexpr size_t kWrittenHeaderSize = kHeaderPayloadSize + kHeaderFlagsSize;
@@ -34,7 +34,7 @@ class PartWriter {
   bool writeListPart(uint16_t type, const std::vector<Dependency>& entries, std::string* error);
   // The header part (type 1 or 18) and the metadata parts after it, in the
   // order the reader takes them: 16, 23, 3, 19, 17, then the image part 21.
-  bool writeHeaderParts(uint16_t type, const PackageSpec& spec, std::string* error);
+  bool writeHeaderParts(uint16_t type, const HeaderFields& header, std::string* error);
 
   // A part whose length is known only after its payload: beginPart writes
   // the part header with length 0, endPart patches it from the bytes written.
@@ -53,6 +53,6 @@ class PartWriter {
 };
 
 // The 36-byte header payload.
-void encodeHeaderPayload(const PackageSpec& spec, unsigned char out[kWrittenHeaderSize]);
+void encodeHeaderPayload(const HeaderFields& header, unsigned char out[kWrittenHeaderSize]);
 // One 32-byte list entry.
 void encodeListEntry(const Dependency& entry, unsigned char out[kListEntrySize]);

@@ -39,8 +39,8 @@ bool readStoredRecords(const std::string& path, std::vector<StoredRecord>* recor
 
 BuildRequest basicRequest(const std::string& name) {
   BuildRequest request;
-  request.spec.name = name;
-  request.spec.version = makeVersion(6, 41, 'b', 3);
-  request.spec.buildTime = 1700000000;
+  request.header.name = name;
+  request.header.version = makeVersion(6, 41, 'b', 3);
+  request.header.buildTime = 1700000000;
   return request;
 }

@@ -10,7 +10,7 @@
 #include "model/dependency.h"
 #include "model/version.h"
 
-struct PackageSpec {
+struct HeaderFields {
   std::string name;
   Version version = 0;
   uint32_t buildTime = 0;
