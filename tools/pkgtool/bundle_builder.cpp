@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "pkgfile/package_stream.h"
-#include "pkgtool/inspector.h"
+#include "pkgtool/file_report.h"
 #include "pkgtool/output_file.h"
 #include "pkgtool/part_writer.h"
 

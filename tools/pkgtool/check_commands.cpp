@@ -1,8 +1,8 @@
 // The commands that read files: inspect and verify.
 #include "pkgtool/arguments.h"
 #include "pkgtool/commands.h"
-#include "pkgtool/inspect_output.h"
-#include "pkgtool/inspector.h"
+#include "pkgtool/report_output.h"
+#include "pkgtool/file_report.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Printing inspection reports as text and as JSON.
-#include "pkgtool/inspect_output.h"
+#include "pkgtool/report_output.h"
 
 #include <cstdio>
 #include <ctime>

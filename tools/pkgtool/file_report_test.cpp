@@ -1,11 +1,11 @@
-#include "pkgtool/inspector.h"
+#include "pkgtool/file_report.h"
 
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include "pkgtool/bundle_builder.h"
-#include "pkgtool/inspect_output.h"
+#include "pkgtool/report_output.h"
 #include "pkgtool/package_builder.h"
 #include "pkgtool/test_packages.h"
 #include "support/package_writer.h"

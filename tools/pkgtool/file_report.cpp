@@ -1,8 +1,8 @@
 // Reading package files for inspection and verification.
-#include "pkgtool/inspector.h"
+#include "pkgtool/file_report.h"
 
-#include <fstream>
 
+#include "pkgfile/file_source.h"
 #include "pkgfile/package_file.h"
 #include "pkgfile/package_header.h"
 #include "pkgfile/package_stream.h"
@@ -151,8 +151,8 @@ bool inspectFile(const std::string& path, const PublicKey& key, bool listFiles, 
   if (!report->layout.hasHeader || (report->layout.magic != kPackageMagic && report->layout.magic != kUnregisteredMagic))
     return true;
   // 2. Every package, as the installer reads it, with its signature.
-  std::ifstream file(path, std::ios::binary);
-  PackageStream stream(file, true);
+  FileSource file(path);
+  PackageStream stream(&file, true);
   Inspection(report, key, listFiles).run(stream);
   // 3. Whatever the installer's candidate reader refuses is broken too.
   PackageFile candidate;

@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "pkgtool/inspector.h"
+#include "pkgtool/file_report.h"
 
 void printReport(const FileReport& report, std::ostream& out);
 nlohmann::json reportJson(const FileReport& report);
