@@ -19,6 +19,16 @@
 #ifndef INSTALLER_BINARY_IS_STATIC
 #define INSTALLER_BINARY_IS_STATIC 1
 #endif
+// A cross-built binary runs through an emulator: INSTALLER_EMULATOR is the
+// command the tests themselves run under, INSTALLER_CHROOT_EMULATOR a static
+// emulator that is copied into the root for the runs inside it. Words are
+// separated by blanks; both are empty in a native build.
+#ifndef INSTALLER_EMULATOR
+#define INSTALLER_EMULATOR ""
+#endif
+#ifndef INSTALLER_CHROOT_EMULATOR
+#define INSTALLER_CHROOT_EMULATOR ""
+#endif
 
 namespace {
 
@@ -57,6 +67,32 @@ void bindLibraries(const std::string& root) {
 }
 
 int openForChild(const std::string& path, int flags) { return ::open(path.c_str(), flags | O_CLOEXEC, 0644); }
+
+std::vector<std::string> blankSeparatedWords(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+// The host program of the chroot emulator and the name its copy has in the
+// root; empty in a native build.
+std::string chrootEmulatorProgram() {
+  std::vector<std::string> words = blankSeparatedWords(INSTALLER_CHROOT_EMULATOR);
+  return words.empty() ? std::string() : words[0];
+}
+std::string chrootEmulatorName() {
+  const std::string program = chrootEmulatorProgram();
+  return program.substr(program.rfind('/') + 1);
+}
+
+// The words that go before the program and its arguments.
+std::vector<std::string> emulatorPrefix(bool inside) {
+  if (!inside) return blankSeparatedWords(INSTALLER_EMULATOR);
+  std::vector<std::string> words = blankSeparatedWords(INSTALLER_CHROOT_EMULATOR);
+  if (!words.empty()) words[0] = "/" + chrootEmulatorName();
+  return words;
+}
 
 }  // namespace
 
@@ -117,13 +153,19 @@ TmpfsMount* Board::mountTmpfs(const std::string& boardPath, size_t bytes) {
 }
 
 TreeSnapshot Board::snapshot() const {
-  return snapshotTree(root_, {kBinaryName, "lib", "lib64", "usr", "proc"});
+  std::set<std::string> excluded = {kBinaryName, "lib", "lib64", "usr", "proc"};
+  if (!chrootEmulatorProgram().empty()) excluded.insert(chrootEmulatorName());
+  return snapshotTree(root_, excluded);
 }
 
 bool Board::installBinary() {
   if (binaryInstalled_) return true;
   std::string copy = path(std::string("/") + kBinaryName);
   if (!writeFile(copy, readFile(installerBinary())) || ::chmod(copy.c_str(), 0755) != 0) return false;
+  if (!chrootEmulatorProgram().empty()) {
+    std::string emulator = path("/" + chrootEmulatorName());
+    if (!writeFile(emulator, readFile(chrootEmulatorProgram())) || ::chmod(emulator.c_str(), 0755) != 0) return false;
+  }
   return binaryInstalled_ = true;
 }
 
@@ -143,7 +185,8 @@ RunResult Board::run(const std::string& program, const std::vector<std::string>&
   RunResult result;
   std::string inPath = scratch_ / "stdin", outPath = scratch_ / "stdout", errPath = scratch_ / "stderr";
   if (!writeFile(inPath, input.standardInput)) return result;
-  std::vector<std::string> words = {program};
+  std::vector<std::string> words = emulatorPrefix(inside);
+  words.push_back(program);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(&word[0]);
