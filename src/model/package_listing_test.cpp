@@ -138,7 +138,11 @@ TEST(PackageListing, IgnoresAlignmentAndFillLeftOnTheStream) {
 // language whose month names differ ("Mär" for March in German).
 TEST(PackageListing, MonthNamesStayEnglishUnderAnotherLocale) {
   ScratchDir scratch;
-  const std::string build = "localedef -i de_DE -f UTF-8 " + scratch.path() + "/de_DE.UTF-8 >/dev/null 2>&1";
+  // localedef runs on the host even when this test runs under an emulator:
+  // the locale files must have the byte order of the processor that reads them.
+  const std::string byteOrder = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? "--big-endian " : "--little-endian ";
+  const std::string build =
+      "localedef -i de_DE -f UTF-8 " + byteOrder + scratch.path() + "/de_DE.UTF-8 >/dev/null 2>&1";
   if (std::system(build.c_str()) != 0) GTEST_SKIP() << "no German locale can be built here";
   LocaleDataScope localeData;
   setenv("LOCPATH", scratch.path().c_str(), 1);
