@@ -1,5 +1,6 @@
 #include "pkgfile/processor_class.h"
 
+#include "apply/flash_storage.h"
 #include "platform/processor_version.h"
 
 namespace {
@@ -42,6 +43,8 @@ int processorClass(const ProcessorVersion& processor,
                    const std::function<bool()>& flashVariantBit) {
   return processorClass(processor.read(), flashVariantBit);
 }
+
+int boardProcessorClass() { return processorClass(processorVersion(), [] { return flashVariantBit(); }); }
 
 bool recordFitsBoard(unsigned recordClass, int boardClass) {
   if (recordClass == 0) return true;

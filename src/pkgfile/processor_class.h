@@ -20,6 +20,10 @@ int processorClass(uint32_t pvr, const std::function<bool()>& flashVariantBit);
 int processorClass(const ProcessorVersion& processor,
                    const std::function<bool()>& flashVariantBit);
 
+// The class of the board this program runs on: the register that
+// processorVersion() reads, and the flash control device's variant bit.
+int boardProcessorClass();
+
 // Whether a file record meant for recordClass is installed on a board of
 // boardClass (a processorClass answer).
 bool recordFitsBoard(unsigned recordClass, int boardClass);

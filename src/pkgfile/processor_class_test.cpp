@@ -10,15 +10,6 @@
 
 namespace {
 
-class FixedProcessorVersion : public ProcessorVersion {
- public:
-  explicit FixedProcessorVersion(uint32_t value) : value_(value) {}
-  uint32_t read() const override { return value_; }
-
- private:
-  uint32_t value_;
-};
-
 struct ClassCase {
   uint32_t pvr;
   bool variantBit;

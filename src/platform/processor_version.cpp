@@ -9,3 +9,18 @@ uint32_t RunningProcessorVersion::read() const {
   return kStandInProcessorVersion;
 #endif
 }
+
+namespace {
+const ProcessorVersion* gCurrent = nullptr;
+}  // namespace
+
+const ProcessorVersion& processorVersion() {
+  static RunningProcessorVersion running;
+  return gCurrent ? *gCurrent : running;
+}
+
+ScopedProcessorVersion::ScopedProcessorVersion(const ProcessorVersion* processor) : previous_(gCurrent) {
+  gCurrent = processor;
+}
+
+ScopedProcessorVersion::~ScopedProcessorVersion() { gCurrent = previous_; }

@@ -23,3 +23,29 @@ class RunningProcessorVersion : public ProcessorVersion {
  public:
   uint32_t read() const override;
 };
+
+// The register every query of the program reads: the running processor's
+// unless a test has put another in its place.
+const ProcessorVersion& processorVersion();
+
+// Puts `processor` in place of the running one until the object is destroyed.
+class ScopedProcessorVersion {
+ public:
+  explicit ScopedProcessorVersion(const ProcessorVersion* processor);
+  ~ScopedProcessorVersion();
+  ScopedProcessorVersion(const ScopedProcessorVersion&) = delete;
+  ScopedProcessorVersion& operator=(const ScopedProcessorVersion&) = delete;
+
+ private:
+  const ProcessorVersion* previous_;
+};
+
+// A register of a fixed value, for boards this machine cannot run.
+class FixedProcessorVersion : public ProcessorVersion {
+ public:
+  explicit FixedProcessorVersion(uint32_t value) : value_(value) {}
+  uint32_t read() const override { return value_; }
+
+ private:
+  uint32_t value_;
+};

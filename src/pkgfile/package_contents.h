@@ -1,0 +1,34 @@
+// Installing a package's contents from its package stream: the image part
+// passed over, the file records unpacked onto flash through the run's
+// Transaction, the signature checked and the database entry staged.
+#pragma once
+
+#include <string>
+
+#include "model/package.h"
+#include "model/repository.h"
+
+class PackageStream;
+class Transaction;
+
+// `root` below is the directory in which the board's tree is seen: empty on
+// the board, a scratch tree in tests.
+
+// Consumes the package's parts after its header: the image part, the file
+// container and the signature part. True when the package is installed in
+// the transaction; false, reported (except for an unusable database entry),
+// when it is not. On success the stream stands at the part after the
+// signature: for a bundle, the next member's header.
+bool installContents(Repository& repository, Package& package, Transaction& transaction,
+                     PackageStream& stream, const std::string& root = std::string());
+
+// Installs the file records of the current part, a file container. Records
+// that are not regular files, or are meant for another class of board, are
+// passed over. False, reported, when a record cannot be installed; files
+// staged before stay staged.
+bool unpackFiles(Repository& repository, Package& package, Transaction& transaction,
+                 PackageStream& stream, const std::string& root = std::string());
+
+// The progress line while the package's stream is read: "installing ", then
+// " (disabled) " for a disabled package outside a bundle, then its display name.
+void showInstallProgress(Repository& repository, const Package& package, PackageStream& stream);
