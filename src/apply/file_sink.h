@@ -1,0 +1,37 @@
+// A file written through one fixed buffer that remembers whether any write
+// failed, so that a copy cut short by a full flash is never taken for whole.
+#pragma once
+
+#include <streambuf>
+#include <string>
+
+class FileSink : public std::streambuf {
+ public:
+  // Creates or truncates `path` (permission bits 0644 before the umask);
+  // isOpen() tells whether that worked.
+  explicit FileSink(const std::string& path);
+  ~FileSink() override;
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+
+  bool isOpen() const { return fd_ >= 0; }
+  // Writes what is buffered and closes the file; false when any write of the
+  // file's life, or the close, failed.
+  bool close();
+  bool failed() const { return failed_; }
+
+ protected:
+  int_type overflow(int_type c) override;
+  std::streamsize xsputn(const char_type* bytes, std::streamsize count) override;
+  int sync() override;
+
+ private:
+  static constexpr size_t kBufferSize = 16384;
+  // Writes `count` bytes straight to the file; false when they did not all go.
+  bool writeAll(const char* bytes, size_t count);
+  bool flushBuffer();
+
+  int fd_;
+  bool failed_ = false;
+  char buffer_[kBufferSize];
+};

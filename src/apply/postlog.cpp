@@ -1,0 +1,68 @@
+#include "apply/postlog.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+// Whether the old lines were taken into the messages (and the file blanked)
+// in this process.
+bool gLoaded = false;
+
+// Appends every complete line of the open file to the messages. Zero bytes
+// are what is left of a blanked log whose run never rewrote it; they are no
+// part of any message.
+void readCompleteLines(FILE* file, Repository& repository) {
+  std::string line;
+  for (int c = fgetc(file); c != EOF; c = fgetc(file)) {
+    if (c == 0) continue;
+    if (c == '\n') {
+      repository.messages.push_back(line);
+      line.clear();
+    } else {
+      line.push_back(static_cast<char>(c));
+    }
+  }
+}
+
+}  // namespace
+
+void loadPostlog(Repository& repository, const std::string& root) {
+  const std::string path = root + kPostlogPath;
+  // 1. The old lines; a missing or unreadable log has none.
+  if (FILE* old = fopen(path.c_str(), "rb")) {
+    readCompleteLines(old, repository);
+    fclose(old);
+  }
+  // 2. Blank the log: zero bytes hold no line.
+  if (FILE* blank = fopen(path.c_str(), "wb")) {
+    static const char kZeros[kPostlogBlankSize] = {};
+    fwrite(kZeros, 1, sizeof kZeros, blank);
+    fclose(blank);
+  }
+  // 3.
+  gLoaded = true;
+}
+
+void writePostlog(const Repository& repository, const std::string& root) {
+  // 1.
+  if (!gLoaded && repository.messages.empty()) return;
+  // 2. The old lines are among the messages once loaded.
+  const std::string path = root + kPostlogPath;
+  FILE* log = fopen(path.c_str(), gLoaded ? "wb" : "ab");
+  if (!log) return;
+  // 3.
+  sync();
+  // 4.
+  for (const std::string& message : repository.messages) {
+    fwrite(message.data(), 1, message.size(), log);
+    fputc('\n', log);
+  }
+  // 5.
+  fclose(log);
+}
+
+bool postlogLoaded() { return gLoaded; }
+
+void forgetPostlogLoaded() { gLoaded = false; }
