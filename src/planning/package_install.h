@@ -21,7 +21,10 @@ using PreservedStates = std::map<std::string, bool>;
 // What installBundle returns.
 enum BundleResult : int {
   kBundleInstalled = 0,
-  kBundleUnreadable = 1,  // the header cannot be read or the bundle cannot be recorded
+  // The header cannot be read, the bundle cannot be recorded, or the file
+  // turns out broken in a member (its header unreadable, its contents or
+  // signature unusable).
+  kBundleUnreadable = 1,
   kBundleRefused = 2,
   kBundleNothingInstalled = 3,
 };
