@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -10,20 +11,22 @@ namespace {
 // in this process.
 bool gLoaded = false;
 
-// Appends every complete line of the open file to the messages. Zero bytes
-// are what is left of a blanked log whose run never rewrote it; they are no
-// part of any message.
+// Puts every complete line of the open file before the messages of this
+// run, which the log is to follow. Zero bytes are what is left of a blanked
+// log whose run never rewrote it; they are no part of any message.
 void readCompleteLines(FILE* file, Repository& repository) {
+  std::vector<std::string> lines;
   std::string line;
   for (int c = fgetc(file); c != EOF; c = fgetc(file)) {
     if (c == 0) continue;
     if (c == '\n') {
-      repository.messages.push_back(line);
+      lines.push_back(line);
       line.clear();
     } else {
       line.push_back(static_cast<char>(c));
     }
   }
+  repository.messages.insert(repository.messages.begin(), lines.begin(), lines.end());
 }
 
 }  // namespace

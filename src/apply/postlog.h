@@ -13,7 +13,7 @@ constexpr size_t kPostlogBlankSize = 4096;
 // `root` below is the directory in which the board's tree is seen: empty on
 // the board, a scratch tree in tests.
 
-// Takes the log's complete lines into the repository's messages (a last line
+// Puts the log's complete lines before the repository's messages (a last line
 // without a newline is dropped), then blanks the file. A log that cannot be
 // read counts as empty.
 void loadPostlog(Repository& repository, const std::string& root = std::string());

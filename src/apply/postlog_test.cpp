@@ -23,13 +23,13 @@ class Postlog : public ::testing::Test {
   Repository repository_;
 };
 
-TEST_F(Postlog, LoadingTakesTheCompleteLinesAndBlanksTheFile) {
+TEST_F(Postlog, LoadingPutsTheCompleteLinesBeforeThisRunsMessagesAndBlanksTheFile) {
   ASSERT_TRUE(writeFile(logPath(), "installed a-1.0\nenabled b-2.0\ncut off"));
   repository_.messages.push_back("earlier");
 
   loadPostlog(repository_, scratch_.path());
 
-  EXPECT_EQ(repository_.messages, (std::vector<std::string>{"earlier", "installed a-1.0", "enabled b-2.0"}));
+  EXPECT_EQ(repository_.messages, (std::vector<std::string>{"installed a-1.0", "enabled b-2.0", "earlier"}));
   EXPECT_EQ(readFile(logPath()), std::string(kPostlogBlankSize, '\0'));
   EXPECT_TRUE(postlogLoaded());
 }

@@ -5,6 +5,6 @@
 
 #include "cli/command_line.h"
 
-// Loads the installed packages, then runs the selected mode. Show prints the
-// table and ends with 0; the other modes end here with 0 until they arrive.
+// Loads the installed packages, then runs the selected mode (show, cleanup,
+// image, upgrade) and returns the exit status.
 int runModes(const RunOptions& options);

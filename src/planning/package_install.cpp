@@ -31,15 +31,7 @@ constexpr size_t kProgressBlankWidth = 78;
 // Every reason is collected, none reported: how a bundle member is judged.
 const InstallFlags kEveryReason = Upgrade | Downgrade | Unmet | Conflict | Reinstall;
 
-// What became of one package read from the stream.
-enum class Outcome {
-  Installed,   // unpacked and now in the repository
-  Kept,        // not installed; the installed package of its name is kept
-  Refused,     // not installed; judgeCandidate has said why
-  Withdrawn,   // unpacked, but the silent plan afterwards uninstalled it again
-  Unreadable,  // its header could not be read
-  Failed,      // unpacking failed; the transaction holds a partial install
-};
+using Outcome = PackageOutcome;
 
 struct InstallResult {
   Outcome outcome;
@@ -209,6 +201,16 @@ Package* installPackage(Repository& repository, Transaction& transaction, Packag
   return installOne(repository, transaction, stream, permitted, preservedStates, bundleReference, imageDirectory,
                     bootImage, root)
       .package;
+}
+
+Package* installPackage(Repository& repository, Transaction& transaction, PackageStream& stream,
+                        InstallFlags permitted, const PreservedStates& preservedStates,
+                        const Dependency* bundleReference, std::string* imageDirectory, bool* bootImage,
+                        PackageOutcome* outcome, const std::string& root) {
+  const InstallResult result = installOne(repository, transaction, stream, permitted, preservedStates,
+                                          bundleReference, imageDirectory, bootImage, root);
+  if (outcome != nullptr) *outcome = result.outcome;
+  return result.package;
 }
 
 BundleResult installBundle(Repository& repository, Transaction& transaction, PackageStream& stream,

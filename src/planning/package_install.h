@@ -44,6 +44,22 @@ Package* installPackage(Repository& repository, Transaction& transaction, Packag
                         const Dependency* bundleReference, std::string* imageDirectory, bool* bootImage,
                         const std::string& root = std::string());
 
+// What became of a package read by installPackage.
+enum class PackageOutcome {
+  Installed,   // unpacked and now in the repository
+  Kept,        // not installed; the installed package of its name is kept
+  Refused,     // not installed, nothing staged: judging has said why
+  Withdrawn,   // unpacked, but the plan afterwards uninstalled it again
+  Unreadable,  // its header could not be read
+  Failed,      // unpacking failed; the transaction holds a partial install
+};
+
+// installPackage that also tells what became of the package.
+Package* installPackage(Repository& repository, Transaction& transaction, PackageStream& stream,
+                        InstallFlags permitted, const PreservedStates& preservedStates,
+                        const Dependency* bundleReference, std::string* imageDirectory, bool* bootImage,
+                        PackageOutcome* outcome, const std::string& root = std::string());
+
 // Reads a bundle (the stream standing at its bundle header part) and installs
 // its members; members of the installed version that the new one lacks are
 // uninstalled.

@@ -37,7 +37,8 @@ TEST(CommandLineRun, ReinstallPrintsItsTwoLinesEachTime) {
   Board board;
   SKIP_WITHOUT_BOARD(board);
   RunResult run = board.runWithRoot({"--reinstall", "--reinstall"});
-  EXPECT_EQ(run.out, "\nResuming upgrade...\n\nResuming upgrade...\n");
+  // Then the upgrade, which finds no package on the empty board.
+  EXPECT_EQ(run.out, "\nResuming upgrade...\n\nResuming upgrade...\nERROR: router installation failed!!!\n");
   EXPECT_EQ(run.status, 0);
 }
 
@@ -67,14 +68,23 @@ TEST(CommandLineRun, ARootThatCannotBeEnteredEndsWithStatusOneAndChangesNothing)
   EXPECT_EQ(diffSnapshots(before, board.snapshot()), "");
 }
 
-TEST(CommandLineRun, RunsOnAnEmptyBoardEndWithZeroAndChangeNothing) {
-  std::vector<std::vector<std::string>> cases = {
-      {}, {"--show"}, {"--cleanup"}, {"--safe"}, {"-q", "-down", "-b", "--force", "--noupgrade", "-i"},
+TEST(CommandLineRun, RunsOnAnEmptyBoardEndWithZeroAndChangeNothingButTheLog) {
+  const std::string failed = "ERROR: router installation failed!!!\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string log;  // an upgrade finds no package and says so, unless quiet
+  } cases[] = {
+      {{}, failed},
+      {{"--show"}, ""},
+      {{"--cleanup"}, ""},
+      {{"--safe"}, failed},
+      {{"-q", "-down", "-b", "--force", "--noupgrade", "-i"}, ""},
   };
-  for (const auto& args : cases) {
+  for (const auto& [args, log] : cases) {
     Board board;
     SKIP_WITHOUT_BOARD(board);
     TreeSnapshot before = board.snapshot();
+    if (!log.empty()) before["/flash/postlog"] = fileEntry(log, 0644);
     RunResult run = board.runWithRoot(args);
     EXPECT_EQ(run.status, 0) << joined(args);
     EXPECT_EQ(run.err, "") << joined(args);

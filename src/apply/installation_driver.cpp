@@ -1,0 +1,152 @@
+#include "apply/installation_driver.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <vector>
+
+#include "apply/flash_storage.h"
+#include "apply/postlog.h"
+#include "apply/transaction.h"
+#include "model/package_database.h"
+#include "pkgfile/file_source.h"
+#include "pkgfile/package_stream.h"
+#include "planning/candidates.h"
+#include "planning/console.h"
+#include "planning/scheduled_actions.h"
+
+namespace {
+
+// The parts an installing reader acts on, in the order it accepts them.
+constexpr PartType kInstallParts[] = {
+    kPackageHeaderPart, kBundleHeaderPart, kBundleMembersPart, kArchitecturePart, kDependsPart,
+    kProvidesPart,      kConflictsPart,    kImagePart,         kFileContainerPart, kSignaturePart,
+};
+
+// Longest stored image path the board builds; longer ones are cut.
+constexpr size_t kMaxImagePath = 127;
+
+// The states the user chose, by name; the first package of a name wins.
+PreservedStates preservedStatesOf(const Repository& repository) {
+  PreservedStates states;
+  for (const auto& package : repository.packages) {
+    if (package->userForced) states.emplace(package->name, package->disabled);
+  }
+  return states;
+}
+
+// Every name under which an enabled package answers: its own and what it provides.
+std::set<std::string> activeNamesOf(const Repository& repository) {
+  std::set<std::string> names;
+  for (const auto& package : repository.packages) {
+    if (package->disabled) continue;
+    names.insert(package->name);
+    for (const Dependency& provided : package->provides) names.insert(provided.name);
+  }
+  return names;
+}
+
+// The packages to enable again: active before, disabled now, and not in
+// conflict with an enabled package. A package reachable under several names
+// is enabled once.
+std::vector<Package*> packagesToEnableAgain(const Repository& repository, const std::set<std::string>& activeNames) {
+  std::vector<Package*> enables;
+  for (const std::string& name : activeNames) {
+    Package* package = repository.findProvider(name);
+    if (!package || !package->disabled || repository.findConflicting(*package)) continue;
+    if (std::find(enables.begin(), enables.end(), package) == enables.end()) enables.push_back(package);
+  }
+  return enables;
+}
+
+// The candidates of the first package directory that has any, else of the second.
+void collectUpgradeCandidates(Repository& repository, const std::string& root, CandidateList* candidates) {
+  collectCandidates(repository, root + kFirstPackageDirectory, candidates);
+  if (candidates->empty()) collectCandidates(repository, root + kSecondPackageDirectory, candidates);
+}
+
+// Allows downgrades when the marker is there, and takes the marker away.
+void takeDowngradeMarker(InstallFlags& flags, const std::string& root) {
+  const std::string marker = root + kDowngradeMarker;
+  struct stat status;
+  if (stat(marker.c_str(), &status) != 0) return;
+  flags |= Downgrade;
+  unlink(marker.c_str());
+}
+
+}  // namespace
+
+std::string storedImagePath(const std::string& name) {
+  std::string path = "/flash/var/pdb/" + name + "/image";
+  if (path.size() > kMaxImagePath) path.resize(kMaxImagePath);
+  return path;
+}
+
+int installFromStream(Repository& repository, Transaction& transaction, std::streambuf* input,
+                      InstallFlags flags, const PreservedStates& preservedStates, std::streambuf* tee,
+                      std::string* databaseDirectory, bool* bootImage, bool* refused, const std::string& root) {
+  if (refused) *refused = false;
+  // 1.
+  PackageStream stream(input, /*hashing=*/true, tee);
+  for (PartType type : kInstallParts) stream.acceptPart(type);
+  // 2.
+  stream.nextPart();
+  // 3. A bundle.
+  if (stream.partType() == kBundleHeaderPart) {
+    const BundleResult result =
+        installBundle(repository, transaction, stream, flags, preservedStates, databaseDirectory, bootImage, root);
+    if (refused) *refused = result == kBundleRefused;
+    return result;
+  }
+  // 4. A single package.
+  PackageOutcome outcome = PackageOutcome::Failed;
+  Package* installed = installPackage(repository, transaction, stream, flags, preservedStates, nullptr,
+                                      databaseDirectory, bootImage, &outcome, root);
+  if (refused) *refused = outcome == PackageOutcome::Refused;
+  return installed ? kStreamInstalled : kPackageNotInstalled;
+}
+
+void runUpgrade(Repository& repository, Transaction& transaction, InstallFlags flags, const std::string& root) {
+  // 1.
+  takeDowngradeMarker(flags, root);
+  // 2.
+  CandidateList candidates;
+  collectUpgradeCandidates(repository, root, &candidates);
+  // 3.
+  selectCandidates(repository, &candidates, (flags & Downgrade) != 0, /*report=*/true);
+  // 4.
+  const PreservedStates preservedStates = preservedStatesOf(repository);
+  const std::set<std::string> activeNames = activeNamesOf(repository);
+  // 5.
+  if (!candidates.empty()) loadPostlog(repository, root);
+  // 6.
+  for (const auto& candidate : candidates) {
+    FileSource file(candidate->path);
+    if (!file.isOpen()) continue;
+    bool bootImage = false;
+    bool refused = false;
+    const int result = installFromStream(repository, transaction, &file, flags, preservedStates, nullptr, nullptr,
+                                         &bootImage, &refused, root);
+    // A package left out by judging staged nothing and has been warned about:
+    // an installed package file still lying in the directory, an older
+    // version, one whose dependency is missing. It does not stop the others.
+    if (refused) continue;
+    if (result != kStreamInstalled) {
+      transaction.cancel();
+      return;
+    }
+    if (candidate->hasImage) {
+      placeImage(transaction, candidate->path, root + storedImagePath(candidate->name), bootImage, root);
+    }
+  }
+  // 7.
+  enablePackages(repository, transaction, packagesToEnableAgain(repository, activeNames), /*reporting=*/true, root);
+  // 8.
+  if (repository.packages.empty()) {
+    reportError(repository, "router installation failed!!!");
+    transaction.cancel();
+  }
+}

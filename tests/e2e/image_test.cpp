@@ -1,0 +1,106 @@
+// Image mode on scratch boards: one package or bundle read from standard
+// input, installed and kept whole as its stored image.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/board.h"
+#include "support/packaging_tool.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+#define SKIP_WITHOUT_BOARD(board) \
+  if (!(board).usable()) GTEST_SKIP() << "no scratch board: " << (board).whyUnusable()
+
+// The bytes of a package built from the spec.
+std::string packageBytes(const PackageSpec& spec) {
+  ScratchDir scratch;
+  std::string messages;
+  EXPECT_TRUE(buildPackageFile(spec, scratch / "package.vpa", &messages)) << messages;
+  return readFile(scratch / "package.vpa");
+}
+
+RunInput fromStandardInput(const std::string& bytes) {
+  RunInput input;
+  input.standardInput = bytes;
+  return input;
+}
+
+TEST(ImageMode, InstallsTheStreamAndKeepsItByteForByteAsTheStoredImage) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  const std::string image = packageBytes({"system", "6.41", {{"bin/init", "init"}}, {"--image"}});
+
+  RunResult run = board.runWithRoot({"-"}, fromStandardInput(image));
+
+  EXPECT_EQ(run.status, 0) << run.out;
+  TreeSnapshot after = board.snapshot();
+  EXPECT_EQ(after["/flash/var/pdb/system/image"], fileEntry(image, 0644));
+  EXPECT_EQ(after.count("/flash/var/pdb/image"), 0u);
+  EXPECT_EQ(after["/flash/bin/init"], fileEntry("init", 0755));
+  EXPECT_EQ(after["/flash/postlog"].data, "installed system-6.41\n");
+  // The next run knows the package from its stored image.
+  RunResult show = board.runWithRoot({"--show"});
+  EXPECT_NE(show.out.find("system"), std::string::npos) << show.out;
+}
+
+TEST(ImageMode, ABrokenOrRefusedStreamLeavesTheBoardAsItWas) {
+  const std::string image = packageBytes({"system", "6.41", {{"bin/init", std::string(3000, 'i')}}, {"--image"}});
+  struct Case {
+    const char* what;
+    std::string input;
+  } cases[] = {
+      {"nothing", ""},
+      // The signature part (6 + 68 bytes) ends the file; the contents end before it.
+      {"cut inside the contents", image.substr(0, image.size() - 80)},
+      {"cut inside the signature", image.substr(0, image.size() - 10)},
+      {"not a package", std::string(100, 'x')},
+  };
+  for (const Case& c : cases) {
+    Board board;
+    SKIP_WITHOUT_BOARD(board);
+    const TreeSnapshot before = board.snapshot();
+    RunResult run = board.runWithRoot({"-"}, fromStandardInput(c.input));
+    EXPECT_EQ(run.status, 1) << c.what << "\n" << run.out;
+    TreeSnapshot after = board.snapshot();
+    after.erase("/flash/postlog");
+    EXPECT_EQ(diffSnapshots(before, after), "") << c.what;
+  }
+}
+
+TEST(ImageMode, AnImageFileThatCannotBeCreatedEndsTheRunAtOnceWhateverQuietSays) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  ASSERT_EQ(::rmdir(board.path("/flash/var/pdb").c_str()), 0);
+  const TreeSnapshot before = board.snapshot();
+
+  RunResult run = board.runWithRoot({"-q", "-"}, fromStandardInput("x"));
+
+  EXPECT_EQ(run.out, "ERROR: could not open image\n");
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(diffSnapshots(before, board.snapshot()), "");
+}
+
+TEST(ImageMode, TheBootImageGoesToItsPlaceWithALinkAndInstallsNoFiles) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  const std::string image = packageBytes({"kernel", "6.41", {{"boot/vmlinux", "kernel"}}, {"--image", "--boot-image"}});
+  RunInput input = fromStandardInput(image);
+  input.setEnvironment.push_back({"bootimage", "1"});
+
+  RunResult run = board.runWithRoot({"-"}, input);
+
+  EXPECT_EQ(run.status, 0) << run.out;
+  TreeSnapshot after = board.snapshot();
+  EXPECT_EQ(after["/flash/bootimage"], fileEntry(image, 0644));
+  EXPECT_EQ(after["/flash/var/pdb/kernel/image"], linkEntry("/flash/bootimage"));
+  EXPECT_EQ(after["/flash/UPGRADED"], fileEntry("", 0600));
+  EXPECT_EQ(after.count("/flash/boot/vmlinux"), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,281 @@
+// The upgrade run on scratch boards: the package files of the package
+// directories installed in dependency order, committed at once or saved for
+// later, with the board compared whole afterwards.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "model/version.h"
+#include "support/board.h"
+#include "support/packaging_tool.h"
+
+namespace {
+
+#define SKIP_WITHOUT_BOARD(board) \
+  if (!(board).usable()) GTEST_SKIP() << "no scratch board: " << (board).whyUnusable()
+
+const std::string kBuilt = std::to_string(kTestBuildTime);
+const std::string k10 = std::to_string(makeVersion(1, 0, 'f', 0));
+
+// Builds the package into the board's first package directory.
+void offer(Board& board, const PackageSpec& spec, const std::string& directory = "/flash/rw/pckg/") {
+  std::string messages;
+  ASSERT_TRUE(buildPackageFile(spec, board.path(directory + spec.name + "-" + spec.version + ".vpa"), &messages))
+      << messages;
+}
+
+// The database entry of a plain package as an installation writes it.
+void expectEntry(TreeSnapshot& expected, const std::string& name, const std::string& versionLine,
+                 const std::string& deps, const std::string& files) {
+  const std::string dir = "/flash/var/pdb/" + name;
+  expected[dir] = directoryEntry();
+  expected[dir + "/version"] = fileEntry(versionLine + " " + kBuilt + "\n", 0600);
+  expected[dir + "/deps"] = fileEntry(deps, 0600);
+  expected[dir + "/files"] = fileEntry(files, 0600);
+}
+
+// Directories the installation makes for the files it places.
+void expectDirectories(TreeSnapshot& expected, const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) expected[path] = directoryEntry();
+}
+
+TEST(UpgradeMode, InstallsThePackageFilesInDependencyOrderAndRecordsThem) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  offer(board, {"app", "1.0", {{"bin/app", "#!/bin/sh\necho app\n"}}, {"--depends", "lib:1.0"}});
+  offer(board, {"lib", "1.0", {{"lib/liblib.so", std::string(70000, 'L')}, {"etc/lib.conf", ""}}, {}});
+  TreeSnapshot expected = board.snapshot();
+
+  RunResult run = board.runWithRoot({});
+
+  expectDirectories(expected, {"/flash/bin", "/flash/lib", "/flash/etc"});
+  expected["/flash/bin/app"] = fileEntry("#!/bin/sh\necho app\n", 0755);
+  expected["/flash/lib/liblib.so"] = fileEntry(std::string(70000, 'L'), 0644);
+  expected["/flash/etc/lib.conf"] = fileEntry("", 0644);
+  expectEntry(expected, "app", k10, "lib " + k10 + " 0\n", "bin/app\n");
+  expectEntry(expected, "lib", k10, "", "etc/lib.conf\nlib/liblib.so\n");
+  expected["/flash/PCKGS_CHANGED"] = fileEntry("", 0600);
+  expected["/flash/postlog"] = fileEntry("installed lib-1.0\ninstalled app-1.0\n", 0644);
+  EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "");
+  EXPECT_LT(run.out.find("installed lib-1.0\n"), run.out.find("installed app-1.0\n")) << run.out;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(UpgradeMode, ANewerVersionReplacesTheInstalledOneAndItsFiles) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  offer(board, {"tool", "1.0", {{"bin/tool", "one"}, {"etc/tool.old", "old"}}, {}});
+  ASSERT_EQ(board.runWithRoot({}).status, 0);
+  offer(board, {"tool", "1.1", {{"bin/tool", "one point one"}}, {}});
+
+  RunResult run = board.runWithRoot({});
+
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("installed tool-1.1\n"), std::string::npos) << run.out;
+  TreeSnapshot after = board.snapshot();
+  EXPECT_EQ(after["/flash/bin/tool"], fileEntry("one point one", 0755));
+  EXPECT_EQ(after.count("/flash/etc/tool.old"), 0u);
+  EXPECT_EQ(after["/flash/var/pdb/tool/files"], fileEntry("bin/tool\n", 0600));
+  // Both runs' messages, the first run's read back and rewritten before the
+  // second's.
+  EXPECT_EQ(after["/flash/postlog"].data,
+            "installed tool-1.0\nWARNING: omitting package tool-1.0: newer package is already provided\n"
+            "installed tool-1.1\n");
+}
+
+TEST(UpgradeMode, ASafeRunChangesNothingUntilTheCommitWhichGivesTheSameBoard) {
+  Board safe;
+  Board direct;
+  SKIP_WITHOUT_BOARD(safe);
+  for (Board* board : {&safe, &direct}) {
+    offer(*board, {"app", "2.0", {{"bin/app", "app"}, {"share/app/data", std::string(5000, 'd')}}, {}});
+  }
+  const TreeSnapshot before = safe.snapshot();
+
+  RunResult staged = safe.runWithRoot({"--safe"});
+
+  EXPECT_EQ(staged.status, 0);
+  TreeSnapshot afterStaging = safe.snapshot();
+  EXPECT_EQ(afterStaging.count("/ram/MANIFEST"), 1u);
+  EXPECT_EQ(afterStaging.count("/flash/bin/app"), 0u);
+  EXPECT_EQ(afterStaging.count("/flash/var/pdb/app"), 0u);
+  EXPECT_EQ(afterStaging.count("/flash/PCKGS_CHANGED"), 0u);
+
+  RunResult committed = safe.runInside({"--commit"});
+  ASSERT_EQ(direct.runWithRoot({}).status, 0);
+
+  EXPECT_EQ(committed.status, 0);
+  TreeSnapshot afterCommit = safe.snapshot();
+  afterCommit.erase("/ram/MANIFEST");
+  EXPECT_EQ(diffSnapshots(direct.snapshot(), afterCommit), "");
+  EXPECT_NE(diffSnapshots(before, afterCommit), "");
+}
+
+TEST(UpgradeMode, WithoutFlashSpaceNothingChangesAndTheStatusIs28) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  if (!board.mountTmpfs("/flash", 256 << 10)) GTEST_SKIP() << board.whyUnusable();
+  for (const char* dir : {"/flash/var/pdb/.keep", "/flash/rw/pckg/.keep", "/flash/boot/.keep"}) {
+    ASSERT_TRUE(board.write(dir, ""));
+  }
+  // 300 KB of incompressible bytes cannot fit a 256 KB flash.
+  std::string big(300 << 10, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+  offer(board, {"big", "1.0", {{"lib/big", big}}, {}});
+  TreeSnapshot expected = board.snapshot();
+
+  RunResult run = board.runWithRoot({"--safe"});
+
+  EXPECT_EQ(run.status, 28);
+  EXPECT_NE(run.out.find("ERROR: not enough space for upgrade\n"), std::string::npos) << run.out;
+  expected["/flash/postlog"] = fileEntry("installed big-1.0\nERROR: not enough space for upgrade\n", 0644);
+  EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "");
+}
+
+TEST(UpgradeMode, APackageThatFailsCancelsTheWholeRunWithTheScheduledActions) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  DatabaseEntry old;
+  old.name = "old";
+  old.version = std::make_pair(makeVersion(1, 0, 'f', 0), 1000u);
+  old.files = std::vector<std::string>{"/bin/old"};
+  ASSERT_TRUE(board.writeDatabaseEntry(old));
+  ASSERT_TRUE(board.write("/flash/bin/old", "old"));
+  ASSERT_TRUE(board.writeSchedule("old", "uninstall"));
+  offer(board, {"lib", "1.0", {{"lib/liblib.so", "lib"}}, {}});
+  offer(board, {"app", "1.0", {{"bin/app", std::string(4000, 'a')}}, {"--depends", "lib"}});
+  // One byte of app's compressed contents damaged: its signature cannot hold.
+  std::string file = readFile(board.path("/flash/rw/pckg/app-1.0.vpa"));
+  file[file.size() - 100] ^= 0x01;
+  ASSERT_TRUE(board.write("/flash/rw/pckg/app-1.0.vpa", file));
+  TreeSnapshot expected = board.snapshot();
+
+  RunResult run = board.runWithRoot({});
+
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("ERROR: installation of app-1.0 failed: broken package\n"), std::string::npos) << run.out;
+  expected["/flash/postlog"] = board.snapshot()["/flash/postlog"];
+  EXPECT_NE(expected["/flash/postlog"].data.find("installed lib-1.0\n"), std::string::npos);
+  EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "");
+}
+
+TEST(UpgradeMode, TheDowngradeMarkerAllowsAnOlderVersionOnceAndIsGone) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  offer(board, {"tool", "2.0", {{"bin/tool", "two"}}, {}});
+  ASSERT_EQ(board.runWithRoot({}).status, 0);
+  ASSERT_EQ(::unlink(board.path("/flash/rw/pckg/tool-2.0.vpa").c_str()), 0);
+  offer(board, {"tool", "1.0", {{"bin/tool", "one"}}, {}});
+
+  RunResult refused = board.runWithRoot({});
+  EXPECT_EQ(board.snapshot()["/flash/bin/tool"].data, "two") << refused.out;
+
+  ASSERT_TRUE(board.write("/rw/DOWNGRADE", ""));
+  RunResult downgraded = board.runWithRoot({});
+
+  EXPECT_EQ(downgraded.status, 0);
+  TreeSnapshot after = board.snapshot();
+  EXPECT_EQ(after["/flash/bin/tool"].data, "one") << downgraded.out;
+  EXPECT_EQ(after.count("/rw/DOWNGRADE"), 0u);
+}
+
+TEST(UpgradeMode, OnlyTheFirstPackageDirectoryWithPackagesIsUsed) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  offer(board, {"first", "1.0", {{"bin/first", "1"}}, {}}, "/flash/rw/pckg/");
+  offer(board, {"second", "1.0", {{"bin/second", "2"}}, {}}, "/flash/var/pckg/");
+
+  ASSERT_EQ(board.runWithRoot({}).status, 0);
+  TreeSnapshot after = board.snapshot();
+  EXPECT_EQ(after.count("/flash/bin/first"), 1u);
+  EXPECT_EQ(after.count("/flash/bin/second"), 0u);
+
+  ASSERT_EQ(::unlink(board.path("/flash/rw/pckg/first-1.0.vpa").c_str()), 0);
+  ASSERT_EQ(board.runWithRoot({}).status, 0);
+  EXPECT_EQ(board.snapshot().count("/flash/bin/second"), 1u);
+}
+
+TEST(UpgradeMode, NothingToInstallChangesNothingEvenWhenSafe) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  DatabaseEntry installed;
+  installed.name = "system";
+  installed.version = std::make_pair(makeVersion(6, 41, 'f', 0), 1000u);
+  installed.files = std::vector<std::string>{"bin/init"};
+  ASSERT_TRUE(board.writeDatabaseEntry(installed));
+  ASSERT_TRUE(board.write("/flash/postlog", "from an earlier run\n"));
+  const TreeSnapshot before = board.snapshot();
+  RunResult run = board.runWithRoot({"--safe"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(diffSnapshots(before, board.snapshot()), "");
+}
+
+TEST(UpgradeMode, AnEmptyBoardWithNothingToInstallIsReportedAsAFailedInstallation) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  RunResult run = board.runWithRoot({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "ERROR: router installation failed!!!\n");
+  EXPECT_EQ(board.snapshot()["/flash/postlog"].data, "ERROR: router installation failed!!!\n");
+}
+
+TEST(UpgradeMode, APackageKeptAsAStoredImageMovesIntoItsDatabaseEntry) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  offer(board, {"suite", "3.0", {{"bin/suite", "suite"}}, {"--image"}});
+  const std::string packageFile = readFile(board.path("/flash/rw/pckg/suite-3.0.vpa"));
+
+  ASSERT_EQ(board.runWithRoot({}).status, 0);
+
+  TreeSnapshot after = board.snapshot();
+  EXPECT_EQ(after.count("/flash/rw/pckg/suite-3.0.vpa"), 0u);
+  EXPECT_EQ(after["/flash/var/pdb/suite/image"].data, packageFile);
+  EXPECT_EQ(after["/flash/bin/suite"].data, "suite");
+  RunResult show = board.runWithRoot({"--show"});
+  EXPECT_NE(show.out.find("suite"), std::string::npos) << show.out;
+}
+
+// The processor classes of the file records this board takes: every board
+// takes class 0; the emulated board runs with its class in the environment,
+// this machine's stand-in register has none.
+std::vector<int> classesForThisBoard() {
+  const char* expected = std::getenv("INSTALLER_EXPECTED_PROCESSOR_CLASS");
+  if (!expected || std::string(expected) == "none" || std::string(expected).empty()) return {0};
+  return {0, std::atoi(expected)};
+}
+
+TEST(UpgradeMode, InstallsOnlyTheFileRecordsMeantForThisBoardsProcessor) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  PackageSpec spec{"drivers", "1.0", {}, {}};
+  for (int c = 0; c <= 4; ++c) {
+    const std::string path = "lib/class" + std::to_string(c);
+    spec.files.push_back({path, "for class " + std::to_string(c)});
+    if (c != 0) spec.options.insert(spec.options.end(), {"--class", path + "=" + std::to_string(c)});
+  }
+  offer(board, spec);
+
+  RunResult run = board.runWithRoot({});
+
+  ASSERT_EQ(run.status, 0) << run.out;
+  const std::vector<int> wanted = classesForThisBoard();
+  TreeSnapshot after = board.snapshot();
+  std::string recorded;
+  for (int c = 0; c <= 4; ++c) {
+    const std::string path = "/lib/class" + std::to_string(c);
+    const bool installs = std::find(wanted.begin(), wanted.end(), c) != wanted.end();
+    EXPECT_EQ(after.count("/flash" + path), installs ? 1u : 0u) << "class " << c;
+    if (installs) recorded += path.substr(1) + "\n";
+  }
+  EXPECT_EQ(after["/flash/var/pdb/drivers/files"].data, recorded);
+}
+
+}  // namespace
