@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <sstream>
 #include <string>
 
@@ -81,6 +80,17 @@ TEST_F(InstallationDriver, ANewVersionTakesOverTheStateTheUserChose) {
   EXPECT_EQ(readFile(at("/flash/x/tool/bin/tool")), "tool");
   EXPECT_EQ(readFile(at("/flash/var/pdb/tool/disabled")), "user\n");
   EXPECT_NE(console_.str().find("installed (disabled) tool-1.1\n"), std::string::npos) << console_.str();
+}
+
+TEST_F(InstallationDriver, APackageAnEnabledPackageConflictsWithIsNotEnabledAgain) {
+  installed("a", k10, false, false);
+  installed("b", k10, false, false).conflicts.push_back({"a", k11, 0, 0});
+  offer("a.vpa", packageFile("a", k11, "bin/a"));
+
+  runUpgrade(repository_, transaction_, Upgrade, scratch_.path());
+
+  EXPECT_TRUE(repository_.find("a")->disabled);
+  EXPECT_EQ(console_.str().find("enabled a-1.1"), std::string::npos) << console_.str();
 }
 
 TEST_F(InstallationDriver, AFailedPackageCancelsEverythingStagedInTheRun) {

@@ -14,6 +14,7 @@
 #include "model/version.h"
 #include "support/board.h"
 #include "support/packaging_tool.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -276,6 +277,60 @@ TEST(UpgradeMode, InstallsOnlyTheFileRecordsMeantForThisBoardsProcessor) {
     if (installs) recorded += path.substr(1) + "\n";
   }
   EXPECT_EQ(after["/flash/var/pdb/drivers/files"].data, recorded);
+}
+
+// A bundle of members built from the specs, into the board's first package
+// directory; startDisabled names members that start disabled.
+void offerBundle(Board& board, const std::string& name, const std::string& version,
+                 const std::vector<PackageSpec>& members, const std::vector<std::string>& startDisabled) {
+  ScratchDir scratch;
+  std::vector<std::string> words{"bundle", "--key", developmentKeyPath(), "--name", name, "--version", version,
+                                 "--build-time", std::to_string(kTestBuildTime)};
+  for (const std::string& member : startDisabled) words.insert(words.end(), {"--start-disabled", member});
+  words.insert(words.end(), {"-o", board.path("/flash/rw/pckg/" + name + "-" + version + ".vpa")});
+  for (const PackageSpec& member : members) {
+    std::string messages;
+    ASSERT_TRUE(buildPackageFile(member, scratch / (member.name + ".vpa"), &messages)) << messages;
+    words.push_back(scratch / (member.name + ".vpa"));
+  }
+  std::string messages;
+  ASSERT_TRUE(runPackagingTool(words, &messages)) << messages;
+}
+
+TEST(UpgradeMode, ABundleInstallsItsMembersAndItsNextVersionUninstallsTheMemberItDropped) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  const PackageSpec bgp{"bgp", "6.41", {{"bin/bgpd", "bgp"}}, {}};
+  const PackageSpec ospf{"ospf", "6.41", {{"bin/ospfd", "ospf"}}, {}};
+  const PackageSpec rip{"rip", "6.41", {{"bin/ripd", "rip"}}, {}};
+  offerBundle(board, "routing", "6.41", {bgp, ospf, rip}, {"bgp"});
+
+  RunResult first = board.runWithRoot({});
+
+  EXPECT_EQ(first.status, 0);
+  EXPECT_NE(first.out.find("installed routing-6.41\n"), std::string::npos) << first.out;
+  TreeSnapshot after = board.snapshot();
+  EXPECT_EQ(after["/flash/bin/ospfd"].data, "ospf");
+  EXPECT_EQ(after["/flash/bin/ripd"].data, "rip");
+  EXPECT_EQ(after["/flash/x/bgp/bin/bgpd"].data, "bgp");  // started disabled
+  EXPECT_EQ(after["/flash/var/pdb/bgp/disabled"].data, "auto\n");
+  EXPECT_EQ(after["/flash/var/pdb/ospf/bundle"].data, after["/flash/var/pdb/rip/bundle"].data);
+  EXPECT_EQ(after.count("/flash/rw/pckg/routing-6.41.vpa"), 0u);  // kept as the stored image
+  EXPECT_EQ(after.count("/flash/var/pdb/routing/image"), 1u);
+
+  offerBundle(board, "routing", "6.42", {{"ospf", "6.42", {{"bin/ospfd", "ospf 6.42"}}, {}}, bgp}, {"bgp"});
+  RunResult second = board.runWithRoot({});
+
+  EXPECT_EQ(second.status, 0);
+  EXPECT_NE(second.out.find("installed routing-6.42\n"), std::string::npos) << second.out;
+  after = board.snapshot();
+  EXPECT_EQ(after["/flash/bin/ospfd"].data, "ospf 6.42");
+  EXPECT_EQ(after.count("/flash/bin/ripd"), 0u);
+  EXPECT_EQ(after.count("/flash/var/pdb/rip"), 0u);
+  EXPECT_EQ(after["/flash/x/bgp/bin/bgpd"].data, "bgp");
+  RunResult show = board.runWithRoot({"--show"});
+  EXPECT_NE(show.out.find("routing             6.42"), std::string::npos) << show.out;
+  EXPECT_EQ(show.out.find(" rip "), std::string::npos) << show.out;
 }
 
 }  // namespace

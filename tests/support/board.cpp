@@ -86,11 +86,22 @@ std::string chrootEmulatorName() {
   return program.substr(program.rfind('/') + 1);
 }
 
+// INSTALLER_EMULATED_CPU, when set, names the processor the emulator plays
+// instead of the one the build chose, so that one suite can be run as boards
+// of other processor classes.
+void chooseEmulatedCpu(std::vector<std::string>& words) {
+  const char* cpu = std::getenv("INSTALLER_EMULATED_CPU");
+  if (!cpu || !*cpu) return;
+  for (size_t i = 0; i + 1 < words.size(); ++i) {
+    if (words[i] == "-cpu") words[i + 1] = cpu;
+  }
+}
+
 // The words that go before the program and its arguments.
 std::vector<std::string> emulatorPrefix(bool inside) {
-  if (!inside) return blankSeparatedWords(INSTALLER_EMULATOR);
-  std::vector<std::string> words = blankSeparatedWords(INSTALLER_CHROOT_EMULATOR);
-  if (!words.empty()) words[0] = "/" + chrootEmulatorName();
+  std::vector<std::string> words = blankSeparatedWords(inside ? INSTALLER_CHROOT_EMULATOR : INSTALLER_EMULATOR);
+  if (inside && !words.empty()) words[0] = "/" + chrootEmulatorName();
+  chooseEmulatedCpu(words);
   return words;
 }
 
