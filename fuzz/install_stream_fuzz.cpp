@@ -1,0 +1,57 @@
+// Arbitrary bytes on the installer's standard input: a package or bundle
+// stream installed into a scratch board, its transaction then cancelled.
+// Nothing may crash, hang, read out of bounds or write outside the board.
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "apply/installation_driver.h"
+#include "apply/transaction.h"
+#include "model/repository.h"
+#include "planning/console.h"
+
+namespace {
+
+// The scratch board, made once per process below $TMPDIR.
+const std::string& board() {
+  static const std::string root = [] {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/install-stream-fuzz-XXXXXX";
+    if (!mkdtemp(&path[0])) std::abort();
+    for (const char* dir : {"/flash", "/flash/var", "/flash/var/pdb", "/ram"}) {
+      const std::string made = path + dir;
+      if (mkdir(made.c_str(), 0755) != 0) std::abort();
+    }
+    return path;
+  }();
+  return root;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static std::ostringstream console;
+  setConsoleStream(&console);
+  console.str(std::string());
+
+  Repository repository;
+  repository.architecture = "i386";
+  Transaction transaction(board() + "/ram");
+  std::stringbuf input(std::string(reinterpret_cast<const char*>(data), size), std::ios::in);
+  std::stringbuf tee;
+  std::string directory;
+  bool bootImage = false;
+  bool refused = false;
+  installFromStream(repository, transaction, &input, Upgrade | Downgrade | Reinstall, PreservedStates(), &tee,
+                    &directory, &bootImage, &refused, board());
+  // Whatever was staged must lie inside the board.
+  for (const auto& [destination, op] : transaction) {
+    if (destination.compare(0, board().size() + 1, board() + "/") != 0) std::abort();
+  }
+  transaction.cancel();
+  return 0;
+}
