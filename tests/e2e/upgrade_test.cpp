@@ -41,6 +41,19 @@ void expectEntry(TreeSnapshot& expected, const std::string& name, const std::str
   expected[dir + "/files"] = fileEntry(files, 0600);
 }
 
+// A package installed earlier, known by its database entry, with one file
+// "/flash/bin/NAME".
+void installByEntry(Board& board, const std::string& name, const std::string& version) {
+  const int major = std::stoi(version);
+  const int minor = std::stoi(version.substr(version.find('.') + 1));
+  DatabaseEntry entry;
+  entry.name = name;
+  entry.version = std::make_pair(makeVersion(major, minor, 'f', 0), 1000u);
+  entry.files = std::vector<std::string>{"bin/" + name};
+  ASSERT_TRUE(board.writeDatabaseEntry(entry));
+  ASSERT_TRUE(board.write("/flash/bin/" + name, name));
+}
+
 // Directories the installation makes for the files it places.
 void expectDirectories(TreeSnapshot& expected, const std::vector<std::string>& paths) {
   for (const std::string& path : paths) expected[path] = directoryEntry();
@@ -143,12 +156,7 @@ TEST(UpgradeMode, WithoutFlashSpaceNothingChangesAndTheStatusIs28) {
 TEST(UpgradeMode, APackageThatFailsCancelsTheWholeRunWithTheScheduledActions) {
   Board board;
   SKIP_WITHOUT_BOARD(board);
-  DatabaseEntry old;
-  old.name = "old";
-  old.version = std::make_pair(makeVersion(1, 0, 'f', 0), 1000u);
-  old.files = std::vector<std::string>{"/bin/old"};
-  ASSERT_TRUE(board.writeDatabaseEntry(old));
-  ASSERT_TRUE(board.write("/flash/bin/old", "old"));
+  installByEntry(board, "old", "1.0");
   ASSERT_TRUE(board.writeSchedule("old", "uninstall"));
   offer(board, {"lib", "1.0", {{"lib/liblib.so", "lib"}}, {}});
   offer(board, {"app", "1.0", {{"bin/app", std::string(4000, 'a')}}, {"--depends", "lib"}});
@@ -206,11 +214,7 @@ TEST(UpgradeMode, OnlyTheFirstPackageDirectoryWithPackagesIsUsed) {
 TEST(UpgradeMode, NothingToInstallChangesNothingEvenWhenSafe) {
   Board board;
   SKIP_WITHOUT_BOARD(board);
-  DatabaseEntry installed;
-  installed.name = "system";
-  installed.version = std::make_pair(makeVersion(6, 41, 'f', 0), 1000u);
-  installed.files = std::vector<std::string>{"bin/init"};
-  ASSERT_TRUE(board.writeDatabaseEntry(installed));
+  installByEntry(board, "system", "6.41");
   ASSERT_TRUE(board.write("/flash/postlog", "from an earlier run\n"));
   const TreeSnapshot before = board.snapshot();
   RunResult run = board.runWithRoot({"--safe"});
