@@ -1,20 +1,25 @@
 #include "platform/hash.h"
 
-#include <openssl/evp.h>
+// The plain SHA-1 calls, which OpenSSL 3 marks deprecated in favour of its
+// EVP layer. They are kept on purpose: EVP pulls the library's whole default
+// provider into a static program, about 3 MB of a board's small flash, for
+// the one digest the installer needs.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/sha.h>
 
-SHA1::SHA1() : context_(EVP_MD_CTX_new()) {
-  EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(context_), EVP_sha1(), nullptr);
-}
+namespace {
 
-SHA1::~SHA1() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(context_)); }
+SHA_CTX* contextOf(void* context) { return static_cast<SHA_CTX*>(context); }
 
-void SHA1::update(const void* data, size_t length) {
-  EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(context_), data, length);
-}
+}  // namespace
+
+SHA1::SHA1() : context_(new SHA_CTX) { SHA1_Init(contextOf(context_)); }
+
+SHA1::~SHA1() { delete contextOf(context_); }
+
+void SHA1::update(const void* data, size_t length) { SHA1_Update(contextOf(context_), data, length); }
 
 void SHA1::digest(unsigned char* out) {
-  auto* context = static_cast<EVP_MD_CTX*>(context_);
-  unsigned int length = 0;
-  EVP_DigestFinal_ex(context, out, &length);
-  EVP_DigestInit_ex(context, EVP_sha1(), nullptr);
+  SHA1_Final(out, contextOf(context_));
+  SHA1_Init(contextOf(context_));
 }
