@@ -33,23 +33,23 @@ constexpr uint16_t kSymlink = 0120777;
 constexpr Version kVersion = makeVersion(6, 41, 'f', 0);
 const char kBroken[] = "ERROR: installation of tools-6.41 failed: broken package";
 
-struct PackageSpec {
+struct PackageRecipe {
   std::string records;  // uncompressed container
   uint32_t flags = 0;
   std::string image;  // no image part when empty
   uint32_t magic = kWriterPackageMagic;
 };
 
-std::string packageParts(const PackageSpec& spec) {
-  std::string parts = partHeader(kPackageHeaderPart, 36) + headerPayload("tools", kVersion, 1700000000, spec.flags);
-  if (!spec.image.empty()) parts += partHeader(kImagePart, static_cast<uint32_t>(spec.image.size())) + spec.image;
-  const std::string container = zlibCompress(spec.records);
+std::string packageParts(const PackageRecipe& recipe) {
+  std::string parts = partHeader(kPackageHeaderPart, 36) + headerPayload("tools", kVersion, 1700000000, recipe.flags);
+  if (!recipe.image.empty()) parts += partHeader(kImagePart, static_cast<uint32_t>(recipe.image.size())) + recipe.image;
+  const std::string container = zlibCompress(recipe.records);
   return parts + partHeader(kFileContainerPart, static_cast<uint32_t>(container.size())) + container;
 }
 
 // A signed package file, followed by `after` (the next member of a bundle).
-std::string packageFile(const PackageSpec& spec, const std::string& after = std::string()) {
-  return PackageWriter(spec.magic).raw(signedPackageParts(developmentSigningKey(), packageParts(spec)) + after).bytes();
+std::string packageFile(const PackageRecipe& recipe, const std::string& after = std::string()) {
+  return PackageWriter(recipe.magic).raw(signedPackageParts(developmentSigningKey(), packageParts(recipe)) + after).bytes();
 }
 
 // Reads the header as the install reader does, then the contents. `next`
@@ -104,15 +104,15 @@ class InstallContents : public ::testing::Test {
 TEST_F(InstallContents, StagesEveryRegularFileByteForByteWithItsMode) {
   std::string large(40000, '\0');  // crosses the copy chunk twice
   for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7 + i / 251);
-  PackageSpec spec;
-  spec.image = std::string(10000, 'i');  // passed over, yet covered by the signature
-  spec.records = fileRecord(0100750, 0, "bin/tool", "#!/bin/sh\n") + fileRecord(kFile, 0, "/lib/big", large) +
+  PackageRecipe recipe;
+  recipe.image = std::string(10000, 'i');  // passed over, yet covered by the signature
+  recipe.records = fileRecord(0100750, 0, "bin/tool", "#!/bin/sh\n") + fileRecord(kFile, 0, "/lib/big", large) +
                  fileRecord(kDirectory, 0, "etc", "directory bytes") +
                  fileRecord(kSymlink, 0, "bin/link", "tool") + fileRecord(kFile, 0, "etc/empty", "") +
                  fileRecord(kFile, 0, "etc/twice", "first") + fileRecord(kFile, 0, "/etc/twice", "second");
   Package package;
   int32_t next = kNoPart;
-  ASSERT_TRUE(install(packageFile(spec, partHeader(kPackageHeaderPart, 0)), package, &next));
+  ASSERT_TRUE(install(packageFile(recipe, partHeader(kPackageHeaderPart, 0)), package, &next));
   EXPECT_EQ(next, kPackageHeaderPart);  // the stream stands after the signature
   EXPECT_EQ(package.files, (std::set<std::string>{"/bin/tool", "/lib/big", "/etc/empty", "/etc/twice"}));
   EXPECT_EQ(repository().messages, std::vector<std::string>{"installed tools-6.41"});
@@ -147,9 +147,9 @@ TEST_F(InstallContents, PathsFollowTheNameAndTheDisabledDirectory) {
     Transaction transaction(root / "ram");
     Package package;
     package.disabled = c.disabled;
-    PackageSpec spec;
-    spec.records = fileRecord(kFile, 0, c.name, c.name);
-    ASSERT_TRUE(installFile(packageFile(spec), package, transaction, root.path())) << c.name;
+    PackageRecipe recipe;
+    recipe.records = fileRecord(kFile, 0, c.name, c.name);
+    ASSERT_TRUE(installFile(packageFile(recipe), package, transaction, root.path())) << c.name;
     EXPECT_EQ(package.files, std::set<std::string>{c.relative}) << c.name;
     transaction.commit(false);
     EXPECT_EQ(readFile(root.path() + "/flash" + c.relative), c.name);
@@ -170,16 +170,16 @@ TEST_F(InstallContents, InstallsOnlyRecordsForTheBoardsClass) {
     FixedProcessorVersion pvr(c.pvr);
     ScopedProcessorVersion scoped(&pvr);
     Package package;
-    PackageSpec spec;
-    spec.records = records;
-    ASSERT_TRUE(install(packageFile(spec), package)) << std::hex << c.pvr;
+    PackageRecipe recipe;
+    recipe.records = records;
+    ASSERT_TRUE(install(packageFile(recipe), package)) << std::hex << c.pvr;
     EXPECT_EQ(package.files, c.files) << std::hex << c.pvr;
   }
 }
 
 TEST_F(InstallContents, EmptyContainerInstallsNothing) {
   Package package;
-  ASSERT_TRUE(install(packageFile(PackageSpec()), package));
+  ASSERT_TRUE(install(packageFile(PackageRecipe()), package));
   EXPECT_TRUE(package.files.empty());
   EXPECT_TRUE(staged("/flash/var/pdb/tools/files"));
 }
@@ -209,9 +209,9 @@ TEST_F(InstallContents, ContainerCutShortEndsOrBreaksByWhereItEnds) {
     Transaction transaction(scratch_ / "ram");
     repository().messages.clear();
     Package package;
-    PackageSpec spec;
-    spec.records = c.records;
-    EXPECT_EQ(installFile(packageFile(spec), package, transaction, scratch_.path()), c.installed) << c.what;
+    PackageRecipe recipe;
+    recipe.records = c.records;
+    EXPECT_EQ(installFile(packageFile(recipe), package, transaction, scratch_.path()), c.installed) << c.what;
     EXPECT_EQ(transaction.find(at("/flash/bin/a")) != nullptr, true) << c.what;
     EXPECT_EQ(transaction.find(at("/flash/var/pdb/tools/version")) != nullptr, c.installed) << c.what;
     const std::vector<std::string> expected = {c.installed ? "installed tools-6.41" : kBroken};
@@ -221,9 +221,9 @@ TEST_F(InstallContents, ContainerCutShortEndsOrBreaksByWhereItEnds) {
 }
 
 TEST_F(InstallContents, MissingMisplacedOrWrongSignatureIsABrokenPackage) {
-  PackageSpec spec;
-  spec.records = fileRecord(kFile, 0, "bin/a", "a");
-  const std::string parts = packageParts(spec);
+  PackageRecipe recipe;
+  recipe.records = fileRecord(kFile, 0, "bin/a", "a");
+  const std::string parts = packageParts(recipe);
   std::string wrong = signedPackageParts(developmentSigningKey(), parts);
   wrong[wrong.size() - 1] ^= 0x01;
   const std::string files[] = {
@@ -252,11 +252,11 @@ TEST_F(InstallContents, BootImageVariableKeepsABootImagePackagesFilesOut) {
                        Case{0, true, true, false}}) {
     Transaction transaction(scratch_ / "ram");
     if (c.variable) setenv("bootimage", "", 1);  // set, even empty, is enough
-    PackageSpec spec;
-    spec.flags = c.flags;
-    spec.records = fileRecord(kFile, 0, "bin/a", "a");
+    PackageRecipe recipe;
+    recipe.flags = c.flags;
+    recipe.records = fileRecord(kFile, 0, "bin/a", "a");
     Package package;
-    ASSERT_TRUE(installFile(packageFile(spec), package, transaction, scratch_.path()));
+    ASSERT_TRUE(installFile(packageFile(recipe), package, transaction, scratch_.path()));
     unsetenv("bootimage");
     EXPECT_EQ(!package.files.empty(), c.files) << c.flags << c.variable;
     EXPECT_EQ(transaction.find(at("/flash/bin/a")) != nullptr, c.files);
@@ -266,9 +266,9 @@ TEST_F(InstallContents, BootImageVariableKeepsABootImagePackagesFilesOut) {
   }
   // The signature is checked all the same.
   setenv("bootimage", "1", 1);
-  PackageSpec spec;
-  spec.flags = BootImage;
-  std::string file = packageFile(spec);
+  PackageRecipe recipe;
+  recipe.flags = BootImage;
+  std::string file = packageFile(recipe);
   file[file.size() - 1] ^= 0x01;
   Package package;
   EXPECT_FALSE(install(file, package));
@@ -276,10 +276,10 @@ TEST_F(InstallContents, BootImageVariableKeepsABootImagePackagesFilesOut) {
 }
 
 TEST_F(InstallContents, MarkerIsAnEmptyFileAfterCommit) {
-  PackageSpec spec;
-  spec.flags = BootImage;
+  PackageRecipe recipe;
+  recipe.flags = BootImage;
   Package package;
-  ASSERT_TRUE(install(packageFile(spec), package));
+  ASSERT_TRUE(install(packageFile(recipe), package));
   transaction_.commit(false);
   EXPECT_TRUE(pathExists(at("/flash/UPGRADED")));
   EXPECT_EQ(readFile(at("/flash/UPGRADED")), "");
@@ -289,16 +289,16 @@ TEST_F(InstallContents, MarkerIsAnEmptyFileAfterCommit) {
 // without a word, an unregistered one has no entry to check or write.
 TEST_F(InstallContents, UnregisteredPackageInstallsFilesWithoutAnEntry) {
   ASSERT_TRUE(writeFile(at("/flash/var/pdb/tools"), "not a directory"));
-  PackageSpec spec;
-  spec.records = fileRecord(kFile, 0, "bin/a", "a");
+  PackageRecipe recipe;
+  recipe.records = fileRecord(kFile, 0, "bin/a", "a");
   Package registered;
-  EXPECT_FALSE(install(packageFile(spec), registered));
+  EXPECT_FALSE(install(packageFile(recipe), registered));
   EXPECT_TRUE(repository().messages.empty());
   EXPECT_TRUE(transaction_.isEmpty());
 
-  spec.magic = kWriterUnregisteredMagic;
+  recipe.magic = kWriterUnregisteredMagic;
   Package unregistered;
-  ASSERT_TRUE(install(packageFile(spec), unregistered));
+  ASSERT_TRUE(install(packageFile(recipe), unregistered));
   EXPECT_EQ(unregistered.files, std::set<std::string>{"/bin/a"});
   for (const auto& op : transaction_) EXPECT_EQ(op.first, at("/flash/bin/a"));
 }
@@ -309,10 +309,10 @@ TEST_F(InstallContents, HostileRecordNamesAreRefused) {
                                   std::string("bin/../../escaped"), std::string(".."), std::string(""),
                                   std::string("bin/"), std::string("bin/."), std::string("bin\0/../../escaped", 18)}) {
     repository().messages.clear();
-    PackageSpec spec;
-    spec.records = fileRecord(kFile, 0, "bin/a", "a") + fileRecord(kFile, 0, name, "hostile");
+    PackageRecipe recipe;
+    recipe.records = fileRecord(kFile, 0, "bin/a", "a") + fileRecord(kFile, 0, name, "hostile");
     Package package;
-    EXPECT_FALSE(install(packageFile(spec), package)) << name;
+    EXPECT_FALSE(install(packageFile(recipe), package)) << name;
     EXPECT_EQ(repository().messages, std::vector<std::string>{kBroken}) << name;
     EXPECT_EQ(package.files, std::set<std::string>{"/bin/a"}) << name;
     transaction_.commit(false);
@@ -323,11 +323,11 @@ TEST_F(InstallContents, HostileRecordNamesAreRefused) {
 
 TEST_F(InstallContents, LongNamesDoNotCrashAndUncreatableOnesAreReported) {
   const std::string longest(65535, 'n');
-  PackageSpec spec;
-  spec.records = fileRecord(kDirectory, 0, longest, "skipped") + fileRecord(kFile, 0, "bin/a", "a") +
+  PackageRecipe recipe;
+  recipe.records = fileRecord(kDirectory, 0, longest, "skipped") + fileRecord(kFile, 0, "bin/a", "a") +
                  fileRecord(kFile, 0, longest, "too long");
   Package package;
-  EXPECT_FALSE(install(packageFile(spec), package));
+  EXPECT_FALSE(install(packageFile(recipe), package));
   ASSERT_EQ(repository().messages.size(), 1u);
   const std::string expected = "ERROR: installation of tools-6.41 failed: could not create " + std::string(100, 'n');
   EXPECT_EQ(repository().messages[0].rfind(expected, 0), 0u) << repository().messages[0];
@@ -336,10 +336,10 @@ TEST_F(InstallContents, LongNamesDoNotCrashAndUncreatableOnesAreReported) {
 
 TEST_F(InstallContents, UncreatableFileIsReportedByItsStoredName) {
   ASSERT_TRUE(writeFile(at("/flash"), "a plain file"));
-  PackageSpec spec;
-  spec.records = fileRecord(kFile, 0, "sbin/tool", "t");
+  PackageRecipe recipe;
+  recipe.records = fileRecord(kFile, 0, "sbin/tool", "t");
   Package package;
-  EXPECT_FALSE(install(packageFile(spec), package));
+  EXPECT_FALSE(install(packageFile(recipe), package));
   EXPECT_EQ(repository().messages, std::vector<std::string>{
                                        "ERROR: installation of tools-6.41 failed: could not create sbin/tool: "
                                        "Not a directory"});
@@ -347,11 +347,11 @@ TEST_F(InstallContents, UncreatableFileIsReportedByItsStoredName) {
 
   // Nor can the boot image marker be staged: that fails the installation too.
   repository().messages.clear();
-  spec.records.clear();
-  spec.flags = BootImage;
-  spec.magic = kWriterUnregisteredMagic;
+  recipe.records.clear();
+  recipe.flags = BootImage;
+  recipe.magic = kWriterUnregisteredMagic;
   Package boot;
-  EXPECT_FALSE(install(packageFile(spec), boot));
+  EXPECT_FALSE(install(packageFile(recipe), boot));
   EXPECT_EQ(repository().messages, std::vector<std::string>{
                                        "ERROR: installation of tools-6.41 failed: could not create "
                                        "/flash/UPGRADED: Not a directory"});
@@ -364,10 +364,10 @@ TEST_F(InstallContents, FullDiskIsReportedAsTooSmall) {
   if (!flash.mounted()) GTEST_SKIP() << flash.error();
   TmpfsMount ram(scratch_ / "ram", 4 * 4096);
   if (!ram.mounted()) GTEST_SKIP() << ram.error();
-  PackageSpec spec;
-  spec.records = fileRecord(kFile, 0, "bin/big", std::string(64 * 1024, 'b'));
+  PackageRecipe recipe;
+  recipe.records = fileRecord(kFile, 0, "bin/big", std::string(64 * 1024, 'b'));
   Package package;
-  EXPECT_FALSE(install(packageFile(spec), package));
+  EXPECT_FALSE(install(packageFile(recipe), package));
   EXPECT_EQ(repository().messages,
             std::vector<std::string>{"ERROR: installation of tools-6.41 failed: disk is too small"});
   transaction_.cancel();
@@ -391,7 +391,7 @@ TEST_F(InstallContents, ReportsTheInstallUnlessABundleMemberAndShowsTheState) {
     Package package;
     package.disabled = c.disabled;
     package.bundle.name = c.bundle;
-    std::stringbuf source(packageFile(PackageSpec()), std::ios::in);
+    std::stringbuf source(packageFile(PackageRecipe()), std::ios::in);
     PackageStream stream(&source, true);
     for (uint32_t type : kInstallTypes) stream.acceptPart(type);
     stream.nextPart();

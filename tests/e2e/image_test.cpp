@@ -17,11 +17,11 @@ namespace {
 #define SKIP_WITHOUT_BOARD(board) \
   if (!(board).usable()) GTEST_SKIP() << "no scratch board: " << (board).whyUnusable()
 
-// The bytes of a package built from the spec.
-std::string packageBytes(const PackageSpec& spec) {
+// The bytes of a package built from the recipe.
+std::string packageBytes(const PackageRecipe& recipe) {
   ScratchDir scratch;
   std::string messages;
-  EXPECT_TRUE(buildPackageFile(spec, scratch / "package.vpa", &messages)) << messages;
+  EXPECT_TRUE(buildPackageFile(recipe, scratch / "package.vpa", &messages)) << messages;
   return readFile(scratch / "package.vpa");
 }
 

@@ -25,9 +25,9 @@ const std::string kBuilt = std::to_string(kTestBuildTime);
 const std::string k10 = std::to_string(makeVersion(1, 0, 'f', 0));
 
 // Builds the package into the board's first package directory.
-void offer(Board& board, const PackageSpec& spec, const std::string& directory = "/flash/rw/pckg/") {
+void offer(Board& board, const PackageRecipe& recipe, const std::string& directory = "/flash/rw/pckg/") {
   std::string messages;
-  ASSERT_TRUE(buildPackageFile(spec, board.path(directory + spec.name + "-" + spec.version + ".vpa"), &messages))
+  ASSERT_TRUE(buildPackageFile(recipe, board.path(directory + recipe.name + "-" + recipe.version + ".vpa"), &messages))
       << messages;
 }
 
@@ -260,13 +260,13 @@ std::vector<int> classesForThisBoard() {
 TEST(UpgradeMode, InstallsOnlyTheFileRecordsMeantForThisBoardsProcessor) {
   Board board;
   SKIP_WITHOUT_BOARD(board);
-  PackageSpec spec{"drivers", "1.0", {}, {}};
+  PackageRecipe recipe{"drivers", "1.0", {}, {}};
   for (int c = 0; c <= 4; ++c) {
     const std::string path = "lib/class" + std::to_string(c);
-    spec.files.push_back({path, "for class " + std::to_string(c)});
-    if (c != 0) spec.options.insert(spec.options.end(), {"--class", path + "=" + std::to_string(c)});
+    recipe.files.push_back({path, "for class " + std::to_string(c)});
+    if (c != 0) recipe.options.insert(recipe.options.end(), {"--class", path + "=" + std::to_string(c)});
   }
-  offer(board, spec);
+  offer(board, recipe);
 
   RunResult run = board.runWithRoot({});
 
@@ -283,16 +283,16 @@ TEST(UpgradeMode, InstallsOnlyTheFileRecordsMeantForThisBoardsProcessor) {
   EXPECT_EQ(after["/flash/var/pdb/drivers/files"].data, recorded);
 }
 
-// A bundle of members built from the specs, into the board's first package
+// A bundle of members built from the recipes, into the board's first package
 // directory; startDisabled names members that start disabled.
 void offerBundle(Board& board, const std::string& name, const std::string& version,
-                 const std::vector<PackageSpec>& members, const std::vector<std::string>& startDisabled) {
+                 const std::vector<PackageRecipe>& members, const std::vector<std::string>& startDisabled) {
   ScratchDir scratch;
   std::vector<std::string> words{"bundle", "--key", developmentKeyPath(), "--name", name, "--version", version,
                                  "--build-time", std::to_string(kTestBuildTime)};
   for (const std::string& member : startDisabled) words.insert(words.end(), {"--start-disabled", member});
   words.insert(words.end(), {"-o", board.path("/flash/rw/pckg/" + name + "-" + version + ".vpa")});
-  for (const PackageSpec& member : members) {
+  for (const PackageRecipe& member : members) {
     std::string messages;
     ASSERT_TRUE(buildPackageFile(member, scratch / (member.name + ".vpa"), &messages)) << messages;
     words.push_back(scratch / (member.name + ".vpa"));
@@ -304,9 +304,9 @@ void offerBundle(Board& board, const std::string& name, const std::string& versi
 TEST(UpgradeMode, ABundleInstallsItsMembersAndItsNextVersionUninstallsTheMemberItDropped) {
   Board board;
   SKIP_WITHOUT_BOARD(board);
-  const PackageSpec bgp{"bgp", "6.41", {{"bin/bgpd", "bgp"}}, {}};
-  const PackageSpec ospf{"ospf", "6.41", {{"bin/ospfd", "ospf"}}, {}};
-  const PackageSpec rip{"rip", "6.41", {{"bin/ripd", "rip"}}, {}};
+  const PackageRecipe bgp{"bgp", "6.41", {{"bin/bgpd", "bgp"}}, {}};
+  const PackageRecipe ospf{"ospf", "6.41", {{"bin/ospfd", "ospf"}}, {}};
+  const PackageRecipe rip{"rip", "6.41", {{"bin/ripd", "rip"}}, {}};
   offerBundle(board, "routing", "6.41", {bgp, ospf, rip}, {"bgp"});
 
   RunResult first = board.runWithRoot({});

@@ -21,17 +21,17 @@ bool runPackagingTool(const std::vector<std::string>& words, std::string* messag
   return status == 0;
 }
 
-bool buildPackageFile(const PackageSpec& spec, const std::string& out, std::string* messages) {
+bool buildPackageFile(const PackageRecipe& recipe, const std::string& out, std::string* messages) {
   ScratchDir tree;
-  for (const auto& [path, content] : spec.files) {
+  for (const auto& [path, content] : recipe.files) {
     const std::string file = tree / path;
     const mode_t mode = path.compare(0, 4, "bin/") == 0 ? 0755 : 0644;
     if (!writeFile(file, content) || chmod(file.c_str(), mode) != 0) return false;
   }
-  std::vector<std::string> words{"build",     "--key",  developmentKeyPath(), "--name", spec.name, "--version",
-                                 spec.version, "--root", tree.path(),         "--build-time",
+  std::vector<std::string> words{"build",     "--key",  developmentKeyPath(), "--name", recipe.name, "--version",
+                                 recipe.version, "--root", tree.path(),         "--build-time",
                                  std::to_string(kTestBuildTime)};
-  words.insert(words.end(), spec.options.begin(), spec.options.end());
+  words.insert(words.end(), recipe.options.begin(), recipe.options.end());
   words.push_back("-o");
   words.push_back(out);
   return runPackagingTool(words, messages);

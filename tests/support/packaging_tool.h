@@ -19,7 +19,7 @@ constexpr uint32_t kTestBuildTime = 1700000000;
 
 // One package to build: its files (path below the flash root, content; mode
 // 0755 below "bin/", else 0644) and any further words of `pkgtool build`.
-struct PackageSpec {
+struct PackageRecipe {
   std::string name;
   std::string version;  // as pkgtool takes it: "1.0", "2.1rc3"
   std::vector<std::pair<std::string, std::string>> files;
@@ -27,4 +27,4 @@ struct PackageSpec {
 };
 
 // Builds the package file at `out`, signed with the development key.
-bool buildPackageFile(const PackageSpec& spec, const std::string& out, std::string* messages = nullptr);
+bool buildPackageFile(const PackageRecipe& recipe, const std::string& out, std::string* messages = nullptr);
