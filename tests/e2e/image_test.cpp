@@ -86,6 +86,24 @@ TEST(ImageMode, AnImageFileThatCannotBeCreatedEndsTheRunAtOnceWhateverQuietSays)
   EXPECT_EQ(diffSnapshots(before, board.snapshot()), "");
 }
 
+TEST(ImageMode, AnImageCutShortByAFullDiskIsNeverKeptAndNothingIsInstalled) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  if (!board.mountTmpfs("/flash/var/pdb", 32 << 10)) GTEST_SKIP() << board.whyUnusable();
+  // The package is far larger than the disk.
+  const std::string image =
+      packageBytes({"system", "6.41", {{"lib/blob", incompressibleBytes(200 << 10)}}, {"--image"}});
+  const TreeSnapshot before = board.snapshot();
+
+  RunResult run = board.runWithRoot({"-"}, fromStandardInput(image));
+
+  EXPECT_EQ(run.status, 255);
+  EXPECT_NE(run.out.find("ERROR: could not write image\n"), std::string::npos) << run.out;
+  TreeSnapshot after = board.snapshot();
+  after.erase("/flash/postlog");
+  EXPECT_EQ(diffSnapshots(before, after), "");
+}
+
 TEST(ImageMode, TheBootImageGoesToItsPlaceWithALinkAndInstallsNoFiles) {
   Board board;
   SKIP_WITHOUT_BOARD(board);

@@ -135,14 +135,13 @@ TEST(UpgradeMode, ASafeRunChangesNothingUntilTheCommitWhichGivesTheSameBoard) {
 TEST(UpgradeMode, WithoutFlashSpaceNothingChangesAndTheStatusIs28) {
   Board board;
   SKIP_WITHOUT_BOARD(board);
-  if (!board.mountTmpfs("/flash", 256 << 10)) GTEST_SKIP() << board.whyUnusable();
+  if (!board.mountTmpfs("/flash", 512 << 10)) GTEST_SKIP() << board.whyUnusable();
   for (const char* dir : {"/flash/var/pdb/.keep", "/flash/rw/pckg/.keep", "/flash/boot/.keep"}) {
     ASSERT_TRUE(board.write(dir, ""));
   }
-  // 300 KB of incompressible bytes cannot fit a 256 KB flash.
-  std::string big(300 << 10, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
-  offer(board, {"big", "1.0", {{"lib/big", big}}, {}});
+  // The 300 KB package file and the 300 KB it installs cannot both fit a
+  // 512 KB flash.
+  offer(board, {"big", "1.0", {{"lib/big", incompressibleBytes(300 << 10)}}, {}});
   TreeSnapshot expected = board.snapshot();
 
   RunResult run = board.runWithRoot({"--safe"});

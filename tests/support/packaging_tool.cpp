@@ -21,6 +21,18 @@ bool runPackagingTool(const std::vector<std::string>& words, std::string* messag
   return status == 0;
 }
 
+std::string incompressibleBytes(size_t size) {
+  std::string bytes(size, '\0');
+  uint32_t state = 2463534242u;
+  for (char& byte : bytes) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    byte = static_cast<char>(state);
+  }
+  return bytes;
+}
+
 bool buildPackageFile(const PackageRecipe& recipe, const std::string& out, std::string* messages) {
   ScratchDir tree;
   for (const auto& [path, content] : recipe.files) {

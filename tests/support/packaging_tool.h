@@ -2,6 +2,7 @@
 // packages make them: with the packaging tool and the development key.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -25,6 +26,10 @@ struct PackageRecipe {
   std::vector<std::pair<std::string, std::string>> files;
   std::vector<std::string> options;
 };
+
+// Bytes that do not compress (a fixed xorshift sequence), for packages that
+// must stay large.
+std::string incompressibleBytes(size_t size);
 
 // Builds the package file at `out`, signed with the development key.
 bool buildPackageFile(const PackageRecipe& recipe, const std::string& out, std::string* messages = nullptr);
