@@ -18,39 +18,35 @@
 
 namespace {
 
-class PackageDatabaseRead : public ::testing::Test {
- protected:
-  void entryFile(const std::string& name, const std::string& file, const std::string& content) {
-    ASSERT_TRUE(writeFile(entryDirectory(name, scratch_.path()) + file, content));
-  }
-  void schedule(const std::string& name, const std::string& word) {
-    ASSERT_TRUE(writeFile(scheduleFile(name, scratch_.path()), word));
-  }
-  std::unique_ptr<Package> read(const std::string& name, Version loadedVersion = 0) {
-    auto package = std::make_unique<Package>(name);
-    package->version = loadedVersion;
-    readEntry(*package, scratch_.path());
-    return package;
-  }
+// Files of the entry "ppp"; "schedule" stands for its schedule file.
+using EntryFiles = std::map<std::string, std::string>;
 
-  ScratchDir scratch_;
-};
+// Reads the entry made of `files` below a fresh root into `package`, whose
+// name is "ppp" and whose version says whether a stored image was read.
+void readFrom(const EntryFiles& files, Package& package) {
+  ScratchDir root;
+  for (const auto& [file, content] : files) {
+    const bool schedule = file.compare(0, 8, "schedule") == 0;
+    const std::string path = schedule ? scheduleFile("ppp", root.path()) + file.substr(8)
+                                      : entryDirectory("ppp", root.path()) + file;
+    ASSERT_TRUE(writeFile(path, content)) << path;
+  }
+  readEntry(package, root.path());
+}
 
-TEST_F(PackageDatabaseRead, EntryWithOnlyFilesIsUninstalled) {
-  entryFile("ppp", "files", "bin/ppp\n");
-  const std::unique_ptr<Package> owned = read("ppp");
-  const Package& package = *owned;
+TEST(PackageDatabaseRead, EntryWithOnlyFilesIsUninstalled) {
+  Package package("ppp");
+  readFrom({{"files", "bin/ppp\n"}}, package);
   EXPECT_EQ(package.version, 0u);
   EXPECT_EQ(package.files, std::set<std::string>({"/bin/ppp"}));
   EXPECT_FALSE(package.isBundle);
   EXPECT_EQ(package.action, Uninstall);
 }
 
-TEST_F(PackageDatabaseRead, EntryWithoutFilesIsABundle) {
-  entryFile("routing", "version", "100000000 1700000000\n");
-  entryFile("routing", "deps", "");
-  const std::unique_ptr<Package> owned = read("routing");
-  const Package& package = *owned;
+// Missing provides and conflicts files are empty lists, not failures.
+TEST(PackageDatabaseRead, EntryWithoutFilesIsABundle) {
+  Package package("ppp");
+  readFrom({{"version", "100000000 1700000000\n"}, {"deps", ""}}, package);
   EXPECT_EQ(package.version, 100000000u);
   EXPECT_EQ(package.buildTime, 1700000000u);
   EXPECT_TRUE(package.isBundle);
@@ -58,14 +54,14 @@ TEST_F(PackageDatabaseRead, EntryWithoutFilesIsABundle) {
   EXPECT_EQ(package.action, None);
 }
 
-TEST_F(PackageDatabaseRead, FullEntryFillsEveryList) {
-  entryFile("ppp", "version", "1718223616 1700000000\n");
-  entryFile("ppp", "deps", "system 1718222336 0\nsecurity 0 1718223616\n");
-  entryFile("ppp", "provides", "pppoe 0 0 -1\n");
-  entryFile("ppp", "conflicts", "oldppp 0 1700000000\n");
-  entryFile("ppp", "files", "bin/ppp\n");
-  const std::unique_ptr<Package> owned = read("ppp");
-  const Package& package = *owned;
+TEST(PackageDatabaseRead, FullEntryFillsEveryList) {
+  Package package("ppp");
+  readFrom({{"version", "1718223616 1700000000\n"},
+            {"deps", "system 1718222336 0\nsecurity 0 1718223616\n"},
+            {"provides", "pppoe 0 0 -1\n"},
+            {"conflicts", "oldppp 0 1700000000\n"},
+            {"files", "bin/ppp\n"}},
+           package);
   ASSERT_EQ(package.depends.size(), 2u);
   EXPECT_EQ(package.depends[0].name, "system");
   EXPECT_EQ(package.depends[0].min, 1718222336u);
@@ -82,7 +78,7 @@ TEST_F(PackageDatabaseRead, FullEntryFillsEveryList) {
 
 // Each broken file marks the entry for removal; what was read before the
 // break stays.
-TEST_F(PackageDatabaseRead, MalformedMetadataMarksTheEntryForRemoval) {
+TEST(PackageDatabaseRead, MalformedMetadataMarksTheEntryForRemoval) {
   struct Case {
     const char* what;
     const char* file;
@@ -102,15 +98,10 @@ TEST_F(PackageDatabaseRead, MalformedMetadataMarksTheEntryForRemoval) {
       {"deps spread over lines", "deps", "system\n0\n0\n", None, 1},
   };
   for (const Case& c : cases) {
-    ScratchDir fresh;
+    EntryFiles files = {{"version", "100000000 0\n"}, {"files", "bin/ppp\n"}};
+    files[c.file] = c.content;
     Package package("ppp");
-    const std::string dir = entryDirectory("ppp", fresh.path());
-    ASSERT_TRUE(writeFile(dir + "files", "bin/ppp\n"));
-    if (std::string(c.file) != "version") {
-      ASSERT_TRUE(writeFile(dir + "version", "100000000 0\n"));
-    }
-    ASSERT_TRUE(writeFile(dir + c.file, c.content));
-    readEntry(package, fresh.path());
+    readFrom(files, package);
     EXPECT_EQ(package.action, c.action) << c.what;
     const std::string file = c.file;
     const size_t entries = file == "deps"        ? package.depends.size()
@@ -121,25 +112,22 @@ TEST_F(PackageDatabaseRead, MalformedMetadataMarksTheEntryForRemoval) {
   }
 }
 
-TEST_F(PackageDatabaseRead, FilesAreNormalisedToLeadingSlash) {
-  entryFile("ppp", "version", "100000000 0\n");
-  entryFile("ppp", "files", "bin/a\n/bin/b\n\n");
-  EXPECT_EQ(read("ppp")->files, std::set<std::string>({"/bin/a", "/bin/b"}));
+TEST(PackageDatabaseRead, FilesAreNormalisedToLeadingSlash) {
+  Package package("ppp");
+  readFrom({{"version", "100000000 0\n"}, {"files", "bin/a\n/bin/b\n\n"}}, package);
+  EXPECT_EQ(package.files, std::set<std::string>({"/bin/a", "/bin/b"}));
 }
 
-TEST_F(PackageDatabaseRead, BundleFileMakesAMemberThatCannotStandAlone) {
-  entryFile("ppp", "version", "100000000 0\n");
-  entryFile("ppp", "files", "");
-  entryFile("ppp", "bundle", "routing\n");
-  const std::unique_ptr<Package> owned = read("ppp");
-  const Package& package = *owned;
+TEST(PackageDatabaseRead, BundleFileMakesAMemberThatCannotStandAlone) {
+  Package package("ppp");
+  readFrom({{"version", "100000000 0\n"}, {"files", ""}, {"bundle", "routing\n"}}, package);
   EXPECT_EQ(package.bundle.name, "routing");
   EXPECT_EQ(package.bundle.min, 0u);
   EXPECT_EQ(package.bundle.max, 0u);
   EXPECT_EQ(package.action, Uninstall);
 }
 
-TEST_F(PackageDatabaseRead, StateFilesSetDisabledAndUserForced) {
+TEST(PackageDatabaseRead, StateFilesSetDisabledAndUserForced) {
   struct Case {
     const char* what;
     const char* disabled;  // nullptr: no file
@@ -159,26 +147,19 @@ TEST_F(PackageDatabaseRead, StateFilesSetDisabledAndUserForced) {
       {"both files: disabled wins, user", "user\n", "user\n", true, true},
   };
   for (const Case& c : cases) {
-    ScratchDir fresh;
-    const std::string dir = entryDirectory("ppp", fresh.path());
-    ASSERT_TRUE(writeFile(dir + "version", "100000000 0\n"));
-    ASSERT_TRUE(writeFile(dir + "files", ""));
-    if (c.disabled) {
-      ASSERT_TRUE(writeFile(dir + "disabled", c.disabled));
-    }
-    if (c.enabled) {
-      ASSERT_TRUE(writeFile(dir + "enabled", c.enabled));
-    }
+    EntryFiles files = {{"version", "100000000 0\n"}, {"files", ""}};
+    if (c.disabled) files["disabled"] = c.disabled;
+    if (c.enabled) files["enabled"] = c.enabled;
     Package package("ppp");
     package.disabled = !c.expectDisabled;  // stale values are replaced
     package.userForced = !c.expectUserForced;
-    readEntry(package, fresh.path());
+    readFrom(files, package);
     EXPECT_EQ(package.disabled, c.expectDisabled) << c.what;
     EXPECT_EQ(package.userForced, c.expectUserForced) << c.what;
   }
 }
 
-TEST_F(PackageDatabaseRead, ScheduleWordsAreExactAndLowerCase) {
+TEST(PackageDatabaseRead, ScheduleWordsAreExactAndLowerCase) {
   struct Case {
     const char* word;
     PackageAction action;
@@ -190,39 +171,33 @@ TEST_F(PackageDatabaseRead, ScheduleWordsAreExactAndLowerCase) {
       {"", None, false},                 {"  enable  \n", Enable, true},
   };
   for (const Case& c : cases) {
-    ScratchDir fresh;
-    ASSERT_TRUE(writeFile(entryDirectory("ppp", fresh.path()) + "version", "100000000 0\n"));
-    ASSERT_TRUE(writeFile(entryDirectory("ppp", fresh.path()) + "files", ""));
-    ASSERT_TRUE(writeFile(scheduleFile("ppp", fresh.path()), c.word));
     Package package("ppp");
-    readEntry(package, fresh.path());
+    readFrom({{"version", "100000000 0\n"}, {"files", ""}, {"schedule", c.word}}, package);
     EXPECT_EQ(package.action, c.action) << '"' << c.word << '"';
     EXPECT_EQ(package.userForced, c.userForced) << '"' << c.word << '"';
   }
 }
 
-TEST_F(PackageDatabaseRead, PlaceholderIgnoresItsSchedule) {
-  entryFile("ppp", "version", "4294967295 4294967295\n");
-  entryFile("ppp", "files", "");
-  schedule("ppp", "uninstall\n");
-  const std::unique_ptr<Package> owned = read("ppp");
-  const Package& package = *owned;
+TEST(PackageDatabaseRead, PlaceholderIgnoresItsSchedule) {
+  Package package("ppp");
+  readFrom({{"version", "4294967295 4294967295\n"}, {"files", ""}, {"schedule", "uninstall\n"}}, package);
   EXPECT_TRUE(isPlaceholder(package));
   EXPECT_EQ(package.action, None);
 }
 
-TEST_F(PackageDatabaseRead, PackageFromAStoredImageReadsOnlyStateScheduleAndFiles) {
-  entryFile("ppp", "version", "1 1\n");
-  entryFile("ppp", "deps", "system 0 0\n");
-  entryFile("ppp", "provides", "broken\n");
-  entryFile("ppp", "conflicts", "oldppp 0 0\n");
-  entryFile("ppp", "bundle", "routing\n");
-  entryFile("ppp", "files", "bin/ppp\n");
-  entryFile("ppp", "disabled", "auto\n");
-  schedule("ppp", "enable\n");
+TEST(PackageDatabaseRead, PackageFromAStoredImageReadsOnlyStateScheduleAndFiles) {
   const Version fromImage = 100000000;
-  const std::unique_ptr<Package> owned = read("ppp", fromImage);
-  const Package& package = *owned;
+  Package package("ppp");
+  package.version = fromImage;
+  readFrom({{"version", "1 1\n"},
+            {"deps", "system 0 0\n"},
+            {"provides", "broken\n"},
+            {"conflicts", "oldppp 0 0\n"},
+            {"bundle", "routing\n"},
+            {"files", "bin/ppp\n"},
+            {"disabled", "auto\n"},
+            {"schedule", "enable\n"}},
+           package);
   EXPECT_EQ(package.version, fromImage);
   EXPECT_EQ(package.buildTime, 0u);
   EXPECT_TRUE(package.depends.empty());
@@ -235,12 +210,10 @@ TEST_F(PackageDatabaseRead, PackageFromAStoredImageReadsOnlyStateScheduleAndFile
   EXPECT_TRUE(package.userForced);
 }
 
-TEST_F(PackageDatabaseRead, PackageFromAStoredImageWithoutFilesStaysAsLoaded) {
-  entryFile("routing", "disabled", "user\n");
-  Package package("routing");
+TEST(PackageDatabaseRead, PackageFromAStoredImageWithoutFilesStaysAsLoaded) {
+  Package package("ppp");
   package.version = 100000000;
-  package.isBundle = false;
-  readEntry(package, scratch_.path());
+  readFrom({{"disabled", "user\n"}}, package);
   EXPECT_FALSE(package.isBundle);
   EXPECT_TRUE(package.files.empty());
   EXPECT_EQ(package.action, None);
@@ -248,23 +221,16 @@ TEST_F(PackageDatabaseRead, PackageFromAStoredImageWithoutFilesStaysAsLoaded) {
 }
 
 // A directory where a file belongs reads like a file that cannot be read.
-TEST_F(PackageDatabaseRead, DirectoriesInPlaceOfFilesDoNotStopTheRead) {
-  for (const char* file : {"version", "deps", "provides", "conflicts", "bundle", "files", "disabled"})
-    entryFile("ppp", std::string(file) + "/x", "");
-  ASSERT_TRUE(writeFile(scheduleFile("ppp", scratch_.path()) + "/x", ""));
-  const std::unique_ptr<Package> owned = read("ppp");
-  const Package& package = *owned;
+TEST(PackageDatabaseRead, DirectoriesInPlaceOfFilesDoNotStopTheRead) {
+  EntryFiles files;
+  for (const char* file : {"version", "deps", "provides", "conflicts", "bundle", "files", "disabled", "schedule"})
+    files[std::string(file) + "/x"] = "";
+  Package package("ppp");
+  readFrom(files, package);
   EXPECT_EQ(package.action, Uninstall);
   EXPECT_TRUE(package.depends.empty());
   EXPECT_TRUE(package.files.empty());
   EXPECT_TRUE(package.disabled);
-}
-
-TEST(PackageDatabaseList, MissingFileIsAnEmptyList) {
-  ScratchDir scratch;
-  std::vector<Dependency> list;
-  EXPECT_TRUE(readEntryList(scratch / "absent", list, true));
-  EXPECT_TRUE(list.empty());
 }
 
 // What a transaction holds for the files of one entry directory: the content
@@ -293,12 +259,7 @@ class PackageDatabaseWrite : public ::testing::Test {
     Repository::instance().messages.clear();
   }
   std::string dir(const std::string& name = "ppp") const { return entryDirectory(name, scratch_.path()); }
-  // Files of an older version of the package, which writing must not keep
-  // where the package no longer has them.
-  void oldEntry() {
-    for (const char* file : {"version", "deps", "provides", "conflicts", "bundle", "files", "disabled", "enabled"})
-      ASSERT_TRUE(writeFile(dir() + file, "old\n"));
-  }
+  const std::vector<std::string>& messages() const { return Repository::instance().messages; }
   static std::unique_ptr<Package> ppp() {
     auto package = std::make_unique<Package>("ppp");
     package->version = makeVersion(6, 41, 'f', 0);
@@ -314,11 +275,11 @@ class PackageDatabaseWrite : public ::testing::Test {
   std::ostringstream console_;
 };
 
+// Files of an older version that the package no longer has are removed.
 TEST_F(PackageDatabaseWrite, PlainPackageStagesEveryMetadataFileWithItsText) {
-  oldEntry();
-  const std::unique_ptr<Package> packageOwned = ppp();
-  Package& package = *packageOwned;
-  ASSERT_TRUE(writeEntry(package, transaction_, scratch_.path()));
+  for (const char* file : {"version", "deps", "provides", "conflicts", "bundle", "files", "disabled", "enabled"})
+    ASSERT_TRUE(writeFile(dir() + file, "old\n"));
+  ASSERT_TRUE(writeEntry(*ppp(), transaction_, scratch_.path()));
   const std::map<std::string, std::string> expected = {
       {"version", "103376384 1700000000\n"},
       {"deps", "system 103376384 0\nsecurity 0 103440897\n"},
@@ -330,20 +291,18 @@ TEST_F(PackageDatabaseWrite, PlainPackageStagesEveryMetadataFileWithItsText) {
       {"enabled", "<removed>"},
   };
   EXPECT_EQ(stagedEntry(transaction_, dir()), expected);
-  EXPECT_TRUE(Repository::instance().messages.empty());
+  EXPECT_TRUE(messages().empty());
 }
 
 TEST_F(PackageDatabaseWrite, ListsAndBundleAreWrittenWhenPresent) {
-  const std::unique_ptr<Package> packageOwned = ppp();
-  Package& package = *packageOwned;
-  package.depends.clear();
-  package.provides.push_back({"pppoe", 1, 2, -3});
-  package.conflicts.push_back({"oldppp", 0, 4294967295u, 9});
-  package.bundle = {"routing", 5, 5, 0};
-  package.files = {"/bin/ppp", "", "sbin/x"};
-  package.disabled = true;
-  package.userForced = false;
-  ASSERT_TRUE(writeEntry(package, transaction_, scratch_.path()));
+  const auto package = ppp();
+  package->depends.clear();
+  package->provides.push_back({"pppoe", 1, 2, -3});
+  package->conflicts.push_back({"oldppp", 0, 4294967295u, 9});
+  package->bundle = {"routing", 5, 5, 0};
+  package->files = {"/bin/ppp", "", "sbin/x"};
+  package->disabled = true;
+  ASSERT_TRUE(writeEntry(*package, transaction_, scratch_.path()));
   const std::map<std::string, std::string> expected = {
       {"version", "103376384 1700000000\n"},
       {"deps", ""},
@@ -357,15 +316,11 @@ TEST_F(PackageDatabaseWrite, ListsAndBundleAreWrittenWhenPresent) {
 }
 
 TEST_F(PackageDatabaseWrite, NewEntryStagesNoRemovalsOfAbsentFiles) {
-  const std::unique_ptr<Package> packageOwned = ppp();
-  Package& package = *packageOwned;
-  package.userForced = true;
-  ASSERT_TRUE(writeEntry(package, transaction_, scratch_.path()));
+  const auto package = ppp();
+  package->userForced = true;
+  ASSERT_TRUE(writeEntry(*package, transaction_, scratch_.path()));
   const std::map<std::string, std::string> staged = stagedEntry(transaction_, dir());
-  EXPECT_EQ(staged.count("provides"), 0u);
-  EXPECT_EQ(staged.count("conflicts"), 0u);
-  EXPECT_EQ(staged.count("bundle"), 0u);
-  EXPECT_EQ(staged.count("disabled"), 0u);
+  for (const char* file : {"provides", "conflicts", "bundle", "disabled"}) EXPECT_EQ(staged.count(file), 0u) << file;
   EXPECT_EQ(staged.at("enabled"), "user\n");
 }
 
@@ -402,14 +357,13 @@ TEST_F(PackageDatabaseWrite, WhatIsWrittenDependsOnImageBundleAndFlags) {
     ScratchDir root;
     for (const char* file : {"provides", "conflicts", "bundle", "disabled", "enabled"})
       ASSERT_TRUE(writeFile(entryDirectory("ppp", root.path()) + file, "old\n"));
-    const std::unique_ptr<Package> packageOwned = ppp();
-    Package& package = *packageOwned;
-    package.hasImage = c.hasImage;
-    package.isBundle = c.isBundle;
-    package.flags = c.flags;
-    package.disabled = c.disabled;
-    package.userForced = c.userForced;
-    EXPECT_TRUE(writeEntry(package, transaction, root.path())) << c.what;
+    const auto package = ppp();
+    package->hasImage = c.hasImage;
+    package->isBundle = c.isBundle;
+    package->flags = c.flags;
+    package->disabled = c.disabled;
+    package->userForced = c.userForced;
+    EXPECT_TRUE(writeEntry(*package, transaction, root.path())) << c.what;
     EXPECT_EQ(stagedEntry(transaction, entryDirectory("ppp", root.path())), c.expected) << c.what;
     transaction.cancel();
   }
@@ -417,25 +371,24 @@ TEST_F(PackageDatabaseWrite, WhatIsWrittenDependsOnImageBundleAndFlags) {
 
 // Written and read back, an entry gives the package it was written from.
 TEST_F(PackageDatabaseWrite, CommittedEntryReadsBackAsWritten) {
-  const std::unique_ptr<Package> writtenOwned = ppp();
-  Package& written = *writtenOwned;
-  written.provides.push_back({"pppoe", 0, 0, -1});
-  written.files = {"/bin/a", "/bin/b"};
-  written.disabled = true;
-  written.userForced = true;
-  ASSERT_TRUE(saveEntry(written, transaction_, scratch_.path()));
+  const auto written = ppp();
+  written->provides.push_back({"pppoe", 0, 0, -1});
+  written->files = {"/bin/a", "/bin/b"};
+  written->disabled = true;
+  written->userForced = true;
+  ASSERT_TRUE(saveEntry(*written, transaction_, scratch_.path()));
   transaction_.commit(false);
 
   Package read("ppp");
   readEntry(read, scratch_.path());
-  EXPECT_EQ(read.version, written.version);
-  EXPECT_EQ(read.buildTime, written.buildTime);
+  EXPECT_EQ(read.version, written->version);
+  EXPECT_EQ(read.buildTime, written->buildTime);
   ASSERT_EQ(read.depends.size(), 2u);
-  EXPECT_EQ(read.depends[1].max, written.depends[1].max);
+  EXPECT_EQ(read.depends[1].max, written->depends[1].max);
   EXPECT_EQ(read.depends[1].priority, 0);
   ASSERT_EQ(read.provides.size(), 1u);
   EXPECT_EQ(read.provides[0].priority, -1);
-  EXPECT_EQ(read.files, written.files);
+  EXPECT_EQ(read.files, written->files);
   EXPECT_EQ(readFile(dir() + "files"), "bin/a\nbin/b\n");
   EXPECT_TRUE(read.disabled);
   EXPECT_TRUE(read.userForced);
@@ -445,18 +398,15 @@ TEST_F(PackageDatabaseWrite, CommittedEntryReadsBackAsWritten) {
 // A replaced version that dropped every relation must not inherit the old
 // lists on the next run.
 TEST_F(PackageDatabaseWrite, ReplacingAVersionDropsItsStaleRelations) {
-  const std::unique_ptr<Package> oldOwned = ppp();
-  Package& old = *oldOwned;
-  old.provides.push_back({"pppoe", 0, 0, 0});
-  old.conflicts.push_back({"oldppp", 0, 0, 0});
-  ASSERT_TRUE(saveEntry(old, transaction_, scratch_.path()));
+  const auto old = ppp();
+  old->provides.push_back({"pppoe", 0, 0, 0});
+  old->conflicts.push_back({"oldppp", 0, 0, 0});
+  ASSERT_TRUE(saveEntry(*old, transaction_, scratch_.path()));
   transaction_.commit(false);
 
   Transaction replacing(scratch_ / "ram");
   replacing.remove(dir());  // the old version is uninstalled first
-  const std::unique_ptr<Package> freshOwned = ppp();
-  Package& fresh = *freshOwned;
-  ASSERT_TRUE(saveEntry(fresh, replacing, scratch_.path()));
+  ASSERT_TRUE(saveEntry(*ppp(), replacing, scratch_.path()));
   replacing.commit(false);
 
   Package read("ppp");
@@ -467,29 +417,28 @@ TEST_F(PackageDatabaseWrite, ReplacingAVersionDropsItsStaleRelations) {
 }
 
 TEST_F(PackageDatabaseWrite, PrepareEntryRefusesWhatIsNoEntryDirectory) {
-  const std::unique_ptr<Package> packageOwned = ppp();
-  Package& package = *packageOwned;
+  const auto package = ppp();
   // Nothing there yet, or a directory: fine.
-  EXPECT_TRUE(prepareEntry(package, transaction_, scratch_.path()));
+  EXPECT_TRUE(prepareEntry(*package, transaction_, scratch_.path()));
   ASSERT_TRUE(writeFile(dir() + "version", "1 1\n"));
-  EXPECT_TRUE(prepareEntry(package, transaction_, scratch_.path()));
+  EXPECT_TRUE(prepareEntry(*package, transaction_, scratch_.path()));
 
   // A staged removal of the directory is taken back.
   transaction_.remove(dir());
   ASSERT_NE(transaction_.find(dir()), nullptr);
-  EXPECT_TRUE(prepareEntry(package, transaction_, scratch_.path()));
+  EXPECT_TRUE(prepareEntry(*package, transaction_, scratch_.path()));
   EXPECT_EQ(transaction_.find(dir()), nullptr);
 
   // Something else staged for the path.
   transaction_.link("/flash/bootimage", dir());
-  EXPECT_FALSE(prepareEntry(package, transaction_, scratch_.path()));
+  EXPECT_FALSE(prepareEntry(*package, transaction_, scratch_.path()));
 
   // A plain file where the directory belongs.
   Package other("other");
   ASSERT_TRUE(writeFile(scratch_ / "flash/var/pdb/other", "x"));
   EXPECT_FALSE(prepareEntry(other, transaction_, scratch_.path()));
   EXPECT_FALSE(saveEntry(other, transaction_, scratch_.path()));
-  EXPECT_TRUE(stagedEntry(transaction_, entryDirectory("other", scratch_.path())).empty());
+  EXPECT_TRUE(stagedEntry(transaction_, dir("other")).empty());
 }
 
 TEST_F(PackageDatabaseWrite, StateWritersStageTheStateFilesOnly) {
@@ -510,18 +459,17 @@ TEST_F(PackageDatabaseWrite, StateWritersStageTheStateFilesOnly) {
     ASSERT_TRUE(writeFile(entryDirectory("ppp", root.path()) + "disabled", "auto\n"));
     ASSERT_TRUE(writeFile(entryDirectory("ppp", root.path()) + "enabled", "user\n"));
     Transaction transaction(scratch_ / "ram");
-    const std::unique_ptr<Package> packageOwned = ppp();
-    Package& package = *packageOwned;
-    package.disabled = c.enable;
-    package.userForced = c.userForced;
-    package.action = c.enable ? Enable : Disable;
+    const auto package = ppp();
+    package->disabled = c.enable;
+    package->userForced = c.userForced;
+    package->action = c.enable ? Enable : Disable;
     if (c.enable)
-      writeEnabled(package, transaction, root.path());
+      writeEnabled(*package, transaction, root.path());
     else
-      writeDisabled(package, transaction, root.path());
+      writeDisabled(*package, transaction, root.path());
     EXPECT_EQ(stagedEntry(transaction, entryDirectory("ppp", root.path())), c.expected) << c.what;
-    EXPECT_EQ(package.disabled, !c.enable) << c.what;
-    EXPECT_EQ(package.action, None) << c.what;
+    EXPECT_EQ(package->disabled, !c.enable) << c.what;
+    EXPECT_EQ(package->action, None) << c.what;
     transaction.cancel();
   }
 }
@@ -532,13 +480,11 @@ TEST_F(PackageDatabaseWrite, UncreatableFileIsReportedWithItsLabel) {
   // A plain file where the entry directory belongs: the version file, the
   // first of the entry, cannot be made below it.
   ASSERT_TRUE(writeFile(scratch_ / "flash/var/pdb/ppp", "x"));
-  const std::unique_ptr<Package> packageOwned = ppp();
-  Package& package = *packageOwned;
-  package.disabled = true;
-  EXPECT_FALSE(writeEntry(package, transaction_, scratch_.path()));
-  ASSERT_EQ(Repository::instance().messages.size(), 1u);
-  EXPECT_EQ(Repository::instance().messages[0],
-            "ERROR: installation of ppp-6.41 failed: could not create meta/version: Not a directory");
+  const auto package = ppp();
+  package->disabled = true;
+  EXPECT_FALSE(writeEntry(*package, transaction_, scratch_.path()));
+  EXPECT_EQ(messages(), std::vector<std::string>(
+                            {"ERROR: installation of ppp-6.41 failed: could not create meta/version: Not a directory"}));
   EXPECT_TRUE(transaction_.isEmpty());
 }
 
@@ -564,13 +510,11 @@ class PackageDatabaseFullDisk : public PackageDatabaseWrite {
 // The deps file is staged on the flash, which has room for its size hint but
 // not for its content: the disk fills up while the list is written.
 TEST_F(PackageDatabaseFullDisk, FullFlashIsReportedAsDiskTooSmall) {
-  const std::unique_ptr<Package> packageOwned = ppp();
-  Package& package = *packageOwned;
-  package.depends.clear();
-  for (int i = 0; i < 400; ++i) package.depends.push_back({"dependency" + std::to_string(i), 1, 2, 0});
-  EXPECT_FALSE(writeEntry(package, transaction_, scratch_.path()));
-  ASSERT_EQ(Repository::instance().messages.size(), 1u);
-  EXPECT_EQ(Repository::instance().messages[0], "ERROR: installation of ppp-6.41 failed: disk is too small");
+  const auto package = ppp();
+  package->depends.clear();
+  for (int i = 0; i < 400; ++i) package->depends.push_back({"dependency" + std::to_string(i), 1, 2, 0});
+  EXPECT_FALSE(writeEntry(*package, transaction_, scratch_.path()));
+  EXPECT_EQ(messages(), std::vector<std::string>({"ERROR: installation of ppp-6.41 failed: disk is too small"}));
   // The version file was staged before the failure and stays; nothing after.
   const std::map<std::string, std::string> staged = stagedEntry(transaction_, dir());
   EXPECT_EQ(staged.count("version"), 1u);
@@ -582,12 +526,9 @@ TEST_F(PackageDatabaseFullDisk, FullFlashIsReportedAsDiskTooSmall) {
 // when that is missing too, the file is named in the message.
 TEST_F(PackageDatabaseFullDisk, MissingFallbackIsReportedWithTheLabel) {
   Transaction transaction(scratch_ / "no-ram");
-  const std::unique_ptr<Package> packageOwned = ppp();
-  Package& package = *packageOwned;
-  EXPECT_FALSE(writeEntry(package, transaction, scratch_.path()));
-  ASSERT_EQ(Repository::instance().messages.size(), 1u);
-  EXPECT_EQ(Repository::instance().messages[0],
-            "ERROR: installation of ppp-6.41 failed: could not create meta/files: No such file or directory");
+  EXPECT_FALSE(writeEntry(*ppp(), transaction, scratch_.path()));
+  EXPECT_EQ(messages(), std::vector<std::string>(
+                            {"ERROR: installation of ppp-6.41 failed: could not create meta/files: No such file or directory"}));
   transaction.cancel();
 }
 

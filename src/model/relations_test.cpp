@@ -14,12 +14,7 @@ const Version k641 = makeVersion(6, 41, 'f', 0);
 const Version k642 = makeVersion(6, 42, 'f', 0);
 
 Dependency dep(const std::string& name, Version min = 0, Version max = 0, int32_t priority = 0) {
-  Dependency d;
-  d.name = name;
-  d.min = min;
-  d.max = max;
-  d.priority = priority;
-  return d;
+  return {name, min, max, priority};
 }
 
 // Records cannot be copied (a bundle owns its members), so they are made on the heap.
@@ -173,12 +168,17 @@ TEST(ConflictsWith, PlaceholdersConflictWithNothing) {
   EXPECT_TRUE(conflictsWith(*a, *b));
 }
 
-TEST(ConflictsWith, ConflictsListNamesTheOtherPackage) {
+TEST(ConflictsWith, ConflictsListMatchesTheOtherNameOrWhatItProvides) {
   auto a = info("a");
-  a->conflicts = {dep("b", k641)};
+  a->conflicts = {dep("b", k641), dep("wlan", k641)};
   EXPECT_FALSE(conflictsWith(*a, *info("b", k640)));
   EXPECT_TRUE(conflictsWith(*a, *info("b", k641)));
   EXPECT_FALSE(conflictsWith(*info("b", k641), *a));  // declared on one side only
+  auto c = info("c");
+  c->provides = {dep("wlan", 0, k640)};
+  EXPECT_FALSE(conflictsWith(*a, *c));
+  c->provides = {dep("wlan", 0, k641)};
+  EXPECT_TRUE(conflictsWith(*a, *c));
 }
 
 TEST(ConflictsWith, ProvidingTheOtherNameDecidesInStepOrder) {
@@ -231,16 +231,6 @@ TEST(ConflictsWith, FirstDecidingProvidesEntryEndsStepFour) {
   a->conflicts = {dep("wlan")};
   b->provides.push_back(dep("wlan"));
   EXPECT_FALSE(conflictsWith(*a, *b));
-}
-
-TEST(ConflictsWith, ConflictsListMatchesWhatTheOtherProvides) {
-  auto a = info("a");
-  auto b = info("b");
-  a->conflicts = {dep("wlan", k641)};
-  b->provides = {dep("wlan", 0, k640)};
-  EXPECT_FALSE(conflictsWith(*a, *b));
-  b->provides = {dep("wlan", 0, k641)};
-  EXPECT_TRUE(conflictsWith(*a, *b));
 }
 
 TEST(ConflictsWith, BundlesConflictThroughTheirMembers) {

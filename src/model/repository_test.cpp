@@ -23,29 +23,9 @@ Package& add(Repository& repository, const std::string& name, bool disabled = fa
   return *repository.packages.back();
 }
 
-Dependency dep(const std::string& name, Version min = 0, Version max = 0, int32_t priority = 0) {
-  Dependency d;
-  d.name = name;
-  d.min = min;
-  d.max = max;
-  d.priority = priority;
-  return d;
-}
-
 const char* actionName(PackageAction action) {
   static const char* const names[] = {"None", "Uninstall", "Enable", "Disable"};
   return names[action];
-}
-
-TEST(PackageActionWords, AreIndexedByTheAction) {
-  EXPECT_STREQ(kPackageActionWords[None], "");
-  EXPECT_STREQ(kPackageActionWords[Uninstall], "uninstall");
-  EXPECT_STREQ(kPackageActionWords[Enable], "enable");
-  EXPECT_STREQ(kPackageActionWords[Disable], "disable");
-}
-
-TEST(Repository, InstanceIsOneObject) {
-  EXPECT_EQ(&Repository::instance(), &Repository::instance());
 }
 
 TEST(Repository, LookupsTakeTheFirstOfANameInInsertionOrder) {
@@ -62,57 +42,42 @@ TEST(Repository, LookupsTakeTheFirstOfANameInInsertionOrder) {
   EXPECT_EQ(repository.indexOf("pp"), -1);
 }
 
-TEST(Repository, FindProviderPrefersAnEnabledMatchAfterADisabledOne) {
-  Repository repository;
-  add(repository, "wireless", true);
-  Package& enabled = add(repository, "wireless");
-  EXPECT_EQ(repository.findProvider("wireless"), &enabled);
-}
-
-TEST(Repository, FindProviderFallsBackToTheLastDisabledMatch) {
+TEST(Repository, FindProviderTakesAnEnabledMatchElseTheLastDisabledOne) {
   Repository repository;
   add(repository, "wireless", true);
   add(repository, "other");
-  Package& last = add(repository, "wlan-compat", true);
-  last.provides = {dep("wireless", k640, k641)};
-  EXPECT_EQ(repository.findProvider("wireless"), &last);
+  Package& lastDisabled = add(repository, "wlan-compat", true);
+  lastDisabled.provides = {Dependency{"wireless", k640, k641}};
+  EXPECT_EQ(repository.findProvider("wireless"), &lastDisabled);
   EXPECT_EQ(repository.findProvider("missing"), nullptr);
-}
 
-TEST(Repository, FindProviderMatchesProvidedNamesOfAnyRange) {
-  Repository repository;
-  add(repository, "system");
-  Package& provider = add(repository, "wlan-compat");
-  provider.provides = {dep("radio", 0, 0, 1), dep("wireless", k641, k641, -1)};
+  // An enabled package after disabled ones wins, by its name or by any
+  // provided name whatever its range.
+  Package& provider = add(repository, "radio-compat");
+  provider.provides = {Dependency{"radio", 0, 0, 1}, Dependency{"wireless", k641, k641, -1}};
+  Package& named = add(repository, "wireless");
   EXPECT_EQ(repository.findProvider("wireless"), &provider);
+  EXPECT_EQ(repository.findProvider("radio-compat"), &provider);
   EXPECT_EQ(repository.findProvider("wlan"), nullptr);
+  provider.disabled = true;
+  EXPECT_EQ(repository.findProvider("wireless"), &named);
 }
 
-TEST(Repository, FindConflictingSkipsDisabledPackages) {
+// The installed package is the one asked, and only enabled ones are.
+TEST(Repository, FindConflictingAsksTheFirstEnabledInstalledPackage) {
   Repository repository;
   Package candidate("ppp");
   candidate.version = k641;
-
-  Package& disabledOne = add(repository, "pppoe", true);
-  disabledOne.conflicts = {dep("ppp")};
+  candidate.conflicts = {Dependency{"pptp"}};  // declared by the candidate only
+  add(repository, "pptp");
+  add(repository, "pppoe", true).conflicts = {Dependency{"ppp"}};
   add(repository, "system");
   EXPECT_EQ(repository.findConflicting(candidate), nullptr);
 
-  Package& enabledOne = add(repository, "pptp");
-  enabledOne.conflicts = {dep("ppp")};
-  Package& later = add(repository, "l2tp");
-  later.conflicts = {dep("ppp")};
+  Package& enabledOne = add(repository, "pptp2");
+  enabledOne.conflicts = {Dependency{"ppp"}};
+  add(repository, "l2tp").conflicts = {Dependency{"ppp"}};
   EXPECT_EQ(repository.findConflicting(candidate), &enabledOne);
-}
-
-TEST(Repository, FindConflictingAsksTheInstalledPackageFirst) {
-  // Only the candidate declares the conflict: the installed package is the
-  // one asked, so nothing is found.
-  Repository repository;
-  add(repository, "pptp");
-  Package candidate("ppp");
-  candidate.conflicts = {dep("pptp")};
-  EXPECT_EQ(repository.findConflicting(candidate), nullptr);
 }
 
 TEST(Repository, AnyStaysActive) {
@@ -152,7 +117,7 @@ TEST(Repository, PropagateBundleActionsReachesTheMembers) {
   for (const Case& c : cases) {
     Repository repository;
     Package& member = add(repository, "ppp", c.memberDisabled, c.memberAction);
-    member.bundle = dep("routeros", k640, k640);
+    member.bundle = Dependency{"routeros", k640, k640};
     Package& bundle = add(repository, "routeros", false, c.bundleAction);
     bundle.isBundle = true;
     Package& loose = add(repository, "dhcp", c.memberDisabled, c.memberAction);
@@ -169,7 +134,7 @@ TEST(Repository, PropagateBundleActionsReachesTheMembers) {
 TEST(Repository, PropagateBundleActionsIgnoresAMissingBundle) {
   Repository repository;
   Package& member = add(repository, "ppp", true);
-  member.bundle = dep("routeros");
+  member.bundle = Dependency{"routeros"};
   add(repository, "other", false, Uninstall);
   repository.propagateBundleActions();
   EXPECT_EQ(member.action, None);
@@ -207,7 +172,7 @@ TEST(Repository, SettleBundlesMakesBundlesFollowTheirMembers) {
     Package& bundle = add(repository, "routeros", c.bundleDisabled, c.bundleAction);
     bundle.isBundle = true;
     for (const MemberState& state : c.members) {
-      add(repository, "member", state.disabled, state.action).bundle = dep("routeros", k640, k640);
+      add(repository, "member", state.disabled, state.action).bundle = Dependency{"routeros", k640, k640};
     }
     repository.settleBundles();
     EXPECT_EQ(bundle.action, c.expected) << c.what;
@@ -221,10 +186,10 @@ TEST(Repository, SettleBundlesCountsNeitherPlaceholdersNorOtherBundlesMembers) {
   Package& placeholder = add(repository, "ppp");
   placeholder.version = kPlaceholderMark;
   placeholder.buildTime = kPlaceholderMark;
-  placeholder.bundle = dep("routeros");
-  add(repository, "dhcp").bundle = dep("extras");
+  placeholder.bundle = Dependency{"routeros"};
+  add(repository, "dhcp").bundle = Dependency{"extras"};
   Package& notABundle = add(repository, "system");  // members naming it do not matter
-  add(repository, "ntp").bundle = dep("system");
+  add(repository, "ntp").bundle = Dependency{"system"};
 
   repository.settleBundles();
   EXPECT_EQ(bundle.action, Uninstall);

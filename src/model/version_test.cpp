@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 namespace {
 
 struct TextCase {
@@ -27,15 +25,6 @@ TEST(VersionText, WritesEveryStageForm) {
     EXPECT_STREQ(versionText(makeVersion(c.major, c.minor, c.stage, c.number)), c.text)
         << c.major << "." << c.minor << " stage " << int(c.stage) << " number " << c.number;
   }
-}
-
-TEST(VersionText, EachCallOverwritesTheOneBuffer) {
-  const char* first = versionText(makeVersion(1, 2, 'f', 0));
-  const std::string kept = first;
-  const char* second = versionText(makeVersion(7, 8, 'b', 9));
-  EXPECT_EQ(first, second);
-  EXPECT_EQ(kept, "1.2");
-  EXPECT_STREQ(second, "7.8beta9");
 }
 
 TEST(Version, OrdersStagesAsPlainUnsignedNumbers) {
