@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "apply/transaction.h"
@@ -34,6 +35,7 @@ constexpr Version kVersion = makeVersion(6, 41, 'f', 0);
 const char kBroken[] = "ERROR: installation of tools-6.41 failed: broken package";
 
 struct PackageRecipe {
+  PackageRecipe(std::string records = std::string(), uint32_t flags = 0) : records(std::move(records)), flags(flags) {}
   std::string records;  // uncompressed container
   uint32_t flags = 0;
   std::string image;  // no image part when empty
@@ -104,12 +106,11 @@ class InstallContents : public ::testing::Test {
 TEST_F(InstallContents, StagesEveryRegularFileByteForByteWithItsMode) {
   std::string large(40000, '\0');  // crosses the copy chunk twice
   for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7 + i / 251);
-  PackageRecipe recipe;
+  PackageRecipe recipe{fileRecord(0100750, 0, "bin/tool", "#!/bin/sh\n") + fileRecord(kFile, 0, "/lib/big", large) +
+                       fileRecord(kDirectory, 0, "etc", "directory bytes") +
+                       fileRecord(kSymlink, 0, "bin/link", "tool") + fileRecord(kFile, 0, "etc/empty", "") +
+                       fileRecord(kFile, 0, "etc/twice", "first") + fileRecord(kFile, 0, "/etc/twice", "second")};
   recipe.image = std::string(10000, 'i');  // passed over, yet covered by the signature
-  recipe.records = fileRecord(0100750, 0, "bin/tool", "#!/bin/sh\n") + fileRecord(kFile, 0, "/lib/big", large) +
-                 fileRecord(kDirectory, 0, "etc", "directory bytes") +
-                 fileRecord(kSymlink, 0, "bin/link", "tool") + fileRecord(kFile, 0, "etc/empty", "") +
-                 fileRecord(kFile, 0, "etc/twice", "first") + fileRecord(kFile, 0, "/etc/twice", "second");
   Package package;
   int32_t next = kNoPart;
   ASSERT_TRUE(install(packageFile(recipe, partHeader(kPackageHeaderPart, 0)), package, &next));
@@ -147,9 +148,8 @@ TEST_F(InstallContents, PathsFollowTheNameAndTheDisabledDirectory) {
     Transaction transaction(root / "ram");
     Package package;
     package.disabled = c.disabled;
-    PackageRecipe recipe;
-    recipe.records = fileRecord(kFile, 0, c.name, c.name);
-    ASSERT_TRUE(installFile(packageFile(recipe), package, transaction, root.path())) << c.name;
+    ASSERT_TRUE(installFile(packageFile({fileRecord(kFile, 0, c.name, c.name)}), package, transaction, root.path()))
+        << c.name;
     EXPECT_EQ(package.files, std::set<std::string>{c.relative}) << c.name;
     transaction.commit(false);
     EXPECT_EQ(readFile(root.path() + "/flash" + c.relative), c.name);
@@ -170,9 +170,7 @@ TEST_F(InstallContents, InstallsOnlyRecordsForTheBoardsClass) {
     FixedProcessorVersion pvr(c.pvr);
     ScopedProcessorVersion scoped(&pvr);
     Package package;
-    PackageRecipe recipe;
-    recipe.records = records;
-    ASSERT_TRUE(install(packageFile(recipe), package)) << std::hex << c.pvr;
+    ASSERT_TRUE(install(packageFile({records}), package)) << std::hex << c.pvr;
     EXPECT_EQ(package.files, c.files) << std::hex << c.pvr;
   }
 }
@@ -209,10 +207,8 @@ TEST_F(InstallContents, ContainerCutShortEndsOrBreaksByWhereItEnds) {
     Transaction transaction(scratch_ / "ram");
     repository().messages.clear();
     Package package;
-    PackageRecipe recipe;
-    recipe.records = c.records;
-    EXPECT_EQ(installFile(packageFile(recipe), package, transaction, scratch_.path()), c.installed) << c.what;
-    EXPECT_EQ(transaction.find(at("/flash/bin/a")) != nullptr, true) << c.what;
+    EXPECT_EQ(installFile(packageFile({c.records}), package, transaction, scratch_.path()), c.installed) << c.what;
+    EXPECT_NE(transaction.find(at("/flash/bin/a")), nullptr) << c.what;
     EXPECT_EQ(transaction.find(at("/flash/var/pdb/tools/version")) != nullptr, c.installed) << c.what;
     const std::vector<std::string> expected = {c.installed ? "installed tools-6.41" : kBroken};
     EXPECT_EQ(repository().messages, expected) << c.what;
@@ -221,9 +217,7 @@ TEST_F(InstallContents, ContainerCutShortEndsOrBreaksByWhereItEnds) {
 }
 
 TEST_F(InstallContents, MissingMisplacedOrWrongSignatureIsABrokenPackage) {
-  PackageRecipe recipe;
-  recipe.records = fileRecord(kFile, 0, "bin/a", "a");
-  const std::string parts = packageParts(recipe);
+  const std::string parts = packageParts({fileRecord(kFile, 0, "bin/a", "a")});
   std::string wrong = signedPackageParts(developmentSigningKey(), parts);
   wrong[wrong.size() - 1] ^= 0x01;
   const std::string files[] = {
@@ -252,11 +246,9 @@ TEST_F(InstallContents, BootImageVariableKeepsABootImagePackagesFilesOut) {
                        Case{0, true, true, false}}) {
     Transaction transaction(scratch_ / "ram");
     if (c.variable) setenv("bootimage", "", 1);  // set, even empty, is enough
-    PackageRecipe recipe;
-    recipe.flags = c.flags;
-    recipe.records = fileRecord(kFile, 0, "bin/a", "a");
     Package package;
-    ASSERT_TRUE(installFile(packageFile(recipe), package, transaction, scratch_.path()));
+    ASSERT_TRUE(installFile(packageFile({fileRecord(kFile, 0, "bin/a", "a"), c.flags}), package, transaction,
+                            scratch_.path()));
     unsetenv("bootimage");
     EXPECT_EQ(!package.files.empty(), c.files) << c.flags << c.variable;
     EXPECT_EQ(transaction.find(at("/flash/bin/a")) != nullptr, c.files);
@@ -266,9 +258,7 @@ TEST_F(InstallContents, BootImageVariableKeepsABootImagePackagesFilesOut) {
   }
   // The signature is checked all the same.
   setenv("bootimage", "1", 1);
-  PackageRecipe recipe;
-  recipe.flags = BootImage;
-  std::string file = packageFile(recipe);
+  std::string file = packageFile({"", BootImage});
   file[file.size() - 1] ^= 0x01;
   Package package;
   EXPECT_FALSE(install(file, package));
@@ -276,10 +266,8 @@ TEST_F(InstallContents, BootImageVariableKeepsABootImagePackagesFilesOut) {
 }
 
 TEST_F(InstallContents, MarkerIsAnEmptyFileAfterCommit) {
-  PackageRecipe recipe;
-  recipe.flags = BootImage;
   Package package;
-  ASSERT_TRUE(install(packageFile(recipe), package));
+  ASSERT_TRUE(install(packageFile({"", BootImage}), package));
   transaction_.commit(false);
   EXPECT_TRUE(pathExists(at("/flash/UPGRADED")));
   EXPECT_EQ(readFile(at("/flash/UPGRADED")), "");
@@ -289,8 +277,7 @@ TEST_F(InstallContents, MarkerIsAnEmptyFileAfterCommit) {
 // without a word, an unregistered one has no entry to check or write.
 TEST_F(InstallContents, UnregisteredPackageInstallsFilesWithoutAnEntry) {
   ASSERT_TRUE(writeFile(at("/flash/var/pdb/tools"), "not a directory"));
-  PackageRecipe recipe;
-  recipe.records = fileRecord(kFile, 0, "bin/a", "a");
+  PackageRecipe recipe{fileRecord(kFile, 0, "bin/a", "a")};
   Package registered;
   EXPECT_FALSE(install(packageFile(recipe), registered));
   EXPECT_TRUE(repository().messages.empty());
@@ -309,10 +296,10 @@ TEST_F(InstallContents, HostileRecordNamesAreRefused) {
                                   std::string("bin/../../escaped"), std::string(".."), std::string(""),
                                   std::string("bin/"), std::string("bin/."), std::string("bin\0/../../escaped", 18)}) {
     repository().messages.clear();
-    PackageRecipe recipe;
-    recipe.records = fileRecord(kFile, 0, "bin/a", "a") + fileRecord(kFile, 0, name, "hostile");
     Package package;
-    EXPECT_FALSE(install(packageFile(recipe), package)) << name;
+    EXPECT_FALSE(install(packageFile({fileRecord(kFile, 0, "bin/a", "a") + fileRecord(kFile, 0, name, "hostile")}),
+                         package))
+        << name;
     EXPECT_EQ(repository().messages, std::vector<std::string>{kBroken}) << name;
     EXPECT_EQ(package.files, std::set<std::string>{"/bin/a"}) << name;
     transaction_.commit(false);
@@ -323,11 +310,10 @@ TEST_F(InstallContents, HostileRecordNamesAreRefused) {
 
 TEST_F(InstallContents, LongNamesDoNotCrashAndUncreatableOnesAreReported) {
   const std::string longest(65535, 'n');
-  PackageRecipe recipe;
-  recipe.records = fileRecord(kDirectory, 0, longest, "skipped") + fileRecord(kFile, 0, "bin/a", "a") +
-                 fileRecord(kFile, 0, longest, "too long");
   Package package;
-  EXPECT_FALSE(install(packageFile(recipe), package));
+  EXPECT_FALSE(install(packageFile({fileRecord(kDirectory, 0, longest, "skipped") + fileRecord(kFile, 0, "bin/a", "a") +
+                                    fileRecord(kFile, 0, longest, "too long")}),
+                       package));
   ASSERT_EQ(repository().messages.size(), 1u);
   const std::string expected = "ERROR: installation of tools-6.41 failed: could not create " + std::string(100, 'n');
   EXPECT_EQ(repository().messages[0].rfind(expected, 0), 0u) << repository().messages[0];
@@ -336,10 +322,8 @@ TEST_F(InstallContents, LongNamesDoNotCrashAndUncreatableOnesAreReported) {
 
 TEST_F(InstallContents, UncreatableFileIsReportedByItsStoredName) {
   ASSERT_TRUE(writeFile(at("/flash"), "a plain file"));
-  PackageRecipe recipe;
-  recipe.records = fileRecord(kFile, 0, "sbin/tool", "t");
   Package package;
-  EXPECT_FALSE(install(packageFile(recipe), package));
+  EXPECT_FALSE(install(packageFile({fileRecord(kFile, 0, "sbin/tool", "t")}), package));
   EXPECT_EQ(repository().messages, std::vector<std::string>{
                                        "ERROR: installation of tools-6.41 failed: could not create sbin/tool: "
                                        "Not a directory"});
@@ -347,11 +331,10 @@ TEST_F(InstallContents, UncreatableFileIsReportedByItsStoredName) {
 
   // Nor can the boot image marker be staged: that fails the installation too.
   repository().messages.clear();
-  recipe.records.clear();
-  recipe.flags = BootImage;
-  recipe.magic = kWriterUnregisteredMagic;
+  PackageRecipe unregistered("", BootImage);
+  unregistered.magic = kWriterUnregisteredMagic;
   Package boot;
-  EXPECT_FALSE(install(packageFile(recipe), boot));
+  EXPECT_FALSE(install(packageFile(unregistered), boot));
   EXPECT_EQ(repository().messages, std::vector<std::string>{
                                        "ERROR: installation of tools-6.41 failed: could not create "
                                        "/flash/UPGRADED: Not a directory"});
@@ -364,10 +347,8 @@ TEST_F(InstallContents, FullDiskIsReportedAsTooSmall) {
   if (!flash.mounted()) GTEST_SKIP() << flash.error();
   TmpfsMount ram(scratch_ / "ram", 4 * 4096);
   if (!ram.mounted()) GTEST_SKIP() << ram.error();
-  PackageRecipe recipe;
-  recipe.records = fileRecord(kFile, 0, "bin/big", std::string(64 * 1024, 'b'));
   Package package;
-  EXPECT_FALSE(install(packageFile(recipe), package));
+  EXPECT_FALSE(install(packageFile({fileRecord(kFile, 0, "bin/big", std::string(64 * 1024, 'b'))}), package));
   EXPECT_EQ(repository().messages,
             std::vector<std::string>{"ERROR: installation of tools-6.41 failed: disk is too small"});
   transaction_.cancel();

@@ -110,22 +110,20 @@ TEST_F(PackageFileTest, UnregisteredFilesLoadLikeOrdinaryOnes) {
   EXPECT_EQ(unregistered.path, scratch_ / "candidate.vpa");
 }
 
+// Each way a header read can fail is covered beside the header reader; here
+// only that such a failure refuses the file.
 TEST_F(PackageFileTest, BrokenFilesAreRefused) {
-  std::string good = plainPackage("a").bytes();
   struct Case {
     const char* what;
     std::string bytes;
   };
   const Case cases[] = {
       {"empty", ""},
-      {"shorter than the file header", good.substr(0, 7)},
       {"wrong magic", PackageWriter(0x1EF1D0BA).part(kPackageHeaderPart, headerPayload("a")).bytes()},
       {"no header part", PackageWriter().part(kDependsPart, listPayload({})).bytes()},
       {"only unknown parts", PackageWriter().part(7, "x").part(4, "y").bytes()},
-      {"header payload of 31 bytes", PackageWriter().part(kPackageHeaderPart, headerPayload("a").substr(0, 31)).bytes()},
       {"list count past its entries",
        PackageWriter().part(kPackageHeaderPart, headerPayload("a")).part(kDependsPart, listPayload({}, 1)).bytes()},
-      {"unsafe name", PackageWriter().part(kPackageHeaderPart, headerPayload("..")).bytes()},
       {"text part past the end",
        PackageWriter().part(kPackageHeaderPart, headerPayload("a")).part(kArchitecturePart, 0xFFFFFF00u, "ppc").bytes()},
   };

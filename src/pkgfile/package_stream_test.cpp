@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -45,6 +46,21 @@ class UnseekableBuf : public std::stringbuf {
   pos_type seekpos(pos_type, std::ios_base::openmode) override { return pos_type(-1); }
 };
 
+// A stream over bytes in memory accepting the given part types. With a log
+// it hashes into the log and copies to `tee`.
+struct Opened {
+  Opened(const std::string& bytes, bool hashing, std::initializer_list<uint32_t> accepted)
+      : source(bytes, std::ios::in), stream(&source, hashing) {
+    for (uint32_t type : accepted) stream.acceptPart(type);
+  }
+  Opened(const std::string& bytes, HashLog* log, std::initializer_list<uint32_t> accepted)
+      : source(bytes, std::ios::in), stream(&source, std::unique_ptr<Hash>(new RecordingHash(log)), &tee) {
+    for (uint32_t type : accepted) stream.acceptPart(type);
+  }
+  std::stringbuf source, tee;
+  PackageStream stream;
+};
+
 std::string pattern(size_t size, unsigned seed) {
   std::string out(size, '\0');
   for (size_t i = 0; i < size; ++i) out[i] = static_cast<char>((i * 31 + seed * 7 + (i >> 8)) & 0xFF);
@@ -76,8 +92,7 @@ struct SampleFile {
 
 SampleFile sampleFile() {
   PackageWriter writer;
-  writer.part(kBundleHeaderPart, headerPayload("routing", 0x06280066, 100))
-      .part(7, pattern(40000, 1));
+  writer.part(kBundleHeaderPart, headerPayload("routing", 0x06280066, 100)).part(7, pattern(40000, 1));
   SampleFile sample;
   sample.memberHeaderAt = writer.bytes().size();
   writer.part(kPackageHeaderPart, headerPayload("routing-core", 0x06280066, 100, 1))
@@ -162,7 +177,8 @@ INSTANTIATE_TEST_SUITE_P(PackageStream, EveryByteOnce,
                                          StreamMode{"PlainFromPipe", false, false, false}),
                          [](const testing::TestParamInfo<StreamMode>& info) { return info.param.name; });
 
-TEST(PackageStream, FileHeaderGivesMagicAndSize) {
+// Even a file header cut short is copied whole to the tee.
+TEST(PackageStream, FileHeaderGivesMagicAndSizeAndIsCopied) {
   struct Case {
     std::string bytes;
     uint32_t magic;
@@ -179,26 +195,20 @@ TEST(PackageStream, FileHeaderGivesMagicAndSize) {
       {unregistered, kUnregisteredMagic, 46, true, true},
       {wrong, 0xBAD0F11F, 46, false, false},
       {plain.substr(0, 7), kNoMagic, 0, false, false},
+      {plain.substr(0, 3), kNoMagic, 0, false, false},
       {"", kNoMagic, 0, false, false},
   };
   for (const Case& c : cases) {
-    std::stringbuf source(c.bytes, std::ios::in);
-    PackageStream stream(&source, false);
-    stream.acceptPart(kPackageHeaderPart);
     SCOPED_TRACE(c.bytes.size());
+    std::stringbuf source(c.bytes, std::ios::in), tee;
+    PackageStream stream(&source, false, &tee);
+    stream.acceptPart(kPackageHeaderPart);
     EXPECT_EQ(stream.magic(), c.magic);
     EXPECT_EQ(stream.fileSize(), c.fileSize);
     EXPECT_EQ(stream.isUnregistered(), c.unregistered);
+    EXPECT_EQ(tee.str(), c.bytes.substr(0, 8));
     EXPECT_EQ(stream.nextPart(), c.usable ? kPackageHeaderPart : kNoPart);
   }
-}
-
-TEST(PackageStream, ShortFileHeaderIsStillCopiedToTheTee) {
-  std::stringbuf source(std::string("\x1E\xF1\xD0", 3), std::ios::in);
-  std::stringbuf tee;
-  PackageStream stream(&source, true, &tee);
-  EXPECT_EQ(tee.str(), std::string("\x1E\xF1\xD0", 3));
-  EXPECT_EQ(stream.nextPart(), kNoPart);
 }
 
 TEST(PackageStream, UnacceptedPartsAreSkippedAndOffsetsFollowTheFile) {
@@ -209,30 +219,23 @@ TEST(PackageStream, UnacceptedPartsAreSkippedAndOffsetsFollowTheFile) {
                           .part(1000, std::string(3, 'x'))
                           .part(kSignaturePart, "sig")
                           .bytes();
-  std::stringbuf source(bytes, std::ios::in);
-  PackageStream stream(&source, false);
-  stream.acceptPart(kSignaturePart);
-  stream.acceptPart(kDependsPart);
-
-  ASSERT_EQ(stream.nextPart(), kDependsPart);
-  EXPECT_EQ(stream.partOffset(), 8u + 6 + 32 + 6 + 5 + 6);
-  EXPECT_EQ(stream.partLength(), 2u);
-  ASSERT_EQ(stream.nextPart(), kSignaturePart);
-  EXPECT_EQ(stream.partOffset(), bytes.size() - 3);
-  EXPECT_EQ(readPayload(stream, 3), "sig");
-  EXPECT_EQ(stream.nextPart(), kNoPart);
-  EXPECT_EQ(stream.partType(), kNoPart);
-  EXPECT_FALSE(stream.isBroken());
+  Opened in(bytes, false, {kSignaturePart, kDependsPart});
+  ASSERT_EQ(in.stream.nextPart(), kDependsPart);
+  EXPECT_EQ(in.stream.partOffset(), 8u + 6 + 32 + 6 + 5 + 6);
+  EXPECT_EQ(in.stream.partLength(), 2u);
+  ASSERT_EQ(in.stream.nextPart(), kSignaturePart);
+  EXPECT_EQ(in.stream.partOffset(), bytes.size() - 3);
+  EXPECT_EQ(readPayload(in.stream, 3), "sig");
+  EXPECT_EQ(in.stream.nextPart(), kNoPart);
+  EXPECT_EQ(in.stream.partType(), kNoPart);
+  EXPECT_FALSE(in.stream.isBroken());
 }
 
 TEST(PackageStream, ReadsStopAtTheEndOfThePart) {
-  std::string bytes = PackageWriter().part(kDependsPart, "abcd").part(kSignaturePart, "efgh").bytes();
-  std::stringbuf source(bytes, std::ios::in);
-  PackageStream stream(&source, true);
-  stream.acceptPart(kDependsPart);
-  stream.acceptPart(kSignaturePart);
+  Opened in(PackageWriter().part(kDependsPart, "abcd").part(kSignaturePart, "efgh").bytes(), true,
+            {kDependsPart, kSignaturePart});
+  PackageStream& stream = in.stream;
   char buffer[8];
-
   ASSERT_EQ(stream.nextPart(), kDependsPart);
   EXPECT_EQ(stream.readsome(buffer, sizeof buffer), 4);  // never beyond the part
   EXPECT_EQ(stream.peek(), EOF);                        // sets only eof
@@ -245,10 +248,8 @@ TEST(PackageStream, ReadsStopAtTheEndOfThePart) {
 }
 
 TEST(PackageStream, GivingBackIsRefusedAtTheStartOfThePayload) {
-  std::string bytes = PackageWriter().part(kDependsPart, "xy").bytes();
-  std::stringbuf source(bytes, std::ios::in);
-  PackageStream stream(&source, true);
-  stream.acceptPart(kDependsPart);
+  Opened in(PackageWriter().part(kDependsPart, "xy").bytes(), true, {kDependsPart});
+  PackageStream& stream = in.stream;
   ASSERT_EQ(stream.nextPart(), kDependsPart);
   EXPECT_FALSE(stream.unget());
   stream.clear();
@@ -261,21 +262,15 @@ TEST(PackageStream, GivingBackIsRefusedAtTheStartOfThePayload) {
 TEST(PackageStream, SeeksArePayloadRelative) {
   std::string payload = pattern(100, 4);
   std::string bytes = PackageWriter().part(7, "before").part(kDependsPart, payload).part(7, "after").bytes();
-  struct Case {
-    bool hashing;
-    bool backwardWorks;
-  };
-  for (Case c : {Case{false, true}, Case{true, false}}) {
-    SCOPED_TRACE(c.hashing);
-    std::stringbuf source(bytes, std::ios::in);
-    PackageStream stream(&source, c.hashing);
-    stream.acceptPart(kDependsPart);
+  for (bool hashing : {false, true}) {  // a hashing stream cannot seek backward
+    SCOPED_TRACE(hashing);
+    Opened in(bytes, hashing, {kDependsPart});
+    PackageStream& stream = in.stream;
     ASSERT_EQ(stream.nextPart(), kDependsPart);
-
     ASSERT_TRUE(stream.seekg(40));
     EXPECT_EQ(stream.tellg(), 40);
     EXPECT_EQ(stream.get(), static_cast<unsigned char>(payload[40]));
-    EXPECT_EQ(static_cast<bool>(stream.seekg(10)), c.backwardWorks);
+    EXPECT_EQ(static_cast<bool>(stream.seekg(10)), !hashing);
     stream.clear();
     EXPECT_FALSE(stream.seekg(101));  // beyond the part
     stream.clear();
@@ -289,12 +284,11 @@ TEST(PackageStream, SeeksArePayloadRelative) {
 TEST(PackageStream, SkipsThroughAFileWithoutHashing) {
   ScratchDir scratch;
   std::string payload = pattern(70000, 5);
-  std::string bytes = PackageWriter()
-                          .part(kFileContainerPart, payload)
-                          .part(kImagePart, payload)
-                          .part(kSignaturePart, "tail")
-                          .bytes();
-  ASSERT_TRUE(writeFile(scratch / "p.vpa", bytes));
+  ASSERT_TRUE(PackageWriter()
+                  .part(kFileContainerPart, payload)
+                  .part(kImagePart, payload)
+                  .part(kSignaturePart, "tail")
+                  .writeTo(scratch / "p.vpa"));
   std::ifstream file(scratch / "p.vpa", std::ios::binary);
   PackageStream stream(file, false);
   stream.acceptPart(kImagePart);
@@ -310,15 +304,12 @@ TEST(PackageStream, SkipsThroughAFileWithoutHashing) {
 
 TEST(PackageStream, AFileEndingInsideAPartHeaderEndsNormally) {
   std::string bytes = PackageWriter().part(kDependsPart, "ab").raw(std::string("\x09\x00\x44", 3)).bytes();
-  std::stringbuf source(bytes, std::ios::in);
-  std::stringbuf tee;
   HashLog log;
-  PackageStream stream(&source, std::unique_ptr<Hash>(new RecordingHash(&log)), &tee);
-  stream.acceptPart(kSignaturePart);
-  EXPECT_EQ(stream.nextPart(), kNoPart);
-  EXPECT_TRUE(stream.eof());
-  EXPECT_FALSE(stream.isBroken());
-  EXPECT_EQ(tee.str(), bytes);
+  Opened in(bytes, &log, {kSignaturePart});
+  EXPECT_EQ(in.stream.nextPart(), kNoPart);
+  EXPECT_TRUE(in.stream.eof());
+  EXPECT_FALSE(in.stream.isBroken());
+  EXPECT_EQ(in.tee.str(), bytes);
   ASSERT_EQ(log.finished.size(), 1u);  // the end of the file finished the hash
   EXPECT_EQ(log.finished[0], bytes.substr(8, bytes.size() - 8 - 3));
 }
@@ -342,23 +333,19 @@ TEST(PackageStream, APartRunningPastTheEndOfTheFileBreaksTheStream) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::stringbuf source(c.bytes, std::ios::in);
-    PackageStream stream(&source, c.hashing);
-    stream.acceptPart(kDependsPart);
-    stream.acceptPart(kSignaturePart);
+    Opened in(c.bytes, c.hashing, {kDependsPart, kSignaturePart});
     if (c.firstPartReadable) {
-      ASSERT_EQ(stream.nextPart(), kDependsPart);
+      ASSERT_EQ(in.stream.nextPart(), kDependsPart);
     }
-    EXPECT_EQ(stream.nextPart(), kNoPart);
-    EXPECT_TRUE(stream.isBroken());
-    EXPECT_EQ(stream.nextPart(), kNoPart);
+    EXPECT_EQ(in.stream.nextPart(), kNoPart);
+    EXPECT_TRUE(in.stream.isBroken());
+    EXPECT_EQ(in.stream.nextPart(), kNoPart);
   }
 }
 
 TEST(PackageStream, DigestCoversThePackageFromItsHeaderToTheSignatureHeader) {
   SampleFile sample = sampleFile();
-  std::stringbuf source(sample.bytes, std::ios::in);
-  std::stringbuf tee;
+  std::stringbuf source(sample.bytes, std::ios::in), tee;
   PackageStream stream(&source, true, &tee);
   for (uint32_t type : {kPackageHeaderPart, kFileContainerPart, kSignaturePart}) stream.acceptPart(type);
   ASSERT_EQ(stream.nextPart(), kPackageHeaderPart);
@@ -366,7 +353,6 @@ TEST(PackageStream, DigestCoversThePackageFromItsHeaderToTheSignatureHeader) {
   ASSERT_EQ(stream.nextPart(), kSignaturePart);
 
   PackageStreamBuf* buf = stream.streamBuf();
-  ASSERT_TRUE(buf->hashing());
   buf->finishHash();
   size_t signatureAt = stream.partOffset();
   std::string signed_ = sample.bytes.substr(sample.memberHeaderAt, signatureAt - sample.memberHeaderAt);
@@ -387,34 +373,29 @@ TEST(PackageStream, DigestCoversThePackageFromItsHeaderToTheSignatureHeader) {
 
 TEST(PackageStream, BytesGivenBackBeforeAnUnhashedTakeAreNotCopiedTwice) {
   std::string bytes = PackageWriter().part(kSignaturePart, "0123456789").bytes();
-  std::stringbuf source(bytes, std::ios::in);
-  std::stringbuf tee;
   HashLog log;
-  PackageStream stream(&source, std::unique_ptr<Hash>(new RecordingHash(&log)), &tee);
-  stream.acceptPart(kSignaturePart);
-  ASSERT_EQ(stream.nextPart(), kSignaturePart);
+  Opened in(bytes, &log, {kSignaturePart});
+  ASSERT_EQ(in.stream.nextPart(), kSignaturePart);
   char two[2];
-  stream.read(two, 2);
-  ASSERT_TRUE(stream.unget());
+  in.stream.read(two, 2);
+  ASSERT_TRUE(in.stream.unget());
   unsigned char out[4];
-  EXPECT_EQ(stream.streamBuf()->takeUnhashed(out, sizeof out), 4u);
+  EXPECT_EQ(in.stream.streamBuf()->takeUnhashed(out, sizeof out), 4u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 4), "1234");
-  EXPECT_EQ(stream.streamBuf()->takeUnhashed(out, 0), 0u);
-  EXPECT_EQ(stream.nextPart(), kNoPart);
-  EXPECT_EQ(tee.str(), bytes);
+  EXPECT_EQ(in.stream.streamBuf()->takeUnhashed(out, 0), 0u);
+  EXPECT_EQ(in.stream.nextPart(), kNoPart);
+  EXPECT_EQ(in.tee.str(), bytes);
   ASSERT_EQ(log.finished.size(), 1u);
   EXPECT_EQ(log.finished[0], partHeader(kSignaturePart, 10) + "01" + "56789");
 }
 
 TEST(PackageStream, UnhashedTakeStopsAtThePartEnd) {
-  std::string bytes = PackageWriter().part(kSignaturePart, std::string(67, 's')).part(7, "next").bytes();
-  std::stringbuf source(bytes, std::ios::in);
-  PackageStream stream(&source, true);
-  stream.acceptPart(kSignaturePart);
-  ASSERT_EQ(stream.nextPart(), kSignaturePart);
+  Opened in(PackageWriter().part(kSignaturePart, std::string(67, 's')).part(7, "next").bytes(), true,
+            {kSignaturePart});
+  ASSERT_EQ(in.stream.nextPart(), kSignaturePart);
   unsigned char out[68];
-  EXPECT_EQ(stream.streamBuf()->takeUnhashed(out, sizeof out), 67u);
-  EXPECT_EQ(stream.streamBuf()->remaining(), 0u);
+  EXPECT_EQ(in.stream.streamBuf()->takeUnhashed(out, sizeof out), 67u);
+  EXPECT_EQ(in.stream.streamBuf()->remaining(), 0u);
 }
 
 }  // namespace
