@@ -108,18 +108,6 @@ TEST(Manifest, LoadOfWhatIsNoFileFailsWithNothingStaged) {
   EXPECT_TRUE(transaction.isEmpty());
 }
 
-TEST(Manifest, LoadOverAStagedCreationDeletesItsTemporaryFile) {
-  ScratchDir scratch;
-  Transaction transaction(scratch.path());
-  std::ofstream out = transaction.create("/flash/x", 0, 0);
-  out.close();
-  std::string temporary = transaction.find("/flash/x")->source;
-  ASSERT_TRUE(writeFile(scratch / "MANIFEST", "M /flash/x /ram/tmpBBBBBB\n"));
-  EXPECT_TRUE(transaction.load(scratch / "MANIFEST"));
-  EXPECT_FALSE(pathExists(temporary));
-  EXPECT_EQ(describe(transaction), std::vector<std::string>{"M /flash/x /ram/tmpBBBBBB"});
-}
-
 TEST(Manifest, LoadSurvivesArbitraryBytes) {
   ScratchDir scratch;
   std::string noise;

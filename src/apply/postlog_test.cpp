@@ -1,6 +1,7 @@
 #include "apply/postlog.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -47,39 +48,37 @@ TEST_F(Postlog, ABlankedLogYieldsNoLineAndItsPaddingIsNoPartOfLaterLines) {
   EXPECT_EQ(repository_.messages, (std::vector<std::string>{"installed c-1.0"}));
 }
 
-TEST_F(Postlog, AfterLoadingTheLogIsRewrittenWithOldLinesThenNewOnes) {
-  ASSERT_TRUE(writeFile(logPath(), "old one\nold two\n"));
-  loadPostlog(repository_, scratch_.path());
-  repository_.messages.push_back("installed a-1.0");
-
-  writePostlog(repository_, scratch_.path());
-
-  EXPECT_EQ(readFile(logPath()), "old one\nold two\ninstalled a-1.0\n");
-}
-
-TEST_F(Postlog, WithoutLoadingTheMessagesAreAppended) {
-  ASSERT_TRUE(writeFile(logPath(), "old one\n"));
-  repository_.messages = {"ERROR: not enough space for upgrade", "installed a-1.0"};
-
-  writePostlog(repository_, scratch_.path());
-
-  EXPECT_EQ(readFile(logPath()), "old one\nERROR: not enough space for upgrade\ninstalled a-1.0\n");
-}
-
-TEST_F(Postlog, NothingToSayAndNothingLoadedLeavesTheLogAlone) {
-  writePostlog(repository_, scratch_.path());
-  EXPECT_FALSE(pathExists(logPath()));
-
-  ASSERT_TRUE(writeFile(logPath(), "old one\n"));
-  writePostlog(repository_, scratch_.path());
-  EXPECT_EQ(readFile(logPath()), "old one\n");
-}
-
-TEST_F(Postlog, ALoadedLogWithNothingNewIsRewrittenWithItsOldLines) {
-  ASSERT_TRUE(writeFile(logPath(), "old one\n"));
-  loadPostlog(repository_, scratch_.path());
-  writePostlog(repository_, scratch_.path());
-  EXPECT_EQ(readFile(logPath()), "old one\n");
+// Once loaded in this process, the log is rewritten with its old lines and
+// then the new ones; otherwise the new ones are appended, and nothing to say
+// leaves it alone.
+TEST_F(Postlog, WritingReplacesALoadedLogAndAppendsToAnyOther) {
+  struct Case {
+    const char* what;
+    const char* old;  // nullptr: no log
+    bool loaded;
+    std::vector<std::string> messages;
+    const char* expected;  // nullptr: still no log
+  } const cases[] = {
+      {"loaded", "old one\nold two\n", true, {"installed a-1.0"}, "old one\nold two\ninstalled a-1.0\n"},
+      {"loaded, nothing new", "old one\n", true, {}, "old one\n"},
+      {"not loaded", "old one\n", false, {"ERROR: not enough space for upgrade", "installed a-1.0"},
+       "old one\nERROR: not enough space for upgrade\ninstalled a-1.0\n"},
+      {"not loaded, nothing new", "old one\n", false, {}, "old one\n"},
+      {"not loaded, nothing new, no log", nullptr, false, {}, nullptr},
+  };
+  for (const Case& c : cases) {
+    forgetPostlogLoaded();
+    Repository repository;
+    if (c.old) {
+      ASSERT_TRUE(writeFile(logPath(), c.old));
+    }
+    if (c.loaded) loadPostlog(repository, scratch_.path());
+    repository.messages.insert(repository.messages.end(), c.messages.begin(), c.messages.end());
+    writePostlog(repository, scratch_.path());
+    const std::string found = pathExists(logPath()) ? readFile(logPath()) : "<no log>";
+    EXPECT_EQ(found, c.expected ? c.expected : "<no log>") << c.what;
+    ::unlink(logPath().c_str());
+  }
 }
 
 }  // namespace
