@@ -98,21 +98,18 @@ TEST_F(Planning, EmptyRepositoryIsAcceptedWithNothingToDo) {
   EXPECT_TRUE(repository.messages.empty());
 }
 
-TEST_F(Planning, UninstallOfANeededPackageIsCancelledWithAWarning) {
-  Package& x = add("x", false, Uninstall);
-  add("y", false, None, {dep("x")});
-  EXPECT_TRUE(plan());
-  EXPECT_EQ(x.action, None);
-  EXPECT_TRUE(removals.empty());
-  EXPECT_EQ(repository.messages, (Names{"WARNING: can not uninstall x-1.0: y depends on it"}));
-}
-
-TEST_F(Planning, DisableOfANeededPackageIsCancelledWithAWarning) {
-  Package& x = add("x", false, Disable);
-  add("y", false, None, {dep("x")});
-  EXPECT_TRUE(plan());
-  EXPECT_EQ(x.action, None);
-  EXPECT_EQ(repository.messages, (Names{"WARNING: can not disable x-1.0: y depends on it"}));
+TEST_F(Planning, RemovalOfANeededPackageIsCancelledWithAWarning) {
+  for (const auto& [action, warning] : {std::pair{Uninstall, "WARNING: can not uninstall x-1.0: y depends on it"},
+                                        std::pair{Disable, "WARNING: can not disable x-1.0: y depends on it"}}) {
+    repository.packages.clear();
+    repository.messages.clear();
+    Package& x = add("x", false, action);
+    add("y", false, None, {dep("x")});
+    EXPECT_TRUE(plan());
+    EXPECT_EQ(x.action, None);
+    EXPECT_TRUE(removals.empty());
+    EXPECT_EQ(repository.messages, (Names{warning}));
+  }
 }
 
 TEST_F(Planning, DisabledDependantDoesNotProtectItsDependency) {
@@ -199,32 +196,19 @@ TEST_F(Planning, EnabledDependantKeepsAChainOfDependencies) {
   EXPECT_EQ(names(enables), (Names{"b"}));
 }
 
-TEST_F(Planning, PackageThatStaysEnabledWhileBeingEnabledSatisfiesItsDependants) {
-  Package& x = add("x", false, Enable);
-  Package& y = add("y", false, None, {dep("x")});
-  EXPECT_TRUE(plan());
-  EXPECT_EQ(y.action, None);
-  EXPECT_EQ(x.action, Enable);
-  EXPECT_TRUE(removals.empty());
-}
-
-TEST_F(Planning, EnabledConflictDisablesTheOtherPackage) {
-  Package& a = add("a");
-  Package& b = add("b");
-  a.conflicts = {dep("b")};
-  EXPECT_TRUE(plan());
-  EXPECT_EQ(a.action, None);
-  EXPECT_EQ(b.action, Disable);
-  EXPECT_EQ(names(removals), (Names{"b"}));
-}
-
-TEST_F(Planning, PackageBeingEnabledDisablesAnEnabledOneThatConflictsWithIt) {
-  Package& a = add("a", true, Enable);
-  Package& b = add("b");
-  b.conflicts = {dep("a")};
-  EXPECT_TRUE(plan());
-  EXPECT_EQ(a.action, Enable);
-  EXPECT_EQ(b.action, Disable);
+TEST_F(Planning, ConflictDisablesTheEnabledPackageOnEitherSide) {
+  // a stays enabled and conflicts with b, or a is being enabled and b
+  // conflicts with it: either way b is disabled.
+  for (const bool aBeingEnabled : {false, true}) {
+    repository.packages.clear();
+    Package& a = add("a", aBeingEnabled, aBeingEnabled ? Enable : None);
+    Package& b = add("b");
+    (aBeingEnabled ? b : a).conflicts = {dep(aBeingEnabled ? "a" : "b")};
+    EXPECT_TRUE(plan());
+    EXPECT_EQ(a.action, aBeingEnabled ? Enable : None);
+    EXPECT_EQ(b.action, Disable);
+    EXPECT_EQ(names(removals), (Names{"b"}));
+  }
 }
 
 TEST_F(Planning, OfTwoPackagesBeingEnabledTheOneConflictedWithIsRefused) {

@@ -81,9 +81,6 @@ TEST_F(Judgement, NewerCandidateWithEverythingPresentIsAnUpgradeAndSilent) {
   x.depends = {dep("base")};
   EXPECT_EQ(judgeCandidate(repository, x, Upgrade), Upgrade);
   EXPECT_TRUE(repository.messages.empty());
-
-  Package& fresh = *ownCandidate("fresh");
-  EXPECT_EQ(judgeCandidate(repository, fresh, Upgrade), NoInstallFlags);
 }
 
 TEST_F(Judgement, InstalledComparisonGivesOneReasonAndAWarningUnlessPermitted) {

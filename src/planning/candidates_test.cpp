@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/package_writer.h"
@@ -61,18 +62,17 @@ class Selection : public ::testing::Test {
   CandidateList candidates;
 };
 
-TEST_F(Selection, NewerCandidateOfAPackageWins) {
-  candidates.push_back(packageFile("x", k10));
-  candidates.push_back(packageFile("x", k11));
-  EXPECT_EQ(select(), (Names{"x-1.1"}));
-  EXPECT_EQ(repository.messages, (Names{"WARNING: omitting package x-1.0: newer package is already provided"}));
-}
-
-TEST_F(Selection, OlderCandidateWinsInADowngrade) {
-  candidates.push_back(packageFile("x", k10));
-  candidates.push_back(packageFile("x", k11));
-  EXPECT_EQ(select(true), (Names{"x-1.0"}));
-  EXPECT_EQ(repository.messages, (Names{"WARNING: omitting package x-1.1: older package is already provided"}));
+TEST_F(Selection, NewerCandidateWinsUnlessDowngrading) {
+  for (const auto& [downgrade, kept, warning] :
+       {std::tuple{false, "x-1.1", "WARNING: omitting package x-1.0: newer package is already provided"},
+        std::tuple{true, "x-1.0", "WARNING: omitting package x-1.1: older package is already provided"}}) {
+    candidates.clear();
+    repository.messages.clear();
+    candidates.push_back(packageFile("x", k10));
+    candidates.push_back(packageFile("x", k11));
+    EXPECT_EQ(select(downgrade), (Names{kept}));
+    EXPECT_EQ(repository.messages, (Names{warning}));
+  }
 }
 
 TEST_F(Selection, LaterBuildOfTheSameVersionWinsSilentlyWithoutReporting) {

@@ -89,24 +89,24 @@ TEST_F(ConsoleTest, WarningRedrawsTheProgressLineBelowIt) {
   EXPECT_EQ(repository.messages[0], "WARNING: package ppp-6.40 skipped");
 }
 
-TEST_F(ConsoleTest, ErrorClearsTheProgressLineAndDoesNotRedrawIt) {
-  setProgressLine(repository, "abcdef");
-  take();
-  reportError(repository, "can not install %s", "ppp-6.40");
-  EXPECT_EQ(take(), kHide + "\r      \r" + kShow + "ERROR: can not install ppp-6.40\n");
-  EXPECT_EQ(repository.progressLine, "");
-  ASSERT_EQ(repository.messages.size(), 1u);
-  EXPECT_EQ(repository.messages[0], "ERROR: can not install ppp-6.40");
-}
-
-TEST_F(ConsoleTest, InfoHasNoPrefixAndClearsTheProgressLine) {
-  setProgressLine(repository, "enabling x-1.0...");
-  take();
-  reportInfo(repository, "installed %s", "x-1.0");
-  EXPECT_EQ(take(), kHide + "\r" + std::string(17, ' ') + "\r" + kShow + "installed x-1.0\n");
-  EXPECT_EQ(repository.progressLine, "");
-  ASSERT_EQ(repository.messages.size(), 1u);
-  EXPECT_EQ(repository.messages[0], "installed x-1.0");
+TEST_F(ConsoleTest, ErrorAndInfoClearTheProgressLineAndDoNotRedrawIt) {
+  struct Case {
+    void (*report)(Repository&, const char*, ...);
+    const char* format;
+    std::string line;
+  } const cases[] = {
+      {reportError, "can not install %s", "ERROR: can not install x-1.0"},
+      {reportInfo, "installed %s", "installed x-1.0"},  // no prefix
+  };
+  for (const Case& c : cases) {
+    Repository fresh;
+    setProgressLine(fresh, "enabling x-1.0...");
+    take();
+    c.report(fresh, c.format, "x-1.0");
+    EXPECT_EQ(take(), kHide + "\r" + std::string(17, ' ') + "\r" + kShow + c.line + "\n");
+    EXPECT_EQ(fresh.progressLine, "");
+    EXPECT_EQ(fresh.messages, std::vector<std::string>{c.line});
+  }
 }
 
 TEST_F(ConsoleTest, MessagesWithoutProgressLineArePlainLinesRecordedInOrder) {
