@@ -36,6 +36,19 @@ class InspectorTest : public ::testing::Test {
     return report;
   }
 
+  // The bytes of a bundle holding the package, which starts disabled.
+  std::string bundleOfThePackage(bool image) {
+    EXPECT_TRUE(writeFile(dir_ / "m.vpa", bytes_));
+    BundleRequest bundle;
+    bundle.header = basicRequest("suite").header;
+    bundle.header.image = image;
+    bundle.members = {dir_ / "m.vpa"};
+    bundle.startDisabled = {"tool"};
+    std::string error;
+    EXPECT_TRUE(buildBundle(bundle, testKey().publicKey, dir_ / "b.vpa", &error)) << error;
+    return readFile(dir_ / "b.vpa");
+  }
+
   ScratchDir dir_;
   std::string bytes_;
 };
@@ -133,15 +146,7 @@ TEST_F(InspectorTest, ReportsAMissingSignatureAndPartsOutOfPlace) {
 }
 
 TEST_F(InspectorTest, ABundleHeaderIsCoveredByNoSignature) {
-  ASSERT_TRUE(writeFile(dir_ / "m.vpa", bytes_));
-  BundleRequest bundle;
-  bundle.header = basicRequest("suite").header;
-  bundle.header.image = true;
-  bundle.members = {dir_ / "m.vpa"};
-  bundle.startDisabled = {"tool"};
-  std::string error;
-  ASSERT_TRUE(buildBundle(bundle, testKey().publicKey, dir_ / "b.vpa", &error)) << error;
-  std::string bytes = readFile(dir_ / "b.vpa");
+  std::string bytes = bundleOfThePackage(true);
   bytes[14] ^= 0x20;  // the bundle's name: "suite" becomes "Suite"
   FileReport report = inspect(bytes);
   EXPECT_FALSE(report.broken()) << report.layout.broken;
@@ -157,14 +162,7 @@ TEST_F(InspectorTest, ABundleHeaderIsCoveredByNoSignature) {
 }
 
 TEST_F(InspectorTest, NoDamageToASignedByteGoesUnnoticedAndNoCutFileReadsAsWhole) {
-  ASSERT_TRUE(writeFile(dir_ / "m.vpa", bytes_));
-  BundleRequest bundle;
-  bundle.header = basicRequest("suite").header;
-  bundle.members = {dir_ / "m.vpa"};
-  bundle.startDisabled = {"tool"};
-  std::string error;
-  ASSERT_TRUE(buildBundle(bundle, testKey().publicKey, dir_ / "b.vpa", &error)) << error;
-  const std::string whole = readFile(dir_ / "b.vpa");
+  const std::string whole = bundleOfThePackage(false);
   const size_t firstMember = whole.size() - (bytes_.size() - 8);
   for (size_t offset = 0; offset < whole.size(); ++offset) {
     std::string damaged = whole;
