@@ -44,14 +44,14 @@ std::vector<bool> verdicts(const std::string& file, const PublicKey& key, bool h
   return results;
 }
 
+std::string flipped(std::string file, size_t offset, char bits = 0x01) {
+  file[offset] ^= bits;
+  return file;
+}
+
 bool verifiesOnce(const std::string& file, const PublicKey& key) {
   const std::vector<bool> results = verdicts(file, key);
   return results.size() == 1 && results[0];
-}
-
-TEST(VerifySignature, SignedPackageVerifies) {
-  const std::string file = packageFile(signedPackageParts(developmentSigningKey(), packageParts("base", "files")));
-  EXPECT_EQ(verdicts(file, developmentPublic()), std::vector<bool>{true});
 }
 
 TEST(VerifySignature, TheBuiltInKeyIsTheDefault) {
@@ -72,34 +72,14 @@ TEST(VerifySignature, CoversExactlyTheHeaderPartToTheSignaturePartHeader) {
   const std::string file = packageFile(signedPackageParts(developmentSigningKey(), parts, "trailing")) +
                            partHeader(kFileContainerPart, 2) + "zz";
   const size_t coveredEnd = kFileHeaderSize + parts.size() + kPartHeaderSize;
-  for (size_t offset = kFileHeaderSize; offset < coveredEnd; ++offset) {
-    std::string changed = file;
-    changed[offset] ^= 0x01;
-    EXPECT_FALSE(verifiesOnce(changed, developmentPublic())) << "offset " << offset;
-  }
-  for (size_t offset = coveredEnd + kSignaturePayloadLength; offset < file.size(); ++offset) {
-    std::string changed = file;
-    changed[offset] ^= 0x01;
-    EXPECT_TRUE(verifiesOnce(changed, developmentPublic())) << "offset " << offset;
-  }
-  for (size_t offset = 5; offset < kFileHeaderSize; ++offset) {  // the length field, made larger
-    std::string changed = file;
-    changed[offset] ^= 0x40;
-    EXPECT_TRUE(verifiesOnce(changed, developmentPublic())) << "offset " << offset;
-  }
+  for (size_t offset = kFileHeaderSize; offset < coveredEnd; ++offset)
+    EXPECT_FALSE(verifiesOnce(flipped(file, offset), developmentPublic())) << "offset " << offset;
+  for (size_t offset = coveredEnd + kSignaturePayloadLength; offset < file.size(); ++offset)
+    EXPECT_TRUE(verifiesOnce(flipped(file, offset), developmentPublic())) << "offset " << offset;
+  for (size_t offset = 5; offset < kFileHeaderSize; ++offset)  // the length field, made larger
+    EXPECT_TRUE(verifiesOnce(flipped(file, offset, 0x40), developmentPublic())) << "offset " << offset;
   const std::string unregistered = PackageWriter(kWriterUnregisteredMagic).raw(file.substr(8)).bytes();
   EXPECT_TRUE(verifiesOnce(unregistered, developmentPublic()));
-}
-
-TEST(VerifySignature, EverySignatureByteMatters) {
-  const std::string parts = packageParts("base", "content");
-  const std::string file = packageFile(signedPackageParts(developmentSigningKey(), parts));
-  const size_t start = kFileHeaderSize + parts.size() + kPartHeaderSize;
-  for (size_t i = 0; i < kSignaturePayloadLength; ++i) {
-    std::string changed = file;
-    changed[start + i] ^= 0x80;
-    EXPECT_FALSE(verifiesOnce(changed, developmentPublic())) << "signature byte " << i;
-  }
 }
 
 TEST(VerifySignature, EachBundleMemberVerifiesAloneAndTheBundleHeaderIsCoveredByNone) {
@@ -111,14 +91,10 @@ TEST(VerifySignature, EachBundleMemberVerifiesAloneAndTheBundleHeaderIsCoveredBy
   const std::string file = packageFile(bundleHead + first + second);
   EXPECT_EQ(verdicts(file, key.publicKey), (std::vector<bool>{true, true}));
   const size_t bundlePayload = kFileHeaderSize + kPartHeaderSize;
-  for (size_t offset = bundlePayload; offset < bundlePayload + 32; ++offset) {
-    std::string changed = file;
-    changed[offset] ^= 0x01;
-    EXPECT_EQ(verdicts(changed, key.publicKey), (std::vector<bool>{true, true})) << "offset " << offset;
-  }
-  std::string changedFirst = file;
-  changedFirst[kFileHeaderSize + bundleHead.size() + first.size() - kSignaturePayloadLength - 7] ^= 1;
-  EXPECT_EQ(verdicts(changedFirst, key.publicKey), (std::vector<bool>{false, true}));
+  for (size_t offset = bundlePayload; offset < bundlePayload + 32; ++offset)
+    EXPECT_EQ(verdicts(flipped(file, offset), key.publicKey), (std::vector<bool>{true, true})) << "offset " << offset;
+  const size_t inFirst = kFileHeaderSize + bundleHead.size() + first.size() - kSignaturePayloadLength - 7;
+  EXPECT_EQ(verdicts(flipped(file, inFirst), key.publicKey), (std::vector<bool>{false, true}));
 }
 
 TEST(VerifySignature, ShortSignaturePartFailsAndLongOneIsCheckedOnItsFirst68Bytes) {
@@ -176,14 +152,17 @@ TEST(VerifySignature, UnreducedResponseStillVerifies) {
   }
 }
 
-TEST(VerifySignature, PreparedKeyGivesTheSameVerdicts) {
+// Any changed byte of the 68, digest, challenge or response, fails the check,
+// with the key prepared or not; the file read itself is checked through the
+// prepared key.
+TEST(VerifySignature, EveryPayloadByteMattersWithEitherFormOfTheKey) {
   const PrivateKey& key = developmentSigningKey();
   VerificationKey prepared;
   prepareVerificationKey(prepared, key.publicKey);
   unsigned char digest[kSignatureDigestLength] = {0x42};
   unsigned char payload[kSignaturePayloadLength];
   ASSERT_TRUE(signDigest(key, digest, payload));
-  for (size_t i = kSignatureDigestLength; i <= kSignaturePayloadLength; ++i) {
+  for (size_t i = 0; i <= kSignaturePayloadLength; ++i) {
     unsigned char changed[kSignaturePayloadLength];
     std::memcpy(changed, payload, sizeof changed);
     if (i < kSignaturePayloadLength) changed[i] ^= 0x04;  // i = 68: unchanged
