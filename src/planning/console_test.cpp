@@ -223,12 +223,4 @@ TEST_F(ConsoleTest, CreateFailureIsToldByErrno) {
   }
 }
 
-TEST_F(ConsoleTest, BrokenPackageNamesThePackageTitle) {
-  Package package("ppp");
-  package.version = makeVersion(6, 41, 'b', 3);
-  reportBrokenPackage(repository, package);
-  EXPECT_EQ(take(), "ERROR: installation of ppp-6.41beta3 failed: broken package\n");
-  ASSERT_EQ(repository.messages.size(), 1u);
-}
-
 }  // namespace
