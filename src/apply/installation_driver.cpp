@@ -80,7 +80,7 @@ void takeDowngradeMarker(InstallFlags& flags, const std::string& root) {
 }  // namespace
 
 std::string storedImagePath(const std::string& name) {
-  std::string path = "/flash/var/pdb/" + name + "/image";
+  std::string path = entryDirectory(name) + "image";
   if (path.size() > kMaxImagePath) path.resize(kMaxImagePath);
   return path;
 }

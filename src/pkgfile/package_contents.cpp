@@ -204,11 +204,11 @@ bool stageUpgradedMarker(Repository& repository, const Package& package, Transac
   return true;
 }
 
-bool unpackWanted(const Package& package) {
-  return !(std::getenv(kBootImageVariable) != nullptr && (package.flags & BootImage));
-}
-
 }  // namespace
+
+bool keptAsBootImage(const Package& package) {
+  return (package.flags & BootImage) && std::getenv(kBootImageVariable) != nullptr;
+}
 
 bool installContents(Repository& repository, Package& package, Transaction& transaction,
                      PackageStream& stream, const std::string& root) {
@@ -226,7 +226,7 @@ bool installContents(Repository& repository, Package& package, Transaction& tran
 
   // 4. A container that is not unpacked is still read past, and so hashed.
   if (stream.partType() == kFileContainerPart) {
-    if (unpackWanted(package) && !unpackFiles(repository, package, transaction, stream, root)) return false;
+    if (!keptAsBootImage(package) && !unpackFiles(repository, package, transaction, stream, root)) return false;
     stream.nextPart();
   }
 

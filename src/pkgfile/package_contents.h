@@ -14,6 +14,11 @@ class Transaction;
 // `root` below is the directory in which the board's tree is seen: empty on
 // the board, a scratch tree in tests.
 
+// Whether the package is kept whole as the boot image instead of being
+// unpacked: it brings the boot image and the environment variable
+// "bootimage" is set (to any value).
+bool keptAsBootImage(const Package& package);
+
 // Consumes the package's parts after its header: the image part, the file
 // container and the signature part. True when the package is installed in
 // the transaction; false, reported (except for an unusable database entry),

@@ -3,7 +3,6 @@
 // the scheduled actions again after every installed package.
 #include "planning/package_install.h"
 
-#include <cstdlib>
 #include <memory>
 #include <set>
 #include <utility>
@@ -21,10 +20,6 @@
 
 namespace {
 
-// Set (to any value) when the package that brings the boot image is to be
-// kept whole as the boot image instead of being unpacked.
-constexpr char kBootImageVariable[] = "bootimage";
-
 // A resumed install blanks the whole progress line before it is cleared.
 constexpr size_t kProgressBlankWidth = 78;
 
@@ -37,8 +32,6 @@ struct InstallResult {
   Outcome outcome;
   Package* package;  // the installed or kept package, or null
 };
-
-bool bootImageVariableSet() { return std::getenv(kBootImageVariable) != nullptr; }
 
 bool isInRepository(const Repository& repository, const Package* package) {
   for (const auto& entry : repository.packages)
@@ -139,7 +132,7 @@ InstallResult installOne(Repository& repository, Transaction& transaction, Packa
   }
 
   // 12-13.
-  if (bootImage != nullptr) *bootImage = (installed->flags & BootImage) && bootImageVariableSet();
+  if (bootImage != nullptr) *bootImage = keptAsBootImage(*installed);
   return {Outcome::Installed, installed};
 }
 
