@@ -45,15 +45,15 @@ TEST(TextForms, DisplayNameOfABundleMemberIsItsBundle) {
   Package member("ppp");
   member.version = k641;
   EXPECT_EQ(displayName(member), "ppp-6.41");
-  member.bundle = dep("routeros", k640, k640);
-  EXPECT_EQ(displayName(member), "routeros-6.40");
-  member.bundle = dep("routeros");  // version of the bundle not known
-  EXPECT_EQ(displayName(member), "routeros");
+  member.bundle = dep("base", k640, k640);
+  EXPECT_EQ(displayName(member), "base-6.40");
+  member.bundle = dep("base");  // version of the bundle not known
+  EXPECT_EQ(displayName(member), "base");
 }
 
 TEST(TextForms, BundleReferencePinsTheVersion) {
-  const Dependency reference = bundleReference(*info("routeros", k641));
-  EXPECT_EQ(reference.name, "routeros");
+  const Dependency reference = bundleReference(*info("base", k641));
+  EXPECT_EQ(reference.name, "base");
   EXPECT_EQ(reference.min, k641);
   EXPECT_EQ(reference.max, k641);
   EXPECT_EQ(reference.priority, 0);
@@ -127,7 +127,7 @@ TEST(DependsOn, ThroughEntriesProvidesAndMembers) {
   core->provides = {dep("system", k641)};
   EXPECT_TRUE(dependsOn(*dhcp, *core));
 
-  auto bundle = info("routeros");
+  auto bundle = info("base");
   addMember(*bundle, "ppp");
   EXPECT_FALSE(dependsOn(*dhcp, *bundle));
   addMember(*bundle, "system", k641);
@@ -150,12 +150,12 @@ TEST(DependsOnName, MatchesAnyEntryRegardlessOfRange) {
 }
 
 TEST(IsOrContains, NameOrMemberName) {
-  auto bundle = info("routeros");
+  auto bundle = info("base");
   addMember(*bundle, "ppp");
-  EXPECT_TRUE(isOrContains(*bundle, "routeros"));
+  EXPECT_TRUE(isOrContains(*bundle, "base"));
   EXPECT_TRUE(isOrContains(*bundle, "ppp"));
   EXPECT_FALSE(isOrContains(*bundle, "pp"));
-  EXPECT_FALSE(isOrContains(*bundle->members[0], "routeros"));  // a member does not contain its bundle
+  EXPECT_FALSE(isOrContains(*bundle->members[0], "base"));  // a member does not contain its bundle
 }
 
 TEST(ConflictsWith, PlaceholdersConflictWithNothing) {
@@ -234,7 +234,7 @@ TEST(ConflictsWith, FirstDecidingProvidesEntryEndsStepFour) {
 }
 
 TEST(ConflictsWith, BundlesConflictThroughTheirMembers) {
-  auto bundle = info("routeros");
+  auto bundle = info("base");
   addMember(*bundle, "ppp");
   EXPECT_TRUE(conflictsWith(*info("ppp"), *bundle));   // b contains a's name
   EXPECT_FALSE(conflictsWith(*bundle, *info("ppp")));  // but not the other way round
@@ -269,14 +269,14 @@ TEST(CompareVersions, VersionFirstThenBuildTime) {
 
 TEST(CompareVersions, UnrelatedPackagesAreEqual) {
   EXPECT_EQ(compareVersions(*info("x", k642), *info("y", k640)), 0);
-  auto bundle = info("routeros", k642);
+  auto bundle = info("base", k642);
   addMember(*bundle, "ppp", k642);
   EXPECT_EQ(compareVersions(*bundle, *info("dhcp", k640)), 0);
 }
 
 TEST(CompareVersions, ThroughABundleMemberKeepsTheSignOfFirstAgainstSecond) {
   // The bundle itself is older than the package, but its member is newer.
-  auto bundle = info("routeros", k640);
+  auto bundle = info("base", k640);
   addMember(*bundle, "system", k640);
   addMember(*bundle, "ppp", k642);
   auto ppp = info("ppp", k641);

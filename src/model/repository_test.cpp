@@ -117,8 +117,8 @@ TEST(Repository, PropagateBundleActionsReachesTheMembers) {
   for (const Case& c : cases) {
     Repository repository;
     Package& member = add(repository, "ppp", c.memberDisabled, c.memberAction);
-    member.bundle = Dependency{"routeros", k640, k640};
-    Package& bundle = add(repository, "routeros", false, c.bundleAction);
+    member.bundle = Dependency{"base", k640, k640};
+    Package& bundle = add(repository, "base", false, c.bundleAction);
     bundle.isBundle = true;
     Package& loose = add(repository, "dhcp", c.memberDisabled, c.memberAction);
 
@@ -134,7 +134,7 @@ TEST(Repository, PropagateBundleActionsReachesTheMembers) {
 TEST(Repository, PropagateBundleActionsIgnoresAMissingBundle) {
   Repository repository;
   Package& member = add(repository, "ppp", true);
-  member.bundle = Dependency{"routeros"};
+  member.bundle = Dependency{"base"};
   add(repository, "other", false, Uninstall);
   repository.propagateBundleActions();
   EXPECT_EQ(member.action, None);
@@ -169,10 +169,10 @@ TEST(Repository, SettleBundlesMakesBundlesFollowTheirMembers) {
   };
   for (const SettleCase& c : cases) {
     Repository repository;
-    Package& bundle = add(repository, "routeros", c.bundleDisabled, c.bundleAction);
+    Package& bundle = add(repository, "base", c.bundleDisabled, c.bundleAction);
     bundle.isBundle = true;
     for (const MemberState& state : c.members) {
-      add(repository, "member", state.disabled, state.action).bundle = Dependency{"routeros", k640, k640};
+      add(repository, "member", state.disabled, state.action).bundle = Dependency{"base", k640, k640};
     }
     repository.settleBundles();
     EXPECT_EQ(bundle.action, c.expected) << c.what;
@@ -181,12 +181,12 @@ TEST(Repository, SettleBundlesMakesBundlesFollowTheirMembers) {
 
 TEST(Repository, SettleBundlesCountsNeitherPlaceholdersNorOtherBundlesMembers) {
   Repository repository;
-  Package& bundle = add(repository, "routeros");
+  Package& bundle = add(repository, "base");
   bundle.isBundle = true;
   Package& placeholder = add(repository, "ppp");
   placeholder.version = kPlaceholderMark;
   placeholder.buildTime = kPlaceholderMark;
-  placeholder.bundle = Dependency{"routeros"};
+  placeholder.bundle = Dependency{"base"};
   add(repository, "dhcp").bundle = Dependency{"extras"};
   Package& notABundle = add(repository, "system");  // members naming it do not matter
   add(repository, "ntp").bundle = Dependency{"system"};

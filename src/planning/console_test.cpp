@@ -199,22 +199,22 @@ TEST_F(ConsoleTest, ReadProgressOfAStreamCountsFromTheStartOfTheFile) {
 TEST_F(ConsoleTest, CreateFailureIsToldByErrno) {
   Package member("wireless");
   member.version = makeVersion(6, 41, 'f', 0);
-  member.bundle.name = "routeros";
+  member.bundle.name = "base";
   member.bundle.min = makeVersion(6, 40, 'f', 0);
   struct Case {
     int error;
     std::string expected;
   } const cases[] = {
-      {ENOSPC, "ERROR: installation of routeros-6.40 failed: disk is too small"},
-      {EIO, "ERROR: installation of routeros-6.40 failed: disk error"},
-      {EACCES, std::string("ERROR: installation of routeros-6.40 failed: could not create /bin/iw: ") +
+      {ENOSPC, "ERROR: installation of base-6.40 failed: disk is too small"},
+      {EIO, "ERROR: installation of base-6.40 failed: disk error"},
+      {EACCES, std::string("ERROR: installation of base-6.40 failed: could not create /bin/iw: ") +
                    strerror(EACCES)},
-      {0, std::string("ERROR: installation of routeros-6.40 failed: could not create /bin/iw: ") +
+      {0, std::string("ERROR: installation of base-6.40 failed: could not create /bin/iw: ") +
               strerror(0)},
   };
   for (const Case& c : cases) {
     Repository fresh;
-    setProgressLine(fresh, "installing routeros");
+    setProgressLine(fresh, "installing base");
     errno = c.error;
     reportCreateFailure(fresh, member, "/bin/iw");
     ASSERT_EQ(fresh.messages.size(), 1u);
