@@ -290,11 +290,13 @@ TEST_F(InstallContents, UnregisteredPackageInstallsFilesWithoutAnEntry) {
   for (const auto& op : transaction_) EXPECT_EQ(op.first, at("/flash/bin/a"));
 }
 
-// Names that would leave the flash root, or name no file, are never staged.
+// Names that would leave the flash root, name no file, or would read back
+// from the `files` list as other files, are never staged.
 TEST_F(InstallContents, HostileRecordNamesAreRefused) {
   for (const std::string& name : {std::string("../escaped"), std::string("/../escaped"),
                                   std::string("bin/../../escaped"), std::string(".."), std::string(""),
-                                  std::string("bin/"), std::string("bin/."), std::string("bin\0/../../escaped", 18)}) {
+                                  std::string("bin/"), std::string("bin/."), std::string("bin\0/../../escaped", 18),
+                                  std::string("bin/a\nescaped")}) {
     repository().messages.clear();
     Package package;
     EXPECT_FALSE(install(packageFile({fileRecord(kFile, 0, "bin/a", "a") + fileRecord(kFile, 0, name, "hostile")}),
