@@ -51,13 +51,13 @@ std::set<std::string> activeNamesOf(const Repository& repository) {
 
 // The packages to enable again: active before, disabled now, and not in
 // conflict with an enabled package. A package reachable under several names
-// is enabled once.
+// is appended once for each of them, and so enabled and reported as often.
 std::vector<Package*> packagesToEnableAgain(const Repository& repository, const std::set<std::string>& activeNames) {
   std::vector<Package*> enables;
   for (const std::string& name : activeNames) {
     Package* package = repository.findProvider(name);
     if (!package || !package->disabled || repository.findConflicting(*package)) continue;
-    if (std::find(enables.begin(), enables.end(), package) == enables.end()) enables.push_back(package);
+    enables.push_back(package);
   }
   return enables;
 }
@@ -87,8 +87,8 @@ std::string storedImagePath(const std::string& name) {
 
 int installFromStream(Repository& repository, Transaction& transaction, std::streambuf* input,
                       InstallFlags flags, const PreservedStates& preservedStates, std::streambuf* tee,
-                      std::string* databaseDirectory, bool* bootImage, bool* refused, const std::string& root) {
-  if (refused) *refused = false;
+                      std::string* databaseDirectory, bool* bootImage, bool* notNewer, const std::string& root) {
+  if (notNewer) *notNewer = false;
   // 1.
   PackageStream stream(input, /*hashing=*/true, tee);
   for (PartType type : kInstallParts) stream.acceptPart(type);
@@ -96,16 +96,14 @@ int installFromStream(Repository& repository, Transaction& transaction, std::str
   stream.nextPart();
   // 3. A bundle.
   if (stream.partType() == kBundleHeaderPart) {
-    const BundleResult result =
-        installBundle(repository, transaction, stream, flags, preservedStates, databaseDirectory, bootImage, root);
-    if (refused) *refused = result == kBundleRefused;
-    return result;
+    return installBundle(repository, transaction, stream, flags, preservedStates, databaseDirectory, bootImage,
+                         notNewer, root);
   }
   // 4. A single package.
   PackageOutcome outcome = PackageOutcome::Failed;
   Package* installed = installPackage(repository, transaction, stream, flags, preservedStates, nullptr,
                                       databaseDirectory, bootImage, &outcome, root);
-  if (refused) *refused = outcome == PackageOutcome::Refused;
+  if (notNewer) *notNewer = outcome == PackageOutcome::NotNewer;
   return installed ? kStreamInstalled : kPackageNotInstalled;
 }
 
@@ -127,13 +125,12 @@ void runUpgrade(Repository& repository, Transaction& transaction, InstallFlags f
     FileSource file(candidate->path);
     if (!file.isOpen()) continue;
     bool bootImage = false;
-    bool refused = false;
+    bool notNewer = false;
     const int result = installFromStream(repository, transaction, &file, flags, preservedStates, nullptr, nullptr,
-                                         &bootImage, &refused, root);
-    // A package left out by judging staged nothing and has been warned about:
-    // an installed package file still lying in the directory, an older
-    // version, one whose dependency is missing. It does not stop the others.
-    if (refused) continue;
+                                         &bootImage, &notNewer, root);
+    // Nothing to do for it, and warned about: typically an installed package
+    // file still lying in the directory. It does not stop the others.
+    if (notNewer) continue;
     if (result != kStreamInstalled) {
       transaction.cancel();
       return;

@@ -29,18 +29,21 @@ constexpr int kPackageNotInstalled = 1;
 // Installs the package or bundle on `input`, hashing it for the signature
 // check and copying every byte read to `tee` (may be null). databaseDirectory
 // and bootImage (may be null) receive where the stored image belongs and
-// whether it is the boot image; refused (may be null) whether judging left the
-// package or bundle out before anything of it was staged.
+// whether it is the boot image; notNewer (may be null) whether judging left the
+// package or bundle out, before anything of it was staged, because the
+// installed package of its name is as new or newer.
 int installFromStream(Repository& repository, Transaction& transaction, std::streambuf* input,
                       InstallFlags flags, const PreservedStates& preservedStates, std::streambuf* tee,
-                      std::string* databaseDirectory, bool* bootImage, bool* refused = nullptr,
+                      std::string* databaseDirectory, bool* bootImage, bool* notNewer = nullptr,
                       const std::string& root = std::string());
 
 // Installs the package files of the package directories in dependency order,
 // places their stored images and enables again what was active before. A
-// package that fails cancels the whole transaction and ends the run; one
-// that judging leaves out (already installed, older than the installed one,
-// needs what is missing) is passed over with its warning.
+// package that is not newer than the installed one (already installed, or
+// older without permission to downgrade) is passed over with its warning;
+// any other package that is not installed (refused for a missing dependency,
+// another architecture, a conflict, or broken) cancels the whole transaction
+// and ends the run: the set of packages asked for goes in whole or not at all.
 void runUpgrade(Repository& repository, Transaction& transaction, InstallFlags flags,
                 const std::string& root = std::string());
 

@@ -25,8 +25,9 @@ bool readBundleMembers(PackageInfo& bundle, PackageStream& stream) {
     bundle.members.push_back(std::move(member));
     if (stream.partType() == kImagePart) stream.nextPart();
   }
-  // 7. A bundle needs members, and the member loop must have ended at a
-  //    real end of parts rather than inside a part that ran off the file.
+  // 7. A bundle needs members. A skipped part that runs off the file ends
+  //    the members read so far (installing finds the file broken there); a
+  //    source that fails inside a part breaks the file.
   return !bundle.members.empty() && !stream.isBroken();
 }
 

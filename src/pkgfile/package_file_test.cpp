@@ -179,8 +179,9 @@ TEST_F(PackageFileTest, BundleEndingsDecideWhetherItIsBroken) {
       {"no members", bundleWith(0).bytes(), false, 0},
       {"one member", bundleWith(1).bytes(), true, 1},
       {"one member, then a cut-off part header", bundleWith(1).raw(std::string("\x01\x00", 2)).bytes(), true, 1},
-      {"member's container cut off", PackageWriter().raw(memberCut.substr(8)).bytes(), false, 0},
-      {"second member's header cut off", headerCut, false, 0},
+      // Installing it finds the container broken; reading the headers does not.
+      {"member's container cut off", PackageWriter().raw(memberCut.substr(8)).bytes(), true, 1},
+      {"second member's header cut off", headerCut, false, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -55,6 +55,21 @@ bool readOptionalText(PackageStream& stream, int32_t type, std::string& field) {
   return true;
 }
 
+bool isMetadataPart(int32_t type) {
+  switch (type) {
+    case kRecord24TextPart:
+    case kArchitecturePart:
+    case kRecord2TextPart:
+    case kDescriptionPart:
+    case kDependsPart:
+    case kProvidesPart:
+    case kConflictsPart:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool readOptionalList(PackageStream& stream, int32_t type, std::vector<Dependency>& list) {
   if (stream.partType() != type) return true;
   if (!readDependencyList(stream, list)) return false;
@@ -139,6 +154,8 @@ bool readPackageHeader(PackageInfo& record, PackageStream& stream) {
   // 11. An image part is noted and stays current.
   if (stream.partType() == kImagePart) record.hasImage = true;
 
-  // 12. A part that ran past the end of the file broke the stream on the way.
-  return !stream.isBroken();
+  // A metadata part that runs past the end of the file breaks the header. The
+  // part after the metadata belongs to the caller: when it runs off, whoever
+  // acts on it finds the package broken there.
+  return !stream.isBroken() || !isMetadataPart(stream.brokenPartType());
 }

@@ -265,12 +265,22 @@ int32_t PackageStream::nextPart() {
       }
       return kNoPart;
     }
+    const bool accepted = accepts(type);
     if (payloadStart + buf_->partLength() > fileSize_) {
-      // The part runs past the end of the file.
-      markBroken();
+      // A part this reader would act on is broken before anything of it is
+      // read or allocated. One it would only skip ends the part sequence, as
+      // the end of the file does: whoever acts on that part finds the file
+      // broken there.
+      if (accepted) {
+        brokenPartType_ = type;
+        markBroken();
+      } else {
+        partType_ = kNoPart;
+        setstate(std::ios_base::eofbit | std::ios_base::failbit);
+      }
       return kNoPart;
     }
     partType_ = type;
-    if (accepts(type)) return type;
+    if (accepted) return type;
   }
 }

@@ -123,6 +123,9 @@ class PackageStream : public std::istream {
   // Ends the part sequence because the file is broken: partType() becomes
   // kNoPart and the stream is bad, so that no later nextPart() goes on.
   void markBroken();
+  // The type of the accepted part whose length ran past the end of the file
+  // and broke the stream; kNoPart when no such part did.
+  int32_t brokenPartType() const { return brokenPartType_; }
 
   int32_t partType() const { return partType_; }
   uint32_t partLength() const { return buf_->partLength(); }
@@ -143,6 +146,7 @@ class PackageStream : public std::istream {
   std::unique_ptr<PackageStreamBuf> buf_;
   std::vector<uint32_t> accepted_;
   int32_t partType_ = kNoPart;
+  int32_t brokenPartType_ = kNoPart;
   uint32_t magic_ = kNoMagic;
   uint32_t fileSize_ = 0;
 };

@@ -12,6 +12,14 @@
 // is. Every reason is collected either way.
 InstallFlags judgeCandidate(Repository& repository, const Package& candidate, InstallFlags permitted);
 
+// Whether judging refused a candidate because it is not newer than the
+// installed package of its name: the same version without resume mode, or an
+// older one without permission to downgrade, whatever else stands against it.
+// Such a candidate leaves the system with nothing to do.
+inline bool refusedAsNotNewer(InstallFlags reasons, InstallFlags permitted) {
+  return ((reasons & Reinstall) && !(permitted & Reinstall)) || ((reasons & Downgrade) && !(permitted & Downgrade));
+}
+
 // False when a system package must not be installed on this board: it is
 // older than the board's minimum (unless a package named "option" is
 // installed), or too old for flash with large erase blocks.

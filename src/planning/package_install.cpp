@@ -107,7 +107,7 @@ InstallResult installOne(Repository& repository, Transaction& transaction, Packa
     }
     if ((reasons & Reinstall) && (permitted & Reinstall))
       return {Outcome::Kept, reportResumed(repository, *package, bootImage)};
-    return {Outcome::Refused, nullptr};
+    return {refusedAsNotNewer(reasons, permitted) ? Outcome::NotNewer : Outcome::Refused, nullptr};
   }
 
   // 7. A member carries its bundle.
@@ -175,14 +175,23 @@ bool installMembers(Repository& repository, Transaction& transaction, PackageStr
     bool memberBootImage = false;
     const InstallResult result = installOne(repository, transaction, stream, permitted, preservedStates,
                                             &reference, nullptr, &memberBootImage, root);
-    if (result.outcome == Outcome::Unreadable || result.outcome == Outcome::Failed) return false;
+    if (result.outcome == Outcome::Failed) return false;  // reported by unpacking
+    if (result.outcome == Outcome::Unreadable) break;
     if (result.package == nullptr) continue;
     ++count;
     oldMembers.erase(result.package->name);
     if (bootImage != nullptr && memberBootImage) *bootImage = true;
   }
-  // A part that ran past the end of the file while a member was passed over.
-  return !stream.isBroken();
+  // A member header that cannot be read, or a part that ran past the end of
+  // the file while a member was passed over: told under the bundle's title,
+  // as a member's own failures are.
+  if (stream.partType() == kPackageHeaderPart || stream.isBroken()) {
+    Package member;
+    member.bundle = reference;
+    reportBrokenPackage(repository, member);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -209,15 +218,28 @@ Package* installPackage(Repository& repository, Transaction& transaction, Packag
 BundleResult installBundle(Repository& repository, Transaction& transaction, PackageStream& stream,
                            InstallFlags permitted, const PreservedStates& preservedStates,
                            std::string* imageDirectory, bool* bootImage, const std::string& root) {
+  return installBundle(repository, transaction, stream, permitted, preservedStates, imageDirectory, bootImage,
+                       nullptr, root);
+}
+
+BundleResult installBundle(Repository& repository, Transaction& transaction, PackageStream& stream,
+                           InstallFlags permitted, const PreservedStates& preservedStates,
+                           std::string* imageDirectory, bool* bootImage, bool* notNewer,
+                           const std::string& root) {
   // 1-3. The bundle header, past its image marker.
   if (bootImage != nullptr) *bootImage = false;
+  if (notNewer != nullptr) *notNewer = false;
   auto bundle = std::make_unique<Package>();
   if (!readPackageHeader(*bundle, stream) || !bundle->isBundle) return kBundleUnreadable;
   if (stream.partType() == kImagePart) stream.nextPart();
 
   // 4-5. Where its stored image goes; judged and reported as usual.
   if (bundle->hasImage && imageDirectory != nullptr) *imageDirectory = entryDirectory(bundle->name, root);
-  if (judgeCandidate(repository, *bundle, permitted) & ~permitted) return kBundleRefused;
+  const InstallFlags reasons = judgeCandidate(repository, *bundle, permitted);
+  if (reasons & ~permitted) {
+    if (notNewer != nullptr) *notNewer = refusedAsNotNewer(reasons, permitted);
+    return kBundleRefused;
+  }
 
   // 6-7. The installed bundle record makes way for the new one.
   dropInstalled(repository, transaction, bundle->name, true, root);

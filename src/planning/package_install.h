@@ -48,6 +48,7 @@ Package* installPackage(Repository& repository, Transaction& transaction, Packag
 enum class PackageOutcome {
   Installed,   // unpacked and now in the repository
   Kept,        // not installed; the installed package of its name is kept
+  NotNewer,    // not installed, nothing staged: the installed one is as new or newer
   Refused,     // not installed, nothing staged: judging has said why
   Withdrawn,   // unpacked, but the plan afterwards uninstalled it again
   Unreadable,  // its header could not be read
@@ -67,3 +68,10 @@ BundleResult installBundle(Repository& repository, Transaction& transaction, Pac
                            InstallFlags permitted, const PreservedStates& preservedStates,
                            std::string* imageDirectory, bool* bootImage,
                            const std::string& root = std::string());
+
+// installBundle that also tells whether a refused bundle was refused only
+// because it is not newer than the installed one (see refusedAsNotNewer).
+BundleResult installBundle(Repository& repository, Transaction& transaction, PackageStream& stream,
+                           InstallFlags permitted, const PreservedStates& preservedStates,
+                           std::string* imageDirectory, bool* bootImage, bool* notNewer,
+                           const std::string& root);

@@ -436,7 +436,9 @@ TEST_F(PackageInstall, ListedMembersStartDisabledUnlessTheirStateIsPreserved) {
   }
 }
 
+// Whatever breaks a member, the bundle is reported broken under its own title.
 TEST_F(PackageInstall, BrokenMemberFailsTheBundleWithoutLoopingOnIt) {
+  const std::string kBrokenSuite = "ERROR: installation of suite-1.0 failed: broken package";
   Member needy{"needy"};
   needy.depends = {dep("absent")};
   std::string badSignature = Member{"b"}.parts();
@@ -447,11 +449,11 @@ TEST_F(PackageInstall, BrokenMemberFailsTheBundleWithoutLoopingOnIt) {
     Names wantMessages;
   };
   const Case cases[] = {
-      {"member header too short", Member{"a"}.parts() + part(kPackageHeaderPart, "short"), {}},
-      {"member cut off", Member{"a"}.parts() + Member{"b"}.parts().substr(0, 60), {}},
-      {"bad member signature", Member{"a"}.parts() + badSignature,
-       {"ERROR: installation of suite-1.0 failed: broken package"}},
-      {"skipped member cut off", Member{"a"}.parts() + needy.parts().substr(0, needy.parts().size() - 10), {}},
+      {"member header too short", Member{"a"}.parts() + part(kPackageHeaderPart, "short"), {kBrokenSuite}},
+      {"member cut off", Member{"a"}.parts() + Member{"b"}.parts().substr(0, 60), {kBrokenSuite}},
+      {"bad member signature", Member{"a"}.parts() + badSignature, {kBrokenSuite}},
+      {"skipped member cut off", Member{"a"}.parts() + needy.parts().substr(0, needy.parts().size() - 10),
+       {kBrokenSuite}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -13,8 +13,10 @@
 
 #include "model/version.h"
 #include "support/board.h"
+#include "support/package_writer.h"
 #include "support/packaging_tool.h"
 #include "support/scratch_dir.h"
+#include "support/signed_package.h"
 
 namespace {
 
@@ -334,6 +336,159 @@ TEST(UpgradeMode, ABundleInstallsItsMembersAndItsNextVersionUninstallsTheMemberI
   RunResult show = board.runWithRoot({"--show"});
   EXPECT_NE(show.out.find("routing             6.42"), std::string::npos) << show.out;
   EXPECT_EQ(show.out.find(" rip "), std::string::npos) << show.out;
+}
+
+// Refusals: a candidate the system has nothing to do for is passed over;
+// any other refusal cancels the run with everything staged before it, the
+// scheduled actions included, and only the post-install log changes.
+TEST(UpgradeMode, ACandidateRefusedForAnythingButItsAgeCancelsTheWholeRun) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> options;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"another architecture", {"--arch", "powerpc"}, "can not install foo-1.0: it is not made for i386, but for powerpc"},
+      {"a missing dependency", {"--depends", "missing:2.0"}, "can not install foo-1.0: missing-2.0 is not installed, but is required"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Board board;
+    SKIP_WITHOUT_BOARD(board);
+    installByEntry(board, "base", "1.0");
+    installByEntry(board, "old", "1.0");
+    ASSERT_TRUE(board.writeSchedule("old", "uninstall"));
+    offer(board, {"lib", "1.0", {{"lib/liblib.so", "lib"}}, {}});
+    PackageRecipe refused{"foo", "1.0", {{"bin/foo", "foo"}}, {"--depends", "lib"}};  // after lib
+    refused.options.insert(refused.options.end(), c.options.begin(), c.options.end());
+    offer(board, refused);
+    TreeSnapshot expected = board.snapshot();
+
+    RunResult run = board.runWithRoot({});
+
+    EXPECT_EQ(run.status, 0);
+    expected["/flash/postlog"] = fileEntry("installed lib-1.0\nERROR: " + std::string(c.error) + "\n", 0644);
+    EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "") << run.out;
+  }
+}
+
+TEST(UpgradeMode, AnInstalledPackageFileLeftInTheDirectoryIsPassedOverWithAWarning) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  offer(board, {"tool", "1.0", {{"bin/tool", "tool"}}, {}});
+  ASSERT_EQ(board.runWithRoot({}).status, 0);
+  offer(board, {"extra", "1.0", {{"bin/extra", "extra"}}, {}});
+
+  RunResult run = board.runWithRoot({});
+
+  EXPECT_EQ(run.status, 0);
+  TreeSnapshot after = board.snapshot();
+  EXPECT_EQ(after["/flash/bin/extra"], fileEntry("extra", 0755));
+  EXPECT_EQ(after.count("/flash/rw/pckg/tool-1.0.vpa"), 1u);
+  // The two candidates come in directory order.
+  const std::string log = after["/flash/postlog"].data;
+  EXPECT_EQ(log.substr(0, 19), "installed tool-1.0\n");
+  EXPECT_NE(log.find("\nWARNING: omitting package tool-1.0: it is already installed\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\ninstalled extra-1.0\n"), std::string::npos) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
+}
+
+// The file offsets of a package file's part headers.
+std::vector<size_t> partOffsets(const std::string& file) {
+  std::vector<size_t> offsets;
+  for (size_t at = 8; at + 6 <= file.size();) {
+    offsets.push_back(at);
+    at += 6 + (uint8_t(file[at + 2]) | uint8_t(file[at + 3]) << 8 | uint8_t(file[at + 4]) << 16 |
+               uint32_t(uint8_t(file[at + 5])) << 24);
+  }
+  return offsets;
+}
+
+void setLength(std::string& bytes, size_t at, uint32_t length) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(length >> (8 * i));
+}
+
+// Damage that reading the header parts cannot see: the file is a candidate,
+// and installing it finds it broken and cancels the run.
+TEST(UpgradeMode, AFileFoundBrokenWhileInstallingCancelsTheWholeRun) {
+  struct Case {
+    const char* what;
+    std::string (*damage)(std::string file);
+  };
+  const Case cases[] = {
+      {"signature part longer than the file",
+       [](std::string file) {
+         setLength(file, partOffsets(file).back() + 2, 1000000);
+         return file;
+       }},
+      {"file container cut, file length adjusted",
+       [](std::string file) {
+         file.resize(partOffsets(file).back() - 40);
+         setLength(file, 4, static_cast<uint32_t>(file.size() - 8));
+         return file;
+       }},
+      {"a record name holding a newline",
+       [](std::string) {
+         const std::string parts =
+             partHeader(1, 32) + headerPayload("foo", makeVersion(1, 0, 'f', 0), kTestBuildTime) +
+             partHeader(3, 2 + 32) + listPayload({Dependency{"lib"}}) +
+             [] {
+               const std::string container = zlibCompress(fileRecord(0100644, 0, "bin/a\nb", "x"));
+               return partHeader(4, static_cast<uint32_t>(container.size())) + container;
+             }();
+         return PackageWriter().raw(signedPackageParts(developmentSigningKey(), parts)).bytes();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Board board;
+    SKIP_WITHOUT_BOARD(board);
+    installByEntry(board, "base", "1.0");
+    installByEntry(board, "old", "1.0");
+    ASSERT_TRUE(board.writeSchedule("old", "uninstall"));
+    offer(board, {"lib", "1.0", {{"lib/liblib.so", "lib"}}, {}});
+    offer(board, {"foo", "1.0", {{"bin/foo", incompressibleBytes(5000)}}, {"--depends", "lib"}});
+    const std::string file = board.path("/flash/rw/pckg/foo-1.0.vpa");
+    ASSERT_TRUE(writeFile(file, c.damage(readFile(file))));
+    TreeSnapshot expected = board.snapshot();
+
+    RunResult run = board.runWithRoot({});
+
+    EXPECT_EQ(run.status, 0);
+    expected["/flash/postlog"] =
+        fileEntry("installed lib-1.0\nERROR: installation of foo-1.0 failed: broken package\n", 0644);
+    EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "") << run.out;
+  }
+}
+
+// A package active under its own name and under a name it provides, disabled
+// on the way and enabled again at the end, is enabled once per name. Here the
+// bundle's first member conflicts with net and disables it; its second member
+// replaces the version of dep the first one needs, which uninstalls the first.
+TEST(UpgradeMode, APackageDisabledOnTheWayIsEnabledAgainOncePerNameItWasActiveUnder) {
+  Board board;
+  SKIP_WITHOUT_BOARD(board);
+  DatabaseEntry dep, net;
+  dep.name = "dep";
+  net.name = "net";
+  for (DatabaseEntry* entry : {&dep, &net}) {
+    entry->version = std::make_pair(makeVersion(1, 0, 'f', 0), 1000u);
+    entry->deps = std::vector<Dependency>{};
+    entry->files = std::vector<std::string>{};
+  }
+  net.provides = std::vector<Dependency>{{"ip"}};
+  ASSERT_TRUE(board.writeDatabaseEntry(dep));
+  ASSERT_TRUE(board.writeDatabaseEntry(net));
+  offerBundle(board, "suite", "1.0",
+              {{"x", "1.0", {}, {"--conflicts", "net", "--depends", "dep:1.0:1.0"}}, {"dep", "2.0", {}, {}}}, {});
+
+  RunResult run = board.runWithRoot({});
+
+  EXPECT_EQ(run.status, 0);
+  TreeSnapshot after = board.snapshot();
+  EXPECT_EQ(after["/flash/postlog"].data, "installed suite-1.0\nenabled net-1.0\nenabled net-1.0\n");
+  EXPECT_EQ(after.count("/flash/var/pdb/net/disabled"), 0u);
+  EXPECT_EQ(after.count("/flash/var/pdb/x"), 0u);
 }
 
 }  // namespace
