@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Repository repository;
   repository.architecture = "i386";
-  Transaction transaction(board() + "/ram");
+  Transaction transaction(board());
   std::stringbuf input(std::string(reinterpret_cast<const char*>(data), size), std::ios::in);
   std::stringbuf tee;
   std::string directory;

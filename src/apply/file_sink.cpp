@@ -6,29 +6,21 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_io.h"
+#include "platform/regular_file.h"
+
 FileSink::FileSink(const std::string& path)
-    : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) {
+    : fd_(openRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0644)) {
   setp(buffer_, buffer_ + kBufferSize);
 }
 
 FileSink::~FileSink() { close(); }
 
-bool FileSink::writeAll(const char* bytes, size_t count) {
-  while (count > 0) {
-    ssize_t written = ::write(fd_, bytes, count);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes += written;
-    count -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 bool FileSink::flushBuffer() {
   const size_t pending = static_cast<size_t>(pptr() - pbase());
   setp(buffer_, buffer_ + kBufferSize);
   if (pending == 0 || failed_) return !failed_;
-  if (fd_ < 0 || !writeAll(buffer_, pending)) failed_ = true;
+  if (fd_ < 0 || !writeAll(fd_, buffer_, pending)) failed_ = true;
   return !failed_;
 }
 
@@ -53,7 +45,7 @@ std::streamsize FileSink::xsputn(const char_type* bytes, std::streamsize count) 
     return count;
   }
   // Larger than the room left: empty the buffer and write the bytes straight.
-  if (!flushBuffer() || !writeAll(bytes, size)) {
+  if (!flushBuffer() || !writeAll(fd_, bytes, size)) {
     failed_ = true;
     return 0;
   }

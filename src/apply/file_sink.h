@@ -8,7 +8,8 @@
 class FileSink : public std::streambuf {
  public:
   // Creates or truncates `path` (permission bits 0644 before the umask);
-  // isOpen() tells whether that worked.
+  // isOpen() tells whether that worked. Anything but a regular file at
+  // `path` is refused.
   explicit FileSink(const std::string& path);
   ~FileSink() override;
   FileSink(const FileSink&) = delete;
@@ -27,8 +28,6 @@ class FileSink : public std::streambuf {
 
  private:
   static constexpr size_t kBufferSize = 16384;
-  // Writes `count` bytes straight to the file; false when they did not all go.
-  bool writeAll(const char* bytes, size_t count);
   bool flushBuffer();
 
   int fd_;

@@ -85,7 +85,7 @@ TEST(SpaceBudget, FileSystemThatCannotBeAskedHasNoBlocksOfOneByte) {
   SpaceBudget budget(missing);
   EXPECT_EQ(budget.blockSize, 1u);
   EXPECT_EQ(budget.freeBlocks, 0);
-  EXPECT_FALSE(hasEnoughSpace(Transaction(scratch / "ram"), scratch / "no/such"));
+  EXPECT_FALSE(hasEnoughSpace(Transaction(scratch.path()), scratch / "no/such"));
 
   // Freeing 17 bytes below it is enough to pass; an unseen file frees nothing.
   ASSERT_TRUE(writeFile(missing + "-17", std::string(17, 'x')));
@@ -112,7 +112,7 @@ TEST_F(FlashMounts, EmptyTransactionNeedsMoreThanSixteenFreeBlocksInBoth) {
   for (const Case c : {Case{17, 17, true}, Case{16, 17, false}, Case{17, 16, false}, Case{40, 40, true}}) {
     {
       MOUNT_OR_SKIP(c.flashBlocks, c.bootBlocks);
-      EXPECT_EQ(hasEnoughSpace(Transaction(scratch / "ram"), root()), c.enough)
+      EXPECT_EQ(hasEnoughSpace(Transaction(scratch.path()), root()), c.enough)
           << c.flashBlocks << " " << c.bootBlocks;
     }
     unmountFlash();
@@ -122,7 +122,7 @@ TEST_F(FlashMounts, EmptyTransactionNeedsMoreThanSixteenFreeBlocksInBoth) {
 TEST_F(FlashMounts, NewFileCostsItsSizeInWholeBlocks) {
   MOUNT_OR_SKIP(18, 20);
   for (const uint32_t size : {blockSize, blockSize + 1}) {
-    Transaction transaction(scratch / "ram");
+    Transaction transaction(scratch.path());
     transaction.move(file(scratch / "ram/package.vpa", size), flash("/lib/new.so"));
     SpaceBudget main(flash(""));
     main.consume(scratch / "ram/package.vpa", flash("/lib/new.so"));
@@ -137,7 +137,7 @@ TEST_F(FlashMounts, CreateOnTheDestinationsDeviceReplacesAnExistingFileForNothin
   file(flash("/bin/tool"), blockSize);
   for (const bool exists : {true, false}) {
     const std::string destination = exists ? flash("/bin/tool") : flash("/bin/other");
-    Transaction transaction(scratch / "ram");
+    Transaction transaction(scratch.path());
     std::ofstream out = transaction.create(destination, 2 * blockSize, 0);
     out << std::string(2 * blockSize, 'y');
     out.close();
@@ -184,11 +184,11 @@ TEST_F(FlashMounts, BootImageWithoutRoomInTheBootAreaFails) {
   // The boot area's own file system has room for nothing but its reserve.
   MOUNT_OR_SKIP(40, 18);
   const std::string package = file(flash("/rw/pckg/system.vpa"), 2 * blockSize);
-  Transaction transaction(scratch / "ram");
+  Transaction transaction(scratch.path());
   placeImage(transaction, package, flash("/var/pdb/system/image"), true, root());
   EXPECT_FALSE(hasEnoughSpace(transaction, root()));
 
-  Transaction elsewhere(scratch / "ram");
+  Transaction elsewhere(scratch.path());
   placeImage(elsewhere, package, flash("/var/pdb/system/image"), false, root());
   EXPECT_TRUE(hasEnoughSpace(elsewhere, root()));
 }
@@ -197,13 +197,13 @@ TEST_F(FlashMounts, RemovingAFileInTheBootAreaFreesItInBothBudgets) {
   // The main file system alone is one block short.
   MOUNT_OR_SKIP(16, 20);
   file(flash("/boot/kernel"), 3 * blockSize);
-  EXPECT_FALSE(hasEnoughSpace(Transaction(scratch / "ram"), root()));
+  EXPECT_FALSE(hasEnoughSpace(Transaction(scratch.path()), root()));
 
   SpaceBudget boot(flash("/boot"));
   boot.release(flash("/boot/kernel"));
   EXPECT_EQ(boot.freeBlocks, 20);
 
-  Transaction transaction(scratch / "ram");
+  Transaction transaction(scratch.path());
   transaction.remove(flash("/boot/kernel"));
   transaction.remove(flash("/absent"));  // nothing staged, nothing freed
   EXPECT_TRUE(hasEnoughSpace(transaction, root()));
@@ -214,7 +214,7 @@ TEST_F(FlashMounts, LinksCostAndFreeNothing) {
     {
       MOUNT_OR_SKIP(flashBlocks, 20);
       file(flash("/var/pdb/system/image"), blockSize);  // leaves flashBlocks - 1 free
-      Transaction transaction(scratch / "ram");
+      Transaction transaction(scratch.path());
       transaction.link(kBootImagePath, flash("/var/pdb/system/image"));
       EXPECT_EQ(hasEnoughSpace(transaction, root()), flashBlocks - 1 > 16) << flashBlocks;
     }

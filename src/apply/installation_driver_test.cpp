@@ -35,7 +35,7 @@ std::string packageFile(const std::string& name, Version version, const std::str
 
 class InstallationDriver : public ::testing::Test {
  protected:
-  InstallationDriver() : transaction_(scratch_ / "ram") {
+  InstallationDriver() : transaction_(scratch_.path()) {
     writeFile(scratch_ / "ram/.keep", "");
     writeFile(scratch_ / "flash/var/pdb/.keep", "");
     writeFile(scratch_ / "flash/rw/pckg/.keep", "");

@@ -29,7 +29,7 @@ TEST(Manifest, SaveWritesOneLinePerOperationInPathOrder) {
   ScratchDir scratch;
   ASSERT_TRUE(writeFile(scratch / "flash/a", "a"));
   ::mkdir((scratch / "ram").c_str(), 0755);
-  Transaction transaction(scratch / "ram");
+  Transaction transaction(scratch.path());
   std::ofstream out = transaction.create(scratch / "flash/c", 0, 0);
   out.close();
   std::string temporary = transaction.find(scratch / "flash/c")->source;
@@ -43,7 +43,7 @@ TEST(Manifest, SaveWritesOneLinePerOperationInPathOrder) {
 
 TEST(Manifest, SaveEscapesBlanksTabsNewlinesAndBackslashesOnly) {
   ScratchDir scratch;
-  Transaction transaction;
+  Transaction transaction(scratch.path());
   transaction.link("two words\tand\na \\ back", "/flash/with blank");
   transaction.move("/ram/tmpAAAAAA", "/flash/plain-\xc3\xa9.txt");
   ASSERT_TRUE(transaction.save(scratch / "MANIFEST"));
@@ -54,55 +54,71 @@ TEST(Manifest, SaveEscapesBlanksTabsNewlinesAndBackslashesOnly) {
 
 TEST(Manifest, SaveThenLoadGivesBackEveryPathWithCreationsAsMoves) {
   ScratchDir scratch;
-  ASSERT_TRUE(writeFile(scratch / "old file", "x"));
-  Transaction saved;
-  saved.remove(scratch / "old file");
-  saved.link("a b\\c", "/flash/l\tink");
-  saved.move("/ram/tmp 1", "/flash/new\nline");
-  saved.move("/ram/back\\040slash", "/flash/m");
+  const std::string flash = scratch / "flash";
+  ASSERT_TRUE(writeFile(flash + "/old file", "x"));
+  Transaction saved(scratch.path());
+  saved.remove(flash + "/old file");
+  saved.link("a b\\c", flash + "/l\tink");
+  saved.move(scratch / "ram/tmp 1", flash + "/new\nline");
+  saved.move(scratch / "ram/back\\040slash", flash + "/m");
   ASSERT_TRUE(saved.save(scratch / "MANIFEST"));
 
-  Transaction loaded;
+  Transaction loaded(scratch.path());
   EXPECT_TRUE(loaded.load(scratch / "MANIFEST"));
   EXPECT_EQ(describe(loaded), describe(saved));
 }
 
-TEST(Manifest, LoadStagesWhatItCanReadAndStopsAtAMalformedLine) {
+// A manifest is applied only when it reads whole and well-formed: every line
+// as save() writes them, every destination below the flash, every source
+// below the flash or the RAM disk. Otherwise nothing of it is staged.
+TEST(Manifest, LoadStagesAWholeWellFormedManifestOrNothing) {
   struct Case {
     const char* what;
-    std::string manifest;
+    std::string manifest;  // "@" stands for the scratch root
     bool result;
     std::vector<std::string> staged;
   } cases[] = {
       {"an empty file", "", true, {}},
-      {"one of each", "U /a\nL /b /t\nM /c /s\n", true, {"U /a", "L /b /t", "M /c /s"}},
-      {"a last line without newline", "U /a\nM /c /s", true, {"U /a", "M /c /s"}},
-      {"an unknown letter is ignored", "X /a /b\nu /c\nU /d\n", true, {"U /d"}},
-      {"a single field stops", "U /a\nU\nU /b\n", false, {"U /a"}},
-      {"a link without text stops", "U /a\nL /b\nU /c\n", false, {"U /a"}},
-      {"a move without source stops", "M /b\n", false, {}},
-      {"a removal ignores further fields", "U /a extra fields\n", true, {"U /a"}},
-      {"an empty line ends the manifest", "U /a\n\nU /b\n", true, {"U /a"}},
-      {"a line of blanks has no fields", "U /a\n   \nU /b\n", false, {"U /a"}},
-      {"runs of blanks separate like one", "M  /a   /b \n", true, {"M /a /b"}},
-      {"a later line for the same path wins", "U /a\nM /a /s\n", true, {"M /a /s"}},
-      {"escapes are decoded", "M /a\\040b /t\\011\\012\\134\n", true, {"M /a b /t\t\n\\"}},
-      {"other backslashes stay", "U /a\\b\\0\\9999\\000x\n", true, {"U /a\\b\\0\\9999\\000x"}},
-      {"a NUL byte stops", std::string("U /a\nU /b\0c\nU /d\n", 17), false, {"U /a"}},
-      {"carriage returns are part of the path", "U /a\r\n", true, {"U /a\r"}},
+      {"one of each", "U @/flash/a\nL @/flash/b /t\nM @/flash/c @/ram/s\n", true,
+       {"U @/flash/a", "L @/flash/b /t", "M @/flash/c @/ram/s"}},
+      {"runs of blanks separate like one", "M  @/flash/a   @/flash/b \n", true, {"M @/flash/a @/flash/b"}},
+      {"a later line for the same path wins", "U @/flash/a\nM @/flash/a @/ram/s\n", true, {"M @/flash/a @/ram/s"}},
+      {"escapes are decoded", "M @/flash/a\\040b @/ram/t\\011\\012\\134\n", true, {"M @/flash/a b @/ram/t\t\n\\"}},
+      {"other backslashes stay", "U @/flash/a\\b\\0\\9999\\000x\n", true, {"U @/flash/a\\b\\0\\9999\\000x"}},
+      {"carriage returns are part of the path", "U @/flash/a\r\n", true, {"U @/flash/a\r"}},
+      {"a last line without newline", "U @/flash/a\nM @/flash/c @/ram/s", false, {}},
+      {"an unknown letter", "U @/flash/a\nX @/flash/a @/flash/b\n", false, {}},
+      {"a single field", "U @/flash/a\nU\n", false, {}},
+      {"a link without text", "U @/flash/a\nL @/flash/b\n", false, {}},
+      {"a removal with a further field", "U @/flash/a extra\n", false, {}},
+      {"an empty line", "U @/flash/a\n\nU @/flash/b\n", false, {}},
+      {"a line of blanks", "U @/flash/a\n   \n", false, {}},
+      {"a NUL byte", std::string("U @/flash/a\nU @/flash/b\0c\n", 26), false, {}},
+      {"a destination outside the flash", "U @/flash/a\nU @/rw/b\n", false, {}},
+      {"a source outside flash and RAM disk", "M @/flash/a @/rw/b\n", false, {}},
+      {"a path climbing out", "M @/flash/a @/ram/../rw/b\n", false, {}},
   };
   ScratchDir scratch;
+  auto rooted = [&scratch](std::string text) {
+    for (size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, scratch.path());
+    return text;
+  };
   for (const Case& c : cases) {
-    ASSERT_TRUE(writeFile(scratch / "MANIFEST", c.manifest));
-    Transaction transaction;
-    EXPECT_EQ(transaction.load(scratch / "MANIFEST"), c.result) << c.what;
-    EXPECT_EQ(describe(transaction), c.staged) << c.what;
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(writeFile(scratch / "MANIFEST", rooted(c.manifest)));
+    Transaction transaction(scratch.path());
+    EXPECT_EQ(transaction.load(scratch / "MANIFEST"), c.result);
+    std::vector<std::string> staged;
+    for (const std::string& line : c.staged) staged.push_back(rooted(line));
+    EXPECT_EQ(describe(transaction), staged);
   }
 }
 
 TEST(Manifest, LoadOfWhatIsNoFileFailsWithNothingStaged) {
   ScratchDir scratch;
-  Transaction transaction;
+  ASSERT_EQ(::mkfifo((scratch / "fifo").c_str(), 0644), 0);
+  Transaction transaction(scratch.path());
+  EXPECT_FALSE(transaction.load(scratch / "fifo"));
   EXPECT_FALSE(transaction.load(scratch / "missing"));
   EXPECT_FALSE(transaction.load(scratch.path()));
   EXPECT_TRUE(transaction.isEmpty());
@@ -113,7 +129,7 @@ TEST(Manifest, LoadSurvivesArbitraryBytes) {
   std::string noise;
   for (int i = 0; i < 4096; ++i) noise += static_cast<char>((i * 7919 + (i >> 3)) & 0xFF);
   ASSERT_TRUE(writeFile(scratch / "MANIFEST", noise));
-  Transaction transaction;
+  Transaction transaction(scratch.path());
   transaction.load(scratch / "MANIFEST");
   for (const auto& entry : transaction) EXPECT_NE(entry.second.kind, OpKind::Create);
 }

@@ -1,17 +1,20 @@
 #include "apply/transaction.h"
 
-#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <set>
+#include <vector>
 
+#include "apply/commit_journal.h"
 #include "apply/file_copy.h"
 #include "apply/path_utils.h"
 #include "apply/spinner.h"
+#include "apply/staged_files.h"
 
 namespace {
 
@@ -24,26 +27,28 @@ bool exists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-// A base name as mkstemp makes it from "tmpXXXXXX".
-bool isTemporaryName(const std::string& name) {
-  if (name.size() != 9 || name.compare(0, 3, "tmp") != 0) return false;
-  for (size_t i = 3; i < name.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return false;
-  }
-  return true;
-}
-
-// An entry that a directory removal deletes: hidden entries keep their
-// directory alive.
-bool isRemovableEntry(const char* name) { return name[0] != '\0' && name[0] != '.'; }
-
 // The failure state with errno kept: std::ofstream's own set-up may touch it.
 std::ofstream failedStream(int error) {
   std::ofstream stream;
   stream.setstate(std::ios::failbit);
   errno = error;
   return stream;
+}
+
+// The directory a new file at `destination` will lie in, or its first
+// ancestor that exists: the file system the file will be on.
+std::string homeDirectory(const std::string& destination) {
+  std::string dir = parentDir(destination);
+  for (;;) {
+    struct stat info;
+    if ((::stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) || dir == "/" || dir == ".") return dir;
+    dir = parentDir(dir);
+  }
+}
+
+bool sameDevice(const std::string& a, const std::string& b) {
+  struct stat aInfo, bInfo;
+  return ::stat(a.c_str(), &aInfo) == 0 && ::stat(b.c_str(), &bInfo) == 0 && aInfo.st_dev == bInfo.st_dev;
 }
 
 }  // namespace
@@ -53,6 +58,8 @@ bool roomForStaging(uint32_t sizeHint, uint32_t blockSize, uint32_t freeBlocks) 
   uint32_t available = blockSize * freeBlocks;
   return needed < available;
 }
+
+Transaction::Transaction(std::string root) : root_(std::move(root)), fallbackDir_(root_ + "/ram") {}
 
 const StagedOp* Transaction::find(const std::string& destination) const {
   auto op = ops_.find(destination);
@@ -95,17 +102,14 @@ std::string Transaction::stagingDirFor(const std::string& destination, uint32_t 
 }
 
 std::ofstream Transaction::create(const std::string& destination, uint32_t sizeHint, uint32_t mode) {
-  // 1.-2. Choose the staging directory.
-  std::string temporary = stagingDirFor(destination, sizeHint) + kTemporarySuffix;
-  // 3. Make the temporary file; without one nothing is staged.
-  int fd = ::mkstemp(&temporary[0]);
+  // The temporary file is recorded before it exists, so that an interrupted
+  // run leaves none behind; without one nothing is staged.
+  std::string temporary;
+  const int fd = makeTemporaryFile(root_, stagingDirFor(destination, sizeHint), false, &temporary);
   if (fd < 0) return failedStream(errno);
   ::close(fd);
-  // 4. Give it its mode.
   if (mode != 0) ::chmod(temporary.c_str(), mode);
-  // 5. Stage it.
   stage(destination, OpKind::Create, temporary);
-  // 6. Hand the caller a stream on it.
   return std::ofstream(temporary, std::ios::binary | std::ios::trunc);
 }
 
@@ -136,56 +140,82 @@ bool Transaction::keep(const std::string& path) {
   return ::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode);
 }
 
-void Transaction::commit(bool spinner) { commit(spinner ? &processSpinner() : nullptr); }
+bool Transaction::noteTemporary(const std::string& path) { return recordStagedFile(root_, path); }
 
-void Transaction::commit(Spinner* spinner) {
-  // 1. First pass: deletions and links, so that nothing a move brings into
-  //    place is deleted afterwards.
-  bool anyMove = false;
+bool Transaction::commit(bool spinner, CommitFailure* failure) {
+  return commit(spinner ? &processSpinner() : nullptr, failure);
+}
+
+// A commit in three moves. New content is placed on its destination's file
+// system first (a file staged elsewhere is copied beside its destination) and
+// made durable; a failure there leaves the board as it was. Then the journal
+// is written, and only then does anything change.
+bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
+  CommitFailure ignored;
+  if (failure == nullptr) failure = &ignored;
+  std::vector<JournalEntry> entries;
+  std::vector<std::string> copies;
+  const bool placed = placeNewFiles(spinner, &entries, &copies, failure);
+  if (placed) ::sync();
+  if (!placed || !writeJournal(root_, entries, failure)) {
+    for (const std::string& copy : copies) ::unlink(copy.c_str());
+    return false;
+  }
+  applyJournal(root_, entries, false);
+  forgetStagedFiles(root_);
+  return true;
+}
+
+bool Transaction::placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* entries,
+                                std::vector<std::string>* copies, CommitFailure* failure) const {
+  std::vector<JournalEntry> deletions;
+  std::set<std::string> sources;
   for (const auto& [destination, op] : ops_) {
-    if (op.kind == OpKind::Remove) commitRemove(destination);
-    else if (op.kind == OpKind::Link) commitLink(destination, op.source);
-    else anyMove = true;
+    if (op.kind == OpKind::Remove || op.kind == OpKind::Link) {
+      entries->push_back({op.kind == OpKind::Remove ? 'U' : 'L', destination, op.source});
+      continue;
+    }
+    // A source that this commit changes too would be read in a state nobody
+    // can tell; only a manifest can ask for that.
+    if (ops_.count(op.source) != 0 || !sources.insert(op.source).second) {
+      *failure = CommitFailure{EINVAL, op.source};
+      return false;
+    }
+    if (!exists(op.source)) {
+      *failure = CommitFailure{errno, op.source};
+      return false;
+    }
+    const std::string home = homeDirectory(destination);
+    if (sameDevice(op.source, home)) {
+      entries->push_back({'M', destination, op.source});
+      continue;
+    }
+    // Hidden, so that the deletion of a directory it lies in passes it over.
+    std::string copy;
+    const int fd = makeTemporaryFile(root_, home, true, &copy);
+    if (fd < 0) {
+      *failure = CommitFailure{errno, destination};
+      return false;
+    }
+    copies->push_back(copy);
+    bool copied = copyInto(op.source, fd, spinner);
+    int error = errno;
+    if (::close(fd) != 0 && copied) {
+      copied = false;
+      error = errno;
+    }
+    if (!copied) {
+      *failure = CommitFailure{error, destination};
+      return false;
+    }
+    entries->push_back({'M', destination, copy});
+    // A staged file that was copied is no longer needed; a file that was
+    // only moved stays where it is.
+    if (op.kind == OpKind::Create || (loaded_ && isStagingFile(op.source, destination)))
+      deletions.push_back({'D', op.source, std::string()});
   }
-  // The content of every staged file is on stable storage before the first
-  // rename puts one of them under its final name.
-  if (anyMove) ::sync();
-  // 2. Second pass: moves and creations.
-  for (const auto& [destination, op] : ops_) {
-    if (op.kind == OpKind::Move || op.kind == OpKind::Create) commitMove(destination, op.source, spinner);
-  }
-  ::sync();
-}
-
-// A directory loses its plain files and then itself, unless a hidden entry
-// or a subdirectory keeps it.
-void Transaction::commitRemove(const std::string& destination) const {
-  if (::unlink(destination.c_str()) == 0 || errno != EISDIR) return;
-  DIR* dir = ::opendir(destination.c_str());
-  if (!dir) return;
-  while (struct dirent* entry = ::readdir(dir)) {
-    if (isRemovableEntry(entry->d_name)) ::unlink((destination + "/" + entry->d_name).c_str());
-  }
-  ::closedir(dir);
-  ::rmdir(destination.c_str());
-}
-
-void Transaction::commitLink(const std::string& destination, const std::string& text) const {
-  makeDirs(parentDir(destination));
-  ::unlink(destination.c_str());
-  if (::symlink(text.c_str(), destination.c_str()) != 0) ::perror("symlink");
-}
-
-void Transaction::commitMove(const std::string& destination, const std::string& source,
-                             Spinner* spinner) const {
-  makeDirs(parentDir(destination));
-  if (::rename(source.c_str(), destination.c_str()) == 0) return;
-  if (errno != EXDEV) {
-    ::perror("rename");
-    return;
-  }
-  // Across file systems the content is copied and the source stays.
-  if (!copyFile(source, destination, spinner)) ::perror("copy");
+  entries->insert(entries->end(), deletions.begin(), deletions.end());
+  return true;
 }
 
 void Transaction::cancel() {
@@ -193,10 +223,11 @@ void Transaction::cancel() {
     if (entry.second.kind == OpKind::Create) ::unlink(entry.second.source.c_str());
   }
   ops_.clear();
+  forgetStagedFiles(root_);
 }
 
-// A temporary file that create() made for `destination`: named as mkstemp
-// names it, in the fallback directory or in an ancestor of the destination.
+// A temporary file that create() made for `destination`: named as it names
+// them, in the fallback directory or in an ancestor of the destination.
 bool Transaction::isStagingFile(const std::string& source, const std::string& destination) const {
   if (!isTemporaryName(baseName(source))) return false;
   std::string dir = parentDir(source);
@@ -212,4 +243,16 @@ void Transaction::cancelSaved() {
     if (op.kind == OpKind::Move && isStagingFile(op.source, destination)) ::unlink(op.source.c_str());
   }
   cancel();
+}
+
+void recoverInterruptedRun(const std::string& root) {
+  completeJournal(root);
+  // The files a saved manifest names wait for its --commit or --cancel.
+  std::set<std::string> saved;
+  Transaction manifest(root);
+  if (manifest.load(root + kManifestPath)) {
+    for (const auto& entry : manifest)
+      if (entry.second.kind == OpKind::Move) saved.insert(entry.second.source);
+  }
+  deleteStagedFiles(root, saved);
 }

@@ -1,14 +1,19 @@
 // Staged changes to flash: nothing reaches its destination before commit().
 // Every new file, move, link and deletion of a run is kept here, keyed by the
 // path it changes, and can be committed, cancelled or saved as a manifest.
+// A commit changes the board only once every new file lies durably on its
+// destination's file system, and records what it does in a journal, so that
+// the board holds either the old state or the new one whatever happens.
 #pragma once
 
 #include <cstdint>
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 class Spinner;
+struct JournalEntry;
 
 enum class OpKind : uint32_t {
   Move = 0,    // the source is renamed to the destination
@@ -24,26 +29,33 @@ struct StagedOp {
   std::string source;
 };
 
-// The RAM disk: staging directory of last resort.
-constexpr char kRamDir[] = "/ram";
 // Where a run saves its transaction for a later --commit or --cancel.
 constexpr char kManifestPath[] = "/ram/MANIFEST";
+
+// Why a commit changed nothing: the errno of the failure and the path it
+// concerns.
+struct CommitFailure {
+  int error = 0;
+  std::string path;
+};
 
 class Transaction {
  public:
   // Paths in plain byte order: "/a" before "/a/b" before "/ab".
   using OpMap = std::map<std::string, StagedOp>;
 
-  // `fallbackDir` is where new content is staged when the destination's file
-  // system has no room for it.
-  explicit Transaction(std::string fallbackDir = kRamDir) : fallbackDir_(std::move(fallbackDir)) {}
+  // `root` is the directory in which the board's tree is seen: empty on the
+  // board, a scratch tree in tests. New content that has no room on its
+  // destination's file system is staged in root/ram; the record of staged
+  // files and the commit journal live in root/flash.
+  explicit Transaction(std::string root = std::string());
 
   // Stages new content for `destination` and returns a stream on its
   // temporary file, which the caller fills and closes. The temporary file lies
   // on the destination's file system when that has room for sizeHint plus a
-  // tenth, else in the fallback directory; `mode` (0: none) is applied to it.
-  // When no temporary file can be made, nothing is staged and the stream is
-  // returned failed with errno telling why.
+  // tenth, else in root/ram; `mode` (0: none) is applied to it. When no
+  // temporary file can be made, nothing is staged and the stream is returned
+  // failed with errno telling why.
   std::ofstream create(const std::string& destination, uint32_t sizeHint, uint32_t mode);
   void move(const std::string& source, const std::string& destination);
   void link(const std::string& text, const std::string& destination);
@@ -54,43 +66,65 @@ class Transaction {
   // Drops a staged deletion of `path`. False when something else is staged
   // for it or when it exists and is not a directory.
   bool keep(const std::string& path);
+  // A file the run writes itself (not through create) and that must not
+  // outlive the run unless it is committed: recorded so that the next run
+  // deletes it when this one is interrupted.
+  bool noteTemporary(const std::string& path);
 
-  // Applies every staged operation: deletions and links first, then moves.
-  // A failing operation never stops the others. The operations stay staged.
-  void commit(bool spinner);
-  void commit(Spinner* spinner);
+  // Applies every staged operation: deletions and links first, then moves. It
+  // first brings every new file onto its destination's file system; when a
+  // file cannot be placed there (no space, a missing source, an I/O error)
+  // nothing has changed, the result is false and `failure` (may be null)
+  // tells why. Once placed, a failing single operation is reported in the
+  // manner of perror and never stops the others. The operations stay staged.
+  bool commit(bool spinner, CommitFailure* failure = nullptr);
+  bool commit(Spinner* spinner, CommitFailure* failure = nullptr);
   // Deletes the temporary files of staged creations and drops everything.
   void cancel();
   // cancel() for a transaction loaded from a manifest: the temporary files
   // that create() made for its moves are deleted as well, no other file.
   void cancelSaved();
 
-  // Writes the manifest; false when it cannot be written completely.
-  bool save(const std::string& manifestPath) const;
-  // Stages the operations of a manifest on top of what is staged. False when
-  // the manifest cannot be opened or a line is malformed; what was read
-  // before a malformed line stays staged.
+  // Writes the manifest whole or not at all (a temporary file renamed into
+  // place); false, with no manifest left, when it cannot. Once saved, the
+  // staged files belong to the manifest.
+  bool save(const std::string& manifestPath);
+  // Stages the operations of a manifest on top of what is staged, all or
+  // none: false, with nothing staged, when the manifest cannot be read, is
+  // not whole and well-formed, or names a destination outside root/flash, a
+  // source outside root/flash and root/ram, or a path with a ".." component.
   bool load(const std::string& manifestPath);
 
   bool isEmpty() const { return ops_.empty(); }
   const StagedOp* find(const std::string& destination) const;
   OpMap::const_iterator begin() const { return ops_.begin(); }
   OpMap::const_iterator end() const { return ops_.end(); }
+  const std::string& root() const { return root_; }
 
  private:
   void stage(const std::string& destination, OpKind kind, std::string source);
   void drop(OpMap::iterator op);
   std::string stagingDirFor(const std::string& destination, uint32_t sizeHint) const;
   bool isStagingFile(const std::string& source, const std::string& destination) const;
-  void commitRemove(const std::string& destination) const;
-  void commitLink(const std::string& destination, const std::string& text) const;
-  void commitMove(const std::string& destination, const std::string& source, Spinner* spinner) const;
+  // Brings every new file onto its destination's file system and lists what
+  // the commit is to do; the copies it makes are listed in `copies`.
+  bool placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* entries, std::vector<std::string>* copies,
+                     CommitFailure* failure) const;
 
   OpMap ops_;
+  std::string root_;
   std::string fallbackDir_;
+  // Loaded from a manifest: its moves from staging files are creations.
+  bool loaded_ = false;
 };
 
 // Whether content of `sizeHint` bytes plus a tenth fits below the free space
 // blockSize * freeBlocks, computed in unsigned 32-bit arithmetic as the board
 // does, the product wrapping modulo 2^32.
 bool roomForStaging(uint32_t sizeHint, uint32_t blockSize, uint32_t freeBlocks);
+
+// Completes a commit that an earlier run began and did not finish, and
+// deletes what an earlier run staged and neither committed, cancelled nor
+// saved (the files a saved manifest names are kept). Every run does this
+// before it reads the package database. `root` as for Transaction.
+void recoverInterruptedRun(const std::string& root = std::string());

@@ -1,5 +1,6 @@
 #include "apply/transaction.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -23,7 +24,7 @@ using testing::internal::GetCapturedStderr;
 // directory.
 class TransactionTest : public testing::Test {
  protected:
-  TransactionTest() : ram_(scratch_ / "ram"), transaction_(ram_) {
+  TransactionTest() : ram_(scratch_ / "ram"), transaction_(scratch_.path()) {
     ::mkdir(ram_.c_str(), 0755);
     ::mkdir((scratch_ / "flash").c_str(), 0755);
   }
@@ -51,6 +52,25 @@ class TransactionTest : public testing::Test {
   std::string ram_;
   Transaction transaction_;
 };
+
+// Every path below `root`, relative to it, in order.
+std::vector<std::string> listTree(const std::string& root, const std::string& prefix = std::string()) {
+  std::vector<std::string> paths;
+  DIR* dir = ::opendir((root + "/" + prefix).c_str());
+  if (!dir) return paths;
+  while (struct dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    paths.push_back(prefix + name);
+    if (entry->d_type == DT_DIR) {
+      const std::vector<std::string> below = listTree(root, prefix + name + "/");
+      paths.insert(paths.end(), below.begin(), below.end());
+    }
+  }
+  ::closedir(dir);
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
 
 mode_t permissions(const std::string& path) {
   struct stat info;
@@ -124,7 +144,7 @@ TEST_F(TransactionTest, CreateGivesTheTemporaryFileItsMode) {
 }
 
 TEST_F(TransactionTest, CreateWithoutATemporaryFileStagesNothingAndFailsTheStream) {
-  Transaction transaction(scratch_ / "no-such-ram");
+  Transaction transaction(scratch_ / "no-such-root");
   errno = 0;
   std::ofstream out = transaction.create(flash("x"), 0, 0644);
   EXPECT_EQ(errno, ENOENT);
@@ -249,7 +269,7 @@ TEST_F(TransactionTest, RemovingADirectoryDeletesItsPlainFilesAndItselfUnlessSom
       if (entry.back() == '/') ASSERT_EQ(::mkdir((dir + "/" + entry).c_str(), 0755), 0);
       else ASSERT_TRUE(writeFile(dir + "/" + entry, entry));
     }
-    Transaction transaction(ram_);
+    Transaction transaction(scratch_.path());
     transaction.remove(dir);
     transaction.commit(false);
     EXPECT_EQ(pathExists(dir), c.directoryStays) << c.what;
@@ -260,67 +280,95 @@ TEST_F(TransactionTest, RemovingADirectoryDeletesItsPlainFilesAndItselfUnlessSom
   }
 }
 
-TEST_F(TransactionTest, CommitDeletesBeforeItMovesWhateverThePathOrder) {
-  // "/z" sorts after "/a": in one pass the move would come first and the
-  // removal would then find nothing to delete.
-  ASSERT_TRUE(writeFile(flash("z"), "z"));
-  transaction_.move(flash("z"), flash("a"));
-  transaction_.remove(flash("z"));
-  CaptureStderr();
-  transaction_.commit(false);
-  EXPECT_EQ(GetCapturedStderr(), "rename: No such file or directory\n");
-  EXPECT_FALSE(pathExists(flash("a")));
-  EXPECT_FALSE(pathExists(flash("z")));
+// What a commit cannot place on its destination's file system stops it
+// before anything changes: the board, the staged files and the operations are
+// as they were, and no copy is left.
+TEST_F(TransactionTest, ACommitThatCannotPlaceEveryFileChangesNothing) {
+  TmpfsMount small(scratch_ / "flash/small", 32 * 1024);
+  if (!small.mounted()) GTEST_SKIP() << small.error();
+  struct Case {
+    const char* what;
+    void (*stage)(Transaction&, const std::string& flash);
+    int error;
+    const char* path;
+  };
+  const Case cases[] = {
+      {"a missing source", [](Transaction& t, const std::string& f) { t.move(f + "missing", f + "b"); }, ENOENT,
+       "missing"},
+      {"a source the commit removes",
+       [](Transaction& t, const std::string& f) {
+         t.move(f + "old", f + "a");
+         t.remove(f + "old");
+       },
+       EINVAL, "old"},
+      {"a source the commit links over",
+       [](Transaction& t, const std::string& f) {
+         t.link("target", f + "old");
+         t.move(f + "old", f + "a");
+       },
+       EINVAL, "old"},
+      {"a copy that does not fit",
+       [](Transaction& t, const std::string& f) { t.move(f + "big", f + "small/dst"); }, ENOSPC, "small/dst"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(writeFile(flash("old"), "old"));
+    ASSERT_TRUE(writeFile(flash("big"), std::string(128 * 1024, 'b')));
+    ASSERT_TRUE(writeFile(flash("small/dst"), "small"));
+    Transaction transaction(scratch_.path());
+    transaction.create(flash("new/created"), 10, 0) << "created";
+    transaction.remove(flash("small/dst"));
+    c.stage(transaction, flash(""));
+    const size_t staged = std::distance(transaction.begin(), transaction.end());
+    const std::vector<std::string> before = listTree(scratch_.path());
+
+    CommitFailure failure;
+    EXPECT_FALSE(transaction.commit(false, &failure));
+
+    EXPECT_EQ(failure.error, c.error);
+    EXPECT_EQ(failure.path, flash(c.path));
+    EXPECT_EQ(listTree(scratch_.path()), before);
+    EXPECT_EQ(readFile(flash("small/dst")), "small");
+    EXPECT_EQ(std::distance(transaction.begin(), transaction.end()), static_cast<long>(staged));
+    transaction.cancel();
+  }
 }
 
-TEST_F(TransactionTest, CommitLinksBeforeItMovesWhateverThePathOrder) {
-  // The link at "/m" exists by the time "/m" is moved to "/a".
-  transaction_.link("target", flash("m"));
-  transaction_.move(flash("m"), flash("a"));
-  transaction_.commit(false);
-  EXPECT_EQ(linkText(flash("a")), "target");
-  EXPECT_FALSE(pathExists(flash("m")));
-}
-
-TEST_F(TransactionTest, FailuresAreReportedAndTheRestIsStillApplied) {
+TEST_F(TransactionTest, AFailingLinkIsReportedAndTheRestIsStillApplied) {
   ASSERT_TRUE(writeFile(flash("plain"), "x"));
   ASSERT_TRUE(writeFile(flash("src"), "moved"));
   transaction_.link("target", flash("plain/link"));  // below a file
-  transaction_.move(flash("missing"), flash("b"));
   transaction_.move(flash("src"), flash("c"));
   transaction_.link("target", flash("d"));
   CaptureStderr();
-  transaction_.commit(false);
-  EXPECT_EQ(GetCapturedStderr(), "symlink: Not a directory\nrename: No such file or directory\n");
+  EXPECT_TRUE(transaction_.commit(false));
+  EXPECT_EQ(GetCapturedStderr(), "symlink: Not a directory\n");
   EXPECT_EQ(readFile(flash("c")), "moved");
   EXPECT_EQ(linkText(flash("d")), "target");
 }
 
-TEST_F(TransactionTest, AMoveAcrossFileSystemsCopiesAndKeepsTheSource) {
+// Across file systems the content is copied beside its destination first; a
+// moved file stays where it was, a staged file in the fallback goes.
+TEST_F(TransactionTest, FilesAcrossFileSystemsAreCopiedAndOnlyStagedOnesDeleted) {
   TmpfsMount other(scratch_ / "flash/other", 1024 * 1024);
   if (!other.mounted()) GTEST_SKIP() << other.error();
   std::string content(40000, 'q');
   ASSERT_TRUE(writeFile(flash("src"), content));
   ASSERT_EQ(::chmod(flash("src").c_str(), 0640), 0);
   transaction_.move(flash("src"), flash("other/sub/dst"));
+  const std::string staged = stageContent(flash("other/created"), "created", 0, 0750);
+  ASSERT_EQ(parentDir(staged), ram_);
   CaptureStderr();
-  transaction_.commit(false);
+  EXPECT_TRUE(transaction_.commit(false));
   EXPECT_EQ(GetCapturedStderr(), "");
   EXPECT_EQ(readFile(flash("other/sub/dst")), content);
   EXPECT_EQ(permissions(flash("other/sub/dst")), 0640u);
   EXPECT_EQ(readFile(flash("src")), content);
-}
-
-TEST_F(TransactionTest, ACopyThatFillsTheDiskIsReportedAndLeavesTheDestination) {
-  TmpfsMount small(scratch_ / "flash/small", 32 * 1024);
-  if (!small.mounted()) GTEST_SKIP() << small.error();
-  ASSERT_TRUE(writeFile(flash("small/dst"), "old"));
-  ASSERT_TRUE(writeFile(flash("big"), std::string(128 * 1024, 'b')));
-  transaction_.move(flash("big"), flash("small/dst"));
-  CaptureStderr();
-  transaction_.commit(false);
-  EXPECT_EQ(GetCapturedStderr(), "copy: No space left on device\n");
-  EXPECT_EQ(readFile(flash("small/dst")), "old");
+  EXPECT_EQ(readFile(flash("other/created")), "created");
+  EXPECT_EQ(permissions(flash("other/created")), 0750u);
+  EXPECT_FALSE(pathExists(staged));
+  EXPECT_EQ(listTree(scratch_ / "flash/other"),
+            (std::vector<std::string>{"created", "sub", "sub/dst"}));
 }
 
 TEST_F(TransactionTest, CancelDeletesOnlyTheTemporaryFilesOfCreations) {

@@ -13,9 +13,9 @@ int main(int argc, char** argv) {
   RunOptions options;
   switch (parseCommandLine(argc, argv, options, std::cout)) {
     case CommandAction::Commit:
-      return runCommitMode(kManifestPath, std::cout);
+      return runCommitMode(std::string(), std::cout);
     case CommandAction::Cancel:
-      return runCancelMode(kManifestPath);
+      return runCancelMode(std::string(), std::cout);
     case CommandAction::Usage:
       printUsage(std::cout);
       return 0;

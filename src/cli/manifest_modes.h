@@ -1,15 +1,21 @@
 // The modes that act on a transaction saved by an earlier --safe run:
-// --commit applies it, --cancel throws it away. Both end the program with 0.
+// --commit applies it, --cancel throws it away. Both first complete or clear
+// what an interrupted run left, and change nothing when the manifest is
+// damaged.
 #pragma once
 
 #include <ostream>
 #include <string>
 
-// Loads the manifest (a missing one gives nothing to do), prints
+// Loads root/ram/MANIFEST (a missing one gives nothing to do), prints
 // "finishing install... ", commits with the spinner and wipes its last
-// character. The manifest stays in place.
-int runCommitMode(const std::string& manifestPath, std::ostream& out);
+// character. The manifest stays in place. Returns the exit status: 0, or, with
+// a message on `out` and nothing changed, 1 for a damaged manifest or a
+// commit that failed, 28 for one that found no space. `root` is empty on the
+// board.
+int runCommitMode(const std::string& root, std::ostream& out);
 
 // Loads the manifest, deletes the temporary files its run staged, drops it
-// and deletes the manifest.
-int runCancelMode(const std::string& manifestPath);
+// and deletes the manifest. Returns 0, or 1 (with a message on `out`) for a
+// damaged manifest, which is left in place.
+int runCancelMode(const std::string& root, std::ostream& out);

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -28,80 +30,93 @@ constexpr char kIncomingImageSource[] = "/flash/var/pdb/image";
 constexpr char kChangedMarker[] = "/flash/PCKGS_CHANGED";
 
 constexpr int kImageFileFailed = -1;
+constexpr int kFailedStatus = 1;
 constexpr int kNoSpaceStatus = 28;
 
 // Messages of image mode that bypass the reporters: -q does not silence them
 // and the post-install log does not keep them.
 void printImageError(const char* text) { consoleStream() << "ERROR: " << text << '\n' << std::flush; }
 
+// A commit that could not place every new file has changed nothing: its
+// staged files go, and the reason is reported. Returns the exit status.
+int reportCommitFailure(Repository& repository, Transaction& transaction, const CommitFailure& failure,
+                        const char* noSpaceMessage) {
+  transaction.cancel();
+  if (failure.error == ENOSPC && noSpaceMessage != nullptr) {
+    reportError(repository, "%s", noSpaceMessage);
+  } else {
+    reportError(repository, "could not commit %s: %s", failure.path.c_str(), std::strerror(failure.error));
+  }
+  return failure.error == ENOSPC ? kNoSpaceStatus : kFailedStatus;
+}
+
 // Cleanup: uninstall what nothing recent needs, committed at once whatever
 // --safe said, and without a post-install log.
 int runCleanup(Repository& repository) {
   Transaction transaction;
   cleanup(repository, transaction);
-  transaction.commit(false);
+  CommitFailure failure;
+  if (!transaction.commit(false, &failure)) return reportCommitFailure(repository, transaction, failure, nullptr);
   return 0;
 }
 
 // Image mode: one package or bundle read from standard input, kept whole as
 // its stored image.
 int runImageMode(Repository& repository, const RunOptions& options) {
-  // 1.
   Transaction transaction;
   applyScheduledActions(repository, transaction, /*reporting=*/true);
-  // 2.
+  // The copy of the stream belongs to the run until it is placed.
   FileSink image(kIncomingImagePath);
-  if (!image.isOpen()) {
+  if (!transaction.noteTemporary(kIncomingImageSource) || !image.isOpen()) {
+    transaction.cancel();
     printImageError("could not open image");
     return kImageFileFailed;
   }
-  // 3.
   FileSource input(STDIN_FILENO);
   std::string databaseDirectory;
   bool bootImage = false;
   int result = installFromStream(repository, transaction, &input, options.installFlags | Upgrade, PreservedStates(),
                                  &image, &databaseDirectory, &bootImage);
-  // 4. A copy cut short would be kept as a broken stored image.
+  // A copy cut short would be kept as a broken stored image.
   if (!image.close() && result == kStreamInstalled) {
     printImageError("could not write image");
     result = kImageFileFailed;
   }
-  // 5.
-  if (result == kStreamInstalled) {
+  if (result == kStreamInstalled && !databaseDirectory.empty()) {
     placeImage(transaction, kIncomingImageSource, databaseDirectory + "image", bootImage);
   } else {
     // A package that failed half-way must not reach flash: its files would
-    // be unverified and the package it replaced would be gone.
-    transaction.cancel();
+    // be unverified and the package it replaced would be gone. A package
+    // without image part keeps no stored image.
+    if (result != kStreamInstalled) transaction.cancel();
     unlink(kIncomingImageSource);
   }
-  // 6.
-  transaction.commit(false);
-  // 7.
+  CommitFailure failure;
+  if (!transaction.commit(false, &failure)) {
+    unlink(kIncomingImageSource);
+    result = reportCommitFailure(repository, transaction, failure, nullptr);
+  }
   writePostlog(repository);
-  // 8.
   return result;
 }
 
 // Upgrade mode: the package files of the package directories.
 int runUpgradeMode(Repository& repository, const RunOptions& options) {
-  // 1.
   Transaction transaction;
   applyScheduledActions(repository, transaction, /*reporting=*/true);
-  // 2., 3.
   runUpgrade(repository, transaction, options.installFlags | Upgrade);
-  // 4.
   int status = 0;
   if (!hasEnoughSpace(transaction)) {
     reportError(repository, "not enough space for upgrade");
     transaction.cancel();
     status = kNoSpaceStatus;
   }
-  // 5.
   if (!transaction.isEmpty()) {
     transaction.create(kChangedMarker, 1, 0).close();
+    CommitFailure failure;
     if (options.commitNow) {
-      transaction.commit(false);
+      if (!transaction.commit(false, &failure))
+        status = reportCommitFailure(repository, transaction, failure, "not enough space for upgrade");
     } else if (!transaction.save(kManifestPath)) {
       // Unsaved, the staged changes could be neither committed nor cancelled
       // later: drop them now and say so.
@@ -110,15 +125,15 @@ int runUpgradeMode(Repository& repository, const RunOptions& options) {
       status = 1;
     }
   }
-  // 6.
   writePostlog(repository);
-  // 7.
   return status;
 }
 
 }  // namespace
 
 int runModes(const RunOptions& options) {
+  // The board is in the old state or the new one before anything reads it.
+  recoverInterruptedRun();
   // The installed packages are known before any mode is chosen.
   Repository& repository = Repository::instance();
   loadInstalled(repository, options.quiet, options.architecture);

@@ -12,6 +12,7 @@
 #include "apply/transaction.h"
 #include "model/repository.h"
 #include "planning/console.h"
+#include "platform/regular_file.h"
 
 namespace {
 
@@ -26,10 +27,14 @@ constexpr uint32_t kFilesSizeHint = 4096;
 constexpr uint32_t kStateSizeHint = 8;
 
 // Opens a database file for reading numbers and words in the classic locale,
-// whatever the program's global locale is.
+// whatever the program's global locale is. Anything but a regular file in its
+// place counts as a file that cannot be opened.
 class EntryFile : public std::ifstream {
  public:
-  explicit EntryFile(const std::string& path) : std::ifstream(path) { imbue(std::locale::classic()); }
+  explicit EntryFile(const std::string& path) {
+    if (isRegularFile(path)) open(path);
+    imbue(std::locale::classic());
+  }
 };
 
 // 1.1 `version`: false when the file is missing or a number is unreadable.
@@ -58,7 +63,7 @@ bool readBundleFile(const std::string& path, Package& package) {
 // 1.4 `files`: one path a line, each made to begin with "/". False when the
 // file does not exist.
 bool readFilesFile(const std::string& path, Package& package) {
-  std::ifstream in(path);
+  EntryFile in(path);
   if (!in.is_open()) return false;
   std::string line;
   while (std::getline(in, line)) {
@@ -82,7 +87,7 @@ void readMetadata(const std::string& dir, Package& package) {
 // Step 2: `disabled` wins over `enabled`; only its first line is read.
 void readState(const std::string& dir, Package& package) {
   package.userForced = false;
-  std::ifstream disabled(dir + "disabled");
+  EntryFile disabled(dir + "disabled");
   if (disabled.is_open()) {
     package.disabled = true;
     std::string line;
@@ -91,7 +96,7 @@ void readState(const std::string& dir, Package& package) {
     return;
   }
   package.disabled = false;
-  std::ifstream enabled(dir + "enabled");
+  EntryFile enabled(dir + "enabled");
   if (enabled.is_open()) package.userForced = true;
 }
 

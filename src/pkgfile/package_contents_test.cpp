@@ -99,7 +99,7 @@ class InstallContents : public ::testing::Test {
   bool staged(const std::string& path) const { return transaction_.find(at(path)) != nullptr; }
 
   ScratchDir scratch_;
-  Transaction transaction_{scratch_ / "ram"};
+  Transaction transaction_{scratch_.path()};
   std::ostringstream console_;
 };
 
@@ -145,7 +145,7 @@ TEST_F(InstallContents, PathsFollowTheNameAndTheDisabledDirectory) {
                        Case{true, "bin/x", "/x/tools/bin/x"}, Case{true, "/bin/x", "/x/tools/bin/x"},
                        Case{false, "bin/..x/.../y", "/bin/..x/.../y"}}) {
     ScratchDir root;
-    Transaction transaction(root / "ram");
+    Transaction transaction(root.path());
     Package package;
     package.disabled = c.disabled;
     ASSERT_TRUE(installFile(packageFile({fileRecord(kFile, 0, c.name, c.name)}), package, transaction, root.path()))
@@ -204,7 +204,7 @@ TEST_F(InstallContents, ContainerCutShortEndsOrBreaksByWhereItEnds) {
       {"inside installed content", first + second.substr(0, 90), false},
   };
   for (const Case& c : cases) {
-    Transaction transaction(scratch_ / "ram");
+    Transaction transaction(scratch_.path());
     repository().messages.clear();
     Package package;
     EXPECT_EQ(installFile(packageFile({c.records}), package, transaction, scratch_.path()), c.installed) << c.what;
@@ -244,7 +244,7 @@ TEST_F(InstallContents, BootImageVariableKeepsABootImagePackagesFilesOut) {
   };
   for (const Case c : {Case{BootImage, true, false, true}, Case{BootImage, false, true, true},
                        Case{0, true, true, false}}) {
-    Transaction transaction(scratch_ / "ram");
+    Transaction transaction(scratch_.path());
     if (c.variable) setenv("bootimage", "", 1);  // set, even empty, is enough
     Package package;
     ASSERT_TRUE(installFile(packageFile({fileRecord(kFile, 0, "bin/a", "a"), c.flags}), package, transaction,
@@ -369,7 +369,7 @@ TEST_F(InstallContents, ReportsTheInstallUnlessABundleMemberAndShowsTheState) {
       {true, "routing", "installing routing [", {}},
   };
   for (const Case& c : cases) {
-    Transaction transaction(scratch_ / "ram");
+    Transaction transaction(scratch_.path());
     repository().messages.clear();
     Package package;
     package.disabled = c.disabled;

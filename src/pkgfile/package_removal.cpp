@@ -8,6 +8,9 @@
 #include "apply/flash_storage.h"
 #include "apply/transaction.h"
 #include "model/package_database.h"
+#include "model/relations.h"
+#include "pkgfile/record_name.h"
+#include "planning/console.h"
 
 namespace {
 
@@ -36,12 +39,20 @@ void removeStagedEntryFiles(Transaction& transaction, const std::string& directo
 
 }  // namespace
 
-void uninstallPackage(Package& package, Transaction& transaction, const std::string& root) {
-  // 1. The installed files.
-  for (const std::string& recorded : package.files) transaction.remove(installedPath(root, recorded));
+void uninstallPackage(Repository& repository, Package& package, Transaction& transaction,
+                      const std::string& root) {
+  // The installed files: a damaged list must not reach beyond the flash.
+  for (const std::string& recorded : package.files) {
+    if (isSafeRecordName(recorded)) {
+      transaction.remove(installedPath(root, recorded));
+    } else {
+      reportWarning(repository, "not removing %s of %s: it names no file below /flash", recorded.c_str(),
+                    packageTitle(package).c_str());
+    }
+  }
   package.files.clear();
 
-  // 2. The database entry and its stored image. A record without a name
+  // The database entry and its stored image. A record without a name
   //    (one that only carries a conflict) has no entry; its directory path
   //    would be the database itself.
   if (!package.name.empty()) {
@@ -51,13 +62,12 @@ void uninstallPackage(Package& package, Transaction& transaction, const std::str
     transaction.remove(directory + "image");
   }
 
-  // 3. The boot image, unless another name still links to it.
+  // The boot image, unless another name still links to it.
   if (package.flags & BootImage) {
     const std::string bootImage = root + kBootImagePath;
     struct stat info;
     if (stat(bootImage.c_str(), &info) == 0 && info.st_nlink == 1) transaction.remove(bootImage);
   }
 
-  // 4.
   package.action = None;
 }

@@ -7,13 +7,14 @@
 #include <string>
 
 #include "apply/transaction.h"
+#include "planning/console.h"
 #include "support/scratch_dir.h"
 
 namespace {
 
 class UninstallPackage : public ::testing::Test {
  protected:
-  UninstallPackage() : transaction(scratch / "ram") { writeFile(scratch / "ram/.keep", ""); }
+  UninstallPackage() : transaction(scratch.path()) { writeFile(scratch / "ram/.keep", ""); }
 
   std::string at(const std::string& path) const { return scratch.path() + path; }
 
@@ -26,6 +27,7 @@ class UninstallPackage : public ::testing::Test {
   bool staged(const std::string& path) const { return transaction.find(at(path)) != nullptr; }
 
   ScratchDir scratch;
+  Repository repository;
   Transaction transaction;
 };
 
@@ -38,7 +40,7 @@ TEST_F(UninstallPackage, StagesRemovalOfItsFilesAndItsEntry) {
   tools.files = {"/bin/tool", "/x/tools/lib/a.so", "/bin/gone"};
   tools.action = Uninstall;
 
-  uninstallPackage(tools, transaction, scratch.path());
+  uninstallPackage(repository, tools, transaction, scratch.path());
 
   EXPECT_EQ(kindAt("/flash/bin/tool"), OpKind::Remove);
   EXPECT_EQ(kindAt("/flash/x/tools/lib/a.so"), OpKind::Remove);
@@ -69,7 +71,7 @@ TEST_F(UninstallPackage, TakesBackWhatAnInstallEarlierInTheRunStaged) {
   const std::string temporary = transaction.find(at("/flash/bin/fresh"))->source;
   fresh.files = {"/bin/fresh"};
 
-  uninstallPackage(fresh, transaction, scratch.path());
+  uninstallPackage(repository, fresh, transaction, scratch.path());
 
   EXPECT_FALSE(staged("/flash/bin/fresh"));
   EXPECT_FALSE(staged("/flash/var/pdb/fresh/version"));
@@ -84,7 +86,7 @@ TEST_F(UninstallPackage, RemovesTheBootImageOnlyWhenNothingElseLinksToIt) {
     bool removed;
   };
   for (const Case c : {Case{BootImage, false, true}, Case{BootImage, true, false}, Case{0, false, false}}) {
-    Transaction local(scratch / "ram");
+    Transaction local(scratch.path());
     unlink(at("/flash/bootimage.bak").c_str());
     writeFile(at("/flash/bootimage"), "kernel");
     if (c.secondLink) {
@@ -92,7 +94,7 @@ TEST_F(UninstallPackage, RemovesTheBootImageOnlyWhenNothingElseLinksToIt) {
     }
     Package system("system");
     system.flags = c.flags;
-    uninstallPackage(system, local, scratch.path());
+    uninstallPackage(repository, system, local, scratch.path());
     EXPECT_EQ(local.find(at("/flash/bootimage")) != nullptr, c.removed) << c.flags << " " << c.secondLink;
   }
 }
@@ -100,8 +102,29 @@ TEST_F(UninstallPackage, RemovesTheBootImageOnlyWhenNothingElseLinksToIt) {
 TEST_F(UninstallPackage, RecordWithoutANameLeavesTheDatabaseAlone) {
   writeFile(at("/flash/var/pdb/tools/version"), "1 2\n");
   Package anonymous("");
-  uninstallPackage(anonymous, transaction, scratch.path());
+  uninstallPackage(repository, anonymous, transaction, scratch.path());
   EXPECT_TRUE(transaction.isEmpty());
+}
+
+// A damaged files list never reaches beyond the flash: such a path is
+// reported and left alone, the package's other files go.
+TEST_F(UninstallPackage, AListedPathThatNamesNoFileBelowTheFlashIsReportedAndLeftAlone) {
+  writeFile(at("/flash/bin/tool"), "t");
+  writeFile(at("/rw/sentinel"), "s");
+  writeFile(at("/installer"), "i");
+  Package tools("tools");
+  tools.version = makeVersion(1, 0, 'f', 0);
+  tools.files = {"/../rw/sentinel", "/bin/tool", "/bin/../../installer"};
+
+  uninstallPackage(repository, tools, transaction, scratch.path());
+  transaction.commit(false);
+
+  EXPECT_FALSE(pathExists(at("/flash/bin/tool")));
+  EXPECT_TRUE(pathExists(at("/rw/sentinel")));
+  EXPECT_TRUE(pathExists(at("/installer")));
+  EXPECT_EQ(repository.messages,
+            (std::vector<std::string>{"WARNING: not removing /../rw/sentinel of tools-1.0: it names no file below /flash",
+                                      "WARNING: not removing /bin/../../installer of tools-1.0: it names no file below /flash"}));
 }
 
 }  // namespace

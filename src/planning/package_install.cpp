@@ -45,7 +45,7 @@ void dropInstalled(Repository& repository, Transaction& transaction, const std::
                    const std::string& root) {
   const int index = repository.indexOf(name);
   if (index < 0) return;
-  if (uninstall) uninstallPackage(*repository.packages[index], transaction, root);
+  if (uninstall) uninstallPackage(repository, *repository.packages[index], transaction, root);
   repository.packages.erase(repository.packages.begin() + index);
 }
 

@@ -35,7 +35,7 @@ void disablePackage(Repository& repository, Transaction& transaction, Package& p
 
 // Uninstalling is not reported on the console.
 void dropPackage(Repository& repository, Transaction& transaction, Package& package, const std::string& root) {
-  uninstallPackage(package, transaction, root);
+  uninstallPackage(repository, package, transaction, root);
   auto& packages = repository.packages;
   packages.erase(std::find_if(packages.begin(), packages.end(),
                               [&package](const std::unique_ptr<Package>& entry) { return entry.get() == &package; }));

@@ -1,0 +1,21 @@
+// Reading and writing file descriptors: the loops that retry an interrupted
+// call and carry on after a short count, written once.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+// Reads up to `size` bytes, retrying when a signal interrupts the call.
+// Returns the count read, 0 at the end of the file, -1 with errno.
+ssize_t readSome(int fd, void* buffer, size_t size);
+
+// Writes all `size` bytes. False, with errno, when they do not all go; a
+// write that makes no progress counts as a full disk (ENOSPC).
+bool writeAll(int fd, const void* data, size_t size);
+
+// Reads the regular file `path` whole into `content` (replacing it). False,
+// with errno, when it is no regular file, cannot be read, or is longer than
+// `limit` bytes (EFBIG).
+bool readSmallFile(const std::string& path, size_t limit, std::string* content);

@@ -1,0 +1,28 @@
+#include "platform/regular_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+bool isRegularFile(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+int openRegularFile(const std::string& path, int flags, unsigned mode) {
+  // O_NONBLOCK keeps the open of a pipe without a writer (or reader) from
+  // waiting; it means nothing for a regular file and is taken off again.
+  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+  if (fd < 0) return -1;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  if (!(flags & O_NONBLOCK)) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}

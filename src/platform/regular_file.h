@@ -1,0 +1,15 @@
+// Files of the board that the program reads or writes are regular files: a
+// named pipe, a device or a directory in their place counts as unreadable,
+// and no open may block on one.
+#pragma once
+
+#include <string>
+
+// Whether `path` (links followed) is a regular file. Asks without opening.
+bool isRegularFile(const std::string& path);
+
+// Opens `path` with `flags` (open(2) flags; O_CLOEXEC is added) and `mode`
+// for a new file, without blocking on what is no regular file: such a file
+// is refused, the result is -1 and errno tells why (EINVAL for a pipe or
+// device, EISDIR for a directory).
+int openRegularFile(const std::string& path, int flags, unsigned mode = 0644);
