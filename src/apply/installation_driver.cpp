@@ -17,6 +17,7 @@
 #include "planning/candidates.h"
 #include "planning/console.h"
 #include "planning/scheduled_actions.h"
+#include "platform/regular_file.h"
 
 namespace {
 
@@ -122,6 +123,9 @@ void runUpgrade(Repository& repository, Transaction& transaction, InstallFlags f
   if (!candidates.empty()) loadPostlog(repository, root);
   // 6.
   for (const auto& candidate : candidates) {
+    // A candidate that is no longer a regular file is passed over like one
+    // that cannot be opened.
+    if (!isRegularFile(candidate->path)) continue;
     FileSource file(candidate->path);
     if (!file.isOpen()) continue;
     bool bootImage = false;

@@ -159,9 +159,8 @@ bool installRecord(Repository& repository, Package& package, Transaction& transa
   return true;
 }
 
-// Step 3 of installContents: the image part, passed over without reading it
-// into memory. A cut-off image leaves the stream failed, and the missing
-// signature part is reported after.
+// The image part, passed over without reading it into memory. A cut-off image
+// leaves the stream failed, and the missing signature part is reported after.
 void skipImage(Repository& repository, const Package& package, PackageStream& stream) {
   while (stream.remaining() > 0) {
     showInstallProgress(repository, package, stream);
@@ -170,7 +169,7 @@ void skipImage(Repository& repository, const Package& package, PackageStream& st
   }
 }
 
-// Step 8 of installContents: the empty marker file. Without it the new boot
+// The empty marker file. Without it the new boot
 // image would go unnoticed, so a marker that cannot be staged fails the
 // installation instead of passing in silence.
 bool stageUpgradedMarker(Repository& repository, const Package& package, Transaction& transaction,
@@ -189,6 +188,18 @@ bool stageUpgradedMarker(Repository& repository, const Package& package, Transac
   return true;
 }
 
+// The signature part must come now and hold; the stream moves past it. A
+// package outside a bundle must then be at the end of its file.
+bool checkSignature(Repository& repository, const Package& package, PackageStream& stream) {
+  const bool verified = stream.partType() == kSignaturePart && verifySignature(stream);
+  if (verified) stream.nextPart();
+  if (!verified || (package.bundle.name.empty() && !stream.endedAtFileEnd())) {
+    reportBrokenPackage(repository, package);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool keptAsBootImage(const Package& package) {
@@ -197,48 +208,42 @@ bool keptAsBootImage(const Package& package) {
 
 bool installContents(Repository& repository, Package& package, Transaction& transaction,
                      PackageStream& stream, const std::string& root) {
-  // 1.
   showInstallProgress(repository, package, stream);
 
-  // 2. An unregistered package gets no database entry, so no check either.
+  // An unregistered package gets no database entry, so no check either.
   if (!stream.isUnregistered() && !prepareEntry(package, transaction, root)) return false;
 
-  // 3.
   if (stream.partType() == kImagePart) {
     skipImage(repository, package, stream);
     stream.nextPart();
   }
 
-  // 4. A container that is not unpacked is still read past, and so hashed.
+  // A container that is not unpacked is still read past, and so hashed.
   if (stream.partType() == kFileContainerPart) {
     if (!keptAsBootImage(package) && !unpackFiles(repository, package, transaction, stream, root)) return false;
     stream.nextPart();
   }
 
-  // 5.
-  if (stream.partType() != kSignaturePart || !verifySignature(stream)) {
-    reportBrokenPackage(repository, package);
-    return false;
-  }
+  if (!checkSignature(repository, package, stream)) return false;
 
-  // 6.
-  stream.nextPart();
-
-  // 7. The writer reports its own failures.
+  // The writer reports its own failures.
   if (!stream.isUnregistered() && !writeEntry(package, transaction, root)) return false;
 
-  // 8.
   if ((package.flags & BootImage) && !stageUpgradedMarker(repository, package, transaction, root)) return false;
 
-  // 9. Members of a bundle are reported by the bundle's installer.
+  // Members of a bundle are reported by the bundle's installer.
   if (package.bundle.name.empty()) {
     setProgressLine(repository, std::string());
     reportInfo(repository, "installed %s%s", package.disabled ? "(disabled) " : "",
                packageTitle(package).c_str());
   }
-
-  // 10.
   return true;
+}
+
+bool verifyPassedOver(Repository& repository, const Package& package, PackageStream& stream) {
+  if (stream.partType() == kImagePart) stream.nextPart();
+  if (stream.partType() == kFileContainerPart) stream.nextPart();
+  return checkSignature(repository, package, stream);
 }
 
 bool unpackFiles(Repository& repository, Package& package, Transaction& transaction,

@@ -23,9 +23,18 @@ bool keptAsBootImage(const Package& package);
 // container and the signature part. True when the package is installed in
 // the transaction; false, reported (except for an unusable database entry),
 // when it is not. On success the stream stands at the part after the
-// signature: for a bundle, the next member's header.
+// signature: for a bundle, the next member's header. A package outside a
+// bundle is its stream's last: anything after its signature, which no
+// signature covers, makes it broken.
 bool installContents(Repository& repository, Package& package, Transaction& transaction,
                      PackageStream& stream, const std::string& root = std::string());
+
+// Reads a package that is not installed past its contents, through the hash,
+// and checks its signature, so that no byte of a package stream stays
+// unverified: the image part and the file container are skipped, the
+// signature part must hold. False, reported as a broken package, when it does
+// not. On success the stream stands at the part after the signature.
+bool verifyPassedOver(Repository& repository, const Package& package, PackageStream& stream);
 
 // Installs the file records of the current part, a file container. Records
 // that are not regular files, or are meant for another class of board, are

@@ -113,8 +113,8 @@ TEST_F(InstallContents, StagesEveryRegularFileByteForByteWithItsMode) {
   recipe.image = std::string(10000, 'i');  // passed over, yet covered by the signature
   Package package;
   int32_t next = kNoPart;
-  ASSERT_TRUE(install(packageFile(recipe, partHeader(kPackageHeaderPart, 0)), package, &next));
-  EXPECT_EQ(next, kPackageHeaderPart);  // the stream stands after the signature
+  ASSERT_TRUE(install(packageFile(recipe), package, &next));
+  EXPECT_EQ(next, kNoPart);  // the stream stands after the signature
   EXPECT_EQ(package.files, (std::set<std::string>{"/bin/tool", "/lib/big", "/etc/empty", "/etc/twice"}));
   EXPECT_EQ(repository().messages, std::vector<std::string>{"installed tools-6.41"});
   EXPECT_TRUE(repository().progressLine.empty());
@@ -216,14 +216,21 @@ TEST_F(InstallContents, ContainerCutShortEndsOrBreaksByWhereItEnds) {
   }
 }
 
+// What no signature covers must not follow a package either: a part, or a few
+// bytes, after its signature make it broken.
 TEST_F(InstallContents, MissingMisplacedOrWrongSignatureIsABrokenPackage) {
   const std::string parts = packageParts({fileRecord(kFile, 0, "bin/a", "a")});
-  std::string wrong = signedPackageParts(developmentSigningKey(), parts);
+  const std::string signedParts = signedPackageParts(developmentSigningKey(), parts);
+  std::string wrong = signedParts;
   wrong[wrong.size() - 1] ^= 0x01;
   const std::string files[] = {
       PackageWriter().raw(parts).bytes(),
       PackageWriter().raw(parts + partHeader(kImagePart, 1) + "i").raw(wrong.substr(parts.size())).bytes(),
       PackageWriter().raw(wrong).bytes(),
+      PackageWriter().raw(signedParts + partHeader(kConflictsPart, 34) + listPayload({Dependency{"system"}})).bytes(),
+      PackageWriter().raw(signedParts + partHeader(7, 1) + "x").bytes(),
+      PackageWriter().raw(signedParts + "xyz").bytes(),
+      PackageWriter().raw(signedParts).lengthField(static_cast<uint32_t>(signedParts.size() + 1)).bytes(),
   };
   for (const std::string& file : files) {
     repository().messages.clear();

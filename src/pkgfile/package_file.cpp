@@ -6,6 +6,7 @@
 
 #include "pkgfile/file_source.h"
 #include "pkgfile/package_header.h"
+#include "platform/regular_file.h"
 
 namespace {
 
@@ -45,13 +46,14 @@ bool readPackageFileParts(PackageInfo& record, PackageStream& stream) {
 }
 
 bool loadPackageFile(PackageFile& record, const std::string& path) {
-  // 1. Open the file with hashing on, as every candidate stream is read.
+  // Open the file with hashing on, as every candidate stream is read; what is
+  // no regular file cannot be read, and must not make the run wait.
   record.path = path;
+  if (!isRegularFile(path)) return false;
   FileSource file(path);
   PackageStream stream(&file, true);
-  // 2. The header's length must agree with the size on disk.
+  // The header's length must agree with the size on disk.
   struct stat info;
   if (::stat(path.c_str(), &info) == 0 && static_cast<uint64_t>(info.st_size) != stream.fileSize()) return false;
-  // 3-7.
   return readPackageFileParts(record, stream);
 }

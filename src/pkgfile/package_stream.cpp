@@ -32,8 +32,9 @@ bool PackageStreamBuf::readFileHeader(unsigned char header[kFileHeaderSize]) {
   return true;
 }
 
-int32_t PackageStreamBuf::readPartHeader(bool* skipFailed) {
+int32_t PackageStreamBuf::readPartHeader(bool* skipFailed, size_t* headerBytes) {
   *skipFailed = false;
+  if (headerBytes) *headerBytes = 0;
   if (!source_) return kNoPart;
 
   // 1. Skip the rest of the current part: one seek when nobody needs to see
@@ -60,6 +61,7 @@ int32_t PackageStreamBuf::readPartHeader(bool* skipFailed) {
   pendingPutback_ = 0;
   unsigned char header[kPartHeaderSize];
   std::streamsize got = source_->sgetn(reinterpret_cast<char*>(header), kPartHeaderSize);
+  if (headerBytes) *headerBytes = got > 0 ? static_cast<size_t>(got) : 0;
   if (got < static_cast<std::streamsize>(kPartHeaderSize)) {
     if (got > 0) copyToTee(header, static_cast<size_t>(got));
     finishHash();
@@ -241,22 +243,25 @@ void PackageStream::markBroken() {
 }
 
 int32_t PackageStream::nextPart() {
-  // 1. A failed stream stays at its end.
+  // A failed stream stays at its end.
   if (fail()) {
     partType_ = kNoPart;
     return kNoPart;
   }
-  // 2. A read that stopped exactly at the end of a part may have set eof.
+  // A read that stopped exactly at the end of a part may have set eof.
   clear(rdstate() & ~std::ios_base::eofbit);
-  for (;;) {
-    // 3. Skip the rest of the current part and read the next header. Where
-    //    the next payload begins is worked out in 64 bits: a lying length
-    //    field must not wrap around the end of the file.
+  endedAtFileEnd_ = false;
+  for (bool skipped = false;; skipped = true) {
+    // Skip the rest of the current part and read the next header. Where the
+    // next payload begins is worked out in 64 bits: a lying length field
+    // must not wrap around the end of the file.
     uint64_t payloadStart = uint64_t(buf_->partOffset()) + buf_->partLength() + kPartHeaderSize;
     bool skipFailed = false;
-    int32_t type = buf_->readPartHeader(&skipFailed);
-    // 4. The end, a broken file, an accepted part, or skip another one.
+    size_t headerBytes = 0;
+    int32_t type = buf_->readPartHeader(&skipFailed, &headerBytes);
+    // The end, a broken file, an accepted part, or skip another one.
     if (type == kNoPart) {
+      endedAtFileEnd_ = !skipFailed && !skipped && headerBytes == 0 && buf_->partOffset() == fileSize_;
       if (skipFailed) {
         markBroken();
       } else {

@@ -59,8 +59,9 @@ class PackageStreamBuf : public std::streambuf {
 
   // Skips what is left of the current part and reads the next part header.
   // Returns its type, or kNoPart at the end of the source. skipFailed is set
-  // when the source ran dry inside the part being skipped.
-  int32_t readPartHeader(bool* skipFailed);
+  // when the source ran dry inside the part being skipped; headerBytes (may
+  // be null) receives how many bytes of a part header came.
+  int32_t readPartHeader(bool* skipFailed, size_t* headerBytes = nullptr);
 
   bool hashing() const { return hash_ != nullptr; }
   // Finishes the message: the digest goes to digest() and the hash restarts.
@@ -126,6 +127,10 @@ class PackageStream : public std::istream {
   // The type of the accepted part whose length ran past the end of the file
   // and broke the stream; kNoPart when no such part did.
   int32_t brokenPartType() const { return brokenPartType_; }
+  // The parts ended where the file ends: exactly at the size its header gives,
+  // with no part skipped since the last accepted one. Nothing that follows a
+  // package's last part, and that no signature covers, went unseen.
+  bool endedAtFileEnd() const { return endedAtFileEnd_; }
 
   int32_t partType() const { return partType_; }
   uint32_t partLength() const { return buf_->partLength(); }
@@ -147,6 +152,7 @@ class PackageStream : public std::istream {
   std::vector<uint32_t> accepted_;
   int32_t partType_ = kNoPart;
   int32_t brokenPartType_ = kNoPart;
+  bool endedAtFileEnd_ = false;
   uint32_t magic_ = kNoMagic;
   uint32_t fileSize_ = 0;
 };

@@ -49,12 +49,6 @@ void dropInstalled(Repository& repository, Transaction& transaction, const std::
   repository.packages.erase(repository.packages.begin() + index);
 }
 
-// A member that is not installed is passed over up to the next member's
-// header, or to the end of a stream that has ended or failed.
-void skipToNextMember(PackageStream& stream) {
-  while (stream.partType() != kPackageHeaderPart && stream.partType() != kNoPart) stream.nextPart();
-}
-
 // The same version is installed and the run resumes an upgrade: the package
 // is reported as installed, and nothing changes.
 Package* reportResumed(Repository& repository, const Package& package, bool* bootImage) {
@@ -99,19 +93,21 @@ InstallResult installOne(Repository& repository, Transaction& transaction, Packa
   const bool member = bundleReference != nullptr;
   const InstallFlags reasons = judge(repository, *package, permitted, preservedStates, member);
 
-  // 6. Not installed: a reason outside the permitted set, or the same version.
-  if (reasons & (~permitted | Reinstall)) {
-    if (member) {
-      skipToNextMember(stream);
-      return {Outcome::Kept, repository.find(package->name)};
-    }
-    if ((reasons & Reinstall) && (permitted & Reinstall))
-      return {Outcome::Kept, reportResumed(repository, *package, bootImage)};
-    return {refusedAsNotNewer(reasons, permitted) ? Outcome::NotNewer : Outcome::Refused, nullptr};
-  }
-
-  // 7. A member carries its bundle.
+  // A member carries its bundle, also into the messages about it.
   if (member) package->bundle = *bundleReference;
+
+  // 6. Not installed: a reason outside the permitted set, or the same version.
+  //    A member passed over, or a package reported as installed, is read to
+  //    its signature all the same: what goes on the board is verified whole.
+  if (reasons & (~permitted | Reinstall)) {
+    const bool resumed = !member && (reasons & Reinstall) && (permitted & Reinstall);
+    if (!member && !resumed) {
+      return {refusedAsNotNewer(reasons, permitted) ? Outcome::NotNewer : Outcome::Refused, nullptr};
+    }
+    if (!verifyPassedOver(repository, *package, stream)) return {Outcome::Failed, nullptr};
+    if (member) return {Outcome::Kept, repository.find(package->name)};
+    return {Outcome::Kept, reportResumed(repository, *package, bootImage)};
+  }
 
   // 8. It replaces the installed package of its name, unless it comes from an
   //    unregistered file, which installs beside it.
@@ -182,10 +178,10 @@ bool installMembers(Repository& repository, Transaction& transaction, PackageStr
     oldMembers.erase(result.package->name);
     if (bootImage != nullptr && memberBootImage) *bootImage = true;
   }
-  // A member header that cannot be read, or a part that ran past the end of
-  // the file while a member was passed over: told under the bundle's title,
-  // as a member's own failures are.
-  if (stream.partType() == kPackageHeaderPart || stream.isBroken()) {
+  // A member header that cannot be read, a part that runs past the end of the
+  // file, or anything after the last member that no signature covers: told
+  // under the bundle's title, as a member's own failures are.
+  if (stream.partType() == kPackageHeaderPart || stream.isBroken() || !stream.endedAtFileEnd()) {
     Package member;
     member.bundle = reference;
     reportBrokenPackage(repository, member);

@@ -38,6 +38,8 @@ const char* const kBoardDirs[] = {"flash",          "flash/boot", "flash/var",  
 // bound from the host for the length of one run.
 const char* const kLibraryDirs[] = {"lib", "lib64", "usr", "proc"};
 constexpr char kBinaryName[] = "installer";
+// Far longer than any run of a test takes, even under an emulator.
+constexpr unsigned kRunTimeoutSeconds = 120;
 
 std::string dependencyLines(const std::vector<Dependency>& list, bool withPriority) {
   std::ostringstream out;
@@ -215,6 +217,8 @@ RunResult Board::run(const std::string& program, const std::vector<std::string>&
     // whatever root it runs in, whether it is started there or enters it.
     if (!INSTALLER_BINARY_IS_STATIC) bindLibraries(root_);
     if (inside && (::chroot(root_.c_str()) != 0 || ::chdir("/") != 0)) ::_exit(125);
+    // A run that waits for ever ends by SIGALRM (status 142) instead.
+    ::alarm(kRunTimeoutSeconds);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
