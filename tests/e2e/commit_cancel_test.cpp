@@ -59,6 +59,16 @@ TEST(CommitMode, AppliesASavedManifestExactly) {
   EXPECT_EQ(run.out, kFrame);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 0);
+
+  // The manifest stays; committed again, its files are gone, and its
+  // removals must not reach what has come since.
+  ASSERT_TRUE(board.write("/flash/old-file", "installed since"));
+  expected = board.snapshot();
+  RunResult again = board.runInside({"--commit"});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(again.out, std::string(kFrame) +
+                           "ERROR: could not commit /flash/tmpAbc123: No such file or directory: nothing was changed\n");
+  EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "");
 }
 
 TEST(CommitMode, CopiesAMoveAcrossFileSystemsBehindTheSpinner) {
