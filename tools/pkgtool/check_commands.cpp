@@ -1,31 +1,11 @@
 // The commands that read files: inspect and verify.
 #include "pkgtool/arguments.h"
+#include "pkgtool/command_support.h"
 #include "pkgtool/commands.h"
 #include "pkgtool/report_output.h"
 #include "pkgtool/file_report.h"
 
 namespace {
-
-int usageError(std::ostream& err, const char* command, const std::string& message) {
-  err << "pkgtool " << command << ": " << message << "\n"
-      << "Try 'pkgtool --help'.\n";
-  return kExitUsage;
-}
-
-// The key to check against: the given public key file (a private key file
-// serves too), else the key this build of the installer trusts.
-bool chooseKey(const std::string& path, PublicKey* key, std::string* error) {
-  if (path.empty()) {
-    *key = builtInKey();
-    return true;
-  }
-  if (readPublicKeyFile(path, key, error)) return true;
-  PrivateKey privateKey;
-  std::string privateError;
-  if (!readPrivateKeyFile(path, &privateKey, &privateError)) return false;
-  *key = privateKey.publicKey;
-  return true;
-}
 
 int statusOf(const FileReport& report) {
   if (report.broken()) return kExitBroken;

@@ -1,0 +1,37 @@
+// Error lines and key files of pkgtool's commands.
+#include "pkgtool/command_support.h"
+
+#include "pkgtool/commands.h"
+
+int usageError(std::ostream& err, const char* command, const std::string& message) {
+  err << "pkgtool " << command << ": " << message << "\n"
+      << "Try 'pkgtool --help'.\n";
+  return kExitUsage;
+}
+
+int unexpected(std::ostream& err, const char* command, Arguments& args) {
+  std::string word = args.positional();
+  return usageError(err, command, args.failed() ? args.error() : "unexpected argument " + word);
+}
+
+int failure(std::ostream& err, const char* command, const std::string& message, int status) {
+  err << "pkgtool " << command << ": " << message << "\n";
+  return status;
+}
+
+bool chooseKey(const std::string& path, PublicKey* key, std::string* error) {
+  if (path.empty()) {
+    *key = builtInKey();
+    return true;
+  }
+  if (readPublicKeyFile(path, key, error)) return true;
+  PrivateKey privateKey;
+  std::string privateError;
+  if (!readPrivateKeyFile(path, &privateKey, &privateError)) return false;
+  *key = privateKey.publicKey;
+  return true;
+}
+
+bool readSigningKey(const std::string& path, PrivateKey* key, std::string* error) {
+  return readPrivateKeyFile(path, key, error);
+}
