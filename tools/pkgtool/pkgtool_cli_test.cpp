@@ -50,7 +50,7 @@ TEST_F(PkgtoolCli, BuildWritesEveryOptionSoThatTheReaderReadsItBack) {
   PackageFile record;
   ASSERT_TRUE(loadPackageFile(record, dir_ / "p.vpa"));
   EXPECT_EQ(record.name, "tool");
-  EXPECT_STREQ(versionText(record.version), "6.41beta3");
+  EXPECT_EQ(versionText(record.version), "6.41beta3");
   EXPECT_EQ(record.buildTime, 1700000000u);
   EXPECT_EQ(record.flags, 3u);
   EXPECT_EQ(record.architecture, "");
@@ -77,6 +77,13 @@ TEST_F(PkgtoolCli, BuildWritesEveryOptionSoThatTheReaderReadsItBack) {
   ToolRun verify = run("verify --key @k.pub @p.vpa");
   EXPECT_EQ(verify.status, 0) << verify.out;
   EXPECT_EQ(verify.out, dir_ / "p.vpa" + ": ok (1 package)\n");
+}
+
+TEST_F(PkgtoolCli, InspectShowsBothBoundsOfARange) {
+  ASSERT_EQ(build(dir_ / "p.vpa", {"--depends", "a:1.0:2.0", "--provides", "b:6.41beta3:6.41rc2:1"}).status, 0);
+  ToolRun inspect = run("inspect --key @k.pub @p.vpa");
+  EXPECT_TRUE(contains(inspect.out, "    a 1.0 to 2.0\n")) << inspect.out;
+  EXPECT_TRUE(contains(inspect.out, "    b 6.41beta3 to 6.41rc2, priority 1\n")) << inspect.out;
 }
 
 TEST_F(PkgtoolCli, BuildsOfTheSameTreeAreByteIdenticalUnderSourceDateEpoch) {

@@ -26,11 +26,11 @@ std::string dependencyText(const Dependency& entry, bool withPriority) {
   if (entry.min == 0 && entry.max == 0)
     text += " (any version)";
   else if (entry.max == 0)
-    text += std::string(" from ") + versionText(entry.min);
+    text += " from " + versionText(entry.min);
   else if (entry.min == 0)
-    text += std::string(" up to ") + versionText(entry.max);
+    text += " up to " + versionText(entry.max);
   else
-    text += std::string(" ") + versionText(entry.min) + " to " + versionText(entry.max);
+    text += " " + versionText(entry.min) + " to " + versionText(entry.max);
   if (withPriority) text += ", priority " + std::to_string(entry.priority);
   return text;
 }
