@@ -203,7 +203,10 @@ int runBundle(int argc, char** argv, std::ostream& out, std::ostream& err) {
   if (!finishCommon(&options, &key, &error, &usage))
     return usage ? usageError(err, "bundle", error) : failure(err, "bundle", error, kExitFailed);
   request.header = options.header;
-  if (!buildBundle(request, key.publicKey, options.outPath, &error)) return failure(err, "bundle", error, kExitFailed);
+  std::vector<std::string> warnings;
+  if (!buildBundle(request, key.publicKey, options.outPath, &error, &warnings))
+    return failure(err, "bundle", error, kExitFailed);
+  for (const std::string& warning : warnings) err << "pkgtool bundle: warning: " << warning << "\n";
   if (!request.header.image)
     err << "pkgtool bundle: warning: " << options.outPath
         << " has no image part: the board takes an installed bundle without one apart again on its next run"

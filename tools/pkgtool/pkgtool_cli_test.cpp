@@ -133,8 +133,8 @@ TEST_F(PkgtoolCli, ARefusedBuildSaysWhatIsWrongAndWritesNothing) {
 }
 
 TEST_F(PkgtoolCli, BundlesCarryTheirMembersStartDisabledListAndImage) {
-  ASSERT_EQ(build(dir_ / "tool.vpa").status, 0);
-  ASSERT_EQ(run("build --key @k.key --name helper --version 2.0 --build-time 5 -o @helper.vpa").status, 0);
+  ASSERT_EQ(build(dir_ / "tool.vpa", {"--arch", "powerpc"}).status, 0);
+  ASSERT_EQ(run("build --key @k.key --name helper --version 2.0 --build-time 5 --arch powerpc -o @helper.vpa").status, 0);
   ToolRun bundle = run("bundle --key @k.key --name suite --version 6.41 --build-time 7 --start-disabled helper "
                        "--arch powerpc -o @b.vpa @tool.vpa @helper.vpa");
   ASSERT_EQ(bundle.status, 0) << bundle.err;
@@ -172,6 +172,19 @@ TEST_F(PkgtoolCli, BundlesCarryTheirMembersStartDisabledListAndImage) {
   EXPECT_EQ(stranger.status, 3);
   EXPECT_TRUE(contains(stranger.err, "--start-disabled nobody: no member")) << stranger.err;
   EXPECT_FALSE(pathExists(dir_ / "s.vpa"));
+}
+
+TEST_F(PkgtoolCli, BundlesNamedLikeAMemberAreRefusedAndOtherArchitecturesWarned) {
+  ASSERT_EQ(build(dir_ / "tool.vpa").status, 0);
+  ASSERT_EQ(run("build --key @k.key --name helper --version 2.0 --arch powerpc -o @helper.vpa").status, 0);
+  ToolRun named = run("bundle --key @k.key --name tool --version 6.41 -o @b.vpa @helper.vpa @tool.vpa");
+  EXPECT_EQ(named.status, 3);
+  EXPECT_TRUE(contains(named.err, "tool.vpa: the bundle cannot be named like its member tool")) << named.err;
+  EXPECT_FALSE(pathExists(dir_ / "b.vpa"));
+
+  ToolRun mixed = run("bundle --key @k.key --name suite --version 6.41 --arch powerpc -o @b.vpa @helper.vpa @tool.vpa");
+  EXPECT_EQ(mixed.status, 0) << mixed.err;
+  EXPECT_EQ(mixed.err, "pkgtool bundle: warning: member tool is made for \"i386\", the bundle for \"powerpc\"\n");
 }
 
 TEST_F(PkgtoolCli, InspectAndVerifyTellABadSignatureFromABrokenFile) {
