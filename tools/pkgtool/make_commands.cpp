@@ -1,4 +1,4 @@
-// The commands that make files: keygen, build and bundle.
+// The commands that make package files: build and bundle.
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -14,12 +14,8 @@
 #include "pkgtool/package_builder.h"
 #include "pkgtool/part_writer.h"
 #include "pkgtool/version_parse.h"
-#include "signing/key_generator.h"
 
 namespace {
-
-constexpr mode_t kPrivateKeyMode = 0600;
-constexpr mode_t kPublicFileMode = 0666;
 
 // The build time when none is given: SOURCE_DATE_EPOCH, else now.
 bool defaultBuildTime(uint32_t* seconds, std::string* error) {
@@ -115,34 +111,6 @@ bool buildListOption(Arguments& args, HeaderFields* header, BuildRequest* reques
 }
 
 }  // namespace
-
-int runKeygen(int argc, char** argv, std::ostream& out, std::ostream& err) {
-  Arguments args(argc, argv, 0);
-  std::string keyPath, publicPath;
-  while (!args.done() && !args.failed()) {
-    if (!args.option("-o", &keyPath) && !args.option("--public", &publicPath))
-      return unexpected(err, "keygen", args);
-  }
-  if (args.failed()) return usageError(err, "keygen", args.error());
-  if (keyPath.empty()) return usageError(err, "keygen", "-o FILE.key is required");
-  struct stat st;
-  if (lstat(keyPath.c_str(), &st) == 0) return failure(err, "keygen", keyPath + ": already exists; a key is never overwritten", kExitFailed);
-  PrivateKey key;
-  if (!generateKey(&key)) return failure(err, "keygen", "no key could be made (random source or arithmetic failed)", kExitFailed);
-  // Both files are written out before either appears.
-  std::string error;
-  const std::string comment = "package signing key made by pkgtool keygen";
-  const std::string privateText = formatPrivateKey(key, comment + "; keep it private");
-  const std::string publicText = formatPublicKey(key.publicKey, comment + " (public half)");
-  OutputFile keyOut, publicOut;
-  bool ok = keyOut.open(keyPath, &error) && keyOut.write(privateText.data(), privateText.size(), &error);
-  if (ok && !publicPath.empty())
-    ok = publicOut.open(publicPath, &error) && publicOut.write(publicText.data(), publicText.size(), &error);
-  ok = ok && keyOut.commit(&error, kPrivateKeyMode) && (publicPath.empty() || publicOut.commit(&error, kPublicFileMode));
-  if (!ok) return failure(err, "keygen", error, kExitFailed);
-  out << "wrote " << keyPath << (publicPath.empty() ? "" : " and " + publicPath) << "\n";
-  return kExitOk;
-}
 
 int runBuild(int argc, char** argv, std::ostream& out, std::ostream& err) {
   Arguments args(argc, argv, 0);

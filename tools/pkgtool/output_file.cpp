@@ -85,7 +85,7 @@ bool OutputFile::readAt(uint64_t offset, void* data, size_t length, std::string*
   return true;
 }
 
-bool OutputFile::commit(std::string* error, mode_t mode) {
+bool OutputFile::commit(std::string* error, mode_t mode, bool replace) {
   if (fchmod(fd_, mode & ~currentUmask()) != 0) {
     *error = failure("cannot set permissions");
     return false;
@@ -97,6 +97,7 @@ bool OutputFile::commit(std::string* error, mode_t mode) {
     discard();
     return false;
   }
+  if (!replace) return linkIntoPlace(error);
   if (rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
     *error = failure("cannot rename into place");
     discard();
@@ -104,4 +105,12 @@ bool OutputFile::commit(std::string* error, mode_t mode) {
   }
   temporaryPath_.clear();
   return true;
+}
+
+// A link fails where a file is already there; the temporary name then goes.
+bool OutputFile::linkIntoPlace(std::string* error) {
+  bool ok = link(temporaryPath_.c_str(), path_.c_str()) == 0;
+  if (!ok) *error = errno == EEXIST ? path_ + ": already exists" : failure("cannot link into place");
+  discard();
+  return ok;
 }

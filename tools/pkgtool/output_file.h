@@ -24,11 +24,13 @@ class OutputFile {
   bool readAt(uint64_t offset, void* data, size_t length, std::string* error);
   uint64_t size() const { return size_; }
   const std::string& path() const { return path_; }
-  // Gives the file mode (less the umask) and renames it to its path.
-  bool commit(std::string* error, mode_t mode = 0666);
+  // Gives the file mode (less the umask) and puts it under its path; without
+  // replace, a file already there stays and the commit fails.
+  bool commit(std::string* error, mode_t mode = 0666, bool replace = true);
 
  private:
   std::string failure(const char* what) const;
+  bool linkIntoPlace(std::string* error);
   void discard();
 
   std::string path_;

@@ -35,11 +35,29 @@ TEST_F(PkgtoolCli, KeygenMakesAPrivateKeyOnlyItsOwnerReadsAndNeverOverwritesIt) 
   EXPECT_EQ(std::string(reinterpret_cast<char*>(key.publicKey.point), 32),
             std::string(reinterpret_cast<char*>(publicKey.point), 32));
 
-  std::string before = readFile(dir_ / "k.key");
-  ToolRun again = run("keygen -o @k.key");
-  EXPECT_EQ(again.status, 3);
-  EXPECT_TRUE(contains(again.err, "k.key: already exists")) << again.err;
-  EXPECT_EQ(readFile(dir_ / "k.key"), before);
+  // Neither half is ever overwritten; the public half of a kept key is made again.
+  const std::string privateText = readFile(dir_ / "k.key"), publicText = readFile(dir_ / "k.pub");
+  struct Case {
+    const char* line;
+    int status;
+    const char* inError;
+  } cases[] = {
+      {"keygen -o @k.key", 3, "k.key: already exists"},
+      {"keygen -o @new.key --public @k.pub", 3, "k.pub: already exists"},
+      {"keygen --from @k.key --public @k.pub", 3, "k.pub: already exists"},
+      {"keygen --from @k.key --public @again.pub", 0, ""},
+      {"keygen --from @k.key -o @x.key --public @x.pub", 4, "--from makes only the public file"},
+      {"keygen --from @k.key", 4, "--from needs --public FILE.pub"},
+  };
+  for (const Case& c : cases) {
+    ToolRun keygen = run(c.line);
+    EXPECT_EQ(keygen.status, c.status) << c.line << ": " << keygen.err;
+    EXPECT_TRUE(contains(keygen.err, c.inError)) << c.line << ": " << keygen.err;
+  }
+  EXPECT_EQ(readFile(dir_ / "k.key"), privateText);
+  EXPECT_EQ(readFile(dir_ / "k.pub"), publicText);
+  EXPECT_EQ(readFile(dir_ / "again.pub"), publicText);
+  EXPECT_FALSE(pathExists(dir_ / "new.key") || pathExists(dir_ / "x.key") || pathExists(dir_ / "x.pub"));
 }
 
 TEST_F(PkgtoolCli, BuildWritesEveryOptionSoThatTheReaderReadsItBack) {
