@@ -5,11 +5,59 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <vector>
 
 namespace {
+
+// The temporary files of this process, for a signal that ends it to remove.
+constexpr size_t kMaxTemporaries = 8;
+std::atomic<const char*> temporaries[kMaxTemporaries];
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Runs with the default action restored: removes what it can, then lets the
+// signal end the process as it would have.
+void removeTemporaries(int signal) {
+  for (std::atomic<const char*>& path : temporaries) {
+    const char* name = path.load();
+    if (name != nullptr) unlink(name);
+  }
+  raise(signal);
+}
+
+// Signals that the process ignores stay ignored.
+void catchEndingSignals() {
+  static bool caught = false;
+  if (caught) return;
+  caught = true;
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = removeTemporaries;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (int signal : kEndingSignals) sigaddset(&action.sa_mask, signal);
+  for (int signal : kEndingSignals) {
+    struct sigaction old;
+    if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+  }
+}
+
+void registerTemporary(const char* name) {
+  for (std::atomic<const char*>& path : temporaries) {
+    const char* empty = nullptr;
+    if (path.compare_exchange_strong(empty, name)) return;
+  }
+}
+
+void forgetTemporary(const char* name) {
+  for (std::atomic<const char*>& path : temporaries) {
+    const char* expected = name;
+    path.compare_exchange_strong(expected, nullptr);
+  }
+}
 
 mode_t currentUmask() {
   mode_t mask = umask(0);
@@ -28,7 +76,9 @@ std::string OutputFile::failure(const char* what) const {
 void OutputFile::discard() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
-  if (!temporaryPath_.empty()) unlink(temporaryPath_.c_str());
+  if (temporaryPath_.empty()) return;
+  unlink(temporaryPath_.c_str());
+  forgetTemporary(temporaryPath_.c_str());
   temporaryPath_.clear();
 }
 
@@ -39,12 +89,14 @@ bool OutputFile::open(const std::string& path, std::string* error) {
   std::string pattern = path + ".tmpXXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
+  catchEndingSignals();
   fd_ = mkstemp(name.data());
   if (fd_ < 0) {
     *error = failure("cannot create");
     return false;
   }
   temporaryPath_ = name.data();
+  registerTemporary(temporaryPath_.c_str());
   return true;
 }
 
@@ -103,6 +155,7 @@ bool OutputFile::commit(std::string* error, mode_t mode, bool replace) {
     discard();
     return false;
   }
+  forgetTemporary(temporaryPath_.c_str());
   temporaryPath_.clear();
   return true;
 }

@@ -1,5 +1,7 @@
 // An output file that appears under its name only when it is complete: bytes
-// go to a temporary file beside it, which commit() renames into place.
+// go to a temporary file beside it, which commit() renames into place. The
+// temporary file goes when the object does, and when SIGINT, SIGTERM or
+// SIGHUP ends the process.
 #pragma once
 
 #include <cstddef>

@@ -17,13 +17,46 @@ std::vector<std::string> splitWords(const std::string& text) {
   return words;
 }
 
-}  // namespace
-
-ToolRun pkgtool(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& input) {
-  ScratchDir capture;
+// The words that run the built pkgtool with the arguments.
+std::vector<std::string> commandWords(const std::vector<std::string>& args) {
   std::vector<std::string> words = splitWords(PKGTOOL_EMULATOR);
   words.push_back(PKGTOOL_BINARY);
   words.insert(words.end(), args.begin(), args.end());
+  return words;
+}
+
+[[noreturn]] void execWords(std::vector<std::string> words) {
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+int waitForPkgtool(pid_t pid) {
+  int status = 0;
+  if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+pid_t startPkgtool(const std::vector<std::string>& args) {
+  std::vector<std::string> words = commandWords(args);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    execWords(words);
+  }
+  return pid;
+}
+
+ToolRun pkgtool(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& input) {
+  ScratchDir capture;
+  std::vector<std::string> words = commandWords(args);
   if (!writeFile(capture / "in", input)) return ToolRun();
   pid_t pid = fork();
   if (pid == 0) {
@@ -35,16 +68,10 @@ ToolRun pkgtool(const std::vector<std::string>& args, const std::vector<std::str
     dup2(err, 2);
     unsetenv("SOURCE_DATE_EPOCH");
     for (const std::string& setting : env) putenv(const_cast<char*>(setting.c_str()));
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(&word[0]);
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    execWords(words);
   }
   ToolRun run;
-  int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid)
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.status = waitForPkgtool(pid);
   run.out = readFile(capture / "out");
   run.err = readFile(capture / "err");
   return run;

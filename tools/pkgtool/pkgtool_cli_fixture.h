@@ -2,6 +2,8 @@
 // a call, with its standard input, environment, output and exit status.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -19,6 +21,11 @@ struct ToolRun {
 // and SOURCE_DATE_EPOCH is unset unless given. input is standard input.
 ToolRun pkgtool(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                 const std::string& input = std::string());
+
+// Starts the built pkgtool without waiting for it; its output is dropped.
+pid_t startPkgtool(const std::vector<std::string>& args);
+// Waits for a started pkgtool: its exit status, or 128 + signal number.
+int waitForPkgtool(pid_t pid);
 
 bool contains(const std::string& text, const std::string& part);
 

@@ -1,6 +1,11 @@
 // End-to-end tests of the pkgtool executable: keys, packages and bundles made
 // by the real binary, read back through the installer's own reader.
+#include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <memory>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -148,6 +153,30 @@ TEST_F(PkgtoolCli, ARefusedBuildSaysWhatIsWrongAndWritesNothing) {
   }
   // Nothing at all was left in the output directory.
   EXPECT_EQ(rmdir((dir_ / "out").c_str()), 0);
+}
+
+TEST_F(PkgtoolCli, AnInterruptedBuildLeavesNothingBehind) {
+  // A large file of zeros keeps the build busy while the signal comes.
+  ASSERT_EQ(mkdir((dir_ / "big").c_str(), 0755), 0);
+  ASSERT_TRUE(writeFile(dir_ / "big/zeros", ""));
+  ASSERT_EQ(truncate((dir_ / "big/zeros").c_str(), 1 << 30), 0);
+  ASSERT_EQ(mkdir((dir_ / "out").c_str(), 0755), 0);
+  for (int signal : {SIGINT, SIGTERM}) {
+    pid_t pid = startPkgtool({"build", "--key", dir_ / "k.key", "--name", "big", "--version", "1.0", "--root",
+                              dir_ / "big", "-o", dir_ / "out/big.vpa"});
+    // The temporary output appears once the tree has been read.
+    bool started = false;
+    for (int wait = 0; wait < 60000 && !started; ++wait) {
+      std::unique_ptr<DIR, int (*)(DIR*)> out(opendir((dir_ / "out").c_str()), closedir);
+      while (dirent* entry = readdir(out.get())) started = started || entry->d_name[0] != '.';
+      if (!started) usleep(1000);
+    }
+    EXPECT_TRUE(started);
+    kill(pid, signal);
+    EXPECT_EQ(waitForPkgtool(pid), 128 + signal);
+    EXPECT_EQ(rmdir((dir_ / "out").c_str()), 0) << "signal " << signal;
+    mkdir((dir_ / "out").c_str(), 0755);
+  }
 }
 
 TEST_F(PkgtoolCli, BundlesCarryTheirMembersStartDisabledListAndImage) {
