@@ -142,7 +142,10 @@ int runBuild(int argc, char** argv, std::ostream& out, std::ostream& err) {
     return usage ? usageError(err, "build", error) : failure(err, "build", error, kExitFailed);
   request.header = options.header;
   if (hasRoot) request.root = root;
-  if (!buildPackage(request, keySigner(key), options.outPath, &error)) return failure(err, "build", error, kExitFailed);
+  std::vector<std::string> warnings;
+  bool built = buildPackage(request, keySigner(key), options.outPath, &error, &warnings);
+  for (const std::string& warning : warnings) err << "pkgtool build: warning: " << warning << "\n";
+  if (!built) return failure(err, "build", error, kExitFailed);
   out << "built " << options.outPath << ": " << request.header.name << "-" << versionText(request.header.version) << "\n";
   return kExitOk;
 }

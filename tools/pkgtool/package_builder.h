@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "pkgtool/output_file.h"
 #include "pkgtool/header_fields.h"
@@ -29,9 +30,11 @@ struct BuildRequest {
 
 // Writes the package file to outPath through a temporary file; nothing
 // appears at outPath unless the whole file was written. *error names the
-// file and what is wrong.
+// file and what is wrong. *warnings (when given) get a line for each empty
+// directory of the tree and for an earlier output found inside it, which is
+// left out.
 bool buildPackage(const BuildRequest& request, const DigestSigner& sign, const std::string& outPath,
-                  std::string* error);
+                  std::string* error, std::vector<std::string>* warnings = nullptr);
 
 // The SHA-1 digest of bytes [from, end) of a file being written.
 bool digestOfRange(OutputFile& out, uint64_t from, unsigned char digest[kSignatureDigestLength],

@@ -121,6 +121,19 @@ TEST_F(PkgtoolCli, BuildsOfTheSameTreeAreByteIdenticalUnderSourceDateEpoch) {
   EXPECT_EQ(record.buildTime, 99u);  // the option wins over the environment
 }
 
+TEST_F(PkgtoolCli, ABuildLeavesOutItsOwnOutputAndWarnsOfEmptyDirectories) {
+  ASSERT_EQ(mkdir((dir_ / "tree/var").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir_ / "tree/var/empty").c_str(), 0755), 0);
+  ASSERT_EQ(build(dir_ / "tree/p.vpa").status, 0);
+  ToolRun again = build(dir_ / "tree/p.vpa");
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.err, "pkgtool build: warning: empty directory var/empty is not packaged\n"
+                       "pkgtool build: warning: p.vpa is the output; it is left out of the package\n");
+  std::vector<StoredRecord> records;
+  ASSERT_TRUE(readStoredRecords(dir_ / "tree/p.vpa", &records));
+  EXPECT_EQ(records.size(), 3u);
+}
+
 TEST_F(PkgtoolCli, ARefusedBuildSaysWhatIsWrongAndWritesNothing) {
   ASSERT_TRUE(writeFile(dir_ / "fifo-tree/a", "a"));
   ASSERT_EQ(mkfifo((dir_ / "fifo-tree/pipe").c_str(), 0600), 0);
@@ -134,7 +147,7 @@ TEST_F(PkgtoolCli, ARefusedBuildSaysWhatIsWrongAndWritesNothing) {
   } cases[] = {
       {"--key @k.key --name t --version 6.40.0 -o @out/p.vpa", "", 4, "write \"6.40\""},
       {"--key @k.key --name t --version 1.0 --root @fifo-tree -o @out/p.vpa", "", 3, "fifo-tree/pipe: a named pipe"},
-      {"--key @none.key --name t --version 1.0 -o @out/p.vpa", "", 3, "none.key"},
+      {"--key @none.key --name t --version 1.0 -o @out/p.vpa", "", 3, "none.key: cannot open: No such file"},
       {"--key @k.pub --name t --version 1.0 -o @out/p.vpa", "", 3, "private-key"},
       {"--key @k.key --name t --version 1.0 -o @out/p.vpa", "SOURCE_DATE_EPOCH=yesterday", 4, "SOURCE_DATE_EPOCH"},
       {"--key @k.key --name t --version 1.0 --class bin/none=1 --root @tree -o @out/p.vpa", "", 3,
