@@ -90,13 +90,21 @@ bool OutputFile::open(const std::string& path, std::string* error) {
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   catchEndingSignals();
+  // No signal may come between the file's creation and its registration.
+  sigset_t ending, previous;
+  sigemptyset(&ending);
+  for (int signal : kEndingSignals) sigaddset(&ending, signal);
+  sigprocmask(SIG_BLOCK, &ending, &previous);
   fd_ = mkstemp(name.data());
+  if (fd_ >= 0) {
+    temporaryPath_ = name.data();
+    registerTemporary(temporaryPath_.c_str());
+  }
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
   if (fd_ < 0) {
     *error = failure("cannot create");
     return false;
   }
-  temporaryPath_ = name.data();
-  registerTemporary(temporaryPath_.c_str());
   return true;
 }
 
