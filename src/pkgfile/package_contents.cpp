@@ -18,6 +18,7 @@
 #include "pkgfile/little_endian.h"
 #include "pkgfile/package_stream.h"
 #include "pkgfile/processor_class.h"
+#include "pkgfile/record_name.h"
 #include "planning/console.h"
 #include "signature/signature_check.h"
 
@@ -67,22 +68,6 @@ bool readExactly(std::istream& in, char* out, size_t count) {
   if (count == 0) return true;
   in.read(out, static_cast<std::streamsize>(count));
   return static_cast<size_t>(in.gcount()) == count;
-}
-
-// A name is used as a path below the flash root: it must name a file there
-// and never climb out of it. Refused: the empty name, a NUL byte (the system
-// would cut the path there), a ".." component, and a name whose last
-// component is empty or "." (a directory, never a file).
-bool isSafeRecordName(const std::string& name) {
-  if (name.empty() || name.find('\0') != std::string::npos) return false;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = name.find('/', start);
-    const std::string component = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (component == "..") return false;
-    if (end == std::string::npos) return !component.empty() && component != ".";
-    start = end + 1;
-  }
 }
 
 // Whether the system can make a file at `destination` at all: no component

@@ -38,6 +38,8 @@ bool collectFiles(const BuildRequest& request, const std::string& outPath, std::
   for (const std::string& directory : emptyDirectories)
     warnings->push_back("empty directory " + directory + " is not packaged");
   leaveOutOutput(outPath, files, warnings);
+  for (const TreeFile& file : *files)
+    if (!checkRecordName(file.path, error)) return false;
   for (const auto& entry : request.classes) {
     bool found = false;
     for (const TreeFile& file : *files) found = found || file.path == entry.first;

@@ -137,6 +137,7 @@ TEST_F(PkgtoolCli, ABuildLeavesOutItsOwnOutputAndWarnsOfEmptyDirectories) {
 TEST_F(PkgtoolCli, ARefusedBuildSaysWhatIsWrongAndWritesNothing) {
   ASSERT_TRUE(writeFile(dir_ / "fifo-tree/a", "a"));
   ASSERT_EQ(mkfifo((dir_ / "fifo-tree/pipe").c_str(), 0600), 0);
+  ASSERT_TRUE(writeFile(dir_ / "newline-tree/bin/a\nb", "a"));
   ASSERT_EQ(mkdir((dir_ / "out").c_str(), 0755), 0);
   // Usage errors end with status 4, failures while building with 3.
   struct Case {
@@ -147,6 +148,8 @@ TEST_F(PkgtoolCli, ARefusedBuildSaysWhatIsWrongAndWritesNothing) {
   } cases[] = {
       {"--key @k.key --name t --version 6.40.0 -o @out/p.vpa", "", 4, "write \"6.40\""},
       {"--key @k.key --name t --version 1.0 --root @fifo-tree -o @out/p.vpa", "", 3, "fifo-tree/pipe: a named pipe"},
+      {"--key @k.key --name t --version 1.0 --root @newline-tree -o @out/p.vpa", "", 3,
+       "\"bin/a\\nb\": a file name holding a newline cannot be packaged"},
       {"--key @none.key --name t --version 1.0 -o @out/p.vpa", "", 3, "none.key: cannot open: No such file"},
       {"--key @k.pub --name t --version 1.0 -o @out/p.vpa", "", 3, "private-key"},
       {"--key @k.key --name t --version 1.0 -o @out/p.vpa", "SOURCE_DATE_EPOCH=yesterday", 4, "SOURCE_DATE_EPOCH"},
