@@ -26,7 +26,7 @@ bool canOpen(const std::string& path, std::string* error) {
 
 int usageError(std::ostream& err, const char* command, const std::string& message) {
   err << "pkgtool " << command << ": " << message << "\n"
-      << "Try 'pkgtool --help'.\n";
+      << "Try 'pkgtool help " << command << "'.\n";
   return kExitUsage;
 }
 

@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr size_t kCopyChunk = 16384;
+
 // The temporary files of this process, for a signal that ends it to remove.
 constexpr size_t kMaxTemporaries = 8;
 std::atomic<const char*> temporaries[kMaxTemporaries];
@@ -126,6 +128,23 @@ bool OutputFile::writeAt(uint64_t offset, const void* data, size_t length, std::
     done += static_cast<size_t>(n);
   }
   if (offset + length > size_) size_ = offset + length;
+  return true;
+}
+
+bool OutputFile::copyFrom(int fd, const std::string& sourcePath, uint64_t offset, uint64_t length,
+                          std::string* error) {
+  char buffer[kCopyChunk];
+  for (uint64_t end = offset + length; offset < end;) {
+    size_t want = end - offset < kCopyChunk ? static_cast<size_t>(end - offset) : kCopyChunk;
+    ssize_t n = pread(fd, buffer, want, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = sourcePath + ": cannot read: " + (n < 0 ? strerror(errno) : "file shrank");
+      return false;
+    }
+    if (!write(buffer, static_cast<size_t>(n), error)) return false;
+    offset += static_cast<uint64_t>(n);
+  }
   return true;
 }
 

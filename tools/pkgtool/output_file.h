@@ -22,6 +22,9 @@ class OutputFile {
   bool write(const void* data, size_t length, std::string* error);
   // Overwrites bytes already written (a length field known only later).
   bool writeAt(uint64_t offset, const void* data, size_t length, std::string* error);
+  // Appends length bytes of the open file fd from offset (sourcePath names it
+  // in errors); fails when fewer are there.
+  bool copyFrom(int fd, const std::string& sourcePath, uint64_t offset, uint64_t length, std::string* error);
   // Reads bytes already written back, for hashing what went out.
   bool readAt(uint64_t offset, void* data, size_t length, std::string* error);
   uint64_t size() const { return size_; }

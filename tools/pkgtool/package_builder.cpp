@@ -65,16 +65,6 @@ bool writeContainer(const BuildRequest& request, const std::vector<TreeFile>& fi
   return container.finish(error);
 }
 
-// Step 4: the signature part. Its 6-byte header is the last hashed byte; the
-// digest runs from the package header part's own header up to it.
-bool writeSignature(PartWriter* writer, uint64_t signedFrom, const DigestSigner& sign, std::string* error) {
-  if (!writer->writePartHeader(kSignaturePart, kSignaturePayloadLength, error)) return false;
-  unsigned char digest[kSignatureDigestLength];
-  unsigned char payload[kSignaturePayloadLength];
-  if (!digestOfRange(*writer->out(), signedFrom, digest, error) || !sign(digest, payload, error)) return false;
-  return writer->out()->write(payload, sizeof payload, error);
-}
-
 bool writePackage(const BuildRequest& request, const std::vector<TreeFile>& files, const DigestSigner& sign,
                   OutputFile* out, std::string* error) {
   PartWriter writer(out);
@@ -82,8 +72,8 @@ bool writePackage(const BuildRequest& request, const std::vector<TreeFile>& file
   // Step 2: the header part and the metadata parts.
   uint64_t signedFrom = writer.offset();
   if (!writer.writeHeaderParts(kPackageHeaderPart, request.header, error)) return false;
-  return writeContainer(request, files, &writer, error) && writeSignature(&writer, signedFrom, sign, error) &&
-         writer.finishFile(error);
+  return writeContainer(request, files, &writer, error) &&
+         writeSignaturePart(&writer, signedFrom, kSignaturePayloadLength, sign, error) && writer.finishFile(error);
 }
 
 }  // namespace
@@ -95,6 +85,15 @@ DigestSigner keySigner(const PrivateKey& key) {
     *error = "signing failed: the key does not verify its own signature";
     return false;
   };
+}
+
+bool writeSignaturePart(PartWriter* writer, uint64_t signedFrom, uint32_t length, const DigestSigner& sign,
+                        std::string* error) {
+  if (!writer->writePartHeader(kSignaturePart, length, error)) return false;
+  unsigned char digest[kSignatureDigestLength];
+  unsigned char payload[kSignaturePayloadLength];
+  if (!digestOfRange(*writer->out(), signedFrom, digest, error) || !sign(digest, payload, error)) return false;
+  return writer->out()->write(payload, sizeof payload, error);
 }
 
 bool digestOfRange(OutputFile& out, uint64_t from, unsigned char digest[kSignatureDigestLength],
