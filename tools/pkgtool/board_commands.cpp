@@ -1,15 +1,11 @@
 // The commands that ask a board what is installed: files, owner and status.
-// They read the package database and the stored images below the root with
-// the installer's own loader, and write nothing.
-#include <dirent.h>
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstring>
 
-#include "apply/installed_packages.h"
 #include "model/package_database.h"
 #include "model/relations.h"
+#include "pkgtool/board_query.h"
 #include "pkgtool/command_support.h"
 #include "pkgtool/commands.h"
 #include "pkgtool/report_output.h"
@@ -20,8 +16,8 @@ const char kFlashRoot[] = "/flash";
 const char kImagesDir[] = "/rw/pckg/.images/";
 
 struct BoardQuery {
-  std::string root;      // as the loader takes it: "" for "/"
-  std::string subject;   // NAME or PATH; may be empty for status
+  std::string root;     // as the loader takes it: "" for "/"
+  std::string subject;  // NAME or PATH; may be empty for status
   bool hasSubject = false;
 };
 
@@ -35,25 +31,13 @@ bool readQuery(int argc, char** argv, BoardQuery* query, std::string* error) {
     query->subject = args.positional();
     ++words;
   }
-  while (root.size() > 1 && root.back() == '/') root.pop_back();
-  query->root = root == "/" ? "" : root;
+  query->root = boardRoot(root);
   query->hasSubject = words == 1;
-  if (args.failed()) *error = args.error();
-  else if (words > 1) *error = "give one name or path";
+  if (args.failed())
+    *error = args.error();
+  else if (words > 1)
+    *error = "give one name or path";
   return error->empty();
-}
-
-// Without a package database the loader only warns; a query says so.
-bool loadBoard(const BoardQuery& query, Repository* repository, std::string* error) {
-  const std::string database = query.root + "/flash/var/pdb";
-  DIR* dir = opendir(database.c_str());
-  if (dir == nullptr) {
-    *error = database + ": no package database: " + strerror(errno);
-    return false;
-  }
-  closedir(dir);
-  loadInstalled(*repository, /*quiet=*/true, std::string(), query.root);
-  return true;
 }
 
 // The board path of the package's stored image, as the loader looks for it;
@@ -99,7 +83,7 @@ int findPackage(const char* command, int argc, char** argv, std::ostream& err, B
   std::string error;
   if (!readQuery(argc, argv, query, &error)) return usageError(err, command, error);
   if (!query->hasSubject && strcmp(command, "status") != 0) return usageError(err, command, "give a package name");
-  if (!loadBoard(*query, repository, &error)) return failure(err, command, error, kExitBroken);
+  if (!loadBoard(query->root, repository, &error)) return failure(err, command, error, kExitBroken);
   if (!query->hasSubject) return kExitOk;
   *package = repository->find(query->subject);
   if (*package == nullptr) return failure(err, command, query->subject + " is not installed", kExitNo);
@@ -144,7 +128,7 @@ int runOwner(int argc, char** argv, std::ostream& out, std::ostream& err) {
   const size_t prefix = strlen(kFlashRoot);
   if (path.compare(0, prefix, kFlashRoot) != 0 || path.size() <= prefix + 1 || path[prefix] != '/')
     return failure(err, "owner", path + ": not below /flash, where every installed file lies", kExitNo);
-  if (!loadBoard(query, &repository, &error)) return failure(err, "owner", error, kExitBroken);
+  if (!loadBoard(query.root, &repository, &error)) return failure(err, "owner", error, kExitBroken);
   bool owned = false;
   for (const auto& package : repository.packages) {
     if (package->files.count(path.substr(prefix)) == 0) continue;
