@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr size_t kCopyChunk = 16384;
-
 // An absent architecture part reads as this.
 const char kDefaultArchitecture[] = "i386";
 
@@ -110,19 +108,7 @@ bool copyMember(const Member& member, OutputFile* out, std::string* error) {
   struct stat st;
   bool ok = fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) == member.size;
   if (!ok) *error = member.path + ": changed while the bundle was being made";
-  unsigned char buffer[kCopyChunk];
-  for (uint64_t offset = kFileHeaderSize; ok && offset < member.size;) {
-    size_t want = member.size - offset < kCopyChunk ? static_cast<size_t>(member.size - offset) : kCopyChunk;
-    ssize_t n = pread(fd, buffer, want, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *error = member.path + ": cannot read: " + (n < 0 ? strerror(errno) : "file shrank");
-      ok = false;
-      break;
-    }
-    ok = out->write(buffer, static_cast<size_t>(n), error);
-    offset += static_cast<uint64_t>(n);
-  }
+  ok = ok && out->copyFrom(fd, member.path, kFileHeaderSize, member.size - kFileHeaderSize, error);
   close(fd);
   return ok;
 }
