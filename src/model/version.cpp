@@ -24,8 +24,8 @@ const char* stageWord(unsigned char stage) {
 
 }  // namespace
 
-const char* versionText(Version version) {
-  static char text[kVersionTextSize];
+std::string versionText(Version version) {
+  char text[kVersionTextSize];
   const unsigned major = (version >> 24) & 0xFF;
   const unsigned minor = (version >> 16) & 0xFF;
   const unsigned char stage = static_cast<unsigned char>((version >> 8) & 0xFF);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 using Version = uint32_t;
 
@@ -11,6 +12,5 @@ constexpr Version makeVersion(unsigned major, unsigned minor, unsigned char stag
          (static_cast<uint32_t>(stage) << 8) | static_cast<uint32_t>(number & 0xFF);
 }
 
-// "6.40", "6.40.1", "6.41beta3", "6.41rc2", "6.41alpha"; the text lives in one
-// static buffer that the next call overwrites.
-const char* versionText(Version version);
+// "6.40", "6.40.1", "6.41beta3", "6.41rc2", "6.41alpha".
+std::string versionText(Version version);

@@ -22,7 +22,7 @@ TEST(VersionText, WritesEveryStageForm) {
       {255, 255, 'a', 255, "255.255alpha255"}, {3, 7, 'F', 1, "3.71"},
   };
   for (const TextCase& c : cases) {
-    EXPECT_STREQ(versionText(makeVersion(c.major, c.minor, c.stage, c.number)), c.text)
+    EXPECT_EQ(versionText(makeVersion(c.major, c.minor, c.stage, c.number)), c.text)
         << c.major << "." << c.minor << " stage " << int(c.stage) << " number " << c.number;
   }
 }

@@ -15,11 +15,13 @@
 
 namespace {
 
-constexpr size_t kCopyChunk = 16384;
+// An absent architecture part reads as this.
+const char kDefaultArchitecture[] = "i386";
 
 struct Member {
   std::string path;
   std::string name;
+  std::string architecture;
   uint64_t size = 0;
 };
 
@@ -41,21 +43,40 @@ bool checkMember(const std::string& path, const PublicKey& key, Member* member, 
                                           : "does not hold under the key");
     return false;
   }
-  *member = Member{path, report.packages[0].info->name, report.layout.size};
+  const PackageInfo& info = *report.packages[0].info;
+  *member = Member{path, info.name, info.architecture, report.layout.size};
   return true;
 }
 
 // Step 2: the member names, once each, and the list of those starting
 // disabled, each naming a member.
+// A bundle named like a member would be taken for that member on the board,
+// and the member's files would never reach flash.
+bool checkMemberName(const BundleRequest& request, const Member& member, std::string* error) {
+  if (member.name != request.header.name) return true;
+  *error = member.path + ": the bundle cannot be named like its member " + member.name;
+  return false;
+}
+
+// A member made for another architecture than its bundle is refused on the
+// board where the bundle is not, or the other way round.
+void warnOfArchitecture(const BundleRequest& request, const Member& member, std::vector<std::string>* warnings) {
+  const std::string bundle = request.header.architecture.value_or(kDefaultArchitecture);
+  if (warnings == nullptr || member.architecture == bundle) return;
+  warnings->push_back("member " + member.name + " is made for \"" + member.architecture + "\", the bundle for \"" +
+                      bundle + "\"");
+}
+
 bool collectMembers(const BundleRequest& request, const PublicKey& key, std::vector<Member>* members,
-                    std::vector<Dependency>* startDisabled, std::string* error) {
+                    std::vector<Dependency>* startDisabled, std::vector<std::string>* warnings, std::string* error) {
   if (request.members.empty()) {
     *error = "a bundle needs at least one member";
     return false;
   }
   for (const std::string& path : request.members) {
     Member member;
-    if (!checkMember(path, key, &member, error)) return false;
+    if (!checkMember(path, key, &member, error) || !checkMemberName(request, member, error)) return false;
+    warnOfArchitecture(request, member, warnings);
     for (const Member& earlier : *members) {
       if (earlier.name == member.name) {
         *error = path + ": a second member named " + member.name + " (also in " + earlier.path + ")";
@@ -87,19 +108,7 @@ bool copyMember(const Member& member, OutputFile* out, std::string* error) {
   struct stat st;
   bool ok = fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) == member.size;
   if (!ok) *error = member.path + ": changed while the bundle was being made";
-  unsigned char buffer[kCopyChunk];
-  for (uint64_t offset = kFileHeaderSize; ok && offset < member.size;) {
-    size_t want = member.size - offset < kCopyChunk ? static_cast<size_t>(member.size - offset) : kCopyChunk;
-    ssize_t n = pread(fd, buffer, want, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *error = member.path + ": cannot read: " + (n < 0 ? strerror(errno) : "file shrank");
-      ok = false;
-      break;
-    }
-    ok = out->write(buffer, static_cast<size_t>(n), error);
-    offset += static_cast<uint64_t>(n);
-  }
+  ok = ok && out->copyFrom(fd, member.path, kFileHeaderSize, member.size - kFileHeaderSize, error);
   close(fd);
   return ok;
 }
@@ -107,11 +116,11 @@ bool copyMember(const Member& member, OutputFile* out, std::string* error) {
 }  // namespace
 
 bool buildBundle(const BundleRequest& request, const PublicKey& memberKey, const std::string& outPath,
-                 std::string* error) {
+                 std::string* error, std::vector<std::string>* warnings) {
   if (!checkPackageName(request.header.name, error)) return false;
   std::vector<Member> members;
   std::vector<Dependency> startDisabled;
-  if (!collectMembers(request, memberKey, &members, &startDisabled, error)) return false;
+  if (!collectMembers(request, memberKey, &members, &startDisabled, warnings, error)) return false;
   OutputFile out;
   if (!out.open(outPath, error)) return false;
   // Step 3: the bundle's own parts, which no signature covers.

@@ -16,7 +16,9 @@ struct BundleRequest {
 };
 
 // Every member must be a whole single package whose signature holds under
-// memberKey. Writes through a temporary file: nothing appears at outPath
-// unless the whole bundle was written. *error names the file and the fault.
+// memberKey, and none may carry the bundle's name. Writes through a temporary
+// file: nothing appears at outPath unless the whole bundle was written.
+// *error names the file and the fault; *warnings (when given) get a line for
+// each member made for another architecture than the bundle.
 bool buildBundle(const BundleRequest& request, const PublicKey& memberKey, const std::string& outPath,
-                 std::string* error);
+                 std::string* error, std::vector<std::string>* warnings = nullptr);

@@ -1,31 +1,14 @@
-// The commands that read files: inspect and verify.
-#include "pkgtool/arguments.h"
+// The commands that read package files: inspect, verify and list.
+#include <cstdio>
+
+#include "pkgtool/command_support.h"
 #include "pkgtool/commands.h"
-#include "pkgtool/report_output.h"
 #include "pkgtool/file_report.h"
+#include "pkgtool/input_file.h"
+#include "pkgtool/report_json.h"
+#include "pkgtool/report_output.h"
 
 namespace {
-
-int usageError(std::ostream& err, const char* command, const std::string& message) {
-  err << "pkgtool " << command << ": " << message << "\n"
-      << "Try 'pkgtool --help'.\n";
-  return kExitUsage;
-}
-
-// The key to check against: the given public key file (a private key file
-// serves too), else the key this build of the installer trusts.
-bool chooseKey(const std::string& path, PublicKey* key, std::string* error) {
-  if (path.empty()) {
-    *key = builtInKey();
-    return true;
-  }
-  if (readPublicKeyFile(path, key, error)) return true;
-  PrivateKey privateKey;
-  std::string privateError;
-  if (!readPrivateKeyFile(path, &privateKey, &privateError)) return false;
-  *key = privateKey.publicKey;
-  return true;
-}
 
 int statusOf(const FileReport& report) {
   if (report.broken()) return kExitBroken;
@@ -51,6 +34,24 @@ std::string verdictLine(const FileReport& report) {
   return line;
 }
 
+// Reads the file named on the command line ("-": standard input); the report
+// carries that name.
+bool inspectNamed(const std::string& name, const PublicKey& key, bool listFiles, FileReport* report,
+                  std::string* error) {
+  InputFile input;
+  if (!input.open(name, error) || !inspectFile(input.path(), key, listFiles, report, error)) return false;
+  report->path = name;
+  return true;
+}
+
+// One line of `list`: "MODE CLASS SIZE PATH", after the member's name in a bundle.
+void printRecord(const std::string& member, const FileRecordInfo& file, char end, std::ostream& out) {
+  char fields[64];
+  snprintf(fields, sizeof fields, "%s %u %u ", modeText(file.mode).c_str(), file.processorClass, file.size);
+  if (!member.empty()) out << member << " ";
+  out << fields << file.name << end;
+}
+
 }  // namespace
 
 int runInspect(int argc, char** argv, std::ostream& out, std::ostream& err) {
@@ -73,12 +74,12 @@ int runInspect(int argc, char** argv, std::ostream& out, std::ostream& err) {
   std::string error;
   if (!chooseKey(keyPath, &key, &error)) return usageError(err, "inspect", error);
   FileReport report;
-  if (!inspectFile(path, key, true, &report, &error)) {
-    err << "pkgtool inspect: " << error << "\n";
-    return kExitBroken;
+  if (!inspectNamed(path, key, true, &report, &error)) {
+    if (json) out << jsonText(unreadableJson(path, error)) << "\n";
+    return failure(err, "inspect", error, kExitBroken);
   }
   if (json)
-    out << reportJsonText(report) << "\n";
+    out << jsonText(reportJson(report)) << "\n";
   else
     printReport(report, out);
   return statusOf(report);
@@ -101,7 +102,7 @@ int runVerify(int argc, char** argv, std::ostream& out, std::ostream& err) {
   for (const std::string& path : paths) {
     FileReport report;
     int fileStatus = kExitBroken;
-    if (!inspectFile(path, key, false, &report, &error)) {
+    if (!inspectNamed(path, key, false, &report, &error)) {
       out << path << ": UNREADABLE: " << error << "\n";
     } else {
       fileStatus = statusOf(report);
@@ -111,4 +112,31 @@ int runVerify(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (fileStatus > status) status = fileStatus;
   }
   return status;
+}
+
+int runList(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  Arguments args(argc, argv, 0);
+  std::string path;
+  char end = '\n';
+  int files = 0;
+  while (!args.done() && !args.failed()) {
+    if (args.separator()) continue;
+    if (args.flag("-0")) {
+      end = '\0';
+    } else {
+      path = args.positional();
+      ++files;
+    }
+  }
+  if (args.failed()) return usageError(err, "list", args.error());
+  if (files != 1) return usageError(err, "list", "give exactly one package file");
+  FileReport report;
+  std::string error;
+  if (!inspectNamed(path, builtInKey(), true, &report, &error)) return failure(err, "list", error, kExitBroken);
+  if (report.broken())
+    return failure(err, "list", path + ": broken package file: " + report.layout.broken, kExitBroken);
+  bool bundle = report.packages[0].info->isBundle;
+  for (const PackageReport& package : report.packages)
+    for (const FileRecordInfo& file : package.files) printRecord(bundle ? package.info->name : "", file, end, out);
+  return kExitOk;
 }

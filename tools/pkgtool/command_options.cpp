@@ -97,6 +97,16 @@ bool parseClassOption(const std::string& text, std::pair<std::string, uint8_t>* 
   return true;
 }
 
+bool parseBoardClass(const std::string& text, int* boardClass, std::string* error) {
+  long long value = 0;
+  if (!parseInteger(text, false, 0, kMaxProcessorClass, &value)) {
+    *error = "\"" + text + "\": the class must be 0 (none) or 1 to 4";
+    return false;
+  }
+  *boardClass = static_cast<int>(value);
+  return true;
+}
+
 bool parseBuildTime(const std::string& text, uint32_t* seconds, std::string* error) {
   long long value = 0;
   if (!parseInteger(text, false, 0, UINT32_MAX, &value)) {

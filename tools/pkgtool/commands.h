@@ -6,8 +6,9 @@
 enum ExitStatus {
   kExitOk = 0,
   kExitBadSignature = 1,  // a package's signature is bad or missing
+  kExitNo = 1,            // a relation does not hold; nothing installed of that name
   kExitBroken = 2,        // a file is broken or cannot be read
-  kExitFailed = 3,        // keygen, build or bundle could not make its output
+  kExitFailed = 3,        // a command could not make its output
   kExitUsage = 4,         // the command line is wrong
 };
 
@@ -16,9 +17,15 @@ enum ExitStatus {
 int runKeygen(int argc, char** argv, std::ostream& out, std::ostream& err);
 int runBuild(int argc, char** argv, std::ostream& out, std::ostream& err);
 int runBundle(int argc, char** argv, std::ostream& out, std::ostream& err);
+int runSign(int argc, char** argv, std::ostream& out, std::ostream& err);
 int runInspect(int argc, char** argv, std::ostream& out, std::ostream& err);
 int runVerify(int argc, char** argv, std::ostream& out, std::ostream& err);
+int runList(int argc, char** argv, std::ostream& out, std::ostream& err);
+int runExtract(int argc, char** argv, std::ostream& out, std::ostream& err);
+int runVersion(int argc, char** argv, std::ostream& out, std::ostream& err);
+int runFiles(int argc, char** argv, std::ostream& out, std::ostream& err);
+int runOwner(int argc, char** argv, std::ostream& out, std::ostream& err);
+int runStatus(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 // The whole command line: argv[1] names the command.
 int runPkgtool(int argc, char** argv, std::ostream& out, std::ostream& err);
-void printUsage(std::ostream& out);

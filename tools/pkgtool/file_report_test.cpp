@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "pkgtool/bundle_builder.h"
+#include "pkgtool/report_json.h"
 #include "pkgtool/report_output.h"
 #include "pkgtool/package_builder.h"
 #include "pkgtool/test_packages.h"
@@ -193,7 +194,8 @@ TEST_F(InspectorTest, JsonCarriesEveryFieldForScripts) {
   FileReport report = inspect(bytes_);
   nlohmann::json json = reportJson(report);
   EXPECT_EQ(json["magic"], "ordinary");
-  EXPECT_EQ(json["broken"], false);
+  EXPECT_EQ(json["broken"], "");
+  EXPECT_EQ(json["verdict"], "ok");
   EXPECT_EQ(json["size"], bytes_.size());
   const nlohmann::json& package = json["packages"][0];
   for (const char* key : {"name", "version", "version_text", "build_time", "flags", "architecture", "description",
@@ -205,7 +207,7 @@ TEST_F(InspectorTest, JsonCarriesEveryFieldForScripts) {
   EXPECT_EQ(package["architecture"], "i386");
   EXPECT_EQ(package["provides"][0]["priority"], -5);
   EXPECT_EQ(package["files"][0]["class"], 3);
-  EXPECT_EQ(package["files"][0]["mode"], 0100755);
+  EXPECT_EQ(package["files"][0]["mode"], "0100755");
   EXPECT_EQ(package["signature"], "ok");
 
   // Names and texts are bytes, not necessarily UTF-8.
@@ -213,15 +215,32 @@ TEST_F(InspectorTest, JsonCarriesEveryFieldForScripts) {
   latin.header.description = "\xFF\xFE";
   std::string error;
   ASSERT_TRUE(buildPackage(latin, keySigner(testKey()), dir_ / "latin.vpa", &error)) << error;
-  nlohmann::json parsed = nlohmann::json::parse(reportJsonText(inspect(readFile(dir_ / "latin.vpa"))));
-  EXPECT_EQ(parsed["packages"][0]["name"], "caf\xEF\xBF\xBD");
-  EXPECT_EQ(parsed["packages"][0]["description"], "\xEF\xBF\xBD\xEF\xBF\xBD");
+  nlohmann::json parsed = nlohmann::json::parse(jsonText(reportJson(inspect(readFile(dir_ / "latin.vpa")))));
+  const nlohmann::json& latinPackage = parsed["packages"][0];
+  EXPECT_EQ(latinPackage["name"], "caf\xEF\xBF\xBD");
+  EXPECT_EQ(latinPackage["name_hex"], "636166e9");
+  EXPECT_EQ(latinPackage["description"], "\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(latinPackage["description_hex"], "fffe");
+  EXPECT_FALSE(latinPackage.contains("architecture_hex"));
+  // UTF-8 stays as it is, and needs no hex; overlong forms and surrogates do.
+  struct Case {
+    const char* bytes;
+    bool hex;
+  } texts[] = {{"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", false}, {"\xC0\xAF", true}, {"\xED\xA0\x80", true},
+               {"\xE2\x82", true}, {"\xF4\x90\x80\x80", true}};
+  for (const Case& c : texts) {
+    FileReport named;
+    named.path = c.bytes;
+    nlohmann::json object = reportJson(named);
+    EXPECT_EQ(object.contains("file_hex"), c.hex) << c.bytes;
+  }
 
   std::string damaged = bytes_;
   damaged[0] ^= 1;
   nlohmann::json broken = reportJson(inspect(damaged));
   EXPECT_EQ(broken["magic"], "invalid");
   EXPECT_EQ(broken["broken"], "unknown magic 0xBAD0F11F");
+  EXPECT_EQ(broken["verdict"], "BROKEN FILE");
   EXPECT_TRUE(broken["packages"].empty());
 }
 

@@ -1,4 +1,4 @@
-// The commands that make files: keygen, build and bundle.
+// The commands that make package files: build and bundle.
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -7,35 +7,15 @@
 #include "pkgtool/arguments.h"
 #include "pkgtool/bundle_builder.h"
 #include "pkgtool/command_options.h"
+#include "pkgtool/command_support.h"
 #include "pkgtool/commands.h"
 #include "pkgtool/output_file.h"
 #include "model/package.h"
 #include "pkgtool/package_builder.h"
 #include "pkgtool/part_writer.h"
 #include "pkgtool/version_parse.h"
-#include "signing/key_generator.h"
 
 namespace {
-
-constexpr mode_t kPrivateKeyMode = 0600;
-constexpr mode_t kPublicFileMode = 0666;
-
-int usageError(std::ostream& err, const char* command, const std::string& message) {
-  err << "pkgtool " << command << ": " << message << "\n"
-      << "Try 'pkgtool --help'.\n";
-  return kExitUsage;
-}
-
-// A word that is no option of the command.
-int unexpected(std::ostream& err, const char* command, Arguments& args) {
-  std::string word = args.positional();
-  return usageError(err, command, args.failed() ? args.error() : "unexpected argument " + word);
-}
-
-int failure(std::ostream& err, const char* command, const std::string& message) {
-  err << "pkgtool " << command << ": " << message << "\n";
-  return kExitFailed;
-}
 
 // The build time when none is given: SOURCE_DATE_EPOCH, else now.
 bool defaultBuildTime(uint32_t* seconds, std::string* error) {
@@ -97,7 +77,7 @@ bool finishCommon(CommonOptions* options, PrivateKey* key, std::string* error, b
     return false;
   }
   *usage = false;
-  return readPrivateKeyFile(options->keyPath, key, error);
+  return readSigningKey(options->keyPath, key, error);
 }
 
 // One --depends, --provides, --conflicts or --class of a build.
@@ -132,34 +112,6 @@ bool buildListOption(Arguments& args, HeaderFields* header, BuildRequest* reques
 
 }  // namespace
 
-int runKeygen(int argc, char** argv, std::ostream& out, std::ostream& err) {
-  Arguments args(argc, argv, 0);
-  std::string keyPath, publicPath;
-  while (!args.done() && !args.failed()) {
-    if (!args.option("-o", &keyPath) && !args.option("--public", &publicPath))
-      return unexpected(err, "keygen", args);
-  }
-  if (args.failed()) return usageError(err, "keygen", args.error());
-  if (keyPath.empty()) return usageError(err, "keygen", "-o FILE.key is required");
-  struct stat st;
-  if (lstat(keyPath.c_str(), &st) == 0) return failure(err, "keygen", keyPath + ": already exists; a key is never overwritten");
-  PrivateKey key;
-  if (!generateKey(&key)) return failure(err, "keygen", "no key could be made (random source or arithmetic failed)");
-  // Both files are written out before either appears.
-  std::string error;
-  const std::string comment = "package signing key made by pkgtool keygen";
-  const std::string privateText = formatPrivateKey(key, comment + "; keep it private");
-  const std::string publicText = formatPublicKey(key.publicKey, comment + " (public half)");
-  OutputFile keyOut, publicOut;
-  bool ok = keyOut.open(keyPath, &error) && keyOut.write(privateText.data(), privateText.size(), &error);
-  if (ok && !publicPath.empty())
-    ok = publicOut.open(publicPath, &error) && publicOut.write(publicText.data(), publicText.size(), &error);
-  ok = ok && keyOut.commit(&error, kPrivateKeyMode) && (publicPath.empty() || publicOut.commit(&error, kPublicFileMode));
-  if (!ok) return failure(err, "keygen", error);
-  out << "wrote " << keyPath << (publicPath.empty() ? "" : " and " + publicPath) << "\n";
-  return kExitOk;
-}
-
 int runBuild(int argc, char** argv, std::ostream& out, std::ostream& err) {
   Arguments args(argc, argv, 0);
   CommonOptions options;
@@ -187,10 +139,13 @@ int runBuild(int argc, char** argv, std::ostream& out, std::ostream& err) {
   PrivateKey key;
   bool usage = false;
   if (!finishCommon(&options, &key, &error, &usage))
-    return usage ? usageError(err, "build", error) : failure(err, "build", error);
+    return usage ? usageError(err, "build", error) : failure(err, "build", error, kExitFailed);
   request.header = options.header;
   if (hasRoot) request.root = root;
-  if (!buildPackage(request, keySigner(key), options.outPath, &error)) return failure(err, "build", error);
+  std::vector<std::string> warnings;
+  bool built = buildPackage(request, keySigner(key), options.outPath, &error, &warnings);
+  for (const std::string& warning : warnings) err << "pkgtool build: warning: " << warning << "\n";
+  if (!built) return failure(err, "build", error, kExitFailed);
   out << "built " << options.outPath << ": " << request.header.name << "-" << versionText(request.header.version) << "\n";
   return kExitOk;
 }
@@ -217,9 +172,12 @@ int runBundle(int argc, char** argv, std::ostream& out, std::ostream& err) {
   PrivateKey key;
   bool usage = false;
   if (!finishCommon(&options, &key, &error, &usage))
-    return usage ? usageError(err, "bundle", error) : failure(err, "bundle", error);
+    return usage ? usageError(err, "bundle", error) : failure(err, "bundle", error, kExitFailed);
   request.header = options.header;
-  if (!buildBundle(request, key.publicKey, options.outPath, &error)) return failure(err, "bundle", error);
+  std::vector<std::string> warnings;
+  if (!buildBundle(request, key.publicKey, options.outPath, &error, &warnings))
+    return failure(err, "bundle", error, kExitFailed);
+  for (const std::string& warning : warnings) err << "pkgtool bundle: warning: " << warning << "\n";
   if (!request.header.image)
     err << "pkgtool bundle: warning: " << options.outPath
         << " has no image part: the board takes an installed bundle without one apart again on its next run"

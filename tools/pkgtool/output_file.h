@@ -1,5 +1,7 @@
 // An output file that appears under its name only when it is complete: bytes
-// go to a temporary file beside it, which commit() renames into place.
+// go to a temporary file beside it, which commit() renames into place. The
+// temporary file goes when the object does, and when SIGINT, SIGTERM or
+// SIGHUP ends the process.
 #pragma once
 
 #include <cstddef>
@@ -20,15 +22,20 @@ class OutputFile {
   bool write(const void* data, size_t length, std::string* error);
   // Overwrites bytes already written (a length field known only later).
   bool writeAt(uint64_t offset, const void* data, size_t length, std::string* error);
+  // Appends length bytes of the open file fd from offset (sourcePath names it
+  // in errors); fails when fewer are there.
+  bool copyFrom(int fd, const std::string& sourcePath, uint64_t offset, uint64_t length, std::string* error);
   // Reads bytes already written back, for hashing what went out.
   bool readAt(uint64_t offset, void* data, size_t length, std::string* error);
   uint64_t size() const { return size_; }
   const std::string& path() const { return path_; }
-  // Gives the file mode (less the umask) and renames it to its path.
-  bool commit(std::string* error, mode_t mode = 0666);
+  // Gives the file mode (less the umask) and puts it under its path; without
+  // replace, a file already there stays and the commit fails.
+  bool commit(std::string* error, mode_t mode = 0666, bool replace = true);
 
  private:
   std::string failure(const char* what) const;
+  bool linkIntoPlace(std::string* error);
   void discard();
 
   std::string path_;

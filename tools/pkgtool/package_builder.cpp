@@ -1,6 +1,8 @@
 // Building signed package files.
 #include "pkgtool/package_builder.h"
 
+#include <sys/stat.h>
+
 #include <vector>
 
 #include "pkgfile/package_stream.h"
@@ -15,9 +17,29 @@ namespace {
 
 constexpr size_t kHashChunk = 16384;
 
+// An output that lies inside the tree would otherwise pack the previous
+// build's file.
+void leaveOutOutput(const std::string& outPath, std::vector<TreeFile>* files, std::vector<std::string>* warnings) {
+  struct stat st;
+  if (stat(outPath.c_str(), &st) != 0) return;
+  for (auto file = files->begin(); file != files->end(); ++file) {
+    if (file->device != static_cast<uint64_t>(st.st_dev) || file->inode != static_cast<uint64_t>(st.st_ino)) continue;
+    warnings->push_back(file->path + " is the output; it is left out of the package");
+    files->erase(file);
+    return;
+  }
+}
+
 // Step 1: the files of the tree, each --class naming one of them.
-bool collectFiles(const BuildRequest& request, std::vector<TreeFile>* files, std::string* error) {
-  if (request.root && !walkTree(*request.root, files, error)) return false;
+bool collectFiles(const BuildRequest& request, const std::string& outPath, std::vector<TreeFile>* files,
+                  std::vector<std::string>* warnings, std::string* error) {
+  std::vector<std::string> emptyDirectories;
+  if (request.root && !walkTree(*request.root, files, error, &emptyDirectories)) return false;
+  for (const std::string& directory : emptyDirectories)
+    warnings->push_back("empty directory " + directory + " is not packaged");
+  leaveOutOutput(outPath, files, warnings);
+  for (const TreeFile& file : *files)
+    if (!checkRecordName(file.path, error)) return false;
   for (const auto& entry : request.classes) {
     bool found = false;
     for (const TreeFile& file : *files) found = found || file.path == entry.first;
@@ -43,16 +65,6 @@ bool writeContainer(const BuildRequest& request, const std::vector<TreeFile>& fi
   return container.finish(error);
 }
 
-// Step 4: the signature part. Its 6-byte header is the last hashed byte; the
-// digest runs from the package header part's own header up to it.
-bool writeSignature(PartWriter* writer, uint64_t signedFrom, const DigestSigner& sign, std::string* error) {
-  if (!writer->writePartHeader(kSignaturePart, kSignaturePayloadLength, error)) return false;
-  unsigned char digest[kSignatureDigestLength];
-  unsigned char payload[kSignaturePayloadLength];
-  if (!digestOfRange(*writer->out(), signedFrom, digest, error) || !sign(digest, payload, error)) return false;
-  return writer->out()->write(payload, sizeof payload, error);
-}
-
 bool writePackage(const BuildRequest& request, const std::vector<TreeFile>& files, const DigestSigner& sign,
                   OutputFile* out, std::string* error) {
   PartWriter writer(out);
@@ -60,8 +72,8 @@ bool writePackage(const BuildRequest& request, const std::vector<TreeFile>& file
   // Step 2: the header part and the metadata parts.
   uint64_t signedFrom = writer.offset();
   if (!writer.writeHeaderParts(kPackageHeaderPart, request.header, error)) return false;
-  return writeContainer(request, files, &writer, error) && writeSignature(&writer, signedFrom, sign, error) &&
-         writer.finishFile(error);
+  return writeContainer(request, files, &writer, error) &&
+         writeSignaturePart(&writer, signedFrom, kSignaturePayloadLength, sign, error) && writer.finishFile(error);
 }
 
 }  // namespace
@@ -73,6 +85,15 @@ DigestSigner keySigner(const PrivateKey& key) {
     *error = "signing failed: the key does not verify its own signature";
     return false;
   };
+}
+
+bool writeSignaturePart(PartWriter* writer, uint64_t signedFrom, uint32_t length, const DigestSigner& sign,
+                        std::string* error) {
+  if (!writer->writePartHeader(kSignaturePart, length, error)) return false;
+  unsigned char digest[kSignatureDigestLength];
+  unsigned char payload[kSignaturePayloadLength];
+  if (!digestOfRange(*writer->out(), signedFrom, digest, error) || !sign(digest, payload, error)) return false;
+  return writer->out()->write(payload, sizeof payload, error);
 }
 
 bool digestOfRange(OutputFile& out, uint64_t from, unsigned char digest[kSignatureDigestLength],
@@ -90,10 +111,11 @@ bool digestOfRange(OutputFile& out, uint64_t from, unsigned char digest[kSignatu
 }
 
 bool buildPackage(const BuildRequest& request, const DigestSigner& sign, const std::string& outPath,
-                  std::string* error) {
+                  std::string* error, std::vector<std::string>* warnings) {
   if (!checkPackageName(request.header.name, error)) return false;
   std::vector<TreeFile> files;
-  if (!collectFiles(request, &files, error)) return false;
+  std::vector<std::string> unused;
+  if (!collectFiles(request, outPath, &files, warnings != nullptr ? warnings : &unused, error)) return false;
   OutputFile out;
   if (!out.open(outPath, error)) return false;
   return writePackage(request, files, sign, &out, error) && out.commit(error);

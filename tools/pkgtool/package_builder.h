@@ -8,9 +8,11 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "pkgtool/output_file.h"
 #include "pkgtool/header_fields.h"
+#include "pkgtool/part_writer.h"
 #include "signature/signature_check.h"
 
 // Turns the SHA-1 digest of a package into its 68-byte signature payload.
@@ -29,9 +31,18 @@ struct BuildRequest {
 
 // Writes the package file to outPath through a temporary file; nothing
 // appears at outPath unless the whole file was written. *error names the
-// file and what is wrong.
+// file and what is wrong. *warnings (when given) get a line for each empty
+// directory of the tree and for an earlier output found inside it, which is
+// left out.
 bool buildPackage(const BuildRequest& request, const DigestSigner& sign, const std::string& outPath,
-                  std::string* error);
+                  std::string* error, std::vector<std::string>* warnings = nullptr);
+
+// The signature part of the package whose header part begins at signedFrom:
+// its header, giving length (at least 68), then the 68 bytes of payload
+// signed over every byte from signedFrom to the end of that header. The
+// caller writes whatever of length follows the payload.
+bool writeSignaturePart(PartWriter* writer, uint64_t signedFrom, uint32_t length, const DigestSigner& sign,
+                        std::string* error);
 
 // The SHA-1 digest of bytes [from, end) of a file being written.
 bool digestOfRange(OutputFile& out, uint64_t from, unsigned char digest[kSignatureDigestLength],

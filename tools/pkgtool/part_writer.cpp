@@ -1,10 +1,12 @@
 // The byte layout of package files, as the reader takes it apart.
 #include "pkgtool/part_writer.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "pkgfile/little_endian.h"
 #include "pkgfile/package_stream.h"
+#include "pkgfile/record_name.h"
 
 namespace {
 
@@ -27,6 +29,37 @@ bool checkPackageName(const std::string& name, std::string* error) {
     return false;
   }
   return true;
+}
+
+bool checkRecordName(const std::string& name, std::string* error) {
+  if (name.find('\n') != std::string::npos) {
+    *error = quotedName(name) +
+             ": a file name holding a newline cannot be packaged: the package database keeps one name a line";
+    return false;
+  }
+  if (!isSafeRecordName(name)) {
+    *error = quotedName(name) + ": not a file name a board writes below /flash";
+    return false;
+  }
+  return true;
+}
+
+std::string quotedName(const std::string& name) {
+  std::string text = "\"";
+  char escaped[8];
+  for (unsigned char c : name) {
+    if (c == '\n') {
+      text += "\\n";
+    } else if (c == '\t') {
+      text += "\\t";
+    } else if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
+      snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      text += escaped;
+    } else {
+      text += static_cast<char>(c);
+    }
+  }
+  return text + "\"";
 }
 
 void encodeHeaderPayload(const HeaderFields& header, unsigned char out[kWrittenHeaderSize]) {

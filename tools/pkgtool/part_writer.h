@@ -20,6 +20,11 @@ constexpr size_t kMaxListEntries = 0xFFFF;
 // A package or dependency name the reader takes: 1 to 16 bytes, not "." or
 // "..", without "/", control bytes, blanks or DEL. *error says what is wrong.
 bool checkPackageName(const std::string& name, std::string* error);
+// A file record name the board writes (isSafeRecordName) and its package
+// database keeps, one name a line: so without a newline either.
+bool checkRecordName(const std::string& name, std::string* error);
+// The name in double quotes, control bytes written as \n, \t or \xHH.
+std::string quotedName(const std::string& name);
 
 class PartWriter {
  public:

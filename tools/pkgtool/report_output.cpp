@@ -8,30 +8,9 @@
 
 namespace {
 
-using nlohmann::json;
-
-constexpr int kJsonIndent = 2;
-
 std::string hex32(uint32_t value) {
   char text[16];
   snprintf(text, sizeof text, "0x%08X", value);
-  return text;
-}
-
-std::string boundText(Version bound) { return bound == 0 ? std::string() : versionText(bound); }
-
-// "system 6.40 to 6.49", "dhcp (any version)", "ppp from 1.0, priority -1"
-std::string dependencyText(const Dependency& entry, bool withPriority) {
-  std::string text = entry.name;
-  if (entry.min == 0 && entry.max == 0)
-    text += " (any version)";
-  else if (entry.max == 0)
-    text += std::string(" from ") + versionText(entry.min);
-  else if (entry.min == 0)
-    text += std::string(" up to ") + versionText(entry.max);
-  else
-    text += std::string(" ") + versionText(entry.min) + " to " + versionText(entry.max);
-  if (withPriority) text += ", priority " + std::to_string(entry.priority);
   return text;
 }
 
@@ -93,43 +72,26 @@ void printPackage(const PackageReport& package, std::ostream& out) {
   out << "  signature: " << verdictName(package.signature) << "\n";
 }
 
-json dependencyJson(const std::vector<Dependency>& list, bool withPriority) {
-  json entries = json::array();
-  for (const Dependency& entry : list) {
-    json item = {{"name", entry.name}, {"min", entry.min}, {"max", entry.max},
-                 {"min_text", boundText(entry.min)}, {"max_text", boundText(entry.max)}};
-    if (withPriority) item["priority"] = entry.priority;
-    entries.push_back(item);
-  }
-  return entries;
-}
-
-json packageJson(const PackageReport& package) {
-  const PackageInfo& info = *package.info;
-  json files = json::array();
-  for (const FileRecordInfo& file : package.files)
-    files.push_back({{"name", file.name}, {"mode", file.mode}, {"class", file.processorClass}, {"size", file.size}});
-  return {
-      {"name", info.name},
-      {"version", info.version},
-      {"version_text", versionText(info.version)},
-      {"build_time", info.buildTime},
-      {"flags", info.flags},
-      {"architecture", info.architecture},
-      {"description", info.description},
-      {"has_image", info.hasImage},
-      {"is_bundle", info.isBundle},
-      {"depends", dependencyJson(info.depends, false)},
-      {"provides", dependencyJson(info.provides, true)},
-      {"conflicts", dependencyJson(info.conflicts, false)},
-      {"start_disabled", package.startDisabled},
-      {"files", files},
-      {"offset", package.offset},
-      {"signature", verdictName(package.signature)},
-  };
-}
-
 }  // namespace
+
+std::string dependencyText(const Dependency& entry, bool withPriority) {
+  std::string text = entry.name;
+  if (entry.min == 0 && entry.max == 0)
+    text += " (any version)";
+  else if (entry.max == 0)
+    text += " from " + versionText(entry.min);
+  else if (entry.min == 0)
+    text += " up to " + versionText(entry.max);
+  else
+    text += " " + versionText(entry.min) + " to " + versionText(entry.max);
+  if (withPriority) text += ", priority " + std::to_string(entry.priority);
+  return text;
+}
+
+const char* verdictWord(const FileReport& report) {
+  if (report.broken()) return "BROKEN FILE";
+  return report.allSignaturesHold() ? "ok" : "BAD SIGNATURE";
+}
 
 const char* magicName(const FileLayout& layout) {
   if (!layout.hasHeader) return "invalid";
@@ -169,31 +131,5 @@ void printReport(const FileReport& report, std::ostream& out) {
   out << "\nsize: " << layout.size << " bytes\n";
   printParts(layout, out);
   for (const PackageReport& package : report.packages) printPackage(package, out);
-  if (report.broken())
-    out << "verdict: BROKEN FILE: " << layout.broken << "\n";
-  else if (!report.allSignaturesHold())
-    out << "verdict: BAD SIGNATURE\n";
-  else
-    out << "verdict: ok\n";
-}
-
-json reportJson(const FileReport& report) {
-  json packages = json::array();
-  for (const PackageReport& package : report.packages) packages.push_back(packageJson(package));
-  json parts = json::array();
-  for (const PartEntry& part : report.layout.parts)
-    parts.push_back({{"offset", part.offset}, {"type", part.type}, {"length", part.length},
-                     {"name", partTypeName(part.type)}});
-  return {
-      {"file", report.path},
-      {"magic", magicName(report.layout)},
-      {"size", report.layout.size},
-      {"broken", report.broken() ? json(report.layout.broken) : json(false)},
-      {"parts", parts},
-      {"packages", packages},
-  };
-}
-
-std::string reportJsonText(const FileReport& report) {
-  return reportJson(report).dump(kJsonIndent, ' ', false, json::error_handler_t::replace);
+  out << "verdict: " << verdictWord(report) << (report.broken() ? ": " + layout.broken : "") << "\n";
 }

@@ -1,18 +1,18 @@
-// What `pkgtool inspect` prints about a file: a readable dump, or one JSON
-// object for scripts.
+// What `pkgtool inspect` prints about a file, and the texts other commands
+// share with it: modes, build times, dependency entries, verdicts.
 #pragma once
 
 #include <ostream>
-
-#include <nlohmann/json.hpp>
+#include <string>
 
 #include "pkgtool/file_report.h"
 
 void printReport(const FileReport& report, std::ostream& out);
-nlohmann::json reportJson(const FileReport& report);
-// The JSON object as text; bytes that are not UTF-8 (names and texts are
-// bytes) become U+FFFD instead of failing the dump.
-std::string reportJsonText(const FileReport& report);
+
+// "ok", "BAD SIGNATURE" or "BROKEN FILE".
+const char* verdictWord(const FileReport& report);
+// "system 6.40 to 6.49", "dhcp (any version)", "ppp from 1.0, priority -1"
+std::string dependencyText(const Dependency& entry, bool withPriority);
 
 // "ordinary", "unregistered" or "invalid".
 const char* magicName(const FileLayout& layout);

@@ -37,11 +37,19 @@ bool listDirectory(const std::string& directory, std::vector<std::string>* names
   return ok;
 }
 
+struct Walk {
+  std::string root;
+  std::vector<TreeFile>* files;
+  std::vector<std::string>* emptyDirectories;
+};
+
 // Adds the files below root/prefix (prefix is "" or ends with "/").
-bool walkDirectory(const std::string& root, const std::string& prefix, std::vector<TreeFile>* files,
-                   std::string* error) {
+bool walkDirectory(const Walk& walk, const std::string& prefix, std::string* error) {
+  const std::string& root = walk.root;
   std::vector<std::string> names;
   if (!listDirectory(prefix.empty() ? root : root + "/" + prefix, &names, error)) return false;
+  if (names.empty() && !prefix.empty() && walk.emptyDirectories != nullptr)
+    walk.emptyDirectories->push_back(prefix.substr(0, prefix.size() - 1));
   for (const std::string& name : names) {
     std::string relative = prefix + name;
     std::string full = root + "/" + relative;
@@ -51,9 +59,10 @@ bool walkDirectory(const std::string& root, const std::string& prefix, std::vect
       return false;
     }
     if (S_ISDIR(st.st_mode)) {
-      if (!walkDirectory(root, relative + "/", files, error)) return false;
+      if (!walkDirectory(walk, relative + "/", error)) return false;
     } else if (S_ISREG(st.st_mode)) {
-      files->push_back(TreeFile{relative, static_cast<uint32_t>(st.st_mode), static_cast<uint64_t>(st.st_size)});
+      walk.files->push_back(TreeFile{relative, static_cast<uint32_t>(st.st_mode), static_cast<uint64_t>(st.st_size),
+                                     static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
     } else {
       *error = full + ": " + fileTypeName(st.st_mode) + "; only regular files and directories can be packaged";
       return false;
@@ -64,7 +73,8 @@ bool walkDirectory(const std::string& root, const std::string& prefix, std::vect
 
 }  // namespace
 
-bool walkTree(const std::string& root, std::vector<TreeFile>* files, std::string* error) {
+bool walkTree(const std::string& root, std::vector<TreeFile>* files, std::string* error,
+              std::vector<std::string>* emptyDirectories) {
   files->clear();
   struct stat st;
   if (stat(root.c_str(), &st) != 0) {
@@ -75,9 +85,10 @@ bool walkTree(const std::string& root, std::vector<TreeFile>* files, std::string
     *error = root + ": not a directory";
     return false;
   }
-  if (!walkDirectory(root, "", files, error)) return false;
+  if (!walkDirectory(Walk{root, files, emptyDirectories}, "", error)) return false;
   // std::string compares as unsigned bytes: the order the records must have.
   std::sort(files->begin(), files->end(),
             [](const TreeFile& a, const TreeFile& b) { return a.path < b.path; });
+  if (emptyDirectories != nullptr) std::sort(emptyDirectories->begin(), emptyDirectories->end());
   return true;
 }

@@ -1,0 +1,27 @@
+// Loading a board's installed packages for pkgtool's queries.
+#include "pkgtool/board_query.h"
+
+#include <dirent.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "apply/installed_packages.h"
+
+std::string boardRoot(const std::string& option) {
+  std::string root = option;
+  while (!root.empty() && root.back() == '/') root.pop_back();
+  return root;
+}
+
+bool loadBoard(const std::string& root, Repository* repository, std::string* error) {
+  const std::string database = root + "/flash/var/pdb";
+  DIR* dir = opendir(database.c_str());
+  if (dir == nullptr) {
+    *error = database + ": no package database: " + strerror(errno);
+    return false;
+  }
+  closedir(dir);
+  loadInstalled(*repository, /*quiet=*/true, std::string(), root);
+  return true;
+}
