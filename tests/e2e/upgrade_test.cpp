@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "model/version.h"
 #include "support/board.h"
 #include "support/packaging_tool.h"
 #include "support/scratch_dir.h"
@@ -21,65 +20,11 @@ namespace {
 #define SKIP_WITHOUT_BOARD(board) \
   if (!(board).usable()) GTEST_SKIP() << "no scratch board: " << (board).whyUnusable()
 
-const std::string kBuilt = std::to_string(kTestBuildTime);
-const std::string k10 = std::to_string(makeVersion(1, 0, 'f', 0));
-
 // Builds the package into the board's first package directory.
 void offer(Board& board, const PackageRecipe& recipe, const std::string& directory = "/flash/rw/pckg/") {
   std::string messages;
   ASSERT_TRUE(buildPackageFile(recipe, board.path(directory + recipe.name + "-" + recipe.version + ".vpa"), &messages))
       << messages;
-}
-
-// The database entry of a plain package as an installation writes it.
-void expectEntry(TreeSnapshot& expected, const std::string& name, const std::string& versionLine,
-                 const std::string& deps, const std::string& files) {
-  const std::string dir = "/flash/var/pdb/" + name;
-  expected[dir] = directoryEntry();
-  expected[dir + "/version"] = fileEntry(versionLine + " " + kBuilt + "\n", 0600);
-  expected[dir + "/deps"] = fileEntry(deps, 0600);
-  expected[dir + "/files"] = fileEntry(files, 0600);
-}
-
-// A package installed earlier, known by its database entry, with one file
-// "/flash/bin/NAME".
-void installByEntry(Board& board, const std::string& name, const std::string& version) {
-  const int major = std::stoi(version);
-  const int minor = std::stoi(version.substr(version.find('.') + 1));
-  DatabaseEntry entry;
-  entry.name = name;
-  entry.version = std::make_pair(makeVersion(major, minor, 'f', 0), 1000u);
-  entry.files = std::vector<std::string>{"bin/" + name};
-  ASSERT_TRUE(board.writeDatabaseEntry(entry));
-  ASSERT_TRUE(board.write("/flash/bin/" + name, name));
-}
-
-// Directories the installation makes for the files it places.
-void expectDirectories(TreeSnapshot& expected, const std::vector<std::string>& paths) {
-  for (const std::string& path : paths) expected[path] = directoryEntry();
-}
-
-TEST(UpgradeMode, InstallsThePackageFilesInDependencyOrderAndRecordsThem) {
-  Board board;
-  SKIP_WITHOUT_BOARD(board);
-  offer(board, {"app", "1.0", {{"bin/app", "#!/bin/sh\necho app\n"}}, {"--depends", "lib:1.0"}});
-  offer(board, {"lib", "1.0", {{"lib/liblib.so", std::string(70000, 'L')}, {"etc/lib.conf", ""}}, {}});
-  TreeSnapshot expected = board.snapshot();
-
-  RunResult run = board.runWithRoot({});
-
-  expectDirectories(expected, {"/flash/bin", "/flash/lib", "/flash/etc"});
-  expected["/flash/bin/app"] = fileEntry("#!/bin/sh\necho app\n", 0755);
-  expected["/flash/lib/liblib.so"] = fileEntry(std::string(70000, 'L'), 0644);
-  expected["/flash/etc/lib.conf"] = fileEntry("", 0644);
-  expectEntry(expected, "app", k10, "lib " + k10 + " 0\n", "bin/app\n");
-  expectEntry(expected, "lib", k10, "", "etc/lib.conf\nlib/liblib.so\n");
-  expected["/flash/PCKGS_CHANGED"] = fileEntry("", 0600);
-  expected["/flash/postlog"] = fileEntry("installed lib-1.0\ninstalled app-1.0\n", 0644);
-  EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "");
-  EXPECT_LT(run.out.find("installed lib-1.0\n"), run.out.find("installed app-1.0\n")) << run.out;
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.status, 0);
 }
 
 TEST(UpgradeMode, ANewerVersionReplacesTheInstalledOneAndItsFiles) {
@@ -102,76 +47,6 @@ TEST(UpgradeMode, ANewerVersionReplacesTheInstalledOneAndItsFiles) {
   EXPECT_EQ(after["/flash/postlog"].data,
             "installed tool-1.0\nWARNING: omitting package tool-1.0: newer package is already provided\n"
             "installed tool-1.1\n");
-}
-
-TEST(UpgradeMode, ASafeRunChangesNothingUntilTheCommitWhichGivesTheSameBoard) {
-  Board safe;
-  Board direct;
-  SKIP_WITHOUT_BOARD(safe);
-  for (Board* board : {&safe, &direct}) {
-    offer(*board, {"app", "2.0", {{"bin/app", "app"}, {"share/app/data", std::string(5000, 'd')}}, {}});
-  }
-  const TreeSnapshot before = safe.snapshot();
-
-  RunResult staged = safe.runWithRoot({"--safe"});
-
-  EXPECT_EQ(staged.status, 0);
-  TreeSnapshot afterStaging = safe.snapshot();
-  EXPECT_EQ(afterStaging.count("/ram/MANIFEST"), 1u);
-  EXPECT_EQ(afterStaging.count("/flash/bin/app"), 0u);
-  EXPECT_EQ(afterStaging.count("/flash/var/pdb/app"), 0u);
-  EXPECT_EQ(afterStaging.count("/flash/PCKGS_CHANGED"), 0u);
-
-  RunResult committed = safe.runInside({"--commit"});
-  ASSERT_EQ(direct.runWithRoot({}).status, 0);
-
-  EXPECT_EQ(committed.status, 0);
-  TreeSnapshot afterCommit = safe.snapshot();
-  afterCommit.erase("/ram/MANIFEST");
-  EXPECT_EQ(diffSnapshots(direct.snapshot(), afterCommit), "");
-  EXPECT_NE(diffSnapshots(before, afterCommit), "");
-}
-
-TEST(UpgradeMode, WithoutFlashSpaceNothingChangesAndTheStatusIs28) {
-  Board board;
-  SKIP_WITHOUT_BOARD(board);
-  if (!board.mountTmpfs("/flash", 512 << 10)) GTEST_SKIP() << board.whyUnusable();
-  for (const char* dir : {"/flash/var/pdb/.keep", "/flash/rw/pckg/.keep", "/flash/boot/.keep"}) {
-    ASSERT_TRUE(board.write(dir, ""));
-  }
-  // The 300 KB package file and the 300 KB it installs cannot both fit a
-  // 512 KB flash.
-  offer(board, {"big", "1.0", {{"lib/big", incompressibleBytes(300 << 10)}}, {}});
-  TreeSnapshot expected = board.snapshot();
-
-  RunResult run = board.runWithRoot({"--safe"});
-
-  EXPECT_EQ(run.status, 28);
-  EXPECT_NE(run.out.find("ERROR: not enough space for upgrade\n"), std::string::npos) << run.out;
-  expected["/flash/postlog"] = fileEntry("installed big-1.0\nERROR: not enough space for upgrade\n", 0644);
-  EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "");
-}
-
-TEST(UpgradeMode, APackageThatFailsCancelsTheWholeRunWithTheScheduledActions) {
-  Board board;
-  SKIP_WITHOUT_BOARD(board);
-  installByEntry(board, "old", "1.0");
-  ASSERT_TRUE(board.writeSchedule("old", "uninstall"));
-  offer(board, {"lib", "1.0", {{"lib/liblib.so", "lib"}}, {}});
-  offer(board, {"app", "1.0", {{"bin/app", std::string(4000, 'a')}}, {"--depends", "lib"}});
-  // One byte of app's compressed contents damaged: its signature cannot hold.
-  std::string file = readFile(board.path("/flash/rw/pckg/app-1.0.vpa"));
-  file[file.size() - 100] ^= 0x01;
-  ASSERT_TRUE(board.write("/flash/rw/pckg/app-1.0.vpa", file));
-  TreeSnapshot expected = board.snapshot();
-
-  RunResult run = board.runWithRoot({});
-
-  EXPECT_EQ(run.status, 0);
-  EXPECT_NE(run.out.find("ERROR: installation of app-1.0 failed: broken package\n"), std::string::npos) << run.out;
-  expected["/flash/postlog"] = board.snapshot()["/flash/postlog"];
-  EXPECT_NE(expected["/flash/postlog"].data.find("installed lib-1.0\n"), std::string::npos);
-  EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "");
 }
 
 TEST(UpgradeMode, TheDowngradeMarkerAllowsAnOlderVersionOnceAndIsGone) {
@@ -208,18 +83,6 @@ TEST(UpgradeMode, OnlyTheFirstPackageDirectoryWithPackagesIsUsed) {
   ASSERT_EQ(::unlink(board.path("/flash/rw/pckg/first-1.0.vpa").c_str()), 0);
   ASSERT_EQ(board.runWithRoot({}).status, 0);
   EXPECT_EQ(board.snapshot().count("/flash/bin/second"), 1u);
-}
-
-TEST(UpgradeMode, NothingToInstallChangesNothingEvenWhenSafe) {
-  Board board;
-  SKIP_WITHOUT_BOARD(board);
-  installByEntry(board, "system", "6.41");
-  ASSERT_TRUE(board.write("/flash/postlog", "from an earlier run\n"));
-  const TreeSnapshot before = board.snapshot();
-  RunResult run = board.runWithRoot({"--safe"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(diffSnapshots(before, board.snapshot()), "");
 }
 
 TEST(UpgradeMode, AnEmptyBoardWithNothingToInstallIsReportedAsAFailedInstallation) {
