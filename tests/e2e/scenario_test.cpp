@@ -51,13 +51,13 @@ void registerScenarios(std::vector<ScenarioFile>* files) {
     files->push_back(parseScenarioFile(path, readFile(path)));
   for (const ScenarioFile& file : *files) {
     if (!file.error.empty()) {
-      ::testing::RegisterTest(file.suite.c_str(), "FileIsReadable", nullptr, nullptr, file.path.c_str(),
-                              file.errorLine, [&file]() -> ::testing::Test* { return new UnreadableScenarioFile(&file); });
+      ::testing::RegisterTest(file.suite.c_str(), "FileIsReadable", nullptr, nullptr, file.path.c_str(), file.errorLine,
+                              [&file]() -> ::testing::Test* { return new UnreadableScenarioFile(&file); });
       continue;
     }
     for (size_t i = 0; i < file.scenarios.size(); ++i)
-      ::testing::RegisterTest(file.suite.c_str(), file.scenarios[i].title.c_str(), nullptr, nullptr,
-                              file.path.c_str(), file.scenarios[i].line,
+      ::testing::RegisterTest(file.suite.c_str(), file.scenarios[i].title.c_str(), nullptr, nullptr, file.path.c_str(),
+                              file.scenarios[i].line,
                               [&file, i]() -> ::testing::Test* { return new ScenarioTest(&file, i); });
   }
 }

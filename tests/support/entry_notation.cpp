@@ -88,8 +88,8 @@ std::map<std::string, std::string> entryFiles(const PackageState& state) {
   return files;
 }
 
-bool entryWords(const std::string& name, const std::map<std::string, std::string>& files,
-                uint32_t defaultBuildTime, std::string* words) {
+bool entryWords(const std::string& name, const std::map<std::string, std::string>& files, uint32_t defaultBuildTime,
+                std::string* words) {
   PackageState state;
   for (const auto& [file, content] : files)
     if (!readEntryFile(file, content, &state)) return false;

@@ -14,5 +14,5 @@ std::map<std::string, std::string> entryFiles(const PackageState& state);
 
 // The words after the name that give exactly these files (a build time of
 // defaultBuildTime left out); false when no words give them.
-bool entryWords(const std::string& name, const std::map<std::string, std::string>& files,
-                uint32_t defaultBuildTime, std::string* words);
+bool entryWords(const std::string& name, const std::map<std::string, std::string>& files, uint32_t defaultBuildTime,
+                std::string* words);

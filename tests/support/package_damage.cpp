@@ -11,7 +11,7 @@ namespace {
 struct PartAt {
   size_t offset;  // of the part header
   uint16_t type;
-  uint64_t end;   // offset after the payload, as its length field says
+  uint64_t end;  // offset after the payload, as its length field says
 };
 
 unsigned char* at(std::string* bytes, size_t offset) { return reinterpret_cast<unsigned char*>(&(*bytes)[offset]); }

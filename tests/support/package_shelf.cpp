@@ -14,8 +14,8 @@ constexpr uint16_t kRegularFileBits = 0100000;
 
 // The first words of a pkgtool command that makes a file.
 std::vector<std::string> makeCommand(const std::string& command, const std::string& name, const std::string& version) {
-  return {command, "--key", developmentKeyPath(), "--name", name, "--version", version, "--build-time",
-          std::to_string(kTestBuildTime)};
+  return {command, "--key",        developmentKeyPath(),          "--name", name, "--version",
+          version, "--build-time", std::to_string(kTestBuildTime)};
 }
 
 }  // namespace
@@ -37,9 +37,8 @@ bool PackageShelf::build(const std::string& name, const std::string& version, co
   return true;
 }
 
-bool PackageShelf::bundle(const std::string& name, const std::string& version,
-                          const std::vector<std::string>& members, const std::vector<std::string>& options,
-                          std::string* error) {
+bool PackageShelf::bundle(const std::string& name, const std::string& version, const std::vector<std::string>& members,
+                          const std::vector<std::string>& options, std::string* error) {
   std::vector<std::string> words = makeCommand("bundle", name, version);
   words.insert(words.end(), options.begin(), options.end());
   const std::string out = scratch_ / ("bundle" + std::to_string(++made_) + ".vpa");

@@ -32,7 +32,6 @@ std::string sha1Hex(const std::string& bytes) {
   return hex;
 }
 
-
 bool parseRepeat(const std::string& inside, ContentSpec* spec, std::string* error) {
   const size_t star = inside.rfind('*');
   std::string byte;
@@ -104,18 +103,15 @@ bool parseExpectedContent(const std::string& token, ContentSpec* spec, std::stri
 bool contentBytes(const ContentSpec& spec, const PackageBytes& packages, std::string* bytes, std::string* error) {
   if ((spec.kind == ContentSpec::Repeat || spec.kind == ContentSpec::Random) && spec.size > kMaxGenerated)
     return *error = "generated contents are at most 64M", false;
-  switch (spec.kind) {
-    case ContentSpec::Text: *bytes = spec.text; return true;
-    case ContentSpec::Repeat: *bytes = std::string(spec.size, spec.text[0]); return true;
-    case ContentSpec::Random: *bytes = incompressibleBytes(spec.size); return true;
-    case ContentSpec::Package: {
-      const std::string* built = packages(spec.text);
-      if (!built) return *error = "no package " + spec.text + " was built", false;
-      *bytes = *built;
-      return true;
-    }
-    case ContentSpec::Digest: break;
+  if (spec.kind == ContentSpec::Text) *bytes = spec.text;
+  if (spec.kind == ContentSpec::Repeat) *bytes = std::string(spec.size, spec.text[0]);
+  if (spec.kind == ContentSpec::Random) *bytes = incompressibleBytes(spec.size);
+  if (spec.kind == ContentSpec::Package) {
+    const std::string* built = packages(spec.text);
+    if (!built) return *error = "no package " + spec.text + " was built", false;
+    *bytes = *built;
   }
+  if (spec.kind != ContentSpec::Digest) return true;
   return *error = "a digest names a content but cannot make one", false;
 }
 
@@ -134,8 +130,8 @@ std::string describeContent(const std::string& bytes,
   for (const auto& [name, built] : packages)
     if (*built == bytes) return "{package " + name + "}";
   const std::string quoted = "\"" + escape(bytes, true) + "\"";
-  const bool text = std::all_of(bytes.begin(), bytes.end(),
-                                [](char c) { return (c >= 0x20 && c < 0x7F) || c == '\n' || c == '\t'; });
+  const bool text =
+      std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c >= 0x20 && c < 0x7F) || c == '\n' || c == '\t'; });
   if (quoted.size() <= (text ? kQuotedTextMax : kQuotedMax)) return quoted;
   return "{" + std::to_string(bytes.size()) + " bytes sha1 " + sha1Hex(bytes) + "}";
 }

@@ -8,10 +8,9 @@
 
 namespace {
 
-const char* const kDirectives[] = {"installed", "file",   "dir",    "link",    "fifo",
-                                   "remove",    "tmpfs",  "manifest", "env",   "package",
-                                   "unchecked-package",   "bundle", "damage", "run",
-                                   "run-inside", "pkgtool"};
+const char* const kDirectives[] = {
+    "installed",         "file",   "dir",    "link", "fifo",       "remove", "tmpfs", "manifest", "env", "package",
+    "unchecked-package", "bundle", "damage", "run",  "run-inside", "pkgtool"};
 const char* const kWithBody[] = {"package", "unchecked-package"};
 
 bool isOneOf(const std::string& word, const char* const* list, size_t count) {
@@ -177,8 +176,10 @@ ScenarioFile parseScenarioFile(const std::string& path, const std::string& text)
   for (const ScenarioLine& line : numberedLines(text)) {
     if (line.text.compare(0, 4, "=== ") == 0) {
       const std::string title = line.text.substr(4);
-      if (!isTitle(title)) fileError(&file, line.number, "a title is letters, digits and \"_\": " + title);
-      else if (!titles.insert(title).second) fileError(&file, line.number, "a second block titled " + title);
+      if (!isTitle(title))
+        fileError(&file, line.number, "a title is letters, digits and \"_\": " + title);
+      else if (!titles.insert(title).second)
+        fileError(&file, line.number, "a second block titled " + title);
       file.scenarios.push_back({title, line.number, {}, 0, ""});
       reader = BlockReader(&file.scenarios.back());
     } else if (!file.scenarios.empty()) {

@@ -52,8 +52,8 @@ bool writeAll(int fd, const std::string& text) {
 
 }  // namespace
 
-bool rewriteScenarioText(const std::string& path, const std::string& title, const RunRewrites& runs,
-                         std::string* text, std::string* error) {
+bool rewriteScenarioText(const std::string& path, const std::string& title, const RunRewrites& runs, std::string* text,
+                         std::string* error) {
   const ScenarioFile file = parseScenarioFile(path, *text);
   const Scenario* scenario = findScenario(file, title);
   std::vector<const Step*> steps;

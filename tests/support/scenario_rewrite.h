@@ -13,8 +13,8 @@ using RunRewrites = std::vector<std::optional<std::vector<std::string>>>;
 
 // The text with the runs of the block `title` rewritten; false with *error
 // when the block is gone or no longer has that many runs.
-bool rewriteScenarioText(const std::string& path, const std::string& title, const RunRewrites& runs,
-                         std::string* text, std::string* error);
+bool rewriteScenarioText(const std::string& path, const std::string& title, const RunRewrites& runs, std::string* text,
+                         std::string* error);
 
 // The same on the file, read and written under an exclusive lock so that
 // blocks of one file may be rewritten by tests running at once.

@@ -137,11 +137,26 @@ std::vector<std::string> expectedChangeLines(const Expected& expected) {
   std::vector<std::pair<std::string, std::string>> byPath;
   for (size_t i = 0; i < expected.changes.size(); ++i)
     byPath.push_back({expected.changes[i].path, expected.changeLines[i].text});
-  std::stable_sort(byPath.begin(), byPath.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(byPath.begin(), byPath.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<std::string> lines;
   for (const auto& entry : byPath) lines.push_back(entry.second);
   return lines;
+}
+
+// The line of the first expected output line that differs, counted from the
+// first; 0 when none is written.
+int firstDifference(int first, const std::vector<std::string>& expected, const std::vector<std::string>& actual) {
+  if (first == 0) return 0;
+  size_t i = 0;
+  while (i + 1 < expected.size() && i < actual.size() && expected[i] == actual[i]) ++i;
+  return first + static_cast<int>(i);
+}
+
+// The line of the first expected change that did not come; else the first.
+int firstMissingChange(const Expected& expected, const std::vector<std::string>& actual) {
+  for (const ScenarioLine& line : expected.changeLines)
+    if (std::find(actual.begin(), actual.end(), line.text) == actual.end()) return line.number;
+  return expected.changeLines.empty() ? 0 : expected.changeLines[0].number;
 }
 
 void append(std::vector<std::string>* lines, const std::vector<std::string>& more) {
@@ -159,27 +174,32 @@ void compareRun(const Step& step, const RunActual& actual, PackageShelf& shelf, 
   const std::string after = "after `" + step.keyword + (step.rest.empty() ? "" : " " + step.rest) + "` (line " +
                             std::to_string(step.line) + "): ";
   std::vector<ScenarioFailure> found;
-  auto add = [&](int line, const std::string& message) { found.push_back({line ? line : step.line, after + message, false, true}); };
+  auto add = [&](int line, const std::string& message) {
+    found.push_back({line ? line : step.line, after + message, false, true});
+  };
   if (actual.status != expected.status)
-    add(expected.statusLine, "status " + std::to_string(actual.status) + ", expected " + std::to_string(expected.status));
-  if (shown != expected.output)
-    add(expected.outputLine, std::string("standard output") + (expected.exactOutput ? "" : " as the console shows it") +
-                                 " differs:\n" +
-                                 lineDiff(outputLines(mark, expected.output), outputLines(mark, shown)));
-  if (actual.err != expected.errors)
-    add(expected.errorsLine, "standard error differs:\n" +
-                                 lineDiff(outputLines("!", expected.errors), outputLines("!", actual.err)));
+    add(expected.statusLine,
+        "status " + std::to_string(actual.status) + ", expected " + std::to_string(expected.status));
+  const std::vector<std::string> output = outputLines(mark, shown), expectedOutput = outputLines(mark, expected.output);
+  if (output != expectedOutput)
+    add(firstDifference(expected.outputLine, expectedOutput, output),
+        std::string("standard output") + (expected.exactOutput ? "" : " as the console shows it") + " differs:\n" +
+            lineDiff(expectedOutput, output));
+  const std::vector<std::string> errors = outputLines("!", actual.err),
+                                 expectedErrors = outputLines("!", expected.errors);
+  if (errors != expectedErrors)
+    add(firstDifference(expected.errorsLine, expectedErrors, errors),
+        "standard error differs:\n" + lineDiff(expectedErrors, errors));
   if (changes != expectedChanges)
-    add(expected.changeLines.empty() ? 0 : expected.changeLines[0].number,
-        "the board's changes differ:\n" + lineDiff(expectedChanges, changes));
+    add(firstMissingChange(expected, changes), "the board's changes differ:\n" + lineDiff(expectedChanges, changes));
   if (found.empty()) {
     outcome->rewrites.push_back(std::nullopt);
     return;
   }
   std::vector<std::string> lines;
   if (actual.status != 0) lines.push_back("status " + std::to_string(actual.status));
-  append(&lines, outputLines(mark, shown));
-  append(&lines, outputLines("!", actual.err));
+  append(&lines, output);
+  append(&lines, errors);
   append(&lines, changes);
   outcome->rewrites.push_back(lines);
   outcome->failures.insert(outcome->failures.end(), found.begin(), found.end());
@@ -203,8 +223,8 @@ ScenarioOutcome runScenario(const Scenario& scenario, bool keepGoing) {
   for (const Step& step : scenario.steps) {
     ScenarioFailure failure;
     RunActual actual;
-    const bool done = isRunKeyword(step.keyword) ? performRun(step, context, &actual, &failure)
-                                                 : applySetup(step, context, &failure);
+    const bool done =
+        isRunKeyword(step.keyword) ? performRun(step, context, &actual, &failure) : applySetup(step, context, &failure);
     if (!done && failure.unavailable) {
       outcome.skipped = true;
       outcome.skipReason = failure.message;

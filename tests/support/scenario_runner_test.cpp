@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/scenario_rewrite.h"
+#include "support/scenario_text.h"
 #include "support/scratch_dir.h"
 
 namespace {
@@ -50,11 +51,11 @@ TEST(ScenarioRunner, AWrongExpectationFailsAtItsLineWithTheDifference) {
        "expected | installed app\nactual   | installed app-1.0\n"},
       {"+ /flash/bin/ 0755\n", "+ /flash/bin/ 0755\n! oops\n",
        "8: after `run` (line 4): standard error differs:\nexpected ! oops\n"},
-      {"0755 \"a", "0644 \"a", "6: after `run` (line 4): the board's changes differ:\n"},
+      {"0755 \"a", "0644 \"a", "8: after `run` (line 4): the board's changes differ:\n"},
       {"+ /flash/bin/ 0755\n", "", "6: after `run` (line 4): the board's changes differ:\n"},
-      {"files=bin/app", "files=bin/app,bin/b", "6: after `run` (line 4): the board's changes differ:\n"},
+      {"files=bin/app", "files=bin/app,bin/b", "10: after `run` (line 4): the board's changes differ:\n"},
       {"+ /flash/bin/ 0755\n", "+ /flash/bin/ 0755\n- /flash/gone\n",
-       "6: after `run` (line 4): the board's changes differ:\n         + /flash/PCKGS_CHANGED 0600 \"\"\n"
+       "8: after `run` (line 4): the board's changes differ:\n         + /flash/PCKGS_CHANGED 0600 \"\"\n"
        "         + /flash/bin/ 0755\n         + /flash/bin/app"},
   };
   for (const Case& c : cases) {
@@ -68,8 +69,8 @@ TEST(ScenarioRunner, AWrongExpectationFailsAtItsLineWithTheDifference) {
 TEST(ScenarioRunner, ARewriteReadsBackAsWhatTheRunsGaveAndKeepsEverythingElse) {
   ScratchDir dir;
   const std::string path = dir / "t.scn";
-  const std::string text = std::string("# kept\n") + kInstall + "| wrong\n# kept too\nrun-inside --commit\n= \\c\n" +
-                           "run - <<< x\n";
+  const std::string text =
+      std::string("# kept\n") + kInstall + "| wrong\n# kept too\nrun-inside --commit\n= \\c\n" + "run - <<< x\n";
   ASSERT_TRUE(writeFile(path, text));
   const ScenarioFile before = parseScenarioFile(path, text);
   const ScenarioOutcome first = runScenario(before.scenarios[0], true);
@@ -108,7 +109,8 @@ TEST(ScenarioFile, NamesTheLineOfEveryFault) {
       {"=== A\nrun\n| a\\c\n| b\n", "4: output goes on after a line that ended in \\c"},
       {"=== A\nrun\n! \\q\n", "3: bad escape \"\\q\" (\\n \\t \\r \\b \\e \\0 \\\\ \\\" \\' \\xNN)"},
       {"=== A\nrun\n+ /a 644 \"x\"\n", "3: expected a mode (0644) or \"-> TARGET\" after the path"},
-      {"=== A\nrun\n+ /a/ 0755 \"x\"\n", "3: a directory line ends after its mode (or \"entry\" and a package's notation)"},
+      {"=== A\nrun\n+ /a/ 0755 \"x\"\n",
+       "3: a directory line ends after its mode (or \"entry\" and a package's notation)"},
       {"=== A\nrun\n+ /a/ 0755 entry 1.0 >\n", "3: entry: bad package name in \"\""},
       {"=== A\nrun\n- /a 0644\n", "3: a removal line ends after its path"},
       {"=== A\nrun\n+ /a 0644 {x*}\n", "3: expected {BYTE*COUNT}, not {x*}"},
@@ -117,7 +119,8 @@ TEST(ScenarioFile, NamesTheLineOfEveryFault) {
       {"=== A\ninstalled  system 6.41; ppp\n", "2: column 25: no version after \"ppp\"\n"},
       {"=== A\npackage a 1.0\n  bin/a\n", "3: expected [MODE ]PATH=CONTENT\n"},
       {"=== A\ndamage a cut 1\n", "2: expected damage NAME KNOB, NAME a package built before it\n"},
-      {"=== A\npackage a 1.0\ndamage a cut 99999\n", "3: cut SIZE: at most the file's size, or -K for K bytes off the end\n"},
+      {"=== A\npackage a 1.0\ndamage a cut 99999\n",
+       "3: cut SIZE: at most the file's size, or -K for K bytes off the end\n"},
       {"=== A\nrun - < nothing\n", "2: no package nothing was built for standard input\n"},
   };
   for (const Case& c : cases) {
@@ -125,6 +128,25 @@ TEST(ScenarioFile, NamesTheLineOfEveryFault) {
     if (failures.find("skipped") == 0) GTEST_SKIP() << failures;
     EXPECT_EQ(failures, c.failure) << c.text;
   }
+}
+
+TEST(ScenarioText, EveryByteReadsBackAsWrittenAndTheConsoleShowsWhatIsLeftOnTheLine) {
+  for (int byte = 0; byte < 256; ++byte) {
+    const std::string bytes = std::string(1, static_cast<char>(byte)) + "x" + std::string(1, static_cast<char>(byte));
+    std::string back, error;
+    EXPECT_TRUE(unescape(escape(bytes, true), &back, &error) && back == bytes) << byte << " " << escape(bytes, true);
+  }
+  const std::string wipe = "\r" + std::string(79, ' ') + "\r";
+  struct Case {
+    std::string output, shown;
+  } cases[] = {
+      {"\x1b[?25l\rinstalling x [###   ]\r\x1b[?25h" + wipe + "installed x\ninstalling x [###   ]" + wipe,
+       "installed x\n"},
+      {"abcd\rX\n", "Xbcd\n"},
+      {"finishing install... |\b \n", "finishing install...\n"},
+      {"last  ", "last"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(consoleView(c.output), c.shown) << escape(c.output);
 }
 
 }  // namespace

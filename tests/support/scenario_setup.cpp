@@ -173,7 +173,8 @@ bool mountTmpfs(const Step& step, ScenarioContext& context, ScenarioFailure* fai
 // The line as it is, so that the manifest's own escapes ("\040") pass.
 bool addManifestLine(const Step& step, ScenarioContext& context, ScenarioFailure* failure) {
   const std::string lines = readFile(context.board.path("/ram/MANIFEST"));
-  if (!context.board.write("/ram/MANIFEST", lines + step.rest + "\n")) return fail(failure, step.line, "cannot write it");
+  if (!context.board.write("/ram/MANIFEST", lines + step.rest + "\n"))
+    return fail(failure, step.line, "cannot write it");
   return true;
 }
 
@@ -218,7 +219,7 @@ bool parseMakeLine(const Step& step, ScenarioContext& context, MakeLine* line, s
 bool place(const MakeLine& line, ScenarioContext& context, std::string* error) {
   context.placed.erase(line.name);
   if (line.place == "-") return true;
-  const std::string path = line.place.empty()    ? "/flash/rw/pckg/" + line.name + "-" + line.version + ".vpa"
+  const std::string path = line.place.empty()      ? "/flash/rw/pckg/" + line.name + "-" + line.version + ".vpa"
                            : line.place == "image" ? "/flash/var/pdb/" + line.name + "/image"
                                                    : line.place;
   if (path[0] != '/') return *error = "a package goes to a board path, \"image\" or \"-\"", false;
@@ -268,7 +269,8 @@ bool buildBundle(const Step& step, ScenarioContext& context, ScenarioFailure* fa
 // The text after its first `count` words and the blanks after them.
 std::string afterWords(const std::string& text, size_t count) {
   size_t at = text.find_first_not_of(" \t");
-  for (size_t i = 0; i < count && at != std::string::npos; ++i) at = text.find_first_not_of(" \t", text.find_first_of(" \t", at));
+  for (size_t i = 0; i < count && at != std::string::npos; ++i)
+    at = text.find_first_not_of(" \t", text.find_first_of(" \t", at));
   return at == std::string::npos ? std::string() : text.substr(at);
 }
 
@@ -296,10 +298,18 @@ bool damageBuilt(const Step& step, ScenarioContext& context, ScenarioFailure* fa
 using Directive = bool (*)(const Step&, ScenarioContext&, ScenarioFailure*);
 
 const std::pair<const char*, Directive> kDirectives[] = {
-    {"installed", installPackages}, {"file", writeBoardFile},   {"dir", makeDirectory},
-    {"link", makeLink},             {"fifo", makeFifo},         {"remove", removePath},
-    {"tmpfs", mountTmpfs},          {"manifest", addManifestLine}, {"env", setEnvironment},
-    {"package", buildPackage},      {"unchecked-package", buildPackage}, {"bundle", buildBundle},
+    {"installed", installPackages},
+    {"file", writeBoardFile},
+    {"dir", makeDirectory},
+    {"link", makeLink},
+    {"fifo", makeFifo},
+    {"remove", removePath},
+    {"tmpfs", mountTmpfs},
+    {"manifest", addManifestLine},
+    {"env", setEnvironment},
+    {"package", buildPackage},
+    {"unchecked-package", buildPackage},
+    {"bundle", buildBundle},
     {"damage", damageBuilt},
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -14,18 +15,10 @@ int hexDigit(char c) {
 
 // The byte a one-letter escape stands for; -1 when there is none.
 int simpleEscape(char c) {
-  switch (c) {
-    case 'n': return '\n';
-    case 't': return '\t';
-    case 'r': return '\r';
-    case 'b': return '\b';
-    case 'e': return '\x1b';
-    case '0': return '\0';
-    case '\\': return '\\';
-    case '"': return '"';
-    case '\'': return '\'';
-    default: return -1;
-  }
+  static const char kLetters[] = "ntrbe0\\\"'";
+  static const char kBytes[] = "\n\t\r\b\x1b\0\\\"'";
+  const char* at = c ? std::strchr(kLetters, c) : nullptr;
+  return at ? kBytes[at - kLetters] : -1;
 }
 
 std::string trimmedLine(const std::string& line) {
@@ -152,8 +145,7 @@ std::string lineDiff(const std::vector<std::string>& expected, const std::vector
   std::vector<std::vector<size_t>> common(n + 1, std::vector<size_t>(m + 1, 0));
   for (size_t i = n; i-- > 0;)
     for (size_t j = m; j-- > 0;)
-      common[i][j] = expected[i] == actual[j] ? common[i + 1][j + 1] + 1
-                                              : std::max(common[i + 1][j], common[i][j + 1]);
+      common[i][j] = expected[i] == actual[j] ? common[i + 1][j + 1] + 1 : std::max(common[i + 1][j], common[i][j + 1]);
   std::string out;
   size_t i = 0, j = 0;
   while (i < n || j < m) {

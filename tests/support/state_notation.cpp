@@ -15,8 +15,7 @@ struct Word {
 };
 
 bool isNameByte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-         c == '.';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
 }
 
 bool isName(const std::string& text) {
@@ -87,8 +86,8 @@ bool parseListEntry(const std::string& text, bool withPriority, Dependency* entr
     uint64_t magnitude = 0;
     if (!wholeDecimal(priority.substr(negative ? 1 : 0), negative ? 0x80000000u : 0x7FFFFFFFu, &magnitude))
       return *what = "bad priority in \"" + text + "\"", false;
-    entry->priority = negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude))
-                               : static_cast<int32_t>(magnitude);
+    entry->priority =
+        negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude)) : static_cast<int32_t>(magnitude);
   }
   return true;
 }
@@ -97,8 +96,10 @@ bool parseFiles(const std::string& list, PackageState* state, std::string* what)
   state->files.clear();
   if (list.empty()) return true;
   for (const std::string& path : split(list, ','))
-    if (path.empty()) return *what = "empty path in files=", false;
-    else state->files.push_back(path);
+    if (path.empty())
+      return *what = "empty path in files=", false;
+    else
+      state->files.push_back(path);
   return true;
 }
 
@@ -185,8 +186,8 @@ bool parseVersionText(const std::string& text, Version* version) {
     if (!readStage(text, &pos, &stage)) return false;
     if (pos < text.size() && !readDecimal(text, &pos, kVersionFieldMax, &number)) return false;
   }
-  const Version parsed = makeVersion(static_cast<unsigned>(major), static_cast<unsigned>(minor), stage,
-                                     static_cast<unsigned>(number));
+  const Version parsed =
+      makeVersion(static_cast<unsigned>(major), static_cast<unsigned>(minor), stage, static_cast<unsigned>(number));
   // Only the spelling installer prints: no "6.40.0", no "06.40".
   if (pos != text.size() || text != versionText(parsed)) return false;
   *version = parsed;
@@ -201,8 +202,7 @@ bool parsePackageStates(const std::string& text, std::vector<PackageState>* stat
     const char c = pos < text.size() ? text[pos] : ';';
     if (c == ';') {
       // A blank text is no package; a ";" that ends the text is allowed.
-      if (words.empty() && pos < text.size())
-        return *error = {pos, "a package needs a name and a version"}, false;
+      if (words.empty() && pos < text.size()) return *error = {pos, "a package needs a name and a version"}, false;
       if (!words.empty()) {
         states->emplace_back();
         if (!parsePackage(words, defaultBuildTime, &states->back(), error)) return false;

@@ -16,15 +16,15 @@ struct PackageState {
   std::string name;
   Version version = 0;
   uint32_t buildTime = 0;
-  bool placeholder = false;   // version and build time both 0xFFFFFFFF
-  std::string disabled;       // "", "user" or "auto"
+  bool placeholder = false;  // version and build time both 0xFFFFFFFF
+  std::string disabled;      // "", "user" or "auto"
   bool enabledByUser = false;
   std::vector<Dependency> depends;
   std::vector<Dependency> provides;
   std::vector<Dependency> conflicts;
-  std::string bundle;         // the bundle this package is a member of
-  bool isBundle = false;      // a bundle's own entry, which has no files list
-  std::string scheduled;      // "", "uninstall", "enable" or "disable"
+  std::string bundle;     // the bundle this package is a member of
+  bool isBundle = false;  // a bundle's own entry, which has no files list
+  std::string scheduled;  // "", "uninstall", "enable" or "disable"
   std::vector<std::string> files;
 };
 

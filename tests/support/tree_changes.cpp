@@ -169,10 +169,14 @@ std::string changeLine(const TreeChange& change, const NamedPackages& packages) 
   if (change.op == '-') return head + (entry.type == TreeEntry::Directory ? "/" : "");
   if (!change.entryWords.empty()) return head + "/ " + modeWord(entry.mode) + " entry " + change.entryWords;
   switch (entry.type) {
-    case TreeEntry::Directory: return head + "/ " + modeWord(entry.mode);
-    case TreeEntry::Link: return head + " -> \"" + escape(entry.data, true) + "\"";
-    case TreeEntry::Other: return head + " " + modeWord(entry.mode) + " other";
-    case TreeEntry::File: break;
+    case TreeEntry::Directory:
+      return head + "/ " + modeWord(entry.mode);
+    case TreeEntry::Link:
+      return head + " -> \"" + escape(entry.data, true) + "\"";
+    case TreeEntry::Other:
+      return head + " " + modeWord(entry.mode) + " other";
+    case TreeEntry::File:
+      break;
   }
   return head + " " + modeWord(entry.mode) + " " + describeContent(entry.data, packages);
 }
@@ -235,8 +239,9 @@ void TemporaryNames::noteAfter(const TreeSnapshot& after) {
   for (const auto& [path, entry] : after) {
     const std::string name = path.substr(path.rfind('/') + 1);
     if (fresh.count(name))
-      order.push_back({"~" + path.substr(0, path.size() - name.size()) + '\0' + entry.data + '\0' +
-                           std::to_string(entry.mode), name});
+      order.push_back(
+          {"~" + path.substr(0, path.size() - name.size()) + '\0' + entry.data + '\0' + std::to_string(entry.mode),
+           name});
   }
   std::sort(order.begin(), order.end());
   for (const auto& entry : order)

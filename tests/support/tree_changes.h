@@ -23,7 +23,7 @@
 struct TreeChange {
   char op = '+';  // '+' added, '~' changed, '-' removed
   std::string path;
-  TreeEntry entry;        // what is there after the run; for '-' what was there
+  TreeEntry entry;         // what is there after the run; for '-' what was there
   std::string entryWords;  // a new database entry: its files as package notation
 };
 
