@@ -2,6 +2,7 @@
 // path order ("U path", "L path text", "M path source"; see op_line.h).
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +20,7 @@ namespace {
 // Far more than the longest manifest a run writes; what is longer is no
 // manifest.
 constexpr size_t kLargestManifest = 64u << 20;
+constexpr mode_t kManifestMode = 0644;
 
 struct ManifestLine {
   OpKind kind;
@@ -38,7 +40,9 @@ bool Transaction::save(const std::string& manifestPath) {
   // always whole; a failure leaves none, not even an older one.
   std::string temporary;
   const int fd = makeTemporaryFile(root_, parentDir(manifestPath), true, &temporary);
-  bool saved = fd >= 0 && writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+  // Readable by the other programs of the system, as a manifest always was.
+  bool saved = fd >= 0 && ::fchmod(fd, kManifestMode) == 0 && writeAll(fd, text.data(), text.size()) &&
+               ::fsync(fd) == 0;
   if (fd >= 0) saved = ::close(fd) == 0 && saved;
   saved = saved && ::rename(temporary.c_str(), manifestPath.c_str()) == 0;
   if (!saved) {

@@ -11,66 +11,6 @@ constexpr char kFrame[] = "finishing install... \b \n";
 #define SKIP_WITHOUT_BOARD(board) \
   if (!(board).usable()) GTEST_SKIP() << "no scratch board: " << (board).whyUnusable()
 
-TEST(CommitMode, AppliesASavedManifestExactly) {
-  Board board;
-  SKIP_WITHOUT_BOARD(board);
-  ASSERT_TRUE(board.write("/flash/old-file", "old"));
-  ASSERT_TRUE(board.write("/flash/dir-plain/a", "a"));
-  ASSERT_TRUE(board.write("/flash/dir-plain/b", "b"));
-  ASSERT_TRUE(board.write("/flash/dir-kept/a", "a"));
-  ASSERT_TRUE(board.write("/flash/dir-kept/.hidden", "h"));
-  ASSERT_TRUE(board.write("/flash/dir-kept/sub/inner", "i"));
-  ASSERT_TRUE(board.write("/flash/replaced", "file"));
-  ASSERT_TRUE(board.write("/flash/rw/pckg/p.vpa", "package"));
-  ASSERT_TRUE(board.write("/flash/tmpAbc123", "#!/bin/sh\n", 0755));
-  ASSERT_TRUE(board.write("/flash/var/pdb/q/version", "1 2\n"));
-  ASSERT_TRUE(board.write("/flash/var/pdb/tmpQwErTy", "3 4\n", 0600));
-  ASSERT_TRUE(board.write("/flash/tmpBlAnK1", "blank"));
-  ASSERT_TRUE(board.writeManifest({
-      "M /flash/bin/tool /flash/tmpAbc123",
-      "U /flash/dir-kept",
-      "U /flash/dir-plain",
-      "L /flash/new/deep/link target",
-      "U /flash/old-file",
-      "L /flash/replaced /flash/bootimage",
-      "M /flash/var/pdb/p/image /flash/rw/pckg/p.vpa",
-      "M /flash/var/pdb/q/version /flash/var/pdb/tmpQwErTy",
-      "M /flash/with\\040blank /flash/tmpBlAnK1",
-  }));
-  TreeSnapshot expected = board.snapshot();
-
-  RunResult run = board.runInside({"--commit"});
-
-  for (const char* gone : {"/flash/old-file", "/flash/dir-plain", "/flash/dir-plain/a", "/flash/dir-plain/b",
-                           "/flash/dir-kept/a", "/flash/rw/pckg/p.vpa", "/flash/tmpAbc123", "/flash/var/pdb/tmpQwErTy",
-                           "/flash/tmpBlAnK1"})
-    expected.erase(gone);
-  expected["/flash/replaced"] = linkEntry("/flash/bootimage");
-  expected["/flash/new"] = directoryEntry();
-  expected["/flash/new/deep"] = directoryEntry();
-  expected["/flash/new/deep/link"] = linkEntry("target");
-  expected["/flash/var/pdb/p"] = directoryEntry();
-  expected["/flash/var/pdb/p/image"] = fileEntry("package");
-  expected["/flash/bin"] = directoryEntry();
-  expected["/flash/bin/tool"] = fileEntry("#!/bin/sh\n", 0755);
-  expected["/flash/var/pdb/q/version"] = fileEntry("3 4\n", 0600);
-  expected["/flash/with blank"] = fileEntry("blank");
-  EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "");
-  EXPECT_EQ(run.out, kFrame);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.status, 0);
-
-  // The manifest stays; committed again, its files are gone, and its
-  // removals must not reach what has come since.
-  ASSERT_TRUE(board.write("/flash/old-file", "installed since"));
-  expected = board.snapshot();
-  RunResult again = board.runInside({"--commit"});
-  EXPECT_EQ(again.status, 1);
-  EXPECT_EQ(again.out, std::string(kFrame) +
-                           "ERROR: could not commit /flash/tmpAbc123: No such file or directory: nothing was changed\n");
-  EXPECT_EQ(diffSnapshots(expected, board.snapshot()), "");
-}
-
 TEST(CommitMode, CopiesAMoveAcrossFileSystemsBehindTheSpinner) {
   Board board;
   SKIP_WITHOUT_BOARD(board);

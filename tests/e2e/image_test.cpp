@@ -31,48 +31,6 @@ RunInput fromStandardInput(const std::string& bytes) {
   return input;
 }
 
-TEST(ImageMode, InstallsTheStreamAndKeepsItByteForByteAsTheStoredImage) {
-  Board board;
-  SKIP_WITHOUT_BOARD(board);
-  const std::string image = packageBytes({"system", "6.41", {{"bin/init", "init"}}, {"--image"}});
-
-  RunResult run = board.runWithRoot({"-"}, fromStandardInput(image));
-
-  EXPECT_EQ(run.status, 0) << run.out;
-  TreeSnapshot after = board.snapshot();
-  EXPECT_EQ(after["/flash/var/pdb/system/image"], fileEntry(image, 0644));
-  EXPECT_EQ(after.count("/flash/var/pdb/image"), 0u);
-  EXPECT_EQ(after["/flash/bin/init"], fileEntry("init", 0755));
-  EXPECT_EQ(after["/flash/postlog"].data, "installed system-6.41\n");
-  // The next run knows the package from its stored image.
-  RunResult show = board.runWithRoot({"--show"});
-  EXPECT_NE(show.out.find("system"), std::string::npos) << show.out;
-}
-
-TEST(ImageMode, ABrokenOrRefusedStreamLeavesTheBoardAsItWas) {
-  const std::string image = packageBytes({"system", "6.41", {{"bin/init", std::string(3000, 'i')}}, {"--image"}});
-  struct Case {
-    const char* what;
-    std::string input;
-  } cases[] = {
-      {"nothing", ""},
-      // The signature part (6 + 68 bytes) ends the file; the contents end before it.
-      {"cut inside the contents", image.substr(0, image.size() - 80)},
-      {"cut inside the signature", image.substr(0, image.size() - 10)},
-      {"not a package", std::string(100, 'x')},
-  };
-  for (const Case& c : cases) {
-    Board board;
-    SKIP_WITHOUT_BOARD(board);
-    const TreeSnapshot before = board.snapshot();
-    RunResult run = board.runWithRoot({"-"}, fromStandardInput(c.input));
-    EXPECT_EQ(run.status, 1) << c.what << "\n" << run.out;
-    TreeSnapshot after = board.snapshot();
-    after.erase("/flash/postlog");
-    EXPECT_EQ(diffSnapshots(before, after), "") << c.what;
-  }
-}
-
 TEST(ImageMode, AnImageFileThatCannotBeCreatedEndsTheRunAtOnceWhateverQuietSays) {
   Board board;
   SKIP_WITHOUT_BOARD(board);

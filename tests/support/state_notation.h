@@ -1,0 +1,43 @@
+// One line of text for the packages of a board or of a planning case:
+//   system 6.41; ppp 6.40 disabled >system; ospf 6.41 uninstall @routing; routing 6.41 bundle
+// read into plain descriptions that a test turns into database entries or
+// packages of a Repository. tests/scenarios/README.md lists every word.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/dependency.h"
+#include "model/version.h"
+
+struct PackageState {
+  std::string name;
+  Version version = 0;
+  uint32_t buildTime = 0;
+  bool placeholder = false;  // version and build time both 0xFFFFFFFF
+  std::string disabled;      // "", "user" or "auto"
+  bool enabledByUser = false;
+  std::vector<Dependency> depends;
+  std::vector<Dependency> provides;
+  std::vector<Dependency> conflicts;
+  std::string bundle;     // the bundle this package is a member of
+  bool isBundle = false;  // a bundle's own entry, which has no files list
+  std::string scheduled;  // "", "uninstall", "enable" or "disable"
+  std::vector<std::string> files;
+};
+
+struct NotationError {
+  size_t offset = 0;  // of the word at fault in the text
+  std::string what;
+};
+
+// Packages are separated by ";", words by blanks; each package starts with
+// its name and version (or "placeholder"). A package without built= gets
+// defaultBuildTime. False at the first fault.
+bool parsePackageStates(const std::string& text, std::vector<PackageState>* states, NotationError* error,
+                        uint32_t defaultBuildTime = 0);
+
+// A version as installer prints it: "6.41", "6.40.1", "6.41beta3", "6.41rc2".
+bool parseVersionText(const std::string& text, Version* version);
