@@ -8,7 +8,7 @@
 
 #include <chrono>
 
-#include "signature/signature_check.h"
+#include "pkgfile/package_signature.h"
 #include "signing/key_generator.h"
 #include "signing/package_signer.h"
 

@@ -9,10 +9,10 @@
 #include <sstream>
 #include <string>
 
-#include "apply/installation_driver.h"
-#include "apply/transaction.h"
+#include "install/installation_driver.h"
+#include "staging/transaction.h"
 #include "model/repository.h"
-#include "planning/console.h"
+#include "model/console.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <iostream>
 
-#include "apply/transaction.h"
+#include "staging/transaction.h"
 #include "cli/command_line.h"
 #include "cli/manifest_modes.h"
 #include "cli/preparation.h"

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "apply/transaction.h"
+#include "staging/transaction.h"
 
 namespace {
 

@@ -8,17 +8,17 @@
 #include <ostream>
 #include <string>
 
-#include "apply/file_sink.h"
-#include "apply/flash_storage.h"
-#include "apply/installation_driver.h"
-#include "apply/installed_packages.h"
-#include "apply/postlog.h"
-#include "apply/transaction.h"
-#include "model/package_listing.h"
+#include "platform/file_sink.h"
+#include "install/flash_storage.h"
+#include "install/installation_driver.h"
+#include "database/installed_packages.h"
+#include "install/postlog.h"
+#include "staging/transaction.h"
+#include "cli/package_listing.h"
 #include "model/repository.h"
-#include "pkgfile/file_source.h"
-#include "planning/console.h"
-#include "planning/scheduled_actions.h"
+#include "platform/file_source.h"
+#include "model/console.h"
+#include "install/scheduled_actions.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "pkgfile/file_source.h"
+#include "platform/file_source.h"
 #include "pkgfile/package_header.h"
 #include "platform/regular_file.h"
 

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "pkgfile/little_endian.h"
+#include "platform/little_endian.h"
 #include "support/package_writer.h"
 #include "support/scratch_dir.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pkgfile/little_endian.h"
+#include "platform/little_endian.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "pkgfile/little_endian.h"
+#include "platform/little_endian.h"
 
 namespace {
 

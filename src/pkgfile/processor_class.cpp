@@ -1,6 +1,6 @@
 #include "pkgfile/processor_class.h"
 
-#include "apply/flash_storage.h"
+#include "platform/flash_devices.h"
 #include "platform/processor_version.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include "model/relations.h"
 #include "planning/candidates.h"
-#include "planning/console.h"
+#include "model/console.h"
 
 namespace {
 

@@ -3,10 +3,9 @@
 
 #include <string>
 
-#include "apply/flash_storage.h"
 #include "model/relations.h"
 #include "planning/action_planning.h"
-#include "planning/console.h"
+#include "model/console.h"
 #include "platform/flash_devices.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "model/relations.h"
-#include "planning/console.h"
+#include "model/console.h"
 
 namespace {
 

@@ -63,3 +63,16 @@ FlashDevices& flashDevices() {
 ScopedFlashDevices::ScopedFlashDevices(FlashDevices* devices) : previous_(gCurrent) { gCurrent = devices; }
 
 ScopedFlashDevices::~ScopedFlashDevices() { gCurrent = previous_; }
+
+bool hasLargeEraseBlocks() {
+  uint32_t eraseSize = 0;
+  return flashDevices().mtdEraseSize(&eraseSize) && eraseSize == kLargeEraseSize;
+}
+
+bool flashVariantBit() {
+  constexpr int kVariantBit = 0x10;
+  int requestResult = 0;
+  if (!flashDevices().flashVariantRequest(&requestResult)) return false;
+  // A failed request returns -1, which has the bit set.
+  return (requestResult & kVariantBit) != 0;
+}

@@ -53,3 +53,12 @@ class ScopedFlashDevices {
  private:
   FlashDevices* previous_;
 };
+
+// Erase block size of the flash whose file-system layout old system packages
+// do not support.
+constexpr uint32_t kLargeEraseSize = 0x40000;
+
+// The first MTD device reports 256 KiB erase blocks.
+bool hasLargeEraseBlocks();
+// Bit 0x10 of the flash control device's variant request.
+bool flashVariantBit();

@@ -1,6 +1,6 @@
 #include "signature/field25519.h"
 
-#include "pkgfile/little_endian.h"
+#include "platform/little_endian.h"
 
 namespace {
 

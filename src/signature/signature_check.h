@@ -1,12 +1,11 @@
-// The check of a package's signature part: the SHA-1 digest of the package's
-// bytes, and a Schnorr-style signature over it under the package-signing key.
+// The check of a signature payload: the SHA-1 digest of a package's bytes,
+// and a Schnorr-style signature over it under the package-signing key. Which
+// bytes the digest covers is told in doc/package_format.md.
 #pragma once
 
 #include <cstddef>
 
 #include "signature/signing_key.h"
-
-class PackageStream;
 
 constexpr size_t kSignatureDigestLength = 20;  // SHA-1
 constexpr size_t kSignatureChallengeLength = 16;
@@ -25,16 +24,8 @@ void prepareVerificationKey(VerificationKey& out, const PublicKey& key);
 // The built-in key, prepared on first use.
 const VerificationKey& builtInVerificationKey();
 
-// Checks the current part, a signature part none of whose payload has been
-// read, against the built-in key (or the given one). False when the stream
-// does not hash, the part is shorter than 68 bytes, the digest differs from
-// the stream's, or the signature does not hold. The stream's hash restarts.
-bool verifySignature(PackageStream& stream);
-bool verifySignature(PackageStream& stream, const PublicKey& key);
-bool verifySignature(PackageStream& stream, const VerificationKey& key);
-
-// Steps after reading the part: the payload's digest against the digest of
-// the bytes read, then the signature over it.
+// The payload's digest against the digest of the bytes read, then the
+// signature over it.
 bool checkSignaturePayload(const unsigned char payload[kSignaturePayloadLength],
                            const unsigned char digest[kSignatureDigestLength], const VerificationKey& key);
 bool checkSignaturePayload(const unsigned char payload[kSignaturePayloadLength],

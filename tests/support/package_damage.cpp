@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "pkgfile/little_endian.h"
+#include "platform/little_endian.h"
 #include "pkgfile/package_stream.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "pkgfile/little_endian.h"
+#include "platform/little_endian.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "model/package_database.h"
+#include "database/package_database.h"
 #include "model/relations.h"
 #include "pkgtool/board_query.h"
 #include "pkgtool/command_support.h"

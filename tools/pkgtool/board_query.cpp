@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "apply/installed_packages.h"
+#include "database/installed_packages.h"
 
 std::string boardRoot(const std::string& option) {
   std::string root = option;

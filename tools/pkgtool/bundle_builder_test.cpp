@@ -13,7 +13,7 @@
 #include "pkgtool/package_builder.h"
 #include "pkgtool/part_walk.h"
 #include "pkgtool/test_packages.h"
-#include "signature/signature_check.h"
+#include "pkgfile/package_signature.h"
 #include "signing/key_generator.h"
 #include "support/scratch_dir.h"
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "pkgfile/little_endian.h"
+#include "platform/little_endian.h"
 #include "pkgfile/package_stream.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include "pkgtool/file_records.h"
 
 #include "pkgfile/inflate_stream.h"
-#include "pkgfile/little_endian.h"
+#include "platform/little_endian.h"
 #include "pkgtool/file_container.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "pkgfile/package_file.h"
 #include "pkgfile/package_stream.h"
 #include "pkgtool/test_packages.h"
-#include "signature/signature_check.h"
+#include "pkgfile/package_signature.h"
 #include "support/scratch_dir.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pkgfile/little_endian.h"
+#include "platform/little_endian.h"
 #include "pkgfile/package_stream.h"
 
 namespace {

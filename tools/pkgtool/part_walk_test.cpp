@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "pkgfile/little_endian.h"
+#include "platform/little_endian.h"
 #include "support/scratch_dir.h"
 
 namespace {

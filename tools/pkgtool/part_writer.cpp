@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pkgfile/little_endian.h"
+#include "platform/little_endian.h"
 #include "pkgfile/package_stream.h"
 #include "pkgfile/record_name.h"
 

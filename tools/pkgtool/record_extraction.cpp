@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "pkgfile/file_source.h"
+#include "platform/file_source.h"
 #include "pkgfile/processor_class.h"
 #include "pkgfile/record_name.h"
 #include "pkgtool/file_container.h"

@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "pkgfile/inflate_stream.h"
-#include "pkgfile/little_endian.h"
+#include "platform/little_endian.h"
 #include "pkgfile/package_stream.h"
 #include "signing/key_generator.h"
 

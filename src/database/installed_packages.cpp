@@ -1,0 +1,145 @@
+// Loading the installed packages. Nothing is staged or written here.
+#include "database/installed_packages.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <memory>
+
+#include "database/package_database.h"
+#include "model/relations.h"
+#include "platform/file_source.h"
+#include "pkgfile/package_header.h"
+#include "pkgfile/package_stream.h"
+#include "model/console.h"
+
+namespace {
+
+const char* const kDatabaseDir = "/flash/var/pdb/";
+const char* const kImagesDir = "/rw/pckg/.images/";
+const char* const kImageFile = "image";
+
+// The parts a stored image is read for, in the order they are accepted.
+const uint32_t kStoredImageParts[] = {
+    kBundleHeaderPart, kPackageHeaderPart, kRecord24TextPart, kDescriptionPart,
+    kDependsPart,      kProvidesPart,      kConflictsPart,
+};
+
+// The entries of the package database directory, hidden ones left out.
+// Closes the directory when it goes.
+class DatabaseDir {
+ public:
+  explicit DatabaseDir(const std::string& root) : path_(root + kDatabaseDir), dir_(::opendir(path_.c_str())) {}
+  ~DatabaseDir() {
+    if (dir_) ::closedir(dir_);
+  }
+  DatabaseDir(const DatabaseDir&) = delete;
+  DatabaseDir& operator=(const DatabaseDir&) = delete;
+
+  bool isOpen() const { return dir_ != nullptr; }
+
+  // The next package entry, or false at the end. Only directories are
+  // package entries: a stray file (a stored image left behind by a failed
+  // run, say) would otherwise stand as a package that nothing can remove.
+  bool next(std::string* name) {
+    while (struct dirent* entry = ::readdir(dir_)) {
+      if (entry->d_name[0] == '.') continue;
+      struct stat info;
+      if (::stat((path_ + entry->d_name).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
+      *name = entry->d_name;
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  std::string path_;
+  DIR* dir_;
+};
+
+// Step 2.5 for a bundle image: the bundle header, then every member header
+// after it, each member naming the bundle. A member whose header could not
+// be read ends the loop (a cut header leaves the stream where it was); it is
+// kept only as far as it got a name.
+void readBundleImage(Repository& repository, Package& bundle, PackageStream& stream) {
+  readPackageHeader(bundle, stream);
+  const Dependency reference = bundleReference(bundle);
+  while (stream.partType() == kPackageHeaderPart) {
+    auto member = std::make_unique<Package>();
+    const bool complete = readPackageHeader(*member, stream);
+    if (!member->name.empty()) {
+      member->bundle = reference;
+      repository.packages.push_back(std::move(member));
+    }
+    if (!complete) break;
+  }
+}
+
+// Only a regular file (or a link to one, such as the boot image) can be an
+// image.
+bool isImageFile(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Steps 2.1-2.7 for one database entry.
+void readStoredImage(Repository& repository, const std::string& name, const std::string& imagePath) {
+  if (!isImageFile(imagePath)) return;
+  FileSource file(imagePath);
+  if (!file.isOpen()) return;
+  auto package = std::make_unique<Package>(name);
+  PackageStream stream(&file, false);
+  for (uint32_t type : kStoredImageParts) stream.acceptPart(type);
+  stream.nextPart();
+  if (stream.partType() == kBundleHeaderPart) {
+    readBundleImage(repository, *package, stream);
+  } else {
+    // Whatever the part: an unreadable image leaves the package as far as
+    // the read got, and the database entry fills in the rest.
+    readPackageHeader(*package, stream);
+  }
+  repository.packages.push_back(std::move(package));
+}
+
+}  // namespace
+
+bool readStoredImages(Repository& repository, const std::string& prefix, bool usePrefix, const std::string& root) {
+  DatabaseDir dir(root);
+  if (!dir.isOpen()) return false;
+  std::string name;
+  while (dir.next(&name)) {
+    const std::string imagePath =
+        usePrefix ? root + prefix + name : entryDirectory(name, root) + kImageFile;
+    readStoredImage(repository, name, imagePath);
+  }
+  return true;
+}
+
+void loadInstalled(Repository& repository, bool quiet, const std::string& architecture, const std::string& root) {
+  // 1. The console's switch and the system's architecture.
+  repository.quiet = quiet;
+  repository.architecture = architecture;
+
+  // 2-3. The stored images, in the database and beside the package files.
+  if (!readStoredImages(repository, kDatabaseDir, false, root)) {
+    reportWarning(repository, "could not open repo");
+    return;
+  }
+  readStoredImages(repository, kImagesDir, true, root);
+
+  // 4. The database once more, for the entries themselves.
+  DatabaseDir dir(root);
+  if (!dir.isOpen()) return;
+
+  // 5. State and schedule for every package an image described.
+  for (const auto& package : repository.packages) readEntry(*package, root);
+
+  // 6. Packages known only by their database entry.
+  std::string name;
+  while (dir.next(&name)) {
+    if (repository.indexOf(name) != -1) continue;
+    auto package = std::make_unique<Package>(name);
+    readEntry(*package, root);
+    repository.packages.push_back(std::move(package));
+  }
+}

@@ -1,0 +1,314 @@
+// Reading and writing a package's entry in the package database. Every write
+// is staged in the Transaction; nothing here touches flash directly.
+#include "database/package_database.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <fstream>
+#include <locale>
+#include <memory>
+
+#include "staging/transaction.h"
+#include "model/repository.h"
+#include "model/console.h"
+#include "platform/regular_file.h"
+
+namespace {
+
+const char* const kDatabaseDir = "/flash/var/pdb/";
+const char* const kScheduleDir = "/ram/pdb/";
+
+// Size hints handed to Transaction::create, by file.
+constexpr uint32_t kVersionSizeHint = 32;
+constexpr uint32_t kListSizeHint = 1024;
+constexpr uint32_t kBundleSizeHint = 16;
+constexpr uint32_t kFilesSizeHint = 4096;
+constexpr uint32_t kStateSizeHint = 8;
+
+// Opens a database file for reading numbers and words in the classic locale,
+// whatever the program's global locale is. Anything but a regular file in its
+// place counts as a file that cannot be opened.
+class EntryFile : public std::ifstream {
+ public:
+  explicit EntryFile(const std::string& path) {
+    if (isRegularFile(path)) open(path);
+    imbue(std::locale::classic());
+  }
+};
+
+// 1.1 `version`: false when the file is missing or a number is unreadable.
+bool readVersionFile(const std::string& path, Package& package) {
+  EntryFile in(path);
+  if (!in.is_open()) return false;
+  uint32_t version = 0;
+  uint32_t buildTime = 0;
+  if (!(in >> version >> buildTime)) return false;
+  package.version = version;
+  package.buildTime = buildTime;
+  return true;
+}
+
+// 1.3 `bundle`: the first word names the bundle of a member.
+bool readBundleFile(const std::string& path, Package& package) {
+  EntryFile in(path);
+  std::string word;
+  if (!in.is_open() || !(in >> word)) return false;
+  package.bundle.name = word;
+  package.bundle.min = 0;
+  package.bundle.max = 0;
+  return true;
+}
+
+// 1.4 `files`: one path a line, each made to begin with "/". False when the
+// file does not exist.
+bool readFilesFile(const std::string& path, Package& package) {
+  EntryFile in(path);
+  if (!in.is_open()) return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty()) continue;
+    package.files.insert(line[0] == '/' ? line : "/" + line);
+  }
+  return true;
+}
+
+// Step 1: the metadata files, for a package that no stored image described.
+void readMetadata(const std::string& dir, Package& package) {
+  if (!readVersionFile(dir + "version", package)) package.action = Uninstall;
+  if (!readEntryList(dir + "deps", package.depends, false)) package.action = Uninstall;
+  if (!readEntryList(dir + "provides", package.provides, true)) package.action = Uninstall;
+  if (!readEntryList(dir + "conflicts", package.conflicts, false)) package.action = Uninstall;
+  // A member entry without its bundle's image cannot stand alone.
+  if (readBundleFile(dir + "bundle", package)) package.action = Uninstall;
+  if (!readFilesFile(dir + "files", package)) package.isBundle = true;
+}
+
+// Step 2: `disabled` wins over `enabled`; only its first line is read.
+void readState(const std::string& dir, Package& package) {
+  package.userForced = false;
+  EntryFile disabled(dir + "disabled");
+  if (disabled.is_open()) {
+    package.disabled = true;
+    std::string line;
+    std::getline(disabled, line);
+    package.userForced = line != "auto";
+    return;
+  }
+  package.disabled = false;
+  EntryFile enabled(dir + "enabled");
+  if (enabled.is_open()) package.userForced = true;
+}
+
+// Step 4: the one word another part of the system scheduled for this run.
+void readSchedule(const std::string& path, Package& package) {
+  EntryFile in(path);
+  std::string word;
+  if (!in.is_open() || !(in >> word)) return;
+  if (word == kPackageActionWords[Uninstall]) {
+    package.action = Uninstall;
+  } else if (word == kPackageActionWords[Enable]) {
+    package.action = Enable;
+    package.userForced = true;
+  } else if (word == kPackageActionWords[Disable]) {
+    package.action = Disable;
+    package.userForced = true;
+  }
+}
+
+
+// Writes one file's content into the stream of a staged creation.
+using ContentWriter = void (*)(std::ostream& out, const Package& package);
+
+// Stages a new file and fills it. False, with errno telling why, when the
+// content did not reach the staged file whole: a full disk shows only when
+// the buffered content is flushed, so the flush and the close are checked
+// too, and errno is kept from the operation that failed.
+bool stageFile(Transaction& transaction, const std::string& path, uint32_t sizeHint,
+               ContentWriter write, const Package& package) {
+  std::ofstream out = transaction.create(path, sizeHint, 0);
+  if (!out) return false;
+  out.imbue(std::locale::classic());  // plain digits, whatever the global locale
+  write(out, package);
+  out.flush();
+  if (!out) {
+    const int error = errno;
+    out.close();
+    errno = error;
+    return false;
+  }
+  out.close();
+  return !out.fail();
+}
+
+void writeVersion(std::ostream& out, const Package& package) {
+  out << package.version << ' ' << package.buildTime << '\n';
+}
+
+// One line per entry: name, min, max, and for provides the priority.
+void writeList(std::ostream& out, const std::vector<Dependency>& list, bool withPriority) {
+  for (const Dependency& entry : list) {
+    out << entry.name << ' ' << entry.min << ' ' << entry.max;
+    if (withPriority) out << ' ' << entry.priority;
+    out << '\n';
+  }
+}
+
+void writeDeps(std::ostream& out, const Package& package) { writeList(out, package.depends, false); }
+void writeProvides(std::ostream& out, const Package& package) { writeList(out, package.provides, true); }
+void writeConflicts(std::ostream& out, const Package& package) { writeList(out, package.conflicts, false); }
+void writeBundle(std::ostream& out, const Package& package) { out << package.bundle.name << '\n'; }
+
+// Installed paths without their leading "/"; empty paths are skipped.
+void writeFiles(std::ostream& out, const Package& package) {
+  for (const std::string& path : package.files) {
+    if (path.empty()) continue;
+    out << (path[0] == '/' ? path.substr(1) : path) << '\n';
+  }
+}
+
+void writeUser(std::ostream& out, const Package&) { out << "user\n"; }
+void writeAuto(std::ostream& out, const Package&) { out << "auto\n"; }
+
+// One metadata file: its name in the entry directory and in messages.
+struct MetadataFile {
+  const char* name;
+  const char* label;
+  uint32_t sizeHint;
+  ContentWriter write;
+};
+
+const MetadataFile kVersionFile = {"version", "meta/version", kVersionSizeHint, writeVersion};
+const MetadataFile kDepsFile = {"deps", "meta/deps", kListSizeHint, writeDeps};
+const MetadataFile kProvidesFile = {"provides", "meta/provides", kListSizeHint, writeProvides};
+const MetadataFile kConflictsFile = {"conflicts", "meta/conflicts", kListSizeHint, writeConflicts};
+const MetadataFile kBundleFile = {"bundle", "meta/bundle", kBundleSizeHint, writeBundle};
+const MetadataFile kFilesFile = {"files", "meta/files", kFilesSizeHint, writeFiles};
+
+// Stages the file, or reports why it could not be written.
+bool stageMetadata(Transaction& transaction, const std::string& dir, const MetadataFile& file,
+                   const Package& package) {
+  if (stageFile(transaction, dir + file.name, file.sizeHint, file.write, package)) return true;
+  reportCreateFailure(Repository::instance(), package, file.label);
+  return false;
+}
+
+// Stages the file when `present`, else its removal, so that no file of an
+// earlier version outlives what the package now says.
+bool stageMetadataIf(bool present, Transaction& transaction, const std::string& dir,
+                     const MetadataFile& file, const Package& package) {
+  if (present) return stageMetadata(transaction, dir, file, package);
+  transaction.remove(dir + file.name);
+  return true;
+}
+
+// Step 1 of writeEntry. A package kept as a stored image is described by its
+// image, except for the files it installed: those are written for it too,
+// or uninstalling it later would leave them all on flash.
+bool writeMetadata(const Package& package, Transaction& transaction, const std::string& dir) {
+  if (package.flags & NoMetadata) return true;
+  if (!package.hasImage) {
+    if (!stageMetadata(transaction, dir, kVersionFile, package)) return false;
+    if (!stageMetadata(transaction, dir, kDepsFile, package)) return false;
+    // An empty list removes the file a replaced version may have left.
+    if (!stageMetadataIf(!package.provides.empty(), transaction, dir, kProvidesFile, package)) return false;
+    if (!stageMetadataIf(!package.conflicts.empty(), transaction, dir, kConflictsFile, package)) return false;
+    if (!stageMetadataIf(!package.bundle.name.empty(), transaction, dir, kBundleFile, package)) return false;
+  }
+  if (package.isBundle) return true;
+  return stageMetadata(transaction, dir, kFilesFile, package);
+}
+
+// The state files; their failures are not detected.
+void stageDisabled(const Package& package, Transaction& transaction, const std::string& dir) {
+  stageFile(transaction, dir + "disabled", kStateSizeHint, package.userForced ? writeUser : writeAuto, package);
+}
+
+void stageEnabled(const Package& package, Transaction& transaction, const std::string& dir) {
+  stageFile(transaction, dir + "enabled", kStateSizeHint, writeUser, package);
+}
+
+}  // namespace
+
+std::string entryDirectory(const std::string& name, const std::string& root) {
+  return root + kDatabaseDir + name + "/";
+}
+
+std::string scheduleFile(const std::string& name, const std::string& root) {
+  return root + kScheduleDir + name + "/schedule";
+}
+
+bool readEntryList(const std::string& path, std::vector<Dependency>& list, bool withPriority) {
+  EntryFile in(path);
+  for (;;) {
+    Dependency entry;
+    if (!(in >> entry.name)) return true;  // the end, or no file at all
+    if (!(in >> entry.min >> entry.max)) return false;
+    if (withPriority && !(in >> entry.priority)) return false;
+    list.push_back(entry);
+  }
+}
+
+void readEntry(Package& package, const std::string& root) {
+  const std::string dir = entryDirectory(package.name, root);
+  if (package.version == 0) {
+    readMetadata(dir, package);
+  } else {
+    // Loaded from a stored image: the image knows everything but the files
+    // the package installed, which are kept beside it.
+    readFilesFile(dir + "files", package);
+  }
+  readState(dir, package);
+  if (isPlaceholder(package)) return;
+  readSchedule(scheduleFile(package.name, root), package);
+}
+
+bool prepareEntry(const Package& package, Transaction& transaction, const std::string& root) {
+  const std::string dir = entryDirectory(package.name, root);
+  if (!transaction.keep(dir)) return false;
+  // Through the trailing "/" a plain file reads as absent; look at the path
+  // itself so that no entry is written below a file.
+  struct stat info;
+  const std::string path = dir.substr(0, dir.size() - 1);
+  return ::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode);
+}
+
+bool writeEntry(const Package& package, Transaction& transaction, const std::string& root) {
+  const std::string dir = entryDirectory(package.name, root);
+  // 1. The metadata files, stopping at the first that cannot be written.
+  if (!writeMetadata(package, transaction, dir)) return false;
+  // 2. `disabled` exactly when the package is disabled.
+  if (package.disabled)
+    stageDisabled(package, transaction, dir);
+  else
+    transaction.remove(dir + "disabled");
+  // 3. `enabled` exactly when it is enabled by the user.
+  if (!package.disabled && package.userForced)
+    stageEnabled(package, transaction, dir);
+  else
+    transaction.remove(dir + "enabled");
+  return true;
+}
+
+bool saveEntry(const Package& package, Transaction& transaction, const std::string& root) {
+  return prepareEntry(package, transaction, root) && writeEntry(package, transaction, root);
+}
+
+void writeDisabled(Package& package, Transaction& transaction, const std::string& root) {
+  const std::string dir = entryDirectory(package.name, root);
+  transaction.remove(dir + "enabled");
+  stageDisabled(package, transaction, dir);
+  package.disabled = true;
+  package.action = None;
+}
+
+void writeEnabled(Package& package, Transaction& transaction, const std::string& root) {
+  const std::string dir = entryDirectory(package.name, root);
+  transaction.remove(dir + "disabled");
+  if (package.userForced)
+    stageEnabled(package, transaction, dir);
+  else
+    transaction.remove(dir + "enabled");
+  package.disabled = false;
+  package.action = None;
+}

@@ -1,0 +1,50 @@
+// Flash storage: where stored and boot images go, whether a staged transaction
+// still fits on flash, and what the flash devices tell about the board.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "model/board_paths.h"
+
+class Transaction;
+
+// Each budget must keep more than this many free blocks after a transaction.
+constexpr int64_t kReservedBlocks = 16;
+
+// The free-space account of one file system during the space check. Every
+// path that begins with `mountPath` counts against it, with no check for a
+// "/" after the prefix: "/flash/bootimage" counts against "/flash/boot".
+class SpaceBudget {
+ public:
+  // Takes block size and free blocks of the file system at `path`; when that
+  // cannot be asked, the budget has 0 blocks of 1 byte.
+  explicit SpaceBudget(std::string path);
+
+  bool counts(const std::string& path) const;
+  // The size in whole blocks, a partial block counting as a whole one.
+  uint64_t blocksOf(uint64_t size) const;
+
+  // The file at `path` will be freed.
+  void release(const std::string& path);
+  // `source` will take the place of `destination`. It costs nothing when it
+  // already lies on the destination's device and replaces a file there.
+  void consume(const std::string& source, const std::string& destination);
+
+  std::string mountPath;
+  uint32_t blockSize = 0;
+  // Wider than the board's counter so that no transaction can wrap it.
+  int64_t freeBlocks = 0;
+};
+
+// True when the staged changes leave more than 16 free blocks on the boot
+// area and on the main flash file system. `root` is the directory in which
+// the board's tree is seen: empty on the board, a scratch tree in tests.
+bool hasEnoughSpace(const Transaction& transaction, const std::string& root = std::string());
+
+// Stages where a package's stored image goes: the boot image is moved to
+// "/flash/bootimage" and linked at `imagePath`; any other image is moved to
+// `imagePath`.
+void placeImage(Transaction& transaction, const std::string& source, const std::string& imagePath,
+                bool bootImage, const std::string& root = std::string());
+

@@ -1,0 +1,31 @@
+#include "platform/path_utils.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+std::string parentDir(const std::string& path) {
+  // 1. Strip every trailing "/": "/" itself becomes empty.
+  std::string stripped = path;
+  while (!stripped.empty() && stripped.back() == '/') stripped.pop_back();
+  // 2. Without a "/" left there is no directory part.
+  size_t slash = stripped.rfind('/');
+  if (slash == std::string::npos) return ".";
+  // 3. Drop the last component and the slashes before it, keeping a root "/".
+  size_t end = slash;
+  while (end > 0 && stripped[end - 1] == '/') --end;
+  return end == 0 ? "/" : stripped.substr(0, end);
+}
+
+void makeDirs(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return;
+  std::string parent = parentDir(path);
+  // "." and "/" always exist; recursing on them would not end.
+  if (parent != path && parent != "." && parent != "/") makeDirs(parent);
+  ::mkdir(path.c_str(), 0777);
+}
+
+std::string baseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}

@@ -1,0 +1,83 @@
+// The manifest: a saved transaction as text, one line per staged operation in
+// path order ("U path", "L path text", "M path source"; see op_line.h).
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "staging/op_line.h"
+#include "platform/path_utils.h"
+#include "staging/staged_files.h"
+#include "staging/transaction.h"
+#include "platform/file_io.h"
+
+namespace {
+
+// Far more than the longest manifest a run writes; what is longer is no
+// manifest.
+constexpr size_t kLargestManifest = 64u << 20;
+constexpr mode_t kManifestMode = 0644;
+
+struct ManifestLine {
+  OpKind kind;
+  std::string path;
+  std::string second;
+};
+
+}  // namespace
+
+bool Transaction::save(const std::string& manifestPath) {
+  std::string text;
+  for (const auto& [destination, op] : ops_) {
+    const char letter = op.kind == OpKind::Remove ? 'U' : op.kind == OpKind::Link ? 'L' : 'M';
+    text += formatOpLine(letter, destination, op.source) + "\n";
+  }
+  // Written beside the manifest and renamed over it, so that a manifest is
+  // always whole; a failure leaves none, not even an older one.
+  std::string temporary;
+  const int fd = makeTemporaryFile(root_, parentDir(manifestPath), true, &temporary);
+  // Readable by the other programs of the system, as a manifest always was.
+  bool saved = fd >= 0 && ::fchmod(fd, kManifestMode) == 0 && writeAll(fd, text.data(), text.size()) &&
+               ::fsync(fd) == 0;
+  if (fd >= 0) saved = ::close(fd) == 0 && saved;
+  saved = saved && ::rename(temporary.c_str(), manifestPath.c_str()) == 0;
+  if (!saved) {
+    const int error = errno;
+    if (fd >= 0) ::unlink(temporary.c_str());
+    ::unlink(manifestPath.c_str());
+    errno = error;
+    return false;
+  }
+  // The staged files now belong to the manifest.
+  forgetStagedFiles(root_);
+  return true;
+}
+
+bool Transaction::load(const std::string& manifestPath) {
+  std::string text;
+  if (!readSmallFile(manifestPath, kLargestManifest, &text)) return false;
+  if (!text.empty() && text.back() != '\n') return false;  // cut inside a line
+  // Every line is read and checked before anything is staged.
+  std::vector<ManifestLine> lines;
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = text.substr(start, end - start);
+    const int fields = line.empty() ? -1 : manifestFieldCount(line[0]);
+    char letter = 0;
+    ManifestLine parsed{OpKind::Remove, std::string(), std::string()};
+    if (fields < 0 || !parseOpLine(line, fields, &letter, &parsed.path, &parsed.second)) return false;
+    // Nothing outside the flash may change, nothing outside flash and RAM
+    // disk may be moved in.
+    if (!liesBelow(parsed.path, root_ + "/flash/")) return false;
+    if (letter == 'M' && !liesBelow(parsed.second, root_ + "/flash/") && !liesBelow(parsed.second, root_ + "/ram/"))
+      return false;
+    parsed.kind = letter == 'U' ? OpKind::Remove : letter == 'L' ? OpKind::Link : OpKind::Move;
+    lines.push_back(std::move(parsed));
+  }
+  for (ManifestLine& line : lines) stage(line.path, line.kind, std::move(line.second));
+  loaded_ = true;
+  return true;
+}

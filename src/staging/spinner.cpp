@@ -1,0 +1,34 @@
+#include "staging/spinner.h"
+
+#include <iostream>
+
+namespace {
+
+constexpr char kSpinnerChars[] = {'|', '/', '-', '\\'};
+constexpr uint32_t kSpinnerCharCount = sizeof kSpinnerChars;
+
+}  // namespace
+
+void Spinner::step() {
+  uint32_t tick = clock_.tick();
+  // 1. The first step of the process draws without wiping anything.
+  if (lastTick_ == 0) {
+    lastTick_ = tick;
+    out_ << kSpinnerChars[index_++];
+    out_.flush();
+    if (index_ == kSpinnerCharCount) index_ = 0;  // a clock that reads 0 again
+    return;
+  }
+  // 2. Later steps redraw once more than kRedrawTicks have passed; the last
+  //    tick advances by kRedrawTicks so that a long stall catches up in turns.
+  if (tick - lastTick_ <= kRedrawTicks) return;
+  lastTick_ += kRedrawTicks;
+  out_ << '\b' << kSpinnerChars[index_++];
+  out_.flush();
+  if (index_ == kSpinnerCharCount) index_ = 0;
+}
+
+Spinner& processSpinner() {
+  static Spinner spinner(systemClock(), std::cout);
+  return spinner;
+}

@@ -1,0 +1,100 @@
+#include "staging/staged_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include "staging/op_line.h"
+#include "platform/file_io.h"
+#include "platform/regular_file.h"
+
+namespace {
+
+constexpr char kRecordName[] = "/flash/.staged";
+constexpr size_t kRandomLetters = 6;
+constexpr int kNameAttempts = 100;
+// Far more than the largest run stages; what is longer is no record.
+constexpr size_t kLargestRecord = 64u << 20;
+
+std::string recordPath(const std::string& root) { return root + kRecordName; }
+
+// Six letters or digits that differ from call to call; uniqueness comes from
+// the exclusive create, not from these.
+std::string randomLetters() {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static uint64_t state = 0;
+  if (state == 0) {
+    struct timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    state = (uint64_t(::getpid()) << 32) ^ uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 20) ^ 0x9E3779B97F4A7C15u;
+  }
+  std::string letters;
+  for (size_t i = 0; i < kRandomLetters; ++i) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    letters += kAlphabet[state % (sizeof kAlphabet - 1)];
+  }
+  return letters;
+}
+
+bool isAlphanumeric(unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+}  // namespace
+
+bool recordStagedFile(const std::string& root, const std::string& path) {
+  const int fd = openRegularFile(recordPath(root), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  if (fd < 0) return errno == ENOENT;  // no flash directory: nothing to protect
+  // One write, so that an interrupted run leaves whole lines.
+  const std::string line = formatOpLine('S', path) + "\n";
+  const bool written = writeAll(fd, line.data(), line.size());
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return written;
+}
+
+int makeTemporaryFile(const std::string& root, const std::string& directory, bool hidden, std::string* path) {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    *path = directory + (hidden ? "/.tmp" : "/tmp") + randomLetters();
+    if (!recordStagedFile(root, *path)) return -1;
+    const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+bool isTemporaryName(const std::string& name) {
+  const size_t start = name.compare(0, 4, ".tmp") == 0 ? 4 : name.compare(0, 3, "tmp") == 0 ? 3 : 0;
+  if (start == 0 || name.size() != start + kRandomLetters) return false;
+  for (size_t i = start; i < name.size(); ++i)
+    if (!isAlphanumeric(static_cast<unsigned char>(name[i]))) return false;
+  return true;
+}
+
+void forgetStagedFiles(const std::string& root) { ::unlink(recordPath(root).c_str()); }
+
+void deleteStagedFiles(const std::string& root, const std::set<std::string>& keep) {
+  const std::string record = recordPath(root);
+  std::string text;
+  if (!readSmallFile(record, kLargestRecord, &text)) {
+    struct stat info;  // whatever else stands there is no record
+    if (::lstat(record.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) ::unlink(record.c_str());
+    return;
+  }
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    char letter = 0;
+    std::string path;
+    std::string unused;
+    if (!parseOpLine(text.substr(start, end - start), 1, &letter, &path, &unused) || letter != 'S') continue;
+    const bool onBoard = liesBelow(path, root + "/flash/") || liesBelow(path, root + "/ram/");
+    if (!onBoard || keep.count(path) != 0 || !isRegularFile(path)) continue;
+    ::unlink(path.c_str());
+  }
+  ::unlink(record.c_str());
+}

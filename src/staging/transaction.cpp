@@ -1,0 +1,258 @@
+#include "staging/transaction.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "staging/commit_journal.h"
+#include "staging/file_copy.h"
+#include "platform/path_utils.h"
+#include "staging/spinner.h"
+#include "staging/staged_files.h"
+
+namespace {
+
+constexpr char kTemporarySuffix[] = "/tmpXXXXXX";
+// The longest temporary path the board's staging code provides for.
+constexpr size_t kMaxTemporaryPath = 127;
+
+bool exists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+// The failure state with errno kept: std::ofstream's own set-up may touch it.
+std::ofstream failedStream(int error) {
+  std::ofstream stream;
+  stream.setstate(std::ios::failbit);
+  errno = error;
+  return stream;
+}
+
+// The directory a new file at `destination` will lie in, or its first
+// ancestor that exists: the file system the file will be on.
+std::string homeDirectory(const std::string& destination) {
+  std::string dir = parentDir(destination);
+  for (;;) {
+    struct stat info;
+    if ((::stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) || dir == "/" || dir == ".") return dir;
+    dir = parentDir(dir);
+  }
+}
+
+bool sameDevice(const std::string& a, const std::string& b) {
+  struct stat aInfo, bInfo;
+  return ::stat(a.c_str(), &aInfo) == 0 && ::stat(b.c_str(), &bInfo) == 0 && aInfo.st_dev == bInfo.st_dev;
+}
+
+}  // namespace
+
+bool roomForStaging(uint32_t sizeHint, uint32_t blockSize, uint32_t freeBlocks) {
+  uint32_t needed = sizeHint + sizeHint / 10;
+  uint32_t available = blockSize * freeBlocks;
+  return needed < available;
+}
+
+Transaction::Transaction(std::string root) : root_(std::move(root)), fallbackDir_(root_ + "/ram") {}
+
+const StagedOp* Transaction::find(const std::string& destination) const {
+  auto op = ops_.find(destination);
+  return op == ops_.end() ? nullptr : &op->second;
+}
+
+// The staging rule: a replaced creation loses its temporary file.
+void Transaction::stage(const std::string& destination, OpKind kind, std::string source) {
+  auto op = ops_.find(destination);
+  if (op == ops_.end()) {
+    ops_.emplace(destination, StagedOp{kind, std::move(source)});
+    return;
+  }
+  if (op->second.kind == OpKind::Create) ::unlink(op->second.source.c_str());
+  op->second.kind = kind;
+  op->second.source = std::move(source);
+}
+
+void Transaction::drop(OpMap::iterator op) {
+  if (op->second.kind == OpKind::Create) ::unlink(op->second.source.c_str());
+  ops_.erase(op);
+}
+
+// The first existing ancestor of the destination decides: its file system
+// stages the content when it has room, otherwise the fallback directory does.
+std::string Transaction::stagingDirFor(const std::string& destination, uint32_t sizeHint) const {
+  if (sizeHint == 0) return fallbackDir_;
+  std::string dir = parentDir(destination);
+  for (;;) {
+    struct statfs info;
+    if (::statfs(dir.c_str(), &info) == 0) {
+      bool room = roomForStaging(sizeHint, static_cast<uint32_t>(info.f_bsize),
+                                 static_cast<uint32_t>(info.f_bfree));
+      if (!room || dir.size() + strlen(kTemporarySuffix) > kMaxTemporaryPath) return fallbackDir_;
+      return dir;
+    }
+    if (dir == "/" || dir == ".") return fallbackDir_;
+    dir = parentDir(dir);
+  }
+}
+
+std::ofstream Transaction::create(const std::string& destination, uint32_t sizeHint, uint32_t mode) {
+  // The temporary file is recorded before it exists, so that an interrupted
+  // run leaves none behind; without one nothing is staged.
+  std::string temporary;
+  const int fd = makeTemporaryFile(root_, stagingDirFor(destination, sizeHint), false, &temporary);
+  if (fd < 0) return failedStream(errno);
+  ::close(fd);
+  if (mode != 0) ::chmod(temporary.c_str(), mode);
+  stage(destination, OpKind::Create, temporary);
+  return std::ofstream(temporary, std::ios::binary | std::ios::trunc);
+}
+
+void Transaction::move(const std::string& source, const std::string& destination) {
+  stage(destination, OpKind::Move, source);
+}
+
+void Transaction::link(const std::string& text, const std::string& destination) {
+  stage(destination, OpKind::Link, text);
+}
+
+void Transaction::remove(const std::string& path) {
+  if (exists(path)) {
+    stage(path, OpKind::Remove, std::string());
+    return;
+  }
+  auto op = ops_.find(path);
+  if (op != ops_.end()) drop(op);
+}
+
+bool Transaction::keep(const std::string& path) {
+  auto op = ops_.find(path);
+  if (op != ops_.end()) {
+    if (op->second.kind != OpKind::Remove) return false;
+    ops_.erase(op);
+  }
+  struct stat info;
+  return ::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode);
+}
+
+bool Transaction::noteTemporary(const std::string& path) { return recordStagedFile(root_, path); }
+
+bool Transaction::commit(bool spinner, CommitFailure* failure) {
+  return commit(spinner ? &processSpinner() : nullptr, failure);
+}
+
+// A commit in three moves. New content is placed on its destination's file
+// system first (a file staged elsewhere is copied beside its destination) and
+// made durable; a failure there leaves the board as it was. Then the journal
+// is written, and only then does anything change.
+bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
+  CommitFailure ignored;
+  if (failure == nullptr) failure = &ignored;
+  std::vector<JournalEntry> entries;
+  std::vector<std::string> copies;
+  const bool placed = placeNewFiles(spinner, &entries, &copies, failure);
+  if (placed) ::sync();
+  if (!placed || !writeJournal(root_, entries, failure)) {
+    for (const std::string& copy : copies) ::unlink(copy.c_str());
+    return false;
+  }
+  applyJournal(root_, entries, false);
+  forgetStagedFiles(root_);
+  return true;
+}
+
+bool Transaction::placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* entries,
+                                std::vector<std::string>* copies, CommitFailure* failure) const {
+  std::vector<JournalEntry> deletions;
+  std::set<std::string> sources;
+  for (const auto& [destination, op] : ops_) {
+    if (op.kind == OpKind::Remove || op.kind == OpKind::Link) {
+      entries->push_back({op.kind == OpKind::Remove ? 'U' : 'L', destination, op.source});
+      continue;
+    }
+    // A source that this commit changes too would be read in a state nobody
+    // can tell; only a manifest can ask for that.
+    if (ops_.count(op.source) != 0 || !sources.insert(op.source).second) {
+      *failure = CommitFailure{EINVAL, op.source};
+      return false;
+    }
+    if (!exists(op.source)) {
+      *failure = CommitFailure{errno, op.source};
+      return false;
+    }
+    const std::string home = homeDirectory(destination);
+    if (sameDevice(op.source, home)) {
+      entries->push_back({'M', destination, op.source});
+      continue;
+    }
+    // Hidden, so that the deletion of a directory it lies in passes it over.
+    std::string copy;
+    const int fd = makeTemporaryFile(root_, home, true, &copy);
+    if (fd < 0) {
+      *failure = CommitFailure{errno, destination};
+      return false;
+    }
+    copies->push_back(copy);
+    bool copied = copyInto(op.source, fd, spinner);
+    int error = errno;
+    if (::close(fd) != 0 && copied) {
+      copied = false;
+      error = errno;
+    }
+    if (!copied) {
+      *failure = CommitFailure{error, destination};
+      return false;
+    }
+    entries->push_back({'M', destination, copy});
+    // A staged file that was copied is no longer needed; a file that was
+    // only moved stays where it is.
+    if (op.kind == OpKind::Create || (loaded_ && isStagingFile(op.source, destination)))
+      deletions.push_back({'D', op.source, std::string()});
+  }
+  entries->insert(entries->end(), deletions.begin(), deletions.end());
+  return true;
+}
+
+void Transaction::cancel() {
+  for (const auto& entry : ops_) {
+    if (entry.second.kind == OpKind::Create) ::unlink(entry.second.source.c_str());
+  }
+  ops_.clear();
+  forgetStagedFiles(root_);
+}
+
+// A temporary file that create() made for `destination`: named as it names
+// them, in the fallback directory or in an ancestor of the destination.
+bool Transaction::isStagingFile(const std::string& source, const std::string& destination) const {
+  if (!isTemporaryName(baseName(source))) return false;
+  std::string dir = parentDir(source);
+  if (dir == fallbackDir_) return true;
+  for (std::string ancestor = parentDir(destination);; ancestor = parentDir(ancestor)) {
+    if (ancestor == dir) return true;
+    if (ancestor == "/" || ancestor == ".") return false;
+  }
+}
+
+void Transaction::cancelSaved() {
+  for (const auto& [destination, op] : ops_) {
+    if (op.kind == OpKind::Move && isStagingFile(op.source, destination)) ::unlink(op.source.c_str());
+  }
+  cancel();
+}
+
+void recoverInterruptedRun(const std::string& root) {
+  completeJournal(root);
+  // The files a saved manifest names wait for its --commit or --cancel.
+  std::set<std::string> saved;
+  Transaction manifest(root);
+  if (manifest.load(root + kManifestPath)) {
+    for (const auto& entry : manifest)
+      if (entry.second.kind == OpKind::Move) saved.insert(entry.second.source);
+  }
+  deleteStagedFiles(root, saved);
+}
