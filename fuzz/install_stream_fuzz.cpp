@@ -9,10 +9,10 @@
 #include <sstream>
 #include <string>
 
-#include "install/installation_driver.h"
-#include "staging/transaction.h"
-#include "model/repository.h"
+#include "install/package_install.h"
 #include "model/console.h"
+#include "model/repository.h"
+#include "staging/transaction.h"
 
 namespace {
 
@@ -40,14 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Repository repository;
   repository.architecture = "i386";
-  Transaction transaction(board());
+  Transaction transaction{BoardPaths(board())};
   std::stringbuf input(std::string(reinterpret_cast<const char*>(data), size), std::ios::in);
   std::stringbuf tee;
-  std::string directory;
-  bool bootImage = false;
-  bool refused = false;
-  installFromStream(repository, transaction, &input, Upgrade | Downgrade | Reinstall, PreservedStates(), &tee,
-                    &directory, &bootImage, &refused, board());
+  InstallRun run{repository, transaction, Upgrade | Downgrade | Reinstall, {}};
+  installFromStream(run, &input, &tee);
   // Whatever was staged must lie inside the board.
   for (const auto& [destination, op] : transaction) {
     if (destination.compare(0, board().size() + 1, board() + "/") != 0) std::abort();

@@ -3,7 +3,6 @@
 
 #include <iostream>
 
-#include "staging/transaction.h"
 #include "cli/command_line.h"
 #include "cli/manifest_modes.h"
 #include "cli/preparation.h"
@@ -13,9 +12,9 @@ int main(int argc, char** argv) {
   RunOptions options;
   switch (parseCommandLine(argc, argv, options, std::cout)) {
     case CommandAction::Commit:
-      return runCommitMode(std::string(), std::cout);
+      return runCommitMode(BoardPaths(), std::cout);
     case CommandAction::Cancel:
-      return runCancelMode(std::string(), std::cout);
+      return runCancelMode(BoardPaths(), std::cout);
     case CommandAction::Usage:
       printUsage(std::cout);
       return 0;

@@ -15,19 +15,20 @@ constexpr int kNoSpaceStatus = 28;
 
 // Loads the saved transaction of the tree. A missing manifest is nothing to
 // do; one that cannot be read whole and well-formed is reported.
-bool loadSaved(const std::string& root, Transaction& transaction, std::ostream& out) {
+bool loadSaved(const BoardPaths& board, Transaction& transaction, std::ostream& out) {
   struct stat info;
-  if (::lstat((root + kManifestPath).c_str(), &info) != 0 || transaction.load(root + kManifestPath)) return true;
+  const std::string manifest = board.at(kManifestPath);
+  if (::lstat(manifest.c_str(), &info) != 0 || transaction.load(manifest)) return true;
   out << "ERROR: damaged manifest " << kManifestPath << ": nothing was changed\n" << std::flush;
   return false;
 }
 
 }  // namespace
 
-int runCommitMode(const std::string& root, std::ostream& out) {
-  recoverInterruptedRun(root);
-  Transaction transaction(root);
-  if (!loadSaved(root, transaction, out)) return kFailedStatus;
+int runCommitMode(const BoardPaths& board, std::ostream& out) {
+  recoverInterruptedRun(board);
+  Transaction transaction(board);
+  if (!loadSaved(board, transaction, out)) return kFailedStatus;
   // The spinner draws after this text.
   out << "finishing install... ";
   out.flush();
@@ -44,11 +45,11 @@ int runCommitMode(const std::string& root, std::ostream& out) {
   return failure.error == ENOSPC ? kNoSpaceStatus : kFailedStatus;
 }
 
-int runCancelMode(const std::string& root, std::ostream& out) {
-  recoverInterruptedRun(root);
-  Transaction transaction(root);
-  if (!loadSaved(root, transaction, out)) return kFailedStatus;
+int runCancelMode(const BoardPaths& board, std::ostream& out) {
+  recoverInterruptedRun(board);
+  Transaction transaction(board);
+  if (!loadSaved(board, transaction, out)) return kFailedStatus;
   transaction.cancelSaved();
-  ::unlink((root + kManifestPath).c_str());
+  ::unlink(board.at(kManifestPath).c_str());
   return 0;
 }

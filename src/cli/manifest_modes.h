@@ -7,15 +7,16 @@
 #include <ostream>
 #include <string>
 
-// Loads root/ram/MANIFEST (a missing one gives nothing to do), prints
+#include "model/board_paths.h"
+
+// Loads /ram/MANIFEST (a missing one gives nothing to do), prints
 // "finishing install... ", commits with the spinner and wipes its last
 // character. The manifest stays in place. Returns the exit status: 0, or, with
 // a message on `out` and nothing changed, 1 for a damaged manifest or a
-// commit that failed, 28 for one that found no space. `root` is empty on the
-// board.
-int runCommitMode(const std::string& root, std::ostream& out);
+// commit that failed, 28 for one that found no space.
+int runCommitMode(const BoardPaths& board, std::ostream& out);
 
 // Loads the manifest, deletes the temporary files its run staged, drops it
 // and deletes the manifest. Returns 0, or 1 (with a message on `out`) for a
 // damaged manifest, which is left in place.
-int runCancelMode(const std::string& root, std::ostream& out);
+int runCancelMode(const BoardPaths& board, std::ostream& out);

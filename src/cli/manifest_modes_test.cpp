@@ -17,7 +17,7 @@ TEST(ManifestModes, CommitAppliesTheManifestWithinItsFrameAndKeepsIt) {
   std::string manifest = "U " + scratch / "flash/old\n" + "M " + scratch / "flash/dir/new " + scratch / "ram/tmpAbCdEf\n";
   ASSERT_TRUE(writeFile(scratch / "ram/MANIFEST", manifest));
   std::ostringstream out;
-  EXPECT_EQ(runCommitMode(scratch.path(), out), 0);
+  EXPECT_EQ(runCommitMode(BoardPaths(scratch.path()), out), 0);
   EXPECT_EQ(out.str(), "finishing install... \b \n");
   EXPECT_EQ(readFile(scratch / "flash/dir/new"), "new");
   EXPECT_FALSE(pathExists(scratch / "flash/old"));
@@ -56,7 +56,7 @@ TEST(ManifestModes, ADamagedManifestChangesNothingAndAMissingOneIsNothingToDo) {
       for (size_t at; (at = manifest.find('@')) != std::string::npos;) manifest.replace(at, 1, scratch.path());
       if (!manifest.empty()) ASSERT_TRUE(writeFile(scratch / "ram/MANIFEST", manifest));
       std::ostringstream out;
-      const int status = commit ? runCommitMode(scratch.path(), out) : runCancelMode(scratch.path(), out);
+      const int status = commit ? runCommitMode(BoardPaths(scratch.path()), out) : runCancelMode(BoardPaths(scratch.path()), out);
       EXPECT_EQ(status, c.commitStatus);
       EXPECT_EQ(out.str(), commit || c.commitStatus != 0 ? c.out : "");
       EXPECT_EQ(readFile(scratch / "flash/old"), "old");
@@ -78,7 +78,7 @@ TEST(ManifestModes, CancelDeletesTheStagedFilesAndTheManifestButNotTheDestinatio
                                                       "U " + scratch / "flash/old\n" + "M " + scratch / "flash/img " +
                                                       scratch / "flash/keep.vpa\n"));
   std::ostringstream out;
-  EXPECT_EQ(runCancelMode(scratch.path(), out), 0);
+  EXPECT_EQ(runCancelMode(BoardPaths(scratch.path()), out), 0);
   EXPECT_FALSE(pathExists(scratch / "flash/tmpAbCdEf"));
   EXPECT_FALSE(pathExists(scratch / "ram/MANIFEST"));
   EXPECT_EQ(readFile(scratch / "flash/dst"), "current");

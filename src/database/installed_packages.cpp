@@ -8,15 +8,12 @@
 
 #include "database/package_database.h"
 #include "model/relations.h"
-#include "platform/file_source.h"
 #include "pkgfile/package_header.h"
 #include "pkgfile/package_stream.h"
-#include "model/console.h"
+#include "platform/file_source.h"
 
 namespace {
 
-const char* const kDatabaseDir = "/flash/var/pdb/";
-const char* const kImagesDir = "/rw/pckg/.images/";
 const char* const kImageFile = "image";
 
 // The parts a stored image is read for, in the order they are accepted.
@@ -29,7 +26,7 @@ const uint32_t kStoredImageParts[] = {
 // Closes the directory when it goes.
 class DatabaseDir {
  public:
-  explicit DatabaseDir(const std::string& root) : path_(root + kDatabaseDir), dir_(::opendir(path_.c_str())) {}
+  explicit DatabaseDir(const BoardPaths& board) : path_(board.at(kDatabaseDir)), dir_(::opendir(path_.c_str())) {}
   ~DatabaseDir() {
     if (dir_) ::closedir(dir_);
   }
@@ -57,7 +54,7 @@ class DatabaseDir {
   DIR* dir_;
 };
 
-// Step 2.5 for a bundle image: the bundle header, then every member header
+// A bundle image: the bundle header, then every member header
 // after it, each member naming the bundle. A member whose header could not
 // be read ends the loop (a cut header leaves the stream where it was); it is
 // kept only as far as it got a name.
@@ -82,7 +79,7 @@ bool isImageFile(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// Steps 2.1-2.7 for one database entry.
+// The stored image of one database entry, when it can be read.
 void readStoredImage(Repository& repository, const std::string& name, const std::string& imagePath) {
   if (!isImageFile(imagePath)) return;
   FileSource file(imagePath);
@@ -103,43 +100,37 @@ void readStoredImage(Repository& repository, const std::string& name, const std:
 
 }  // namespace
 
-bool readStoredImages(Repository& repository, const std::string& prefix, bool usePrefix, const std::string& root) {
-  DatabaseDir dir(root);
+bool readStoredImages(Repository& repository, const BoardPaths& board, bool beside) {
+  DatabaseDir dir(board);
   if (!dir.isOpen()) return false;
   std::string name;
   while (dir.next(&name)) {
     const std::string imagePath =
-        usePrefix ? root + prefix + name : entryDirectory(name, root) + kImageFile;
+        beside ? board.at(kImagesDir) + name : board.entryDirectory(name) + kImageFile;
     readStoredImage(repository, name, imagePath);
   }
   return true;
 }
 
-void loadInstalled(Repository& repository, bool quiet, const std::string& architecture, const std::string& root) {
-  // 1. The console's switch and the system's architecture.
-  repository.quiet = quiet;
-  repository.architecture = architecture;
+bool loadInstalled(Repository& repository, const BoardPaths& board) {
+  // The stored images, in the database and beside the package files.
+  if (!readStoredImages(repository, board, false)) return false;
+  readStoredImages(repository, board, true);
 
-  // 2-3. The stored images, in the database and beside the package files.
-  if (!readStoredImages(repository, kDatabaseDir, false, root)) {
-    reportWarning(repository, "could not open repo");
-    return;
-  }
-  readStoredImages(repository, kImagesDir, true, root);
+  // The database once more, for the entries themselves.
+  DatabaseDir dir(board);
+  if (!dir.isOpen()) return true;
 
-  // 4. The database once more, for the entries themselves.
-  DatabaseDir dir(root);
-  if (!dir.isOpen()) return;
+  // State and schedule for every package an image described.
+  for (const auto& package : repository.packages) readEntry(*package, board);
 
-  // 5. State and schedule for every package an image described.
-  for (const auto& package : repository.packages) readEntry(*package, root);
-
-  // 6. Packages known only by their database entry.
+  // Packages known only by their database entry.
   std::string name;
   while (dir.next(&name)) {
     if (repository.indexOf(name) != -1) continue;
     auto package = std::make_unique<Package>(name);
-    readEntry(*package, root);
+    readEntry(*package, board);
     repository.packages.push_back(std::move(package));
   }
+  return true;
 }

@@ -5,20 +5,17 @@
 
 #include <string>
 
+#include "model/board_paths.h"
 #include "model/repository.h"
 
-// Sets the console's quiet switch and the system architecture, then fills
-// the repository with the installed packages: the stored images in
+// Fills the repository with the installed packages: the stored images in
 // /flash/var/pdb/ (a bundle after its members), those in /rw/pckg/.images/,
-// then the packages known only by their database entry. Without a package
-// database it warns "could not open repo" and leaves the repository empty.
-// `root` is the directory the board's tree is seen in (empty on the board).
-void loadInstalled(Repository& repository, bool quiet, const std::string& architecture,
-                   const std::string& root = std::string());
+// then the packages known only by their database entry. False, with the
+// repository left as it was, when there is no package database to read.
+bool loadInstalled(Repository& repository, const BoardPaths& board);
 
 // Appends a package for every readable stored image of an installed
-// package: the image is prefix + name when usePrefix is set, else the file
-// "image" in the package's database directory. The package names are those
-// of /flash/var/pdb/ whatever the prefix; false when that cannot be opened.
-bool readStoredImages(Repository& repository, const std::string& prefix, bool usePrefix,
-                      const std::string& root = std::string());
+// package: the file "image" in the package's database directory, or, when
+// `beside`, the file named after it in /rw/pckg/.images/. The package names
+// are those of /flash/var/pdb/; false when that cannot be opened.
+bool readStoredImages(Repository& repository, const BoardPaths& board, bool beside);

@@ -50,9 +50,13 @@ class InstalledPackages : public ::testing::Test {
     ASSERT_TRUE(writeFile(scratch_.path() + path, content));
   }
   void entryFile(const std::string& name, const std::string& file, const std::string& content) {
-    ASSERT_TRUE(writeFile(entryDirectory(name, scratch_.path()) + file, content));
+    ASSERT_TRUE(writeFile(BoardPaths(scratch_.path()).entryDirectory(name) + file, content));
   }
-  void load(bool quiet = false) { loadInstalled(repository_, quiet, "powerpc", scratch_.path()); }
+  void load(bool quiet = false) {
+    repository_.quiet = quiet;
+    repository_.architecture = "powerpc";
+    if (!loadInstalled(repository_, BoardPaths(scratch_.path()))) reportWarning(repository_, "could not open repo");
+  }
 
   std::vector<std::string> names() const {
     std::vector<std::string> result;
@@ -104,7 +108,7 @@ TEST_F(InstalledPackages, StoredImageDescribesThePackageAndTheEntryItsState) {
   entryFile("ppp", "deps", "other 0 0\n");
   entryFile("ppp", "files", "bin/ppp\n");
   entryFile("ppp", "disabled", "auto\n");
-  ASSERT_TRUE(writeFile(scheduleFile("ppp", scratch_.path()), "enable\n"));
+  ASSERT_TRUE(writeFile(BoardPaths(scratch_.path()).scheduleFile("ppp"), "enable\n"));
   load();
   ASSERT_EQ(names(), std::vector<std::string>({"ppp"}));
   const Package& ppp = *repository_.packages[0];
@@ -178,9 +182,9 @@ TEST_F(InstalledPackages, BundleImageCutShortEndsTheMemberLoop) {
   };
   for (const Case& c : cases) {
     ScratchDir root;
-    ASSERT_TRUE(writeFile(entryDirectory("routing", root.path()) + "image", c.bytes));
+    ASSERT_TRUE(writeFile(BoardPaths(root.path()).entryDirectory("routing") + "image", c.bytes));
     Repository repository;
-    loadInstalled(repository, false, "powerpc", root.path());
+    loadInstalled(repository, BoardPaths(root.path()));
     std::vector<std::string> loaded;
     for (const auto& package : repository.packages) loaded.push_back(package->name);
     EXPECT_EQ(loaded, c.names) << c.what;
@@ -204,7 +208,7 @@ TEST_F(InstalledPackages, EntryWithoutAReadableImageIsReadFromItsMetadata) {
   };
   for (const Case& c : cases) {
     ScratchDir root;
-    const std::string dir = entryDirectory("ppp", root.path());
+    const std::string dir = BoardPaths(root.path()).entryDirectory("ppp");
     ASSERT_TRUE(writeFile(dir + "version", std::to_string(k641) + " 1700000000\n"));
     ASSERT_TRUE(writeFile(dir + "deps", "system 0 0\n"));
     ASSERT_TRUE(writeFile(dir + "files", "bin/ppp\n"));
@@ -214,7 +218,7 @@ TEST_F(InstalledPackages, EntryWithoutAReadableImageIsReadFromItsMetadata) {
       ASSERT_TRUE(writeFile(dir + "image", c.image));
     }
     Repository repository;
-    loadInstalled(repository, false, "powerpc", root.path());
+    loadInstalled(repository, BoardPaths(root.path()));
     ASSERT_EQ(repository.packages.size(), 1u) << c.what;
     const Package& ppp = *repository.packages[0];
     EXPECT_EQ(ppp.name, "ppp") << c.what;
@@ -266,11 +270,11 @@ TEST_F(InstalledPackages, OnlyVisibleDirectoriesAreEntries) {
 
 TEST_F(InstalledPackages, ReadStoredImagesNeedsTheDatabaseWhateverThePrefix) {
   file("/rw/pckg/.images/ppp", plainImage("ppp", k641));
-  EXPECT_FALSE(readStoredImages(repository_, "/rw/pckg/.images/", true, scratch_.path()));
+  EXPECT_FALSE(readStoredImages(repository_, BoardPaths(scratch_.path()), true));
   EXPECT_TRUE(repository_.packages.empty());
 
   entryFile("ppp", "files", "");
-  EXPECT_TRUE(readStoredImages(repository_, "/rw/pckg/.images/", true, scratch_.path()));
+  EXPECT_TRUE(readStoredImages(repository_, BoardPaths(scratch_.path()), true));
   ASSERT_EQ(names(), std::vector<std::string>({"ppp"}));
   EXPECT_EQ(repository_.packages[0]->version, k641);
 }

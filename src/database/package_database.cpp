@@ -9,15 +9,11 @@
 #include <locale>
 #include <memory>
 
-#include "staging/transaction.h"
-#include "model/repository.h"
-#include "model/console.h"
 #include "platform/regular_file.h"
+#include "staging/transaction.h"
 
 namespace {
 
-const char* const kDatabaseDir = "/flash/var/pdb/";
-const char* const kScheduleDir = "/ram/pdb/";
 
 // Size hints handed to Transaction::create, by file.
 constexpr uint32_t kVersionSizeHint = 32;
@@ -37,7 +33,7 @@ class EntryFile : public std::ifstream {
   }
 };
 
-// 1.1 `version`: false when the file is missing or a number is unreadable.
+// `version`: false when the file is missing or a number is unreadable.
 bool readVersionFile(const std::string& path, Package& package) {
   EntryFile in(path);
   if (!in.is_open()) return false;
@@ -49,7 +45,7 @@ bool readVersionFile(const std::string& path, Package& package) {
   return true;
 }
 
-// 1.3 `bundle`: the first word names the bundle of a member.
+// `bundle`: the first word names the bundle of a member.
 bool readBundleFile(const std::string& path, Package& package) {
   EntryFile in(path);
   std::string word;
@@ -60,7 +56,7 @@ bool readBundleFile(const std::string& path, Package& package) {
   return true;
 }
 
-// 1.4 `files`: one path a line, each made to begin with "/". False when the
+// `files`: one path a line, each made to begin with "/". False when the
 // file does not exist.
 bool readFilesFile(const std::string& path, Package& package) {
   EntryFile in(path);
@@ -73,7 +69,7 @@ bool readFilesFile(const std::string& path, Package& package) {
   return true;
 }
 
-// Step 1: the metadata files, for a package that no stored image described.
+// The metadata files, for a package that no stored image described.
 void readMetadata(const std::string& dir, Package& package) {
   if (!readVersionFile(dir + "version", package)) package.action = Uninstall;
   if (!readEntryList(dir + "deps", package.depends, false)) package.action = Uninstall;
@@ -84,7 +80,7 @@ void readMetadata(const std::string& dir, Package& package) {
   if (!readFilesFile(dir + "files", package)) package.isBundle = true;
 }
 
-// Step 2: `disabled` wins over `enabled`; only its first line is read.
+// The state files: `disabled` wins over `enabled`; only its first line is read.
 void readState(const std::string& dir, Package& package) {
   package.userForced = false;
   EntryFile disabled(dir + "disabled");
@@ -100,7 +96,7 @@ void readState(const std::string& dir, Package& package) {
   if (enabled.is_open()) package.userForced = true;
 }
 
-// Step 4: the one word another part of the system scheduled for this run.
+// The schedule: the one word another part of the system scheduled for this run.
 void readSchedule(const std::string& path, Package& package) {
   EntryFile in(path);
   std::string word;
@@ -185,38 +181,42 @@ const MetadataFile kConflictsFile = {"conflicts", "meta/conflicts", kListSizeHin
 const MetadataFile kBundleFile = {"bundle", "meta/bundle", kBundleSizeHint, writeBundle};
 const MetadataFile kFilesFile = {"files", "meta/files", kFilesSizeHint, writeFiles};
 
-// Stages the file, or reports why it could not be written.
+// Stages the file, or tells why it could not be written.
 bool stageMetadata(Transaction& transaction, const std::string& dir, const MetadataFile& file,
-                   const Package& package) {
+                   const Package& package, EntryFailure* failure) {
   if (stageFile(transaction, dir + file.name, file.sizeHint, file.write, package)) return true;
-  reportCreateFailure(Repository::instance(), package, file.label);
+  if (failure != nullptr) *failure = EntryFailure{file.label, errno};
   return false;
 }
 
 // Stages the file when `present`, else its removal, so that no file of an
 // earlier version outlives what the package now says.
 bool stageMetadataIf(bool present, Transaction& transaction, const std::string& dir,
-                     const MetadataFile& file, const Package& package) {
-  if (present) return stageMetadata(transaction, dir, file, package);
+                     const MetadataFile& file, const Package& package, EntryFailure* failure) {
+  if (present) return stageMetadata(transaction, dir, file, package, failure);
   transaction.remove(dir + file.name);
   return true;
 }
 
-// Step 1 of writeEntry. A package kept as a stored image is described by its
-// image, except for the files it installed: those are written for it too,
-// or uninstalling it later would leave them all on flash.
-bool writeMetadata(const Package& package, Transaction& transaction, const std::string& dir) {
+// The metadata files, stopping at the first that cannot be written. A package
+// kept as a stored image is described by its image, except for the files it
+// installed: those are written for it too, or uninstalling it later would
+// leave them all on flash.
+bool writeMetadata(const Package& package, Transaction& transaction, const std::string& dir,
+                   EntryFailure* failure) {
   if (package.flags & NoMetadata) return true;
   if (!package.hasImage) {
-    if (!stageMetadata(transaction, dir, kVersionFile, package)) return false;
-    if (!stageMetadata(transaction, dir, kDepsFile, package)) return false;
+    if (!stageMetadata(transaction, dir, kVersionFile, package, failure)) return false;
+    if (!stageMetadata(transaction, dir, kDepsFile, package, failure)) return false;
     // An empty list removes the file a replaced version may have left.
-    if (!stageMetadataIf(!package.provides.empty(), transaction, dir, kProvidesFile, package)) return false;
-    if (!stageMetadataIf(!package.conflicts.empty(), transaction, dir, kConflictsFile, package)) return false;
-    if (!stageMetadataIf(!package.bundle.name.empty(), transaction, dir, kBundleFile, package)) return false;
+    if (!stageMetadataIf(!package.provides.empty(), transaction, dir, kProvidesFile, package, failure)) return false;
+    if (!stageMetadataIf(!package.conflicts.empty(), transaction, dir, kConflictsFile, package, failure))
+      return false;
+    if (!stageMetadataIf(!package.bundle.name.empty(), transaction, dir, kBundleFile, package, failure))
+      return false;
   }
   if (package.isBundle) return true;
-  return stageMetadata(transaction, dir, kFilesFile, package);
+  return stageMetadata(transaction, dir, kFilesFile, package, failure);
 }
 
 // The state files; their failures are not detected.
@@ -230,14 +230,6 @@ void stageEnabled(const Package& package, Transaction& transaction, const std::s
 
 }  // namespace
 
-std::string entryDirectory(const std::string& name, const std::string& root) {
-  return root + kDatabaseDir + name + "/";
-}
-
-std::string scheduleFile(const std::string& name, const std::string& root) {
-  return root + kScheduleDir + name + "/schedule";
-}
-
 bool readEntryList(const std::string& path, std::vector<Dependency>& list, bool withPriority) {
   EntryFile in(path);
   for (;;) {
@@ -249,8 +241,8 @@ bool readEntryList(const std::string& path, std::vector<Dependency>& list, bool 
   }
 }
 
-void readEntry(Package& package, const std::string& root) {
-  const std::string dir = entryDirectory(package.name, root);
+void readEntry(Package& package, const BoardPaths& board) {
+  const std::string dir = board.entryDirectory(package.name);
   if (package.version == 0) {
     readMetadata(dir, package);
   } else {
@@ -260,11 +252,11 @@ void readEntry(Package& package, const std::string& root) {
   }
   readState(dir, package);
   if (isPlaceholder(package)) return;
-  readSchedule(scheduleFile(package.name, root), package);
+  readSchedule(board.scheduleFile(package.name), package);
 }
 
-bool prepareEntry(const Package& package, Transaction& transaction, const std::string& root) {
-  const std::string dir = entryDirectory(package.name, root);
+bool prepareEntry(const Package& package, Transaction& transaction) {
+  const std::string dir = transaction.board().entryDirectory(package.name);
   if (!transaction.keep(dir)) return false;
   // Through the trailing "/" a plain file reads as absent; look at the path
   // itself so that no entry is written below a file.
@@ -273,16 +265,15 @@ bool prepareEntry(const Package& package, Transaction& transaction, const std::s
   return ::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode);
 }
 
-bool writeEntry(const Package& package, Transaction& transaction, const std::string& root) {
-  const std::string dir = entryDirectory(package.name, root);
-  // 1. The metadata files, stopping at the first that cannot be written.
-  if (!writeMetadata(package, transaction, dir)) return false;
-  // 2. `disabled` exactly when the package is disabled.
+bool writeEntry(const Package& package, Transaction& transaction, EntryFailure* failure) {
+  const std::string dir = transaction.board().entryDirectory(package.name);
+  if (!writeMetadata(package, transaction, dir, failure)) return false;
+  // `disabled` exactly when the package is disabled.
   if (package.disabled)
     stageDisabled(package, transaction, dir);
   else
     transaction.remove(dir + "disabled");
-  // 3. `enabled` exactly when it is enabled by the user.
+  // `enabled` exactly when it is enabled by the user.
   if (!package.disabled && package.userForced)
     stageEnabled(package, transaction, dir);
   else
@@ -290,20 +281,20 @@ bool writeEntry(const Package& package, Transaction& transaction, const std::str
   return true;
 }
 
-bool saveEntry(const Package& package, Transaction& transaction, const std::string& root) {
-  return prepareEntry(package, transaction, root) && writeEntry(package, transaction, root);
+bool saveEntry(const Package& package, Transaction& transaction, EntryFailure* failure) {
+  return prepareEntry(package, transaction) && writeEntry(package, transaction, failure);
 }
 
-void writeDisabled(Package& package, Transaction& transaction, const std::string& root) {
-  const std::string dir = entryDirectory(package.name, root);
+void writeDisabled(Package& package, Transaction& transaction) {
+  const std::string dir = transaction.board().entryDirectory(package.name);
   transaction.remove(dir + "enabled");
   stageDisabled(package, transaction, dir);
   package.disabled = true;
   package.action = None;
 }
 
-void writeEnabled(Package& package, Transaction& transaction, const std::string& root) {
-  const std::string dir = entryDirectory(package.name, root);
+void writeEnabled(Package& package, Transaction& transaction) {
+  const std::string dir = transaction.board().entryDirectory(package.name);
   transaction.remove(dir + "disabled");
   if (package.userForced)
     stageEnabled(package, transaction, dir);

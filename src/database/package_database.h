@@ -6,18 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "model/board_paths.h"
 #include "model/package.h"
 
 class Transaction;
 
-// `root` in the operations below is the directory in which the board's tree
-// is seen. It is empty on the board, where the run has already entered its
-// root directory; tests point it at a scratch tree.
-
-// "/flash/var/pdb/" + name + "/", with the trailing "/".
-std::string entryDirectory(const std::string& name, const std::string& root = std::string());
-// "/ram/pdb/" + name + "/schedule".
-std::string scheduleFile(const std::string& name, const std::string& root = std::string());
+// A metadata file that could not be written: its label in messages
+// ("meta/version", ...) and the system's error.
+struct EntryFailure {
+  std::string file;
+  int error = 0;
+};
 
 // Reads a deps, provides (withPriority) or conflicts file: one entry a line,
 // name, min, max (and priority). A missing file is an empty list. False at
@@ -28,26 +27,24 @@ bool readEntryList(const std::string& path, std::vector<Dependency>& list, bool 
 // metadata files are read only when nothing came from a stored image
 // (version 0); the state files and the schedule always. Never fails: a broken
 // entry shows only as the action Uninstall.
-void readEntry(Package& package, const std::string& root = std::string());
+void readEntry(Package& package, const BoardPaths& board);
+
+// The writers below stage through the transaction, in the board it stages for.
 
 // Takes back a staged removal of the entry directory. False when something
 // else is staged there, or the path exists and is no directory.
-bool prepareEntry(const Package& package, Transaction& transaction,
-                  const std::string& root = std::string());
+bool prepareEntry(const Package& package, Transaction& transaction);
 
-// Stages every file of the entry as the package now stands. False, with the
-// failure reported, when a metadata file cannot be written.
-bool writeEntry(const Package& package, Transaction& transaction,
-                const std::string& root = std::string());
+// Stages every file of the entry as the package now stands. False, with
+// `failure` (may be null) telling which metadata file could not be written
+// and why.
+bool writeEntry(const Package& package, Transaction& transaction, EntryFailure* failure = nullptr);
 
 // prepareEntry, then writeEntry.
-bool saveEntry(const Package& package, Transaction& transaction,
-               const std::string& root = std::string());
+bool saveEntry(const Package& package, Transaction& transaction, EntryFailure* failure = nullptr);
 
 // Records the package as disabled ("user" or "auto" after userForced).
-void writeDisabled(Package& package, Transaction& transaction,
-                   const std::string& root = std::string());
+void writeDisabled(Package& package, Transaction& transaction);
 
 // Records the package as enabled; "user" only when userForced.
-void writeEnabled(Package& package, Transaction& transaction,
-                  const std::string& root = std::string());
+void writeEnabled(Package& package, Transaction& transaction);

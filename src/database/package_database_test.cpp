@@ -10,9 +10,9 @@
 #include <sstream>
 #include <string>
 
-#include "staging/transaction.h"
-#include "model/repository.h"
 #include "model/console.h"
+#include "model/repository.h"
+#include "staging/transaction.h"
 #include "support/scratch_dir.h"
 #include "support/tmpfs_mount.h"
 
@@ -27,11 +27,11 @@ void readFrom(const EntryFiles& files, Package& package) {
   ScratchDir root;
   for (const auto& [file, content] : files) {
     const bool schedule = file.compare(0, 8, "schedule") == 0;
-    const std::string path = schedule ? scheduleFile("ppp", root.path()) + file.substr(8)
-                                      : entryDirectory("ppp", root.path()) + file;
+    const BoardPaths board(root.path());
+    const std::string path = schedule ? board.scheduleFile("ppp") + file.substr(8) : board.entryDirectory("ppp") + file;
     ASSERT_TRUE(writeFile(path, content)) << path;
   }
-  readEntry(package, root.path());
+  readEntry(package, BoardPaths(root.path()));
 }
 
 TEST(PackageDatabaseRead, EntryWithOnlyFilesIsUninstalled) {
@@ -250,17 +250,8 @@ std::map<std::string, std::string> stagedEntry(const Transaction& transaction, c
 
 class PackageDatabaseWrite : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(writeFile(scratch_ / "ram/.keep", ""));
-    Repository::instance().messages.clear();
-    setConsoleStream(&console_);
-  }
-  void TearDown() override {
-    setConsoleStream(nullptr);
-    Repository::instance().messages.clear();
-  }
-  std::string dir(const std::string& name = "ppp") const { return entryDirectory(name, scratch_.path()); }
-  const std::vector<std::string>& messages() const { return Repository::instance().messages; }
+  void SetUp() override { ASSERT_TRUE(writeFile(scratch_ / "ram/.keep", "")); }
+  std::string dir(const std::string& name = "ppp") const { return BoardPaths(scratch_.path()).entryDirectory(name); }
   static std::unique_ptr<Package> ppp() {
     auto package = std::make_unique<Package>("ppp");
     package->version = makeVersion(6, 41, 'f', 0);
@@ -272,15 +263,14 @@ class PackageDatabaseWrite : public ::testing::Test {
   }
 
   ScratchDir scratch_;
-  Transaction transaction_{scratch_ / "ram"};
-  std::ostringstream console_;
+  Transaction transaction_{BoardPaths(scratch_.path())};
 };
 
 // Files of an older version that the package no longer has are removed.
 TEST_F(PackageDatabaseWrite, PlainPackageStagesEveryMetadataFileWithItsText) {
   for (const char* file : {"version", "deps", "provides", "conflicts", "bundle", "files", "disabled", "enabled"})
     ASSERT_TRUE(writeFile(dir() + file, "old\n"));
-  ASSERT_TRUE(writeEntry(*ppp(), transaction_, scratch_.path()));
+  ASSERT_TRUE(writeEntry(*ppp(), transaction_));
   const std::map<std::string, std::string> expected = {
       {"version", "103376384 1700000000\n"},
       {"deps", "system 103376384 0\nsecurity 0 103440897\n"},
@@ -292,7 +282,6 @@ TEST_F(PackageDatabaseWrite, PlainPackageStagesEveryMetadataFileWithItsText) {
       {"enabled", "<removed>"},
   };
   EXPECT_EQ(stagedEntry(transaction_, dir()), expected);
-  EXPECT_TRUE(messages().empty());
 }
 
 TEST_F(PackageDatabaseWrite, ListsAndBundleAreWrittenWhenPresent) {
@@ -303,7 +292,7 @@ TEST_F(PackageDatabaseWrite, ListsAndBundleAreWrittenWhenPresent) {
   package->bundle = {"routing", 5, 5, 0};
   package->files = {"/bin/ppp", "", "sbin/x"};
   package->disabled = true;
-  ASSERT_TRUE(writeEntry(*package, transaction_, scratch_.path()));
+  ASSERT_TRUE(writeEntry(*package, transaction_));
   const std::map<std::string, std::string> expected = {
       {"version", "103376384 1700000000\n"},
       {"deps", ""},
@@ -319,7 +308,7 @@ TEST_F(PackageDatabaseWrite, ListsAndBundleAreWrittenWhenPresent) {
 TEST_F(PackageDatabaseWrite, NewEntryStagesNoRemovalsOfAbsentFiles) {
   const auto package = ppp();
   package->userForced = true;
-  ASSERT_TRUE(writeEntry(*package, transaction_, scratch_.path()));
+  ASSERT_TRUE(writeEntry(*package, transaction_));
   const std::map<std::string, std::string> staged = stagedEntry(transaction_, dir());
   for (const char* file : {"provides", "conflicts", "bundle", "disabled"}) EXPECT_EQ(staged.count(file), 0u) << file;
   EXPECT_EQ(staged.at("enabled"), "user\n");
@@ -354,18 +343,19 @@ TEST_F(PackageDatabaseWrite, WhatIsWrittenDependsOnImageBundleAndFlags) {
         {"enabled", "<removed>"}}},
   };
   for (const Case& c : cases) {
-    Transaction transaction(scratch_.path());
     ScratchDir root;
+    ASSERT_TRUE(writeFile(root / "ram/.keep", ""));
+    Transaction transaction{BoardPaths(root.path())};
     for (const char* file : {"provides", "conflicts", "bundle", "disabled", "enabled"})
-      ASSERT_TRUE(writeFile(entryDirectory("ppp", root.path()) + file, "old\n"));
+      ASSERT_TRUE(writeFile(BoardPaths(root.path()).entryDirectory("ppp") + file, "old\n"));
     const auto package = ppp();
     package->hasImage = c.hasImage;
     package->isBundle = c.isBundle;
     package->flags = c.flags;
     package->disabled = c.disabled;
     package->userForced = c.userForced;
-    EXPECT_TRUE(writeEntry(*package, transaction, root.path())) << c.what;
-    EXPECT_EQ(stagedEntry(transaction, entryDirectory("ppp", root.path())), c.expected) << c.what;
+    EXPECT_TRUE(writeEntry(*package, transaction)) << c.what;
+    EXPECT_EQ(stagedEntry(transaction, BoardPaths(root.path()).entryDirectory("ppp")), c.expected) << c.what;
     transaction.cancel();
   }
 }
@@ -377,11 +367,11 @@ TEST_F(PackageDatabaseWrite, CommittedEntryReadsBackAsWritten) {
   written->files = {"/bin/a", "/bin/b"};
   written->disabled = true;
   written->userForced = true;
-  ASSERT_TRUE(saveEntry(*written, transaction_, scratch_.path()));
+  ASSERT_TRUE(saveEntry(*written, transaction_));
   transaction_.commit(false);
 
   Package read("ppp");
-  readEntry(read, scratch_.path());
+  readEntry(read, BoardPaths(scratch_.path()));
   EXPECT_EQ(read.version, written->version);
   EXPECT_EQ(read.buildTime, written->buildTime);
   ASSERT_EQ(read.depends.size(), 2u);
@@ -402,16 +392,16 @@ TEST_F(PackageDatabaseWrite, ReplacingAVersionDropsItsStaleRelations) {
   const auto old = ppp();
   old->provides.push_back({"pppoe", 0, 0, 0});
   old->conflicts.push_back({"oldppp", 0, 0, 0});
-  ASSERT_TRUE(saveEntry(*old, transaction_, scratch_.path()));
+  ASSERT_TRUE(saveEntry(*old, transaction_));
   transaction_.commit(false);
 
-  Transaction replacing(scratch_.path());
+  Transaction replacing{BoardPaths(scratch_.path())};
   replacing.remove(dir());  // the old version is uninstalled first
-  ASSERT_TRUE(saveEntry(*ppp(), replacing, scratch_.path()));
+  ASSERT_TRUE(saveEntry(*ppp(), replacing));
   replacing.commit(false);
 
   Package read("ppp");
-  readEntry(read, scratch_.path());
+  readEntry(read, BoardPaths(scratch_.path()));
   EXPECT_TRUE(read.provides.empty());
   EXPECT_TRUE(read.conflicts.empty());
   EXPECT_FALSE(pathExists(dir() + "provides"));
@@ -420,25 +410,25 @@ TEST_F(PackageDatabaseWrite, ReplacingAVersionDropsItsStaleRelations) {
 TEST_F(PackageDatabaseWrite, PrepareEntryRefusesWhatIsNoEntryDirectory) {
   const auto package = ppp();
   // Nothing there yet, or a directory: fine.
-  EXPECT_TRUE(prepareEntry(*package, transaction_, scratch_.path()));
+  EXPECT_TRUE(prepareEntry(*package, transaction_));
   ASSERT_TRUE(writeFile(dir() + "version", "1 1\n"));
-  EXPECT_TRUE(prepareEntry(*package, transaction_, scratch_.path()));
+  EXPECT_TRUE(prepareEntry(*package, transaction_));
 
   // A staged removal of the directory is taken back.
   transaction_.remove(dir());
   ASSERT_NE(transaction_.find(dir()), nullptr);
-  EXPECT_TRUE(prepareEntry(*package, transaction_, scratch_.path()));
+  EXPECT_TRUE(prepareEntry(*package, transaction_));
   EXPECT_EQ(transaction_.find(dir()), nullptr);
 
   // Something else staged for the path.
   transaction_.link("/flash/bootimage", dir());
-  EXPECT_FALSE(prepareEntry(*package, transaction_, scratch_.path()));
+  EXPECT_FALSE(prepareEntry(*package, transaction_));
 
   // A plain file where the directory belongs.
   Package other("other");
   ASSERT_TRUE(writeFile(scratch_ / "flash/var/pdb/other", "x"));
-  EXPECT_FALSE(prepareEntry(other, transaction_, scratch_.path()));
-  EXPECT_FALSE(saveEntry(other, transaction_, scratch_.path()));
+  EXPECT_FALSE(prepareEntry(other, transaction_));
+  EXPECT_FALSE(saveEntry(other, transaction_));
   EXPECT_TRUE(stagedEntry(transaction_, dir("other")).empty());
 }
 
@@ -457,25 +447,26 @@ TEST_F(PackageDatabaseWrite, StateWritersStageTheStateFilesOnly) {
   };
   for (const Case& c : cases) {
     ScratchDir root;
-    ASSERT_TRUE(writeFile(entryDirectory("ppp", root.path()) + "disabled", "auto\n"));
-    ASSERT_TRUE(writeFile(entryDirectory("ppp", root.path()) + "enabled", "user\n"));
-    Transaction transaction(scratch_.path());
+    ASSERT_TRUE(writeFile(BoardPaths(root.path()).entryDirectory("ppp") + "disabled", "auto\n"));
+    ASSERT_TRUE(writeFile(BoardPaths(root.path()).entryDirectory("ppp") + "enabled", "user\n"));
+    ASSERT_TRUE(writeFile(root / "ram/.keep", ""));
+    Transaction transaction{BoardPaths(root.path())};
     const auto package = ppp();
     package->disabled = c.enable;
     package->userForced = c.userForced;
     package->action = c.enable ? Enable : Disable;
     if (c.enable)
-      writeEnabled(*package, transaction, root.path());
+      writeEnabled(*package, transaction);
     else
-      writeDisabled(*package, transaction, root.path());
-    EXPECT_EQ(stagedEntry(transaction, entryDirectory("ppp", root.path())), c.expected) << c.what;
+      writeDisabled(*package, transaction);
+    EXPECT_EQ(stagedEntry(transaction, BoardPaths(root.path()).entryDirectory("ppp")), c.expected) << c.what;
     EXPECT_EQ(package->disabled, !c.enable) << c.what;
     EXPECT_EQ(package->action, None) << c.what;
     transaction.cancel();
   }
 }
 
-// A file that cannot be made is named by its label; what was staged before
+// A file that cannot be made is told by its label; what was staged before
 // it stays staged, nothing after it is written.
 TEST_F(PackageDatabaseWrite, UncreatableFileIsReportedWithItsLabel) {
   // A plain file where the entry directory belongs: the version file, the
@@ -483,18 +474,19 @@ TEST_F(PackageDatabaseWrite, UncreatableFileIsReportedWithItsLabel) {
   ASSERT_TRUE(writeFile(scratch_ / "flash/var/pdb/ppp", "x"));
   const auto package = ppp();
   package->disabled = true;
-  EXPECT_FALSE(writeEntry(*package, transaction_, scratch_.path()));
-  EXPECT_EQ(messages(), std::vector<std::string>(
-                            {"ERROR: installation of ppp-6.41 failed: could not create meta/version: Not a directory"}));
+  EntryFailure failure;
+  EXPECT_FALSE(writeEntry(*package, transaction_, &failure));
+  EXPECT_EQ(failure.file, "meta/version");
+  EXPECT_EQ(failure.error, ENOTDIR);
   EXPECT_TRUE(transaction_.isEmpty());
 }
 
 class PackageDatabaseFullDisk : public PackageDatabaseWrite {
  protected:
-  // A flash of four pages, two of them taken.
+  // A flash of five pages: two taken, one for the record of staged files.
   void SetUp() override {
     PackageDatabaseWrite::SetUp();
-    flash_ = std::make_unique<TmpfsMount>(scratch_ / "flash", 4 * kPage);
+    flash_ = std::make_unique<TmpfsMount>(scratch_ / "flash", 5 * kPage);
     if (!flash_->mounted()) GTEST_SKIP() << flash_->error();
     ASSERT_TRUE(writeFile(scratch_ / "flash/filler", std::string(2 * kPage, 'f')));
   }
@@ -514,8 +506,10 @@ TEST_F(PackageDatabaseFullDisk, FullFlashIsReportedAsDiskTooSmall) {
   const auto package = ppp();
   package->depends.clear();
   for (int i = 0; i < 400; ++i) package->depends.push_back({"dependency" + std::to_string(i), 1, 2, 0});
-  EXPECT_FALSE(writeEntry(*package, transaction_, scratch_.path()));
-  EXPECT_EQ(messages(), std::vector<std::string>({"ERROR: installation of ppp-6.41 failed: disk is too small"}));
+  EntryFailure failure;
+  EXPECT_FALSE(writeEntry(*package, transaction_, &failure));
+  EXPECT_EQ(failure.file, "meta/deps");
+  EXPECT_EQ(failure.error, ENOSPC);
   // The version file was staged before the failure and stays; nothing after.
   const std::map<std::string, std::string> staged = stagedEntry(transaction_, dir());
   EXPECT_EQ(staged.count("version"), 1u);
@@ -524,13 +518,14 @@ TEST_F(PackageDatabaseFullDisk, FullFlashIsReportedAsDiskTooSmall) {
 }
 
 // With no room on the flash the files list goes to the staging fallback;
-// when that is missing too, the file is named in the message.
+// when that is missing too, the failure names the file.
 TEST_F(PackageDatabaseFullDisk, MissingFallbackIsReportedWithTheLabel) {
-  Transaction transaction(scratch_ / "no-ram");
-  EXPECT_FALSE(writeEntry(*ppp(), transaction, scratch_.path()));
-  EXPECT_EQ(messages(), std::vector<std::string>(
-                            {"ERROR: installation of ppp-6.41 failed: could not create meta/files: No such file or directory"}));
-  transaction.cancel();
+  ASSERT_EQ(::unlink((scratch_ / "ram/.keep").c_str()), 0);
+  ASSERT_EQ(::rmdir((scratch_ / "ram").c_str()), 0);
+  EntryFailure failure;
+  EXPECT_FALSE(writeEntry(*ppp(), transaction_, &failure));
+  EXPECT_EQ(failure.file, "meta/files");
+  EXPECT_EQ(failure.error, ENOENT);
 }
 
 }  // namespace

@@ -6,25 +6,10 @@
 #include <vector>
 
 #include "model/board_paths.h"
-#include "staging/transaction.h"
-#include "database/package_database.h"
-#include "model/relations.h"
 #include "pkgfile/record_name.h"
-#include "model/console.h"
+#include "staging/transaction.h"
 
 namespace {
-
-constexpr char kFlashRoot[] = "/flash";
-
-// The destination of an installed file: the flash root followed by the
-// recorded path, which begins with "/". This is the path under which
-// unpacking staged the file, so a removal also takes back a file staged
-// earlier in the same run.
-std::string installedPath(const std::string& root, const std::string& recorded) {
-  std::string path = root + kFlashRoot;
-  if (recorded.empty() || recorded[0] != '/') path += '/';
-  return path + recorded;
-}
 
 // Files of the entry staged earlier in this run (a package installed and
 // then uninstalled again) must not survive the entry's removal.
@@ -39,24 +24,26 @@ void removeStagedEntryFiles(Transaction& transaction, const std::string& directo
 
 }  // namespace
 
-void uninstallPackage(Repository& repository, Package& package, Transaction& transaction,
-                      const std::string& root) {
-  // The installed files: a damaged list must not reach beyond the flash.
+std::vector<std::string> uninstallPackage(Package& package, Transaction& transaction) {
+  const BoardPaths& board = transaction.board();
+  // The installed files, under the paths unpacking staged them with, so that
+  // a removal also takes back a file staged earlier in the same run. A
+  // damaged list must not reach beyond the flash.
+  std::vector<std::string> refused;
   for (const std::string& recorded : package.files) {
     if (isSafeRecordName(recorded)) {
-      transaction.remove(installedPath(root, recorded));
+      transaction.remove(board.installedFile(recorded));
     } else {
-      reportWarning(repository, "not removing %s of %s: it names no file below /flash", recorded.c_str(),
-                    packageTitle(package).c_str());
+      refused.push_back(recorded);
     }
   }
   package.files.clear();
 
-  // The database entry and its stored image. A record without a name
-  //    (one that only carries a conflict) has no entry; its directory path
-  //    would be the database itself.
+  // The database entry and its stored image. A record without a name (one
+  // that only carries a conflict) has no entry; its directory path would be
+  // the database itself.
   if (!package.name.empty()) {
-    const std::string directory = entryDirectory(package.name, root);
+    const std::string directory = board.entryDirectory(package.name);
     removeStagedEntryFiles(transaction, directory);
     transaction.remove(directory);
     transaction.remove(directory + "image");
@@ -64,10 +51,11 @@ void uninstallPackage(Repository& repository, Package& package, Transaction& tra
 
   // The boot image, unless another name still links to it.
   if (package.flags & BootImage) {
-    const std::string bootImage = root + kBootImagePath;
+    const std::string bootImage = board.at(kBootImagePath);
     struct stat info;
     if (stat(bootImage.c_str(), &info) == 0 && info.st_nlink == 1) transaction.remove(bootImage);
   }
 
   package.action = None;
+  return refused;
 }

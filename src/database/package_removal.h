@@ -3,16 +3,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "model/package.h"
-#include "model/repository.h"
 
 class Transaction;
 
-// Stages the removal of everything the package installed and empties its
-// file list; its action becomes None. Nothing is deleted before the commit.
-// A listed path that names no file below /flash is never removed: it is
-// reported through the repository's console. `root` is the directory in which
-// the board's tree is seen (empty on the board).
-void uninstallPackage(Repository& repository, Package& package, Transaction& transaction,
-                      const std::string& root = std::string());
+// Stages, through the transaction, the removal of everything the package
+// installed and empties its file list; its action becomes None. Nothing is
+// deleted before the commit. A listed path that names no file below /flash
+// is never removed: such paths are returned, for the caller to report.
+std::vector<std::string> uninstallPackage(Package& package, Transaction& transaction);

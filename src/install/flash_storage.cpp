@@ -29,10 +29,9 @@ void SpaceBudget::release(const std::string& path) {
 }
 
 void SpaceBudget::consume(const std::string& source, const std::string& destination) {
-  // 1.
   if (!counts(destination)) return;
 
-  // 2. A source on the destination's device replaces it in place.
+  // A source on the destination's device replaces it in place.
   struct stat sourceInfo;
   if (stat(source.c_str(), &sourceInfo) == 0) {
     struct stat destinationInfo;
@@ -40,16 +39,14 @@ void SpaceBudget::consume(const std::string& source, const std::string& destinat
     freeBlocks -= static_cast<int64_t>(blocksOf(sourceInfo.st_size));
   }
 
-  // 3. The old destination file will be freed.
+  // The old destination file will be freed.
   release(destination);
 }
 
-bool hasEnoughSpace(const Transaction& transaction, const std::string& root) {
-  // 1.
-  SpaceBudget boot(root + "/flash/boot");
-  SpaceBudget main(root + "/flash");
+bool hasEnoughSpace(const Transaction& transaction) {
+  SpaceBudget boot(transaction.board().at(kBootDir));
+  SpaceBudget main(transaction.board().at(kFlashDir));
 
-  // 2.
   for (const auto& [destination, op] : transaction) {
     switch (op.kind) {
       case OpKind::Remove:
@@ -66,14 +63,12 @@ bool hasEnoughSpace(const Transaction& transaction, const std::string& root) {
     }
   }
 
-  // 3.
   return boot.freeBlocks > kReservedBlocks && main.freeBlocks > kReservedBlocks;
 }
 
-void placeImage(Transaction& transaction, const std::string& source, const std::string& imagePath, bool bootImage,
-                const std::string& root) {
+void placeImage(Transaction& transaction, const std::string& source, const std::string& imagePath, bool bootImage) {
   if (bootImage) {
-    transaction.move(source, root + kBootImagePath);
+    transaction.move(source, transaction.board().at(kBootImagePath));
     transaction.link(kBootImagePath, imagePath);
   } else {
     transaction.move(source, imagePath);

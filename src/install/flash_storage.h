@@ -1,5 +1,5 @@
-// Flash storage: where stored and boot images go, whether a staged transaction
-// still fits on flash, and what the flash devices tell about the board.
+// Flash storage: where stored and boot images go, and whether a staged
+// transaction still fits on flash.
 #pragma once
 
 #include <cstdint>
@@ -38,13 +38,11 @@ class SpaceBudget {
 };
 
 // True when the staged changes leave more than 16 free blocks on the boot
-// area and on the main flash file system. `root` is the directory in which
-// the board's tree is seen: empty on the board, a scratch tree in tests.
-bool hasEnoughSpace(const Transaction& transaction, const std::string& root = std::string());
+// area and on the main flash file system of the transaction's board.
+bool hasEnoughSpace(const Transaction& transaction);
 
 // Stages where a package's stored image goes: the boot image is moved to
 // "/flash/bootimage" and linked at `imagePath`; any other image is moved to
 // `imagePath`.
-void placeImage(Transaction& transaction, const std::string& source, const std::string& imagePath,
-                bool bootImage, const std::string& root = std::string());
+void placeImage(Transaction& transaction, const std::string& source, const std::string& imagePath, bool bootImage);
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "staging/transaction.h"
 #include "platform/flash_devices.h"
+#include "staging/transaction.h"
 #include "support/scratch_dir.h"
 #include "support/tmpfs_mount.h"
 
@@ -85,7 +85,7 @@ TEST(SpaceBudget, FileSystemThatCannotBeAskedHasNoBlocksOfOneByte) {
   SpaceBudget budget(missing);
   EXPECT_EQ(budget.blockSize, 1u);
   EXPECT_EQ(budget.freeBlocks, 0);
-  EXPECT_FALSE(hasEnoughSpace(Transaction(scratch.path()), scratch / "no/such"));
+  EXPECT_FALSE(hasEnoughSpace(Transaction(BoardPaths(scratch.path()))));
 
   // Freeing 17 bytes below it is enough to pass; an unseen file frees nothing.
   ASSERT_TRUE(writeFile(missing + "-17", std::string(17, 'x')));
@@ -112,7 +112,7 @@ TEST_F(FlashMounts, EmptyTransactionNeedsMoreThanSixteenFreeBlocksInBoth) {
   for (const Case c : {Case{17, 17, true}, Case{16, 17, false}, Case{17, 16, false}, Case{40, 40, true}}) {
     {
       MOUNT_OR_SKIP(c.flashBlocks, c.bootBlocks);
-      EXPECT_EQ(hasEnoughSpace(Transaction(scratch.path()), root()), c.enough)
+      EXPECT_EQ(hasEnoughSpace(Transaction(BoardPaths(scratch.path()))), c.enough)
           << c.flashBlocks << " " << c.bootBlocks;
     }
     unmountFlash();
@@ -122,13 +122,13 @@ TEST_F(FlashMounts, EmptyTransactionNeedsMoreThanSixteenFreeBlocksInBoth) {
 TEST_F(FlashMounts, NewFileCostsItsSizeInWholeBlocks) {
   MOUNT_OR_SKIP(18, 20);
   for (const uint32_t size : {blockSize, blockSize + 1}) {
-    Transaction transaction(scratch.path());
+    Transaction transaction{BoardPaths(scratch.path())};
     transaction.move(file(scratch / "ram/package.vpa", size), flash("/lib/new.so"));
     SpaceBudget main(flash(""));
     main.consume(scratch / "ram/package.vpa", flash("/lib/new.so"));
     EXPECT_EQ(main.freeBlocks, size == blockSize ? 17 : 16);
     // 18 free blocks: one block leaves 17, two leave 16.
-    EXPECT_EQ(hasEnoughSpace(transaction, root()), size == blockSize);
+    EXPECT_EQ(hasEnoughSpace(transaction), size == blockSize);
   }
 }
 
@@ -137,7 +137,7 @@ TEST_F(FlashMounts, CreateOnTheDestinationsDeviceReplacesAnExistingFileForNothin
   file(flash("/bin/tool"), blockSize);
   for (const bool exists : {true, false}) {
     const std::string destination = exists ? flash("/bin/tool") : flash("/bin/other");
-    Transaction transaction(scratch.path());
+    Transaction transaction{BoardPaths(scratch.path())};
     std::ofstream out = transaction.create(destination, 2 * blockSize, 0);
     out << std::string(2 * blockSize, 'y');
     out.close();
@@ -184,29 +184,29 @@ TEST_F(FlashMounts, BootImageWithoutRoomInTheBootAreaFails) {
   // The boot area's own file system has room for nothing but its reserve.
   MOUNT_OR_SKIP(40, 18);
   const std::string package = file(flash("/rw/pckg/system.vpa"), 2 * blockSize);
-  Transaction transaction(scratch.path());
-  placeImage(transaction, package, flash("/var/pdb/system/image"), true, root());
-  EXPECT_FALSE(hasEnoughSpace(transaction, root()));
+  Transaction transaction{BoardPaths(scratch.path())};
+  placeImage(transaction, package, flash("/var/pdb/system/image"), true);
+  EXPECT_FALSE(hasEnoughSpace(transaction));
 
-  Transaction elsewhere(scratch.path());
-  placeImage(elsewhere, package, flash("/var/pdb/system/image"), false, root());
-  EXPECT_TRUE(hasEnoughSpace(elsewhere, root()));
+  Transaction elsewhere{BoardPaths(scratch.path())};
+  placeImage(elsewhere, package, flash("/var/pdb/system/image"), false);
+  EXPECT_TRUE(hasEnoughSpace(elsewhere));
 }
 
 TEST_F(FlashMounts, RemovingAFileInTheBootAreaFreesItInBothBudgets) {
   // The main file system alone is one block short.
   MOUNT_OR_SKIP(16, 20);
   file(flash("/boot/kernel"), 3 * blockSize);
-  EXPECT_FALSE(hasEnoughSpace(Transaction(scratch.path()), root()));
+  EXPECT_FALSE(hasEnoughSpace(Transaction(BoardPaths(scratch.path()))));
 
   SpaceBudget boot(flash("/boot"));
   boot.release(flash("/boot/kernel"));
   EXPECT_EQ(boot.freeBlocks, 20);
 
-  Transaction transaction(scratch.path());
+  Transaction transaction{BoardPaths(scratch.path())};
   transaction.remove(flash("/boot/kernel"));
   transaction.remove(flash("/absent"));  // nothing staged, nothing freed
-  EXPECT_TRUE(hasEnoughSpace(transaction, root()));
+  EXPECT_TRUE(hasEnoughSpace(transaction));
 }
 
 TEST_F(FlashMounts, LinksCostAndFreeNothing) {
@@ -214,9 +214,9 @@ TEST_F(FlashMounts, LinksCostAndFreeNothing) {
     {
       MOUNT_OR_SKIP(flashBlocks, 20);
       file(flash("/var/pdb/system/image"), blockSize);  // leaves flashBlocks - 1 free
-      Transaction transaction(scratch.path());
+      Transaction transaction{BoardPaths(scratch.path())};
       transaction.link(kBootImagePath, flash("/var/pdb/system/image"));
-      EXPECT_EQ(hasEnoughSpace(transaction, root()), flashBlocks - 1 > 16) << flashBlocks;
+      EXPECT_EQ(hasEnoughSpace(transaction), flashBlocks - 1 > 16) << flashBlocks;
     }
     unmountFlash();
   }
@@ -230,12 +230,12 @@ std::string staged(const Transaction& transaction, const std::string& path) {
 }
 
 TEST(PlaceImage, BootImageIsMovedToItsPlaceAndLinkedFromTheEntry) {
-  Transaction transaction("/ram");
+  Transaction transaction;
   placeImage(transaction, "/flash/rw/pckg/system.vpa", "/flash/var/pdb/system/image", true);
   EXPECT_EQ(staged(transaction, "/flash/bootimage"), "M /flash/rw/pckg/system.vpa");
   EXPECT_EQ(staged(transaction, "/flash/var/pdb/system/image"), "L /flash/bootimage");
 
-  Transaction plain("/ram");
+  Transaction plain;
   placeImage(plain, "/flash/var/pdb//image", "image", false);
   EXPECT_EQ(staged(plain, "image"), "M /flash/var/pdb//image");
   EXPECT_EQ(staged(plain, "/flash/bootimage"), "");

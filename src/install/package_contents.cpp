@@ -11,24 +11,18 @@
 #include <fstream>
 #include <istream>
 
-#include "staging/transaction.h"
 #include "database/package_database.h"
+#include "model/console.h"
 #include "model/relations.h"
+#include "pkgfile/file_record.h"
 #include "pkgfile/inflate_stream.h"
-#include "platform/little_endian.h"
+#include "pkgfile/package_signature.h"
 #include "pkgfile/package_stream.h"
 #include "pkgfile/processor_class.h"
 #include "pkgfile/record_name.h"
-#include "model/console.h"
-#include "pkgfile/package_signature.h"
 
 namespace {
 
-constexpr char kFlashRoot[] = "/flash";
-// Files of a disabled package live below /flash/x/<name>.
-constexpr char kDisabledRoot[] = "/x/";
-// Left for the boot loader after a package that brings the boot image.
-constexpr char kUpgradedMarker[] = "/flash/UPGRADED";
 // When set (to any value), a boot image package installs no files.
 constexpr char kBootImageVariable[] = "bootimage";
 
@@ -37,38 +31,6 @@ constexpr char kBootImageVariable[] = "bootimage";
 constexpr uint32_t kImageSkipStep = 4096;
 // File content goes from the inflating stream to its file through this.
 constexpr size_t kCopyChunk = 16384;
-
-// A file record's header, little-endian.
-constexpr size_t kRecordHeaderSize = 30;
-constexpr size_t kModeOffset = 0;
-constexpr size_t kClassOffset = 23;
-constexpr size_t kSizeOffset = 24;
-constexpr size_t kNameLengthOffset = 28;
-
-constexpr uint32_t kFileTypeMask = 0xF000;
-constexpr uint32_t kRegularFileType = 0x8000;
-
-struct FileRecord {
-  uint16_t mode = 0;
-  uint8_t processorClass = 0;
-  uint32_t size = 0;
-  uint16_t nameLength = 0;
-  std::string name;
-};
-
-void decodeRecordHeader(const unsigned char header[kRecordHeaderSize], FileRecord& record) {
-  record.mode = le16(header + kModeOffset);
-  record.processorClass = header[kClassOffset];
-  record.size = le32(header + kSizeOffset);
-  record.nameLength = le16(header + kNameLengthOffset);
-}
-
-// True when exactly `count` bytes came.
-bool readExactly(std::istream& in, char* out, size_t count) {
-  if (count == 0) return true;
-  in.read(out, static_cast<std::streamsize>(count));
-  return static_cast<size_t>(in.gcount()) == count;
-}
 
 // Whether the system can make a file at `destination` at all: no component
 // longer than NAME_MAX, the whole shorter than PATH_MAX. Otherwise the file
@@ -89,33 +51,30 @@ bool pathFitsSystem(const std::string& destination) {
 // record's name with a "/" before it unless it has one.
 std::string relativePath(const Package& package, const std::string& name) {
   std::string path;
-  if (package.disabled) path = kDisabledRoot + package.name;
+  if (package.disabled) path = kDisabledDir + package.name;
   if (name.empty() || name[0] != '/') path += '/';
   return path + name;
 }
 
-// Whether a record is installed on this board: regular files only, and only
-// those meant for every board or for this board's class. The class is asked
+// Whether this board installs the record. The class of the board is asked
 // again for each record that names one.
-bool recordWanted(const FileRecord& record) {
-  if ((record.mode & kFileTypeMask) != kRegularFileType) return false;
-  if (record.processorClass == 0) return true;
-  return recordFitsBoard(record.processorClass, boardProcessorClass());
+bool wanted(const FileRecord& record) {
+  return isInstalledOn(record, record.processorClass == 0 ? kNoProcessorClass : boardProcessorClass());
 }
 
 // Copies the record's content into `out`. False, reported, when the data
 // ends early or the file cannot be written.
 bool copyContent(Repository& repository, const Package& package, const FileRecord& record,
-                 std::istream& inflating, std::ofstream& out, char* buffer) {
-  uint32_t remaining = record.size;
-  while (remaining > 0) {
+                 std::istream& inflating, std::ofstream& out) {
+  char buffer[kCopyChunk];
+  for (uint32_t remaining = record.size; remaining > 0;) {
     const size_t chunk = std::min<size_t>(remaining, kCopyChunk);
     if (!readExactly(inflating, buffer, chunk)) {
       reportBrokenPackage(repository, package);
       return false;
     }
     if (!out.write(buffer, static_cast<std::streamsize>(chunk))) {
-      reportCreateFailure(repository, package, record.name);
+      reportCreateFailure(repository, package, record.name, errno);
       return false;
     }
     remaining -= static_cast<uint32_t>(chunk);
@@ -123,37 +82,30 @@ bool copyContent(Repository& repository, const Package& package, const FileRecor
   return true;
 }
 
-// Steps 2.7 to 2.10 of unpacking: stages one wanted record.
-bool installRecord(Repository& repository, Package& package, Transaction& transaction,
-                   const FileRecord& record, const std::string& root, std::istream& inflating,
-                   char* buffer) {
+// Stages one wanted record.
+bool installRecord(InstallRun& run, Package& package, const FileRecord& record, std::istream& inflating) {
   // A name that would leave the flash root is never written anywhere.
   if (!isSafeRecordName(record.name)) {
-    reportBrokenPackage(repository, package);
+    reportBrokenPackage(run.repository, package);
     return false;
   }
-  // 4.
   const std::string relative = relativePath(package, record.name);
-  const std::string destination = root + kFlashRoot + relative;
+  const std::string destination = run.board().installedFile(relative);
   if (!pathFitsSystem(destination)) {
-    errno = ENAMETOOLONG;
-    reportCreateFailure(repository, package, record.name);
+    reportCreateFailure(run.repository, package, record.name, ENAMETOOLONG);
     return false;
   }
-  // 7. The whole mode goes along; the transaction keeps only what chmod takes.
-  std::ofstream out = transaction.create(destination, record.size, record.mode);
+  // The whole mode goes along; the transaction keeps only what chmod takes.
+  std::ofstream out = run.transaction.create(destination, record.size, record.mode);
   if (!out.is_open()) {
-    reportCreateFailure(repository, package, record.name);
+    reportCreateFailure(run.repository, package, record.name, errno);
     return false;
   }
-  // 8.
   package.files.insert(relative);
-  // 9.
-  if (!copyContent(repository, package, record, inflating, out, buffer)) return false;
-  // 10.
+  if (!copyContent(run.repository, package, record, inflating, out)) return false;
   out.close();
   if (out.fail()) {
-    reportCreateFailure(repository, package, record.name);
+    reportCreateFailure(run.repository, package, record.name, errno);
     return false;
   }
   return true;
@@ -169,23 +121,15 @@ void skipImage(Repository& repository, const Package& package, PackageStream& st
   }
 }
 
-// The empty marker file. Without it the new boot
-// image would go unnoticed, so a marker that cannot be staged fails the
-// installation instead of passing in silence.
-bool stageUpgradedMarker(Repository& repository, const Package& package, Transaction& transaction,
-                         const std::string& root) {
-  const std::string marker = root + kUpgradedMarker;
-  std::ofstream out = transaction.create(marker, 1, 0);
-  if (!out.is_open()) {
-    reportCreateFailure(repository, package, kUpgradedMarker);
-    return false;
-  }
-  out.close();
-  if (out.fail()) {
-    reportCreateFailure(repository, package, kUpgradedMarker);
-    return false;
-  }
-  return true;
+// The empty marker file. Without it the new boot image would go unnoticed, so
+// a marker that cannot be staged fails the installation instead of passing
+// in silence.
+bool stageUpgradedMarker(InstallRun& run, const Package& package) {
+  std::ofstream out = run.transaction.create(run.board().at(kUpgradedMarker), 1, 0);
+  if (out.is_open()) out.close();
+  if (!out.fail()) return true;
+  reportCreateFailure(run.repository, package, kUpgradedMarker, errno);
+  return false;
 }
 
 // The signature part must come now and hold; the stream moves past it. A
@@ -200,41 +144,46 @@ bool checkSignature(Repository& repository, const Package& package, PackageStrea
   return true;
 }
 
+// The database entry, once the signature holds; an unregistered package gets
+// none.
+bool recordEntry(InstallRun& run, const Package& package, const PackageStream& stream) {
+  if (stream.isUnregistered()) return true;
+  EntryFailure failure;
+  if (writeEntry(package, run.transaction, &failure)) return true;
+  reportCreateFailure(run.repository, package, failure.file, failure.error);
+  return false;
+}
+
 }  // namespace
 
 bool keptAsBootImage(const Package& package) {
   return (package.flags & BootImage) && std::getenv(kBootImageVariable) != nullptr;
 }
 
-bool installContents(Repository& repository, Package& package, Transaction& transaction,
-                     PackageStream& stream, const std::string& root) {
-  showInstallProgress(repository, package, stream);
+bool installContents(InstallRun& run, Package& package, PackageStream& stream) {
+  showInstallProgress(run.repository, package, stream);
 
   // An unregistered package gets no database entry, so no check either.
-  if (!stream.isUnregistered() && !prepareEntry(package, transaction, root)) return false;
+  if (!stream.isUnregistered() && !prepareEntry(package, run.transaction)) return false;
 
   if (stream.partType() == kImagePart) {
-    skipImage(repository, package, stream);
+    skipImage(run.repository, package, stream);
     stream.nextPart();
   }
 
   // A container that is not unpacked is still read past, and so hashed.
   if (stream.partType() == kFileContainerPart) {
-    if (!keptAsBootImage(package) && !unpackFiles(repository, package, transaction, stream, root)) return false;
+    if (!keptAsBootImage(package) && !unpackFiles(run, package, stream)) return false;
     stream.nextPart();
   }
 
-  if (!checkSignature(repository, package, stream)) return false;
-
-  // The writer reports its own failures.
-  if (!stream.isUnregistered() && !writeEntry(package, transaction, root)) return false;
-
-  if ((package.flags & BootImage) && !stageUpgradedMarker(repository, package, transaction, root)) return false;
+  if (!checkSignature(run.repository, package, stream) || !recordEntry(run, package, stream)) return false;
+  if ((package.flags & BootImage) && !stageUpgradedMarker(run, package)) return false;
 
   // Members of a bundle are reported by the bundle's installer.
   if (package.bundle.name.empty()) {
-    setProgressLine(repository, std::string());
-    reportInfo(repository, "installed %s%s", package.disabled ? "(disabled) " : "",
+    setProgressLine(run.repository, std::string());
+    reportInfo(run.repository, "installed %s%s", package.disabled ? "(disabled) " : "",
                packageTitle(package).c_str());
   }
   return true;
@@ -246,44 +195,33 @@ bool verifyPassedOver(Repository& repository, const Package& package, PackageStr
   return checkSignature(repository, package, stream);
 }
 
-bool unpackFiles(Repository& repository, Package& package, Transaction& transaction,
-                 PackageStream& stream, const std::string& root) {
-  // 1. Reads stop at the end of the current part.
+bool unpackFiles(InstallRun& run, Package& package, PackageStream& stream) {
+  // Reads stop at the end of the current part.
   InflateStream inflating(stream.rdbuf());
-  char buffer[kCopyChunk];
-
-  // 2.
   for (;;) {
-    // 2.1. A skip that ran out of data ends the container.
+    // A skip that ran out of data, or data that ends anywhere in a record
+    // header, ends the container.
     if (inflating.fail()) return true;
+    unsigned char header[kFileRecordHeaderSize];
+    if (!readExactly(inflating, reinterpret_cast<char*>(header), kFileRecordHeaderSize)) return true;
+    FileRecord record = decodeFileRecordHeader(header);
 
-    // 2.2. The data ending anywhere in a header ends the container.
-    unsigned char header[kRecordHeaderSize];
-    if (!readExactly(inflating, reinterpret_cast<char*>(header), kRecordHeaderSize)) return true;
-    FileRecord record;
-    decodeRecordHeader(header, record);
-
-    // 2.3.
+    // Data that ends in a name is a broken package.
     record.name.assign(record.nameLength, '\0');
     if (!readExactly(inflating, &record.name[0], record.nameLength)) {
-      reportBrokenPackage(repository, package);
+      reportBrokenPackage(run.repository, package);
       return false;
     }
 
-    // 2.5.-2.6. Passed over with its content; a cut inside it ends the
-    // container at the next turn.
-    if (!recordWanted(record)) {
+    // A record not for this board is passed over with its content; a cut
+    // inside it ends the container at the next turn.
+    if (!wanted(record)) {
       inflating.seekg(record.size, std::ios_base::cur);
       continue;
     }
-
-    // 2.4., 2.7.-2.10.: paths are built only for records that are installed.
-    if (!installRecord(repository, package, transaction, record, root, inflating, buffer)) return false;
-
-    // 2.11.
-    showInstallProgress(repository, package, stream);
+    if (!installRecord(run, package, record, inflating)) return false;
+    showInstallProgress(run.repository, package, stream);
   }
-  // 3. The inflating stream goes with the scope.
 }
 
 void showInstallProgress(Repository& repository, const Package& package, PackageStream& stream) {

@@ -1,18 +1,12 @@
 // Installing a package's contents from its package stream: the image part
 // passed over, the file records unpacked onto flash through the run's
-// Transaction, the signature checked and the database entry staged.
+// transaction, the signature checked and the database entry staged. The
+// format of file records and signatures is told in doc/package_format.md.
 #pragma once
 
-#include <string>
-
-#include "model/package.h"
-#include "model/repository.h"
+#include "install/install_run.h"
 
 class PackageStream;
-class Transaction;
-
-// `root` below is the directory in which the board's tree is seen: empty on
-// the board, a scratch tree in tests.
 
 // Whether the package is kept whole as the boot image instead of being
 // unpacked: it brings the boot image and the environment variable
@@ -26,8 +20,7 @@ bool keptAsBootImage(const Package& package);
 // signature: for a bundle, the next member's header. A package outside a
 // bundle is its stream's last: anything after its signature, which no
 // signature covers, makes it broken.
-bool installContents(Repository& repository, Package& package, Transaction& transaction,
-                     PackageStream& stream, const std::string& root = std::string());
+bool installContents(InstallRun& run, Package& package, PackageStream& stream);
 
 // Reads a package that is not installed past its contents, through the hash,
 // and checks its signature, so that no byte of a package stream stays
@@ -40,8 +33,7 @@ bool verifyPassedOver(Repository& repository, const Package& package, PackageStr
 // that are not regular files, or are meant for another class of board, are
 // passed over. False, reported, when a record cannot be installed; files
 // staged before stay staged.
-bool unpackFiles(Repository& repository, Package& package, Transaction& transaction,
-                 PackageStream& stream, const std::string& root = std::string());
+bool unpackFiles(InstallRun& run, Package& package, PackageStream& stream);
 
 // The progress line while the package's stream is read: "installing ", then
 // " (disabled) " for a disabled package outside a bundle, then its display name.

@@ -12,14 +12,14 @@
 #include <utility>
 #include <vector>
 
-#include "staging/transaction.h"
 #include "database/package_database.h"
+#include "model/console.h"
 #include "model/version.h"
 #include "pkgfile/package_header.h"
 #include "pkgfile/package_stream.h"
 #include "platform/processor_version.h"
-#include "model/console.h"
 #include "signature/signing_key.h"
+#include "staging/transaction.h"
 #include "support/package_writer.h"
 #include "support/scratch_dir.h"
 #include "support/signed_package.h"
@@ -56,8 +56,7 @@ std::string packageFile(const PackageRecipe& recipe, const std::string& after = 
 
 // Reads the header as the install reader does, then the contents. `next`
 // receives the part the stream stands at afterwards.
-bool installFile(const std::string& file, Package& package, Transaction& transaction, const std::string& root,
-                 int32_t* next = nullptr) {
+bool installFile(const std::string& file, Package& package, Transaction& transaction, int32_t* next = nullptr) {
   std::stringbuf source(file, std::ios::in);
   PackageStream stream(&source, true);
   for (uint32_t type : kInstallTypes) stream.acceptPart(type);
@@ -66,7 +65,8 @@ bool installFile(const std::string& file, Package& package, Transaction& transac
     ADD_FAILURE() << "header unreadable";
     return false;
   }
-  const bool installed = installContents(Repository::instance(), package, transaction, stream, root);
+  InstallRun run{Repository::instance(), transaction, NoInstallFlags, {}};
+  const bool installed = installContents(run, package, stream);
   if (next) *next = stream.partType();
   return installed;
 }
@@ -93,13 +93,13 @@ class InstallContents : public ::testing::Test {
   std::string at(const std::string& path) const { return scratch_.path() + path; }
 
   bool install(const std::string& file, Package& package, int32_t* next = nullptr) {
-    return installFile(file, package, transaction_, scratch_.path(), next);
+    return installFile(file, package, transaction_, next);
   }
 
   bool staged(const std::string& path) const { return transaction_.find(at(path)) != nullptr; }
 
   ScratchDir scratch_;
-  Transaction transaction_{scratch_.path()};
+  Transaction transaction_{BoardPaths(scratch_.path())};
   std::ostringstream console_;
 };
 
@@ -145,10 +145,10 @@ TEST_F(InstallContents, PathsFollowTheNameAndTheDisabledDirectory) {
                        Case{true, "bin/x", "/x/tools/bin/x"}, Case{true, "/bin/x", "/x/tools/bin/x"},
                        Case{false, "bin/..x/.../y", "/bin/..x/.../y"}}) {
     ScratchDir root;
-    Transaction transaction(root.path());
+    Transaction transaction{BoardPaths(root.path())};
     Package package;
     package.disabled = c.disabled;
-    ASSERT_TRUE(installFile(packageFile({fileRecord(kFile, 0, c.name, c.name)}), package, transaction, root.path()))
+    ASSERT_TRUE(installFile(packageFile({fileRecord(kFile, 0, c.name, c.name)}), package, transaction))
         << c.name;
     EXPECT_EQ(package.files, std::set<std::string>{c.relative}) << c.name;
     transaction.commit(false);
@@ -204,10 +204,10 @@ TEST_F(InstallContents, ContainerCutShortEndsOrBreaksByWhereItEnds) {
       {"inside installed content", first + second.substr(0, 90), false},
   };
   for (const Case& c : cases) {
-    Transaction transaction(scratch_.path());
+    Transaction transaction{BoardPaths(scratch_.path())};
     repository().messages.clear();
     Package package;
-    EXPECT_EQ(installFile(packageFile({c.records}), package, transaction, scratch_.path()), c.installed) << c.what;
+    EXPECT_EQ(installFile(packageFile({c.records}), package, transaction), c.installed) << c.what;
     EXPECT_NE(transaction.find(at("/flash/bin/a")), nullptr) << c.what;
     EXPECT_EQ(transaction.find(at("/flash/var/pdb/tools/version")) != nullptr, c.installed) << c.what;
     const std::vector<std::string> expected = {c.installed ? "installed tools-6.41" : kBroken};
@@ -251,11 +251,10 @@ TEST_F(InstallContents, BootImageVariableKeepsABootImagePackagesFilesOut) {
   };
   for (const Case c : {Case{BootImage, true, false, true}, Case{BootImage, false, true, true},
                        Case{0, true, true, false}}) {
-    Transaction transaction(scratch_.path());
+    Transaction transaction{BoardPaths(scratch_.path())};
     if (c.variable) setenv("bootimage", "", 1);  // set, even empty, is enough
     Package package;
-    ASSERT_TRUE(installFile(packageFile({fileRecord(kFile, 0, "bin/a", "a"), c.flags}), package, transaction,
-                            scratch_.path()));
+    ASSERT_TRUE(installFile(packageFile({fileRecord(kFile, 0, "bin/a", "a"), c.flags}), package, transaction));
     unsetenv("bootimage");
     EXPECT_EQ(!package.files.empty(), c.files) << c.flags << c.variable;
     EXPECT_EQ(transaction.find(at("/flash/bin/a")) != nullptr, c.files);
@@ -376,7 +375,7 @@ TEST_F(InstallContents, ReportsTheInstallUnlessABundleMemberAndShowsTheState) {
       {true, "routing", "installing routing [", {}},
   };
   for (const Case& c : cases) {
-    Transaction transaction(scratch_.path());
+    Transaction transaction{BoardPaths(scratch_.path())};
     repository().messages.clear();
     Package package;
     package.disabled = c.disabled;
@@ -388,7 +387,8 @@ TEST_F(InstallContents, ReportsTheInstallUnlessABundleMemberAndShowsTheState) {
     ASSERT_TRUE(readPackageHeader(package, stream));
     showInstallProgress(repository(), package, stream);
     EXPECT_EQ(repository().progressLine.rfind(c.progress, 0), 0u) << repository().progressLine;
-    ASSERT_TRUE(installContents(repository(), package, transaction, stream, scratch_.path()));
+    InstallRun run{repository(), transaction, NoInstallFlags, {}};
+    ASSERT_TRUE(installContents(run, package, stream));
     EXPECT_EQ(repository().messages, c.messages) << c.bundle;
     transaction.cancel();
   }

@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "database/package_database.h"
-#include "model/relations.h"
-#include "install/package_contents.h"
-#include "pkgfile/package_header.h"
 #include "database/package_removal.h"
+#include "install/package_contents.h"
+#include "install/scheduled_actions.h"
+#include "model/console.h"
+#include "model/relations.h"
+#include "pkgfile/package_header.h"
 #include "pkgfile/package_stream.h"
 #include "planning/candidate_judgement.h"
-#include "model/console.h"
-#include "install/scheduled_actions.h"
 
 namespace {
 
@@ -26,12 +26,18 @@ constexpr size_t kProgressBlankWidth = 78;
 // Every reason is collected, none reported: how a bundle member is judged.
 const InstallFlags kEveryReason = Upgrade | Downgrade | Unmet | Conflict | Reinstall;
 
-using Outcome = PackageOutcome;
-
-struct InstallResult {
-  Outcome outcome;
-  Package* package;  // the installed or kept package, or null
+// The parts an installing reader acts on, in the order it accepts them.
+constexpr PartType kInstallParts[] = {
+    kPackageHeaderPart, kBundleHeaderPart, kBundleMembersPart, kArchitecturePart, kDependsPart,
+    kProvidesPart,      kConflictsPart,    kImagePart,         kFileContainerPart, kSignaturePart,
 };
+
+InstallResult resultOf(InstallOutcome outcome, Package* package = nullptr) {
+  InstallResult result;
+  result.outcome = outcome;
+  result.package = package;
+  return result;
+}
 
 bool isInRepository(const Repository& repository, const Package* package) {
   for (const auto& entry : repository.packages)
@@ -41,32 +47,31 @@ bool isInRepository(const Repository& repository, const Package* package) {
 
 // Takes the first package of the name out of the repository and destroys it;
 // with `uninstall`, its files and database entry are staged for removal first.
-void dropInstalled(Repository& repository, Transaction& transaction, const std::string& name, bool uninstall,
-                   const std::string& root) {
-  const int index = repository.indexOf(name);
+void dropInstalled(InstallRun& run, const std::string& name, bool uninstall) {
+  const int index = run.repository.indexOf(name);
   if (index < 0) return;
-  if (uninstall) uninstallPackage(repository, *repository.packages[index], transaction, root);
-  repository.packages.erase(repository.packages.begin() + index);
+  if (uninstall) uninstallInstalled(run, *run.repository.packages[index]);
+  run.repository.packages.erase(run.repository.packages.begin() + index);
 }
 
 // The same version is installed and the run resumes an upgrade: the package
 // is reported as installed, and nothing changes.
-Package* reportResumed(Repository& repository, const Package& package, bool* bootImage) {
+InstallResult reportResumed(InstallRun& run, const Package& package) {
+  Repository& repository = run.repository;
   setProgressLine(repository, std::string(kProgressBlankWidth, ' '));
   setProgressLine(repository, std::string());
   reportInfo(repository, "installed %s%s", package.disabled ? "(disabled) " : "", packageTitle(package).c_str());
-  Package* installed = repository.find(package.name);
-  if (bootImage != nullptr) *bootImage = installed != nullptr && (installed->flags & BootImage);
-  return installed;
+  InstallResult result = resultOf(InstallOutcome::Resumed, repository.find(package.name));
+  result.bootImage = result.package != nullptr && (result.package->flags & BootImage);
+  return result;
 }
 
-// Steps 3 to 5: the reasons against the package, and whether it starts
-// disabled. A conflict disables the package instead of refusing it.
-InstallFlags judge(Repository& repository, Package& package, InstallFlags permitted,
-                   const PreservedStates& preservedStates, bool member) {
-  InstallFlags reasons = judgeCandidate(repository, package, member ? kEveryReason : permitted | Conflict);
-  auto preserved = preservedStates.find(package.name);
-  if (preserved != preservedStates.end()) {
+// The reasons against the package, and whether it starts disabled. A
+// conflict disables the package instead of refusing it.
+InstallFlags judge(InstallRun& run, Package& package, bool member) {
+  InstallFlags reasons = judgeCandidate(run.repository, package, member ? kEveryReason : run.permitted | Conflict);
+  auto preserved = run.preservedStates.find(package.name);
+  if (preserved != run.preservedStates.end()) {
     package.disabled = preserved->second;
     package.userForced = true;
   }
@@ -77,82 +82,39 @@ InstallFlags judge(Repository& repository, Package& package, InstallFlags permit
   return reasons;
 }
 
-// installPackage, telling apart the ways a package can fail to be installed.
-InstallResult installOne(Repository& repository, Transaction& transaction, PackageStream& stream,
-                         InstallFlags permitted, const PreservedStates& preservedStates,
-                         const Dependency* bundleReference, std::string* imageDirectory, bool* bootImage,
-                         const std::string& root) {
-  // 1. The header.
-  auto package = std::make_unique<Package>();
-  if (!readPackageHeader(*package, stream)) return {Outcome::Unreadable, nullptr};
-
-  // 2. Where a package kept as a stored image goes.
-  if (package->hasImage && imageDirectory != nullptr) *imageDirectory = entryDirectory(package->name, root);
-
-  // 3-5. Judging.
-  const bool member = bundleReference != nullptr;
-  const InstallFlags reasons = judge(repository, *package, permitted, preservedStates, member);
-
-  // A member carries its bundle, also into the messages about it.
-  if (member) package->bundle = *bundleReference;
-
-  // 6. Not installed: a reason outside the permitted set, or the same version.
-  //    A member passed over, or a package reported as installed, is read to
-  //    its signature all the same: what goes on the board is verified whole.
-  if (reasons & (~permitted | Reinstall)) {
-    const bool resumed = !member && (reasons & Reinstall) && (permitted & Reinstall);
-    if (!member && !resumed) {
-      return {refusedAsNotNewer(reasons, permitted) ? Outcome::NotNewer : Outcome::Refused, nullptr};
-    }
-    if (!verifyPassedOver(repository, *package, stream)) return {Outcome::Failed, nullptr};
-    if (member) return {Outcome::Kept, repository.find(package->name)};
-    return {Outcome::Kept, reportResumed(repository, *package, bootImage)};
+// A package that is not installed: refused, or (a bundle member, or the same
+// version in resume mode) read through to its signature, which must hold.
+InstallResult notInstalled(InstallRun& run, const Package& package, PackageStream& stream, InstallFlags reasons,
+                           bool member) {
+  const bool resumed = !member && (reasons & Reinstall) && (run.permitted & Reinstall);
+  if (!member && !resumed) {
+    return resultOf(refusedAsNotNewer(reasons, run.permitted) ? InstallOutcome::NotNewer : InstallOutcome::Refused);
   }
-
-  // 8. It replaces the installed package of its name, unless it comes from an
-  //    unregistered file, which installs beside it.
-  if (!stream.isUnregistered()) dropInstalled(repository, transaction, package->name, true, root);
-
-  // 9-10. Unpacking; then the repository owns it.
-  if (!installContents(repository, *package, transaction, stream, root)) return {Outcome::Failed, nullptr};
-  Package* installed = package.get();
-  repository.packages.push_back(std::move(package));
-
-  // 11. Conflicts and dependencies are settled against the grown repository.
-  //     That plan may uninstall the new package again (its provider went); it
-  //     is then destroyed and must not be handed out.
-  applyScheduledActions(repository, transaction, false, root);
-  if (!isInRepository(repository, installed)) {
-    if (bootImage != nullptr) *bootImage = false;
-    return {Outcome::Withdrawn, nullptr};
-  }
-
-  // 12-13.
-  if (bootImage != nullptr) *bootImage = keptAsBootImage(*installed);
-  return {Outcome::Installed, installed};
+  if (!verifyPassedOver(run.repository, package, stream)) return resultOf(InstallOutcome::Broken);
+  if (member) return resultOf(InstallOutcome::Skipped, run.repository.find(package.name));
+  return reportResumed(run, package);
 }
 
-// Step 12 of installBundle: every member named by the list part starts
-// disabled, through an anonymous record that conflicts with every version of
-// it, unless the user forced the member's state. A list that cannot be read
-// leaves the stream broken and adds nothing.
-void addStartDisabledRecords(Repository& repository, PackageStream& stream,
-                             const PreservedStates& preservedStates) {
+// Every member named by the list part starts disabled, through an anonymous
+// record that conflicts with every version of it, unless the user forced the
+// member's state. A list that cannot be read leaves the stream broken and
+// adds nothing.
+void addStartDisabledRecords(InstallRun& run, PackageStream& stream) {
   std::vector<Dependency> entries;
   const bool read = readDependencyList(stream, entries);
   stream.nextPart();
   if (!read) return;
   for (const Dependency& entry : entries) {
-    if (preservedStates.count(entry.name) != 0) continue;
+    if (run.preservedStates.count(entry.name) != 0) continue;
     auto record = std::make_unique<Package>();
     Dependency conflict;
     conflict.name = entry.name;
     record->conflicts.push_back(conflict);
-    repository.packages.push_back(std::move(record));
+    run.repository.packages.push_back(std::move(record));
   }
 }
 
-// Step 11 of installBundle: the names of the installed bundle's members.
+// The names of the installed bundle's members.
 std::set<std::string> membersOf(const Repository& repository, const std::string& bundleName) {
   std::set<std::string> names;
   for (const auto& package : repository.packages)
@@ -160,114 +122,136 @@ std::set<std::string> membersOf(const Repository& repository, const std::string&
   return names;
 }
 
-// Step 13 of installBundle. Members that the previous version had and this
-// one brings are taken out of `oldMembers`. False when the bundle turned out
-// broken: a member header that cannot be read or a member that cannot be
-// unpacked; the stream is never read again at the same header.
-bool installMembers(Repository& repository, Transaction& transaction, PackageStream& stream,
-                    InstallFlags permitted, const PreservedStates& preservedStates, const Dependency& reference,
-                    bool* bootImage, const std::string& root, std::set<std::string>& oldMembers, int& count) {
+// A bundle's members. Those that the previous version had and this one brings
+// are taken out of `oldMembers`; `count` counts those in place. False when the
+// bundle turned out broken, reported: a member that cannot be read, unpacked
+// or verified, or anything after the last member that no signature covers.
+bool installMembers(InstallRun& run, PackageStream& stream, const Dependency& reference,
+                    std::set<std::string>& oldMembers, InstallResult& bundle) {
+  int count = 0;
   while (stream.partType() == kPackageHeaderPart) {
-    bool memberBootImage = false;
-    const InstallResult result = installOne(repository, transaction, stream, permitted, preservedStates,
-                                            &reference, nullptr, &memberBootImage, root);
-    if (result.outcome == Outcome::Failed) return false;  // reported by unpacking
-    if (result.outcome == Outcome::Unreadable) break;
-    if (result.package == nullptr) continue;
+    const InstallResult member = installPackage(run, stream, &reference);
+    if (member.outcome == InstallOutcome::Broken) return false;  // reported by unpacking
+    if (member.outcome == InstallOutcome::Unreadable) break;
+    if (member.package == nullptr) continue;
     ++count;
-    oldMembers.erase(result.package->name);
-    if (bootImage != nullptr && memberBootImage) *bootImage = true;
+    oldMembers.erase(member.package->name);
+    if (member.bootImage) bundle.bootImage = true;
   }
-  // A member header that cannot be read, a part that runs past the end of the
-  // file, or anything after the last member that no signature covers: told
-  // under the bundle's title, as a member's own failures are.
+  // Told under the bundle's title, as a member's own failures are.
   if (stream.partType() == kPackageHeaderPart || stream.isBroken() || !stream.endedAtFileEnd()) {
     Package member;
     member.bundle = reference;
-    reportBrokenPackage(repository, member);
+    reportBrokenPackage(run.repository, member);
     return false;
   }
+  if (count == 0) bundle.outcome = InstallOutcome::NothingInstalled;
   return true;
 }
 
 }  // namespace
 
-Package* installPackage(Repository& repository, Transaction& transaction, PackageStream& stream,
-                        InstallFlags permitted, const PreservedStates& preservedStates,
-                        const Dependency* bundleReference, std::string* imageDirectory, bool* bootImage,
-                        const std::string& root) {
-  return installOne(repository, transaction, stream, permitted, preservedStates, bundleReference, imageDirectory,
-                    bootImage, root)
-      .package;
+InstallResult installPackage(InstallRun& run, PackageStream& stream, const Dependency* bundleReference) {
+  auto package = std::make_unique<Package>();
+  if (!readPackageHeader(*package, stream)) return resultOf(InstallOutcome::Unreadable);
+  InstallResult result;
+  if (package->hasImage) result.imageDirectory = run.board().entryDirectory(package->name);
+
+  // A member carries its bundle, also into the messages about it.
+  const bool member = bundleReference != nullptr;
+  if (member) package->bundle = *bundleReference;
+
+  // Not installed: a reason outside the permitted set, or the same version.
+  const InstallFlags reasons = judge(run, *package, member);
+  if (reasons & (~run.permitted | Reinstall)) return notInstalled(run, *package, stream, reasons, member);
+
+  // It replaces the installed package of its name, unless it comes from an
+  // unregistered file, which installs beside it.
+  if (!stream.isUnregistered()) dropInstalled(run, package->name, true);
+  if (!installContents(run, *package, stream)) return resultOf(InstallOutcome::Broken);
+  Package* installed = package.get();
+  run.repository.packages.push_back(std::move(package));
+
+  // Conflicts and dependencies are settled against the grown repository.
+  // That plan may uninstall the new package again (its provider went); it is
+  // then destroyed and must not be handed out.
+  applyScheduledActions(run, false);
+  if (!isInRepository(run.repository, installed)) return resultOf(InstallOutcome::Withdrawn);
+  result.outcome = InstallOutcome::Installed;
+  result.package = installed;
+  result.bootImage = keptAsBootImage(*installed);
+  return result;
 }
 
-Package* installPackage(Repository& repository, Transaction& transaction, PackageStream& stream,
-                        InstallFlags permitted, const PreservedStates& preservedStates,
-                        const Dependency* bundleReference, std::string* imageDirectory, bool* bootImage,
-                        PackageOutcome* outcome, const std::string& root) {
-  const InstallResult result = installOne(repository, transaction, stream, permitted, preservedStates,
-                                          bundleReference, imageDirectory, bootImage, root);
-  if (outcome != nullptr) *outcome = result.outcome;
-  return result.package;
-}
-
-BundleResult installBundle(Repository& repository, Transaction& transaction, PackageStream& stream,
-                           InstallFlags permitted, const PreservedStates& preservedStates,
-                           std::string* imageDirectory, bool* bootImage, const std::string& root) {
-  return installBundle(repository, transaction, stream, permitted, preservedStates, imageDirectory, bootImage,
-                       nullptr, root);
-}
-
-BundleResult installBundle(Repository& repository, Transaction& transaction, PackageStream& stream,
-                           InstallFlags permitted, const PreservedStates& preservedStates,
-                           std::string* imageDirectory, bool* bootImage, bool* notNewer,
-                           const std::string& root) {
-  // 1-3. The bundle header, past its image marker.
-  if (bootImage != nullptr) *bootImage = false;
-  if (notNewer != nullptr) *notNewer = false;
+InstallResult installBundle(InstallRun& run, PackageStream& stream) {
+  InstallResult result = resultOf(InstallOutcome::Unreadable);
+  result.bundle = true;
   auto bundle = std::make_unique<Package>();
-  if (!readPackageHeader(*bundle, stream) || !bundle->isBundle) return kBundleUnreadable;
+  if (!readPackageHeader(*bundle, stream) || !bundle->isBundle) return result;
   if (stream.partType() == kImagePart) stream.nextPart();
+  if (bundle->hasImage) result.imageDirectory = run.board().entryDirectory(bundle->name);
 
-  // 4-5. Where its stored image goes; judged and reported as usual.
-  if (bundle->hasImage && imageDirectory != nullptr) *imageDirectory = entryDirectory(bundle->name, root);
-  const InstallFlags reasons = judgeCandidate(repository, *bundle, permitted);
-  if (reasons & ~permitted) {
-    if (notNewer != nullptr) *notNewer = refusedAsNotNewer(reasons, permitted);
-    return kBundleRefused;
+  // Judged and reported as a single package is, conflicts included.
+  const InstallFlags reasons = judgeCandidate(run.repository, *bundle, run.permitted);
+  if (reasons & ~run.permitted) {
+    result.outcome = refusedAsNotNewer(reasons, run.permitted) ? InstallOutcome::NotNewer : InstallOutcome::Refused;
+    return result;
   }
 
-  // 6-7. The installed bundle record makes way for the new one.
-  dropInstalled(repository, transaction, bundle->name, true, root);
-  if (!saveEntry(*bundle, transaction, root)) return kBundleUnreadable;
+  // The installed bundle record makes way for the new one.
+  dropInstalled(run, bundle->name, true);
+  EntryFailure failure;
+  if (!saveEntry(*bundle, run.transaction, &failure)) {
+    if (!failure.file.empty()) reportCreateFailure(run.repository, *bundle, failure.file, failure.error);
+    result.outcome = InstallOutcome::Broken;
+    return result;
+  }
 
-  // 8-10. The bundle joins the repository. The record may be settled away
-  //       by the plans while its members are installed, so only its name and
-  //       reference are used from here on.
+  // The bundle joins the repository. The record may be settled away by the
+  // plans while its members are installed, so only its reference is used
+  // from here on.
   const Dependency reference = bundleReference(*bundle);
-  dropInstalled(repository, transaction, bundle->name, false, root);
-  repository.packages.push_back(std::move(bundle));
+  dropInstalled(run, bundle->name, false);
+  run.repository.packages.push_back(std::move(bundle));
 
-  // 11-12. The previous version's members, and those that start disabled.
-  std::set<std::string> oldMembers = membersOf(repository, reference.name);
-  if (stream.partType() == kBundleMembersPart) addStartDisabledRecords(repository, stream, preservedStates);
+  std::set<std::string> oldMembers = membersOf(run.repository, reference.name);
+  if (stream.partType() == kBundleMembersPart) addStartDisabledRecords(run, stream);
+  result.outcome = InstallOutcome::Installed;
+  if (!installMembers(run, stream, reference, oldMembers, result)) {
+    result.outcome = InstallOutcome::Broken;
+    return result;
+  }
+  if (result.outcome == InstallOutcome::NothingInstalled) return result;
 
-  // 13-14. The members.
-  int count = 0;
-  if (!installMembers(repository, transaction, stream, permitted, preservedStates, reference, bootImage, root,
-                      oldMembers, count))
-    return kBundleUnreadable;
-  if (count == 0) return kBundleNothingInstalled;
-
-  // 15-16. Members this version no longer has are uninstalled by the plan.
+  // Members this version no longer has are uninstalled by the plan.
   for (const std::string& name : oldMembers) {
-    Package* old = repository.find(name);
+    Package* old = run.repository.find(name);
     if (old != nullptr) old->action = Uninstall;
   }
-  applyScheduledActions(repository, transaction, false, root);
+  applyScheduledActions(run, false);
+  setProgressLine(run.repository, std::string());
+  reportInfo(run.repository, "installed %s", dependencyTitle(reference).c_str());
+  return result;
+}
 
-  // 17-18.
-  setProgressLine(repository, std::string());
-  reportInfo(repository, "installed %s", dependencyTitle(reference).c_str());
-  return kBundleInstalled;
+InstallResult installFromStream(InstallRun& run, std::streambuf* input, std::streambuf* tee) {
+  PackageStream stream(input, /*hashing=*/true, tee);
+  for (PartType type : kInstallParts) stream.acceptPart(type);
+  stream.nextPart();
+  if (stream.partType() == kBundleHeaderPart) return installBundle(run, stream);
+  return installPackage(run, stream);
+}
+
+int streamStatus(const InstallResult& result) {
+  if (isInstalled(result)) return 0;
+  if (!result.bundle) return 1;
+  switch (result.outcome) {
+    case InstallOutcome::NotNewer:
+    case InstallOutcome::Refused:
+      return 2;
+    case InstallOutcome::NothingInstalled:
+      return 3;
+    default:
+      return 1;
+  }
 }

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "staging/transaction.h"
+#include "model/console.h"
 #include "model/relations.h"
 #include "pkgfile/package_stream.h"
-#include "model/console.h"
+#include "staging/transaction.h"
 #include "support/package_writer.h"
 #include "support/scratch_dir.h"
 #include "support/signed_package.h"
@@ -29,6 +29,12 @@ const PartType kInstallParts[] = {
 };
 
 using Names = std::vector<std::string>;
+
+// What image mode tells of a bundle.
+constexpr int kBundleInstalled = 0;
+constexpr int kBundleUnreadable = 1;
+constexpr int kBundleRefused = 2;
+constexpr int kBundleNothingInstalled = 3;
 
 Dependency dep(const std::string& name) {
   Dependency d;
@@ -88,7 +94,7 @@ struct OpenStream {
 // disk, and the console captured.
 class PackageInstall : public ::testing::Test {
  protected:
-  PackageInstall() : transaction(scratch / "ram") {
+  PackageInstall() : transaction(BoardPaths(scratch.path())) {
     writeFile(scratch / "ram/.keep", "");
     unsetenv("bootimage");
     repository.architecture = "i386";
@@ -127,16 +133,22 @@ class PackageInstall : public ::testing::Test {
   Package* install(const std::string& bytes, InstallFlags permitted = Upgrade, const PreservedStates& preserved = {},
                    std::string* imageDirectory = nullptr, bool* bootImage = nullptr) {
     OpenStream open(bytes);
-    return installPackage(repository, transaction, open.stream, permitted, preserved, nullptr, imageDirectory,
-                          bootImage, scratch.path());
+    InstallRun run{repository, transaction, permitted, preserved};
+    const InstallResult result = installPackage(run, open.stream);
+    if (imageDirectory) *imageDirectory = result.imageDirectory;
+    if (bootImage) *bootImage = result.bootImage;
+    return result.package;
   }
 
-  BundleResult installSuite(const std::string& bytes, InstallFlags permitted = Upgrade,
-                            const PreservedStates& preserved = {}, std::string* imageDirectory = nullptr,
-                            bool* bootImage = nullptr) {
+  // The bundle's result as image mode tells it.
+  int installSuite(const std::string& bytes, InstallFlags permitted = Upgrade, const PreservedStates& preserved = {},
+                   std::string* imageDirectory = nullptr, bool* bootImage = nullptr) {
     OpenStream open(bytes);
-    return installBundle(repository, transaction, open.stream, permitted, preserved, imageDirectory, bootImage,
-                         scratch.path());
+    InstallRun run{repository, transaction, permitted, preserved};
+    const InstallResult result = installBundle(run, open.stream);
+    if (imageDirectory) *imageDirectory = result.imageDirectory;
+    if (bootImage) *bootImage = result.bootImage;
+    return streamStatus(result);
   }
 
   std::string at(const std::string& path) const { return scratch.path() + path; }

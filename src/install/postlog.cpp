@@ -10,10 +10,6 @@
 
 namespace {
 
-// Whether the old lines were taken into the messages (and the file blanked)
-// in this process.
-bool gLoaded = false;
-
 // A log longer than this keeps only its last lines within it, so that a log
 // that has grown without bound cannot take the board's memory.
 constexpr long kLargestKeptLog = 1 << 20;
@@ -53,41 +49,31 @@ FILE* openLog(const std::string& path, const char* mode) {
 
 }  // namespace
 
-void loadPostlog(Repository& repository, const std::string& root) {
-  const std::string path = root + kPostlogPath;
-  // 1. The old lines; a missing or unreadable log has none.
+void Postlog::load(Repository& repository) {
+  const std::string path = board_.at(kPostlogPath);
+  // The old lines; a missing or unreadable log has none.
   if (FILE* old = isRegularFile(path) ? fopen(path.c_str(), "rb") : nullptr) {
     readCompleteLines(old, repository);
     fclose(old);
   }
-  // 2. Blank the log: zero bytes hold no line.
+  // Blank the log: zero bytes hold no line.
   if (FILE* blank = openLog(path, "wb")) {
     static const char kZeros[kPostlogBlankSize] = {};
     fwrite(kZeros, 1, sizeof kZeros, blank);
     fclose(blank);
   }
-  // 3.
-  gLoaded = true;
+  loaded_ = true;
 }
 
-void writePostlog(const Repository& repository, const std::string& root) {
-  // 1.
-  if (!gLoaded && repository.messages.empty()) return;
-  // 2. The old lines are among the messages once loaded.
-  const std::string path = root + kPostlogPath;
-  FILE* log = openLog(path, gLoaded ? "wb" : "ab");
+void Postlog::write(const Repository& repository) const {
+  if (!loaded_ && repository.messages.empty()) return;
+  // The old lines are among the messages once loaded.
+  FILE* log = openLog(board_.at(kPostlogPath), loaded_ ? "wb" : "ab");
   if (!log) return;
-  // 3.
   sync();
-  // 4.
   for (const std::string& message : repository.messages) {
     fwrite(message.data(), 1, message.size(), log);
     fputc('\n', log);
   }
-  // 5.
   fclose(log);
 }
-
-bool postlogLoaded() { return gLoaded; }
-
-void forgetPostlogLoaded() { gLoaded = false; }

@@ -4,10 +4,10 @@
 #include <algorithm>
 
 #include "database/package_database.h"
-#include "model/relations.h"
 #include "database/package_removal.h"
-#include "planning/action_planning.h"
 #include "model/console.h"
+#include "model/relations.h"
+#include "planning/action_planning.h"
 
 namespace {
 
@@ -26,71 +26,68 @@ bool dependsOnRecentSystem(const Package& package) {
   return false;
 }
 
-void disablePackage(Repository& repository, Transaction& transaction, Package& package, bool reporting,
-                    const std::string& root) {
-  if (reporting) setProgressLine(repository, "disabling " + packageTitle(package) + "...");
-  writeDisabled(package, transaction, root);
-  if (reporting) reportInfo(repository, "disabled %s", packageTitle(package).c_str());
+void disablePackage(InstallRun& run, Package& package, bool reporting) {
+  if (reporting) setProgressLine(run.repository, "disabling " + packageTitle(package) + "...");
+  writeDisabled(package, run.transaction);
+  if (reporting) reportInfo(run.repository, "disabled %s", packageTitle(package).c_str());
 }
 
 // Uninstalling is not reported on the console.
-void dropPackage(Repository& repository, Transaction& transaction, Package& package, const std::string& root) {
-  uninstallPackage(repository, package, transaction, root);
-  auto& packages = repository.packages;
+void dropPackage(InstallRun& run, Package& package) {
+  uninstallInstalled(run, package);
+  auto& packages = run.repository.packages;
   packages.erase(std::find_if(packages.begin(), packages.end(),
                               [&package](const std::unique_ptr<Package>& entry) { return entry.get() == &package; }));
 }
 
 }  // namespace
 
-void removePackages(Repository& repository, Transaction& transaction, const std::vector<Package*>& removals,
-                    bool reporting, const std::string& root) {
+void uninstallInstalled(InstallRun& run, Package& package) {
+  const std::string title = packageTitle(package);
+  for (const std::string& refused : uninstallPackage(package, run.transaction)) {
+    reportWarning(run.repository, "not removing %s of %s: it names no file below /flash", refused.c_str(),
+                  title.c_str());
+  }
+}
+
+void removePackages(InstallRun& run, const std::vector<Package*>& removals, bool reporting) {
   for (Package* package : removals) {
     if (package->action == Disable) {
-      disablePackage(repository, transaction, *package, reporting, root);
+      disablePackage(run, *package, reporting);
     } else if (package->action == Uninstall) {
-      dropPackage(repository, transaction, *package, root);
+      dropPackage(run, *package);
     }
   }
 }
 
-void enablePackages(Repository& repository, Transaction& transaction, const std::vector<Package*>& enables,
-                    bool reporting, const std::string& root) {
+void enablePackages(InstallRun& run, const std::vector<Package*>& enables, bool reporting) {
   for (Package* package : enables) {
-    if (reporting) setProgressLine(repository, "enabling " + packageTitle(*package) + "...");
-    writeEnabled(*package, transaction, root);
-    if (reporting) reportInfo(repository, "enabled %s", packageTitle(*package).c_str());
+    if (reporting) setProgressLine(run.repository, "enabling " + packageTitle(*package) + "...");
+    writeEnabled(*package, run.transaction);
+    if (reporting) reportInfo(run.repository, "enabled %s", packageTitle(*package).c_str());
   }
 }
 
-bool applyScheduledActions(Repository& repository, Transaction& transaction, bool reporting,
-                           const std::string& root) {
-  // 1.
+bool applyScheduledActions(InstallRun& run, bool reporting) {
   std::vector<Package*> removals;
   std::vector<Package*> enables;
-  if (!planActions(repository, &removals, &enables, reporting)) return false;
-
-  // 2.
+  if (!planActions(run.repository, &removals, &enables, reporting)) return false;
   const bool changed = !removals.empty() || !enables.empty();
-
-  // 3.
-  removePackages(repository, transaction, removals, reporting, root);
-  enablePackages(repository, transaction, enables, reporting, root);
-
-  // 4.
+  removePackages(run, removals, reporting);
+  enablePackages(run, enables, reporting);
   return changed;
 }
 
-bool cleanup(Repository& repository, Transaction& transaction, const std::string& root) {
-  // 1. What was scheduled comes first, silently.
-  applyScheduledActions(repository, transaction, false, root);
+bool cleanup(InstallRun& run) {
+  // What was scheduled comes first, silently.
+  applyScheduledActions(run, false);
 
-  // 2. Everything not kept by name, as a bundle, or by a recent system goes.
-  for (const auto& package : repository.packages) {
+  // Everything not kept by name, as a bundle, or by a recent system goes.
+  for (const auto& package : run.repository.packages) {
     if (isKeptByName(*package) || package->isBundle) continue;
     if (!dependsOnRecentSystem(*package)) package->action = Uninstall;
   }
 
-  // 3. The plan keeps what a remaining package needs, with a warning.
-  return applyScheduledActions(repository, transaction, true, root);
+  // The plan keeps what a remaining package needs, with a warning.
+  return applyScheduledActions(run, true);
 }

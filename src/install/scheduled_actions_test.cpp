@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "staging/transaction.h"
 #include "model/console.h"
+#include "staging/transaction.h"
 #include "support/scratch_dir.h"
 
 namespace {
@@ -28,7 +28,7 @@ Dependency dep(const std::string& name, Version min = 0) {
 // the console captured.
 class ScheduledActions : public ::testing::Test {
  protected:
-  ScheduledActions() : transaction(scratch / "ram") {
+  ScheduledActions() : transaction(BoardPaths(scratch.path())) {
     writeFile(scratch / "ram/.keep", "");
     setConsoleStream(&console);
   }
@@ -61,11 +61,12 @@ class ScheduledActions : public ::testing::Test {
   ScratchDir scratch;
   Repository repository;
   Transaction transaction;
+  InstallRun run{repository, transaction, NoInstallFlags, {}};
   std::ostringstream console;
 };
 
 TEST_F(ScheduledActions, EmptyRepositoryChangesNothing) {
-  EXPECT_FALSE(applyScheduledActions(repository, transaction, true, scratch.path()));
+  EXPECT_FALSE(applyScheduledActions(run, true));
   EXPECT_TRUE(transaction.isEmpty());
   EXPECT_EQ(console.str(), "");
 }
@@ -78,7 +79,7 @@ TEST_F(ScheduledActions, DisablesUninstallsAndEnablesWithTheirMessages) {
   Package& d = add("d", true, Enable);
   d.userForced = true;
 
-  EXPECT_TRUE(applyScheduledActions(repository, transaction, true, scratch.path()));
+  EXPECT_TRUE(applyScheduledActions(run, true));
 
   EXPECT_EQ(repository.messages, (Names{"disabled a-1.0", "enabled d-1.0"}));
   EXPECT_EQ(left(), (Names{"a", "c", "d"}));
@@ -106,7 +107,7 @@ TEST_F(ScheduledActions, SilentRunDoesTheSameWithoutOutput) {
   add("a", false, Disable);
   add("b", false, Uninstall);
   add("c");
-  EXPECT_TRUE(applyScheduledActions(repository, transaction, false, scratch.path()));
+  EXPECT_TRUE(applyScheduledActions(run, false));
   EXPECT_EQ(left(), (Names{"a", "c"}));
   EXPECT_TRUE(repository.packages[0]->disabled);
   EXPECT_TRUE(repository.messages.empty());
@@ -117,14 +118,14 @@ TEST_F(ScheduledActions, RemovalsRunLastLoadedFirst) {
   add("a", false, Disable);
   add("b", false, Disable);
   add("c");
-  applyScheduledActions(repository, transaction, true, scratch.path());
+  applyScheduledActions(run, true);
   EXPECT_EQ(repository.messages, (Names{"disabled b-1.0", "disabled a-1.0"}));
 }
 
 TEST_F(ScheduledActions, RefusedPlanStagesNothing) {
   add("a", false, Uninstall);
   add("b", false, Disable);
-  EXPECT_FALSE(applyScheduledActions(repository, transaction, true, scratch.path()));
+  EXPECT_FALSE(applyScheduledActions(run, true));
   EXPECT_TRUE(transaction.isEmpty());
   EXPECT_EQ(left(), (Names{"a", "b"}));
   EXPECT_EQ(repository.messages, (Names{"ERROR: can not uninstall or disable all packages"}));
@@ -133,7 +134,7 @@ TEST_F(ScheduledActions, RefusedPlanStagesNothing) {
 TEST_F(ScheduledActions, EnablePackagesEnablesWhateverTheAction) {
   Package& a = add("a", true);
   Package& b = add("b", true, Disable);
-  enablePackages(repository, transaction, {&b, &a}, true, scratch.path());
+  enablePackages(run, {&b, &a}, true);
   EXPECT_EQ(repository.messages, (Names{"enabled b-1.0", "enabled a-1.0"}));
   EXPECT_FALSE(a.disabled);
   EXPECT_EQ(b.action, None);
@@ -157,7 +158,7 @@ TEST_F(ScheduledActions, CleanupKeepsTheSystemAndWhatDependsOnARecentOne) {
   add("helper");
   add("needs-helper", false, None, {dep("system", makeVersion(3, 22, 'f', 0)), dep("helper")});
 
-  EXPECT_TRUE(cleanup(repository, transaction, scratch.path()));
+  EXPECT_TRUE(cleanup(run));
 
   EXPECT_EQ(left(), (Names{"system", "quarry", "tessel-drivers", "suite", "recent", "newer", "helper",
                            "needs-helper"}));
@@ -174,7 +175,7 @@ TEST_F(ScheduledActions, CleanupCarriesOutWhatWasScheduledSilentlyFirst) {
   add("system").version = makeVersion(3, 22, 'f', 0);
   add("tool", true, Enable, {dep("system", makeVersion(3, 22, 'f', 0))});
   add("old", false, Disable);
-  EXPECT_TRUE(cleanup(repository, transaction, scratch.path()));
+  EXPECT_TRUE(cleanup(run));
   // The first plan enables tool and disables old without a word; the second
   // uninstalls old.
   EXPECT_TRUE(repository.messages.empty());

@@ -145,9 +145,7 @@ void reportInfo(Repository& repository, const char* format, ...) {
   va_end(arguments);
 }
 
-void reportCreateFailure(Repository& repository, const Package& package, const std::string& what) {
-  // Taken first: building the message may change errno.
-  const int error = errno;
+void reportCreateFailure(Repository& repository, const Package& package, const std::string& what, int error) {
   reportWithErrno(repository, package, what, error);
 }
 

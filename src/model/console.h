@@ -34,7 +34,8 @@ void reportWarning(Repository& repository, const char* format, ...) __attribute_
 // A completed step, without prefix; clears the progress line first.
 void reportInfo(Repository& repository, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// A file of `package` that could not be created or written, told by errno.
-void reportCreateFailure(Repository& repository, const Package& package, const std::string& what);
+// A file of `package` that could not be created or written, told by the
+// system's error: "disk is too small", "disk error" or "could not create".
+void reportCreateFailure(Repository& repository, const Package& package, const std::string& what, int error);
 // A package whose contents or signature are unusable.
 void reportBrokenPackage(Repository& repository, const Package& package);

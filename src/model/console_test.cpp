@@ -39,8 +39,7 @@ TEST_F(ConsoleTest, QuietWritesAndRecordsNothing) {
   reportError(repository, "can not install %s", "x-1.0");
   reportWarning(repository, "skipped %s", "x-1.0");
   reportInfo(repository, "installed %s", "x-1.0");
-  errno = ENOSPC;
-  reportCreateFailure(repository, package, "files");
+  reportCreateFailure(repository, package, "files", ENOSPC);
   reportBrokenPackage(repository, package);
 
   EXPECT_EQ(take(), "");
@@ -189,8 +188,7 @@ TEST_F(ConsoleTest, CreateFailureIsToldByErrno) {
   for (const Case& c : cases) {
     Repository fresh;
     setProgressLine(fresh, "installing base");
-    errno = c.error;
-    reportCreateFailure(fresh, member, "/bin/iw");
+    reportCreateFailure(fresh, member, "/bin/iw", c.error);
     ASSERT_EQ(fresh.messages.size(), 1u);
     EXPECT_EQ(fresh.messages[0], c.expected);
     EXPECT_EQ(fresh.progressLine, "");

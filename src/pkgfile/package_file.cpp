@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "platform/file_source.h"
 #include "pkgfile/package_header.h"
+#include "platform/file_source.h"
 #include "platform/regular_file.h"
 
 namespace {

@@ -1,9 +1,9 @@
 // Planning of scheduled actions against dependencies, conflicts and bundles.
 #include "planning/action_planning.h"
 
+#include "model/console.h"
 #include "model/relations.h"
 #include "planning/candidates.h"
-#include "model/console.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include <string>
 
+#include "model/console.h"
 #include "model/relations.h"
 #include "planning/action_planning.h"
-#include "model/console.h"
 #include "platform/flash_devices.h"
 
 namespace {

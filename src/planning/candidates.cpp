@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "model/relations.h"
 #include "model/console.h"
+#include "model/relations.h"
 
 namespace {
 

@@ -29,3 +29,13 @@ std::string baseName(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
+
+bool liesBelow(const std::string& path, const std::string& base) {
+  if (path.size() <= base.size() || path.compare(0, base.size(), base) != 0) return false;
+  for (size_t start = 0;;) {
+    const size_t end = path.find('/', start);
+    if (path.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0) return false;
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
+}

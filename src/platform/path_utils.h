@@ -16,3 +16,7 @@ void makeDirs(const std::string& path);
 
 // The last component of `path` (everything after its last "/").
 std::string baseName(const std::string& path);
+
+// Whether `path` lies below `base` (which ends in "/") and none of its
+// components is "..".
+bool liesBelow(const std::string& path, const std::string& base);

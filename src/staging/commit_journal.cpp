@@ -8,16 +8,14 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "staging/op_line.h"
-#include "platform/path_utils.h"
-#include "staging/transaction.h"
 #include "platform/file_io.h"
+#include "platform/path_utils.h"
 #include "platform/regular_file.h"
+#include "staging/op_line.h"
+#include "staging/transaction.h"
 
 namespace {
 
-constexpr char kJournalName[] = "/flash/.journal";
-constexpr char kNewJournalName[] = "/flash/.journal.new";
 // The line that marks that every deletion and link is done and renaming has
 // begun: deletions are not repeated after it, for a directory deleted again
 // would lose what the renames have put into it.
@@ -59,8 +57,8 @@ void renameIntoPlace(const std::string& path, const std::string& source) {
   if (::rename(source.c_str(), path.c_str()) != 0) ::perror("rename");
 }
 
-void markRenamingBegun(const std::string& root) {
-  const int fd = openRegularFile(root + kJournalName, O_WRONLY | O_APPEND);
+void markRenamingBegun(const BoardPaths& board) {
+  const int fd = openRegularFile(board.at(kJournalPath), O_WRONLY | O_APPEND);
   if (fd < 0) return;
   const std::string line = std::string(kRenamingLine) + "\n";
   writeAll(fd, line.data(), line.size());
@@ -88,14 +86,14 @@ int journalFieldCount(char letter) {
   }
 }
 
-bool isOnBoard(const std::string& root, const std::string& path) {
-  return liesBelow(path, root + "/flash/") || liesBelow(path, root + "/ram/");
+bool isOnBoard(const BoardPaths& board, const std::string& path) {
+  return board.liesBelow(path, kFlashDir) || board.liesBelow(path, kRamDir);
 }
 
 // Reads the journal, all or nothing.
-bool readJournal(const std::string& root, std::vector<JournalEntry>* entries, bool* renamingBegun) {
+bool readJournal(const BoardPaths& board, std::vector<JournalEntry>* entries, bool* renamingBegun) {
   std::string text;
-  if (!readSmallFile(root + kJournalName, kLargestJournal, &text)) return false;
+  if (!readSmallFile(board.at(kJournalPath), kLargestJournal, &text)) return false;
   if (!text.empty() && text.back() != '\n') return false;
   *renamingBegun = false;
   for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
@@ -107,8 +105,8 @@ bool readJournal(const std::string& root, std::vector<JournalEntry>* entries, bo
     JournalEntry entry{0, std::string(), std::string()};
     const int fields = line.empty() ? -1 : journalFieldCount(line[0]);
     if (fields < 0 || !parseOpLine(line, fields, &entry.kind, &entry.path, &entry.source)) return false;
-    const bool placed = entry.kind == 'D' ? isOnBoard(root, entry.path) : liesBelow(entry.path, root + "/flash/");
-    if (!placed || (entry.kind == 'M' && !isOnBoard(root, entry.source))) return false;
+    const bool placed = entry.kind == 'D' ? isOnBoard(board, entry.path) : board.liesBelow(entry.path, kFlashDir);
+    if (!placed || (entry.kind == 'M' && !isOnBoard(board, entry.source))) return false;
     entries->push_back(entry);
   }
   return true;
@@ -116,10 +114,10 @@ bool readJournal(const std::string& root, std::vector<JournalEntry>* entries, bo
 
 }  // namespace
 
-bool writeJournal(const std::string& root, const std::vector<JournalEntry>& entries, CommitFailure* failure) {
-  const std::string next = root + kNewJournalName;
+bool writeJournal(const BoardPaths& board, const std::vector<JournalEntry>& entries, CommitFailure* failure) {
+  const std::string next = board.at(kNewJournalPath);
   const std::string text = journalText(entries);
-  makeDirs(root + "/flash");
+  makeDirs(board.at(kFlashDir));
   const int fd = openRegularFile(next, O_WRONLY | O_CREAT | O_TRUNC, 0600);
   bool written = fd >= 0 && writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
   int error = errno;
@@ -127,26 +125,26 @@ bool writeJournal(const std::string& root, const std::vector<JournalEntry>& entr
     written = false;
     error = errno;
   }
-  if (written && ::rename(next.c_str(), (root + kJournalName).c_str()) != 0) {
+  if (written && ::rename(next.c_str(), (board.at(kJournalPath)).c_str()) != 0) {
     written = false;
     error = errno;
   }
   if (!written) {
-    if (failure) *failure = CommitFailure{error, root + kJournalName};
+    if (failure) *failure = CommitFailure{error, board.at(kJournalPath)};
     ::unlink(next.c_str());
     return false;
   }
-  syncDirectory(root + "/flash");
+  syncDirectory(board.at(kFlashDir));
   return true;
 }
 
-void applyJournal(const std::string& root, const std::vector<JournalEntry>& entries, bool renamingBegun) {
+void applyJournal(const BoardPaths& board, const std::vector<JournalEntry>& entries, bool renamingBegun) {
   if (!renamingBegun) {
     for (const JournalEntry& entry : entries) {
       if (entry.kind == 'U') removePath(entry.path);
       if (entry.kind == 'L') makeLink(entry.path, entry.source);
     }
-    markRenamingBegun(root);
+    markRenamingBegun(board);
   }
   for (const JournalEntry& entry : entries)
     if (entry.kind == 'M') renameIntoPlace(entry.path, entry.source);
@@ -154,19 +152,19 @@ void applyJournal(const std::string& root, const std::vector<JournalEntry>& entr
   ::sync();
   for (const JournalEntry& entry : entries)
     if (entry.kind == 'D') ::unlink(entry.path.c_str());
-  ::unlink((root + kJournalName).c_str());
+  ::unlink((board.at(kJournalPath)).c_str());
 }
 
-void completeJournal(const std::string& root) {
+void completeJournal(const BoardPaths& board) {
   // A journal still being written when the run ended was never acted on.
-  ::unlink((root + kNewJournalName).c_str());
+  ::unlink((board.at(kNewJournalPath)).c_str());
   std::vector<JournalEntry> entries;
   bool renamingBegun = false;
-  if (readJournal(root, &entries, &renamingBegun)) {
-    applyJournal(root, entries, renamingBegun);
+  if (readJournal(board, &entries, &renamingBegun)) {
+    applyJournal(board, entries, renamingBegun);
     return;
   }
   struct stat info;
-  if (::lstat((root + kJournalName).c_str(), &info) == 0 && !S_ISDIR(info.st_mode))
-    ::unlink((root + kJournalName).c_str());
+  if (::lstat((board.at(kJournalPath)).c_str(), &info) == 0 && !S_ISDIR(info.st_mode))
+    ::unlink((board.at(kJournalPath)).c_str());
 }

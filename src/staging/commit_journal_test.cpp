@@ -66,7 +66,7 @@ TEST_F(InterruptedCommit, CompletingTheJournalGivesTheNewStateWhereverItStopped)
     }
     journal(kJournal + c.marker);
 
-    completeJournal(scratch.path());
+    completeJournal(BoardPaths(scratch.path()));
 
     EXPECT_FALSE(pathExists(at("/flash/old")));
     EXPECT_FALSE(pathExists(at("/flash/dir/plain")));
@@ -96,7 +96,7 @@ TEST_F(InterruptedCommit, ADamagedJournalIsDroppedAndChangesNothing) {
   for (const char* text : journals) {
     SCOPED_TRACE(text);
     journal(text);
-    completeJournal(scratch.path());
+    completeJournal(BoardPaths(scratch.path()));
     EXPECT_EQ(readFile(at("/flash/old")), "old");
     EXPECT_EQ(readFile(at("/rw/settings")), "settings");
     EXPECT_EQ(readFile(at("/flash/.tmpPlaced")), "placed");
@@ -107,7 +107,7 @@ TEST_F(InterruptedCommit, ADamagedJournalIsDroppedAndChangesNothing) {
 // What an interrupted run staged goes at the next run, except what a saved
 // manifest names, and nothing the record names outside flash and RAM disk.
 TEST_F(InterruptedCommit, TheNextRunDeletesWhatAnInterruptedRunStagedButNotWhatAManifestNames) {
-  const std::string root = scratch.path();
+  const BoardPaths root(scratch.path());
   writeFile(at("/rw/tmpOutsde"), "not staged here");
   for (const char* path : {"/flash/.tmpPlaced", "/ram/tmpStaged", "/flash/tmpRenamed", "/rw/tmpOutsde"})
     ASSERT_TRUE(recordStagedFile(root, at(path)));

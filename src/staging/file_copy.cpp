@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <vector>
 
-#include "staging/spinner.h"
 #include "platform/file_io.h"
 #include "platform/regular_file.h"
+#include "staging/spinner.h"
 
 namespace {
 

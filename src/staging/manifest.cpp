@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "staging/op_line.h"
+#include "platform/file_io.h"
 #include "platform/path_utils.h"
+#include "staging/op_line.h"
 #include "staging/staged_files.h"
 #include "staging/transaction.h"
-#include "platform/file_io.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ bool Transaction::save(const std::string& manifestPath) {
   // Written beside the manifest and renamed over it, so that a manifest is
   // always whole; a failure leaves none, not even an older one.
   std::string temporary;
-  const int fd = makeTemporaryFile(root_, parentDir(manifestPath), true, &temporary);
+  const int fd = makeTemporaryFile(board_, parentDir(manifestPath), true, &temporary);
   // Readable by the other programs of the system, as a manifest always was.
   bool saved = fd >= 0 && ::fchmod(fd, kManifestMode) == 0 && writeAll(fd, text.data(), text.size()) &&
                ::fsync(fd) == 0;
@@ -53,7 +53,7 @@ bool Transaction::save(const std::string& manifestPath) {
     return false;
   }
   // The staged files now belong to the manifest.
-  forgetStagedFiles(root_);
+  forgetStagedFiles(board_);
   return true;
 }
 
@@ -71,8 +71,8 @@ bool Transaction::load(const std::string& manifestPath) {
     if (fields < 0 || !parseOpLine(line, fields, &letter, &parsed.path, &parsed.second)) return false;
     // Nothing outside the flash may change, nothing outside flash and RAM
     // disk may be moved in.
-    if (!liesBelow(parsed.path, root_ + "/flash/")) return false;
-    if (letter == 'M' && !liesBelow(parsed.second, root_ + "/flash/") && !liesBelow(parsed.second, root_ + "/ram/"))
+    if (!board_.liesBelow(parsed.path, kFlashDir)) return false;
+    if (letter == 'M' && !board_.liesBelow(parsed.second, kFlashDir) && !board_.liesBelow(parsed.second, kRamDir))
       return false;
     parsed.kind = letter == 'U' ? OpKind::Remove : letter == 'L' ? OpKind::Link : OpKind::Move;
     lines.push_back(std::move(parsed));

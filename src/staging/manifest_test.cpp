@@ -29,7 +29,7 @@ TEST(Manifest, SaveWritesOneLinePerOperationInPathOrder) {
   ScratchDir scratch;
   ASSERT_TRUE(writeFile(scratch / "flash/a", "a"));
   ::mkdir((scratch / "ram").c_str(), 0755);
-  Transaction transaction(scratch.path());
+  Transaction transaction{BoardPaths(scratch.path())};
   std::ofstream out = transaction.create(scratch / "flash/c", 0, 0);
   out.close();
   std::string temporary = transaction.find(scratch / "flash/c")->source;
@@ -43,7 +43,7 @@ TEST(Manifest, SaveWritesOneLinePerOperationInPathOrder) {
 
 TEST(Manifest, SaveEscapesBlanksTabsNewlinesAndBackslashesOnly) {
   ScratchDir scratch;
-  Transaction transaction(scratch.path());
+  Transaction transaction{BoardPaths(scratch.path())};
   transaction.link("two words\tand\na \\ back", "/flash/with blank");
   transaction.move("/ram/tmpAAAAAA", "/flash/plain-\xc3\xa9.txt");
   ASSERT_TRUE(transaction.save(scratch / "MANIFEST"));
@@ -56,14 +56,14 @@ TEST(Manifest, SaveThenLoadGivesBackEveryPathWithCreationsAsMoves) {
   ScratchDir scratch;
   const std::string flash = scratch / "flash";
   ASSERT_TRUE(writeFile(flash + "/old file", "x"));
-  Transaction saved(scratch.path());
+  Transaction saved{BoardPaths(scratch.path())};
   saved.remove(flash + "/old file");
   saved.link("a b\\c", flash + "/l\tink");
   saved.move(scratch / "ram/tmp 1", flash + "/new\nline");
   saved.move(scratch / "ram/back\\040slash", flash + "/m");
   ASSERT_TRUE(saved.save(scratch / "MANIFEST"));
 
-  Transaction loaded(scratch.path());
+  Transaction loaded{BoardPaths(scratch.path())};
   EXPECT_TRUE(loaded.load(scratch / "MANIFEST"));
   EXPECT_EQ(describe(loaded), describe(saved));
 }
@@ -106,7 +106,7 @@ TEST(Manifest, LoadStagesAWholeWellFormedManifestOrNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(writeFile(scratch / "MANIFEST", rooted(c.manifest)));
-    Transaction transaction(scratch.path());
+    Transaction transaction{BoardPaths(scratch.path())};
     EXPECT_EQ(transaction.load(scratch / "MANIFEST"), c.result);
     std::vector<std::string> staged;
     for (const std::string& line : c.staged) staged.push_back(rooted(line));
@@ -117,7 +117,7 @@ TEST(Manifest, LoadStagesAWholeWellFormedManifestOrNothing) {
 TEST(Manifest, LoadOfWhatIsNoFileFailsWithNothingStaged) {
   ScratchDir scratch;
   ASSERT_EQ(::mkfifo((scratch / "fifo").c_str(), 0644), 0);
-  Transaction transaction(scratch.path());
+  Transaction transaction{BoardPaths(scratch.path())};
   EXPECT_FALSE(transaction.load(scratch / "fifo"));
   EXPECT_FALSE(transaction.load(scratch / "missing"));
   EXPECT_FALSE(transaction.load(scratch.path()));
@@ -129,7 +129,7 @@ TEST(Manifest, LoadSurvivesArbitraryBytes) {
   std::string noise;
   for (int i = 0; i < 4096; ++i) noise += static_cast<char>((i * 7919 + (i >> 3)) & 0xFF);
   ASSERT_TRUE(writeFile(scratch / "MANIFEST", noise));
-  Transaction transaction(scratch.path());
+  Transaction transaction{BoardPaths(scratch.path())};
   transaction.load(scratch / "MANIFEST");
   for (const auto& entry : transaction) EXPECT_NE(entry.second.kind, OpKind::Create);
 }

@@ -18,7 +18,3 @@ bool parseOpLine(const std::string& line, int fieldCount, char* letter, std::str
 // How many fields a manifest line with this letter carries (U 1, L and M 2);
 // -1 for a letter the manifest does not know.
 int manifestFieldCount(char letter);
-
-// Whether `path` lies below `base` (which ends in "/") and none of its
-// components is "..".
-bool liesBelow(const std::string& path, const std::string& base);

@@ -8,19 +8,16 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "staging/op_line.h"
 #include "platform/file_io.h"
 #include "platform/regular_file.h"
+#include "staging/op_line.h"
 
 namespace {
 
-constexpr char kRecordName[] = "/flash/.staged";
 constexpr size_t kRandomLetters = 6;
 constexpr int kNameAttempts = 100;
 // Far more than the largest run stages; what is longer is no record.
 constexpr size_t kLargestRecord = 64u << 20;
-
-std::string recordPath(const std::string& root) { return root + kRecordName; }
 
 // Six letters or digits that differ from call to call; uniqueness comes from
 // the exclusive create, not from these.
@@ -46,8 +43,8 @@ bool isAlphanumeric(unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'a
 
 }  // namespace
 
-bool recordStagedFile(const std::string& root, const std::string& path) {
-  const int fd = openRegularFile(recordPath(root), O_WRONLY | O_CREAT | O_APPEND, 0600);
+bool recordStagedFile(const BoardPaths& board, const std::string& path) {
+  const int fd = openRegularFile(board.at(kStagedRecordPath), O_WRONLY | O_CREAT | O_APPEND, 0600);
   if (fd < 0) return errno == ENOENT;  // no flash directory: nothing to protect
   // One write, so that an interrupted run leaves whole lines.
   const std::string line = formatOpLine('S', path) + "\n";
@@ -58,10 +55,10 @@ bool recordStagedFile(const std::string& root, const std::string& path) {
   return written;
 }
 
-int makeTemporaryFile(const std::string& root, const std::string& directory, bool hidden, std::string* path) {
+int makeTemporaryFile(const BoardPaths& board, const std::string& directory, bool hidden, std::string* path) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     *path = directory + (hidden ? "/.tmp" : "/tmp") + randomLetters();
-    if (!recordStagedFile(root, *path)) return -1;
+    if (!recordStagedFile(board, *path)) return -1;
     const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
@@ -77,10 +74,10 @@ bool isTemporaryName(const std::string& name) {
   return true;
 }
 
-void forgetStagedFiles(const std::string& root) { ::unlink(recordPath(root).c_str()); }
+void forgetStagedFiles(const BoardPaths& board) { ::unlink(board.at(kStagedRecordPath).c_str()); }
 
-void deleteStagedFiles(const std::string& root, const std::set<std::string>& keep) {
-  const std::string record = recordPath(root);
+void deleteStagedFiles(const BoardPaths& board, const std::set<std::string>& keep) {
+  const std::string record = board.at(kStagedRecordPath);
   std::string text;
   if (!readSmallFile(record, kLargestRecord, &text)) {
     struct stat info;  // whatever else stands there is no record
@@ -92,7 +89,7 @@ void deleteStagedFiles(const std::string& root, const std::set<std::string>& kee
     std::string path;
     std::string unused;
     if (!parseOpLine(text.substr(start, end - start), 1, &letter, &path, &unused) || letter != 'S') continue;
-    const bool onBoard = liesBelow(path, root + "/flash/") || liesBelow(path, root + "/ram/");
+    const bool onBoard = board.liesBelow(path, kFlashDir) || board.liesBelow(path, kRamDir);
     if (!onBoard || keep.count(path) != 0 || !isRegularFile(path)) continue;
     ::unlink(path.c_str());
   }

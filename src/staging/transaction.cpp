@@ -10,9 +10,9 @@
 #include <set>
 #include <vector>
 
+#include "platform/path_utils.h"
 #include "staging/commit_journal.h"
 #include "staging/file_copy.h"
-#include "platform/path_utils.h"
 #include "staging/spinner.h"
 #include "staging/staged_files.h"
 
@@ -59,7 +59,7 @@ bool roomForStaging(uint32_t sizeHint, uint32_t blockSize, uint32_t freeBlocks) 
   return needed < available;
 }
 
-Transaction::Transaction(std::string root) : root_(std::move(root)), fallbackDir_(root_ + "/ram") {}
+Transaction::Transaction(BoardPaths board) : board_(std::move(board)), fallbackDir_(board_.at(kRamDir)) {}
 
 const StagedOp* Transaction::find(const std::string& destination) const {
   auto op = ops_.find(destination);
@@ -105,7 +105,7 @@ std::ofstream Transaction::create(const std::string& destination, uint32_t sizeH
   // The temporary file is recorded before it exists, so that an interrupted
   // run leaves none behind; without one nothing is staged.
   std::string temporary;
-  const int fd = makeTemporaryFile(root_, stagingDirFor(destination, sizeHint), false, &temporary);
+  const int fd = makeTemporaryFile(board_, stagingDirFor(destination, sizeHint), false, &temporary);
   if (fd < 0) return failedStream(errno);
   ::close(fd);
   if (mode != 0) ::chmod(temporary.c_str(), mode);
@@ -140,7 +140,7 @@ bool Transaction::keep(const std::string& path) {
   return ::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode);
 }
 
-bool Transaction::noteTemporary(const std::string& path) { return recordStagedFile(root_, path); }
+bool Transaction::noteTemporary(const std::string& path) { return recordStagedFile(board_, path); }
 
 bool Transaction::commit(bool spinner, CommitFailure* failure) {
   return commit(spinner ? &processSpinner() : nullptr, failure);
@@ -151,18 +151,22 @@ bool Transaction::commit(bool spinner, CommitFailure* failure) {
 // made durable; a failure there leaves the board as it was. Then the journal
 // is written, and only then does anything change.
 bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
+  if (ops_.empty()) {
+    forgetStagedFiles(board_);
+    return true;
+  }
   CommitFailure ignored;
   if (failure == nullptr) failure = &ignored;
   std::vector<JournalEntry> entries;
   std::vector<std::string> copies;
   const bool placed = placeNewFiles(spinner, &entries, &copies, failure);
   if (placed) ::sync();
-  if (!placed || !writeJournal(root_, entries, failure)) {
+  if (!placed || !writeJournal(board_, entries, failure)) {
     for (const std::string& copy : copies) ::unlink(copy.c_str());
     return false;
   }
-  applyJournal(root_, entries, false);
-  forgetStagedFiles(root_);
+  applyJournal(board_, entries, false);
+  forgetStagedFiles(board_);
   return true;
 }
 
@@ -192,7 +196,7 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* ent
     }
     // Hidden, so that the deletion of a directory it lies in passes it over.
     std::string copy;
-    const int fd = makeTemporaryFile(root_, home, true, &copy);
+    const int fd = makeTemporaryFile(board_, home, true, &copy);
     if (fd < 0) {
       *failure = CommitFailure{errno, destination};
       return false;
@@ -223,7 +227,7 @@ void Transaction::cancel() {
     if (entry.second.kind == OpKind::Create) ::unlink(entry.second.source.c_str());
   }
   ops_.clear();
-  forgetStagedFiles(root_);
+  forgetStagedFiles(board_);
 }
 
 // A temporary file that create() made for `destination`: named as it names
@@ -245,14 +249,14 @@ void Transaction::cancelSaved() {
   cancel();
 }
 
-void recoverInterruptedRun(const std::string& root) {
-  completeJournal(root);
+void recoverInterruptedRun(const BoardPaths& board) {
+  completeJournal(board);
   // The files a saved manifest names wait for its --commit or --cancel.
   std::set<std::string> saved;
-  Transaction manifest(root);
-  if (manifest.load(root + kManifestPath)) {
+  Transaction manifest(board);
+  if (manifest.load(board.at(kManifestPath))) {
     for (const auto& entry : manifest)
       if (entry.second.kind == OpKind::Move) saved.insert(entry.second.source);
   }
-  deleteStagedFiles(root, saved);
+  deleteStagedFiles(board, saved);
 }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "model/board_paths.h"
+
 class Spinner;
 struct JournalEntry;
 
@@ -29,9 +31,6 @@ struct StagedOp {
   std::string source;
 };
 
-// Where a run saves its transaction for a later --commit or --cancel.
-constexpr char kManifestPath[] = "/ram/MANIFEST";
-
 // Why a commit changed nothing: the errno of the failure and the path it
 // concerns.
 struct CommitFailure {
@@ -44,16 +43,15 @@ class Transaction {
   // Paths in plain byte order: "/a" before "/a/b" before "/ab".
   using OpMap = std::map<std::string, StagedOp>;
 
-  // `root` is the directory in which the board's tree is seen: empty on the
-  // board, a scratch tree in tests. New content that has no room on its
-  // destination's file system is staged in root/ram; the record of staged
-  // files and the commit journal live in root/flash.
-  explicit Transaction(std::string root = std::string());
+  // New content that has no room on its destination's file system is staged
+  // in the board's RAM disk; the record of staged files and the commit
+  // journal live on its flash.
+  explicit Transaction(BoardPaths board = BoardPaths());
 
   // Stages new content for `destination` and returns a stream on its
   // temporary file, which the caller fills and closes. The temporary file lies
   // on the destination's file system when that has room for sizeHint plus a
-  // tenth, else in root/ram; `mode` (0: none) is applied to it. When no
+  // tenth, else on the RAM disk; `mode` (0: none) is applied to it. When no
   // temporary file can be made, nothing is staged and the stream is returned
   // failed with errno telling why.
   std::ofstream create(const std::string& destination, uint32_t sizeHint, uint32_t mode);
@@ -91,15 +89,15 @@ class Transaction {
   bool save(const std::string& manifestPath);
   // Stages the operations of a manifest on top of what is staged, all or
   // none: false, with nothing staged, when the manifest cannot be read, is
-  // not whole and well-formed, or names a destination outside root/flash, a
-  // source outside root/flash and root/ram, or a path with a ".." component.
+  // not whole and well-formed, or names a destination outside the flash, a
+  // source outside the flash and the RAM disk, or a path with a ".." component.
   bool load(const std::string& manifestPath);
 
   bool isEmpty() const { return ops_.empty(); }
   const StagedOp* find(const std::string& destination) const;
   OpMap::const_iterator begin() const { return ops_.begin(); }
   OpMap::const_iterator end() const { return ops_.end(); }
-  const std::string& root() const { return root_; }
+  const BoardPaths& board() const { return board_; }
 
  private:
   void stage(const std::string& destination, OpKind kind, std::string source);
@@ -112,7 +110,7 @@ class Transaction {
                      CommitFailure* failure) const;
 
   OpMap ops_;
-  std::string root_;
+  BoardPaths board_;
   std::string fallbackDir_;
   // Loaded from a manifest: its moves from staging files are creations.
   bool loaded_ = false;
@@ -126,5 +124,5 @@ bool roomForStaging(uint32_t sizeHint, uint32_t blockSize, uint32_t freeBlocks);
 // Completes a commit that an earlier run began and did not finish, and
 // deletes what an earlier run staged and neither committed, cancelled nor
 // saved (the files a saved manifest names are kept). Every run does this
-// before it reads the package database. `root` as for Transaction.
-void recoverInterruptedRun(const std::string& root = std::string());
+// before it reads the package database.
+void recoverInterruptedRun(const BoardPaths& board);

@@ -24,7 +24,7 @@ using testing::internal::GetCapturedStderr;
 // directory.
 class TransactionTest : public testing::Test {
  protected:
-  TransactionTest() : ram_(scratch_ / "ram"), transaction_(scratch_.path()) {
+  TransactionTest() : ram_(scratch_ / "ram"), transaction_(BoardPaths(scratch_.path())) {
     ::mkdir(ram_.c_str(), 0755);
     ::mkdir((scratch_ / "flash").c_str(), 0755);
   }
@@ -144,7 +144,7 @@ TEST_F(TransactionTest, CreateGivesTheTemporaryFileItsMode) {
 }
 
 TEST_F(TransactionTest, CreateWithoutATemporaryFileStagesNothingAndFailsTheStream) {
-  Transaction transaction(scratch_ / "no-such-root");
+  Transaction transaction{BoardPaths(scratch_ / "no-such-root")};
   errno = 0;
   std::ofstream out = transaction.create(flash("x"), 0, 0644);
   EXPECT_EQ(errno, ENOENT);
@@ -269,7 +269,7 @@ TEST_F(TransactionTest, RemovingADirectoryDeletesItsPlainFilesAndItselfUnlessSom
       if (entry.back() == '/') ASSERT_EQ(::mkdir((dir + "/" + entry).c_str(), 0755), 0);
       else ASSERT_TRUE(writeFile(dir + "/" + entry, entry));
     }
-    Transaction transaction(scratch_.path());
+    Transaction transaction{BoardPaths(scratch_.path())};
     transaction.remove(dir);
     transaction.commit(false);
     EXPECT_EQ(pathExists(dir), c.directoryStays) << c.what;
@@ -315,7 +315,7 @@ TEST_F(TransactionTest, ACommitThatCannotPlaceEveryFileChangesNothing) {
     ASSERT_TRUE(writeFile(flash("old"), "old"));
     ASSERT_TRUE(writeFile(flash("big"), std::string(128 * 1024, 'b')));
     ASSERT_TRUE(writeFile(flash("small/dst"), "small"));
-    Transaction transaction(scratch_.path());
+    Transaction transaction{BoardPaths(scratch_.path())};
     transaction.create(flash("new/created"), 10, 0) << "created";
     transaction.remove(flash("small/dst"));
     c.stage(transaction, flash(""));

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/little_endian.h"
 #include "pkgfile/package_stream.h"
+#include "platform/little_endian.h"
 
 namespace {
 

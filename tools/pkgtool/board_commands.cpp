@@ -12,8 +12,6 @@
 
 namespace {
 
-const char kFlashRoot[] = "/flash";
-const char kImagesDir[] = "/rw/pckg/.images/";
 
 struct BoardQuery {
   std::string root;     // as the loader takes it: "" for "/"
@@ -44,7 +42,7 @@ bool readQuery(int argc, char** argv, BoardQuery* query, std::string* error) {
 // empty when there is none.
 std::string storedImage(const BoardQuery& query, const Package& package) {
   struct stat st;
-  const std::string inEntry = entryDirectory(package.name) + "image";
+  const std::string inEntry = kDatabaseDir + package.name + "/image";
   if (stat((query.root + inEntry).c_str(), &st) == 0 && S_ISREG(st.st_mode)) return inEntry;
   const std::string beside = kImagesDir + package.name;
   if (stat((query.root + beside).c_str(), &st) == 0 && S_ISREG(st.st_mode)) return beside;
@@ -98,7 +96,7 @@ int runFiles(int argc, char** argv, std::ostream& out, std::ostream& err) {
   const Package* package = nullptr;
   int status = findPackage("files", argc, argv, err, &query, &repository, &package);
   if (package == nullptr) return status;
-  for (const std::string& path : package->files) out << kFlashRoot << path << "\n";
+  for (const std::string& path : package->files) out << kFlashDir << path << "\n";
   return kExitOk;
 }
 
@@ -125,8 +123,8 @@ int runOwner(int argc, char** argv, std::ostream& out, std::ostream& err) {
   if (!readQuery(argc, argv, &query, &error)) return usageError(err, "owner", error);
   if (!query.hasSubject) return usageError(err, "owner", "give a path below /flash");
   const std::string& path = query.subject;
-  const size_t prefix = strlen(kFlashRoot);
-  if (path.compare(0, prefix, kFlashRoot) != 0 || path.size() <= prefix + 1 || path[prefix] != '/')
+  const size_t prefix = strlen(kFlashDir);
+  if (path.compare(0, prefix, kFlashDir) != 0 || path.size() <= prefix + 1 || path[prefix] != '/')
     return failure(err, "owner", path + ": not below /flash, where every installed file lies", kExitNo);
   if (!loadBoard(query.root, &repository, &error)) return failure(err, "owner", error, kExitBroken);
   bool owned = false;

@@ -22,6 +22,8 @@ bool loadBoard(const std::string& root, Repository* repository, std::string* err
     return false;
   }
   closedir(dir);
-  loadInstalled(*repository, /*quiet=*/true, std::string(), root);
+  repository->quiet = true;
+  repository->architecture.clear();
+  loadInstalled(*repository, BoardPaths(root));
   return true;
 }

@@ -9,11 +9,11 @@
 
 #include "pkgfile/package_file.h"
 #include "pkgfile/package_header.h"
+#include "pkgfile/package_signature.h"
 #include "pkgfile/package_stream.h"
 #include "pkgtool/package_builder.h"
 #include "pkgtool/part_walk.h"
 #include "pkgtool/test_packages.h"
-#include "pkgfile/package_signature.h"
 #include "signing/key_generator.h"
 #include "support/scratch_dir.h"
 

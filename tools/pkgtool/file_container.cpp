@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/little_endian.h"
 #include "pkgfile/package_stream.h"
+#include "platform/little_endian.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include "pkgtool/file_records.h"
 
 #include "pkgfile/inflate_stream.h"
-#include "platform/little_endian.h"
 #include "pkgtool/file_container.h"
+#include "platform/little_endian.h"
 
 namespace {
 

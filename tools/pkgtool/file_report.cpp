@@ -2,11 +2,11 @@
 #include "pkgtool/file_report.h"
 
 
-#include "platform/file_source.h"
 #include "pkgfile/package_file.h"
 #include "pkgfile/package_header.h"
-#include "pkgfile/package_stream.h"
 #include "pkgfile/package_signature.h"
+#include "pkgfile/package_stream.h"
+#include "platform/file_source.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "pkgtool/bundle_builder.h"
+#include "pkgtool/package_builder.h"
 #include "pkgtool/report_json.h"
 #include "pkgtool/report_output.h"
-#include "pkgtool/package_builder.h"
 #include "pkgtool/test_packages.h"
 #include "support/package_writer.h"
 #include "support/scratch_dir.h"

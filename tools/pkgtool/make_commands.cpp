@@ -4,13 +4,13 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "model/package.h"
 #include "pkgtool/arguments.h"
 #include "pkgtool/bundle_builder.h"
 #include "pkgtool/command_options.h"
 #include "pkgtool/command_support.h"
 #include "pkgtool/commands.h"
 #include "pkgtool/output_file.h"
-#include "model/package.h"
 #include "pkgtool/package_builder.h"
 #include "pkgtool/part_writer.h"
 #include "pkgtool/version_parse.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "pkgtool/output_file.h"
 #include "pkgtool/header_fields.h"
+#include "pkgtool/output_file.h"
 #include "pkgtool/part_writer.h"
 #include "signature/signature_check.h"
 

@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "pkgfile/package_file.h"
+#include "pkgfile/package_signature.h"
 #include "pkgfile/package_stream.h"
 #include "pkgtool/test_packages.h"
-#include "pkgfile/package_signature.h"
 #include "support/scratch_dir.h"
 
 namespace {

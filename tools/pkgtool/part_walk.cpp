@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/little_endian.h"
 #include "pkgfile/package_stream.h"
+#include "platform/little_endian.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/little_endian.h"
 #include "pkgfile/package_stream.h"
 #include "pkgfile/record_name.h"
+#include "platform/little_endian.h"
 
 namespace {
 

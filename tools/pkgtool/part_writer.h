@@ -10,8 +10,8 @@
 
 #include "model/dependency.h"
 #include "pkgfile/package_header.h"
-#include "pkgtool/output_file.h"
 #include "pkgtool/header_fields.h"
+#include "pkgtool/output_file.h"
 
 // Header payloads are always written with their flags.
 constexpr size_t kWrittenHeaderSize = kHeaderPayloadSize + kHeaderFlagsSize;

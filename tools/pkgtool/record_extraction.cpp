@@ -8,11 +8,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/file_source.h"
 #include "pkgfile/processor_class.h"
 #include "pkgfile/record_name.h"
 #include "pkgtool/file_container.h"
 #include "pkgtool/part_writer.h"
+#include "platform/file_source.h"
 
 namespace {
 

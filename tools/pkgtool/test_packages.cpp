@@ -3,8 +3,8 @@
 #include <fstream>
 
 #include "pkgfile/inflate_stream.h"
-#include "platform/little_endian.h"
 #include "pkgfile/package_stream.h"
+#include "platform/little_endian.h"
 #include "signing/key_generator.h"
 
 const PrivateKey& testKey() {

@@ -1,15 +1,16 @@
-#include "install/installation_driver.h"
+#include "install/upgrade_run.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 
-#include "install/postlog.h"
-#include "staging/transaction.h"
 #include "database/package_database.h"
-#include "pkgfile/package_stream.h"
+#include "install/package_install.h"
+#include "install/postlog.h"
 #include "model/console.h"
+#include "pkgfile/package_stream.h"
+#include "staging/transaction.h"
 #include "support/package_writer.h"
 #include "support/scratch_dir.h"
 #include "support/signed_package.h"
@@ -35,18 +36,17 @@ std::string packageFile(const std::string& name, Version version, const std::str
 
 class InstallationDriver : public ::testing::Test {
  protected:
-  InstallationDriver() : transaction_(scratch_.path()) {
+  InstallationDriver() : transaction_(BoardPaths(scratch_.path())) {
     writeFile(scratch_ / "ram/.keep", "");
     writeFile(scratch_ / "flash/var/pdb/.keep", "");
     writeFile(scratch_ / "flash/rw/pckg/.keep", "");
     setConsoleStream(&console_);
-    forgetPostlogLoaded();
     repository_.architecture = "i386";  // what a package without an architecture part is made for
   }
-  ~InstallationDriver() override {
-    setConsoleStream(nullptr);
-    forgetPostlogLoaded();
-  }
+  ~InstallationDriver() override { setConsoleStream(nullptr); }
+
+  // The candidates of the package directory, installed into the transaction.
+  void installOffered() { installCandidates(run_, log_); }
 
   void offer(const std::string& fileName, const std::string& bytes) {
     ASSERT_TRUE(writeFile(scratch_ / ("flash/rw/pckg/" + fileName), bytes));
@@ -65,6 +65,8 @@ class InstallationDriver : public ::testing::Test {
   ScratchDir scratch_;
   Repository repository_;
   Transaction transaction_;
+  InstallRun run_{repository_, transaction_, Upgrade, {}};
+  Postlog log_{BoardPaths(scratch_.path())};
   std::ostringstream console_;
 };
 
@@ -72,7 +74,7 @@ TEST_F(InstallationDriver, ANewVersionTakesOverTheStateTheUserChose) {
   installed("tool", k10, /*disabled=*/true, /*userForced=*/true);
   offer("tool.vpa", packageFile("tool", k11, "bin/tool"));
 
-  runUpgrade(repository_, transaction_, Upgrade, scratch_.path());
+  installOffered();
   transaction_.commit(false);
 
   ASSERT_EQ(repository_.packages.size(), 1u);
@@ -88,7 +90,7 @@ TEST_F(InstallationDriver, APackageAnEnabledPackageConflictsWithIsNotEnabledAgai
   installed("b", k10, false, false).conflicts.push_back({"a", k11, 0, 0});
   offer("a.vpa", packageFile("a", k11, "bin/a"));
 
-  runUpgrade(repository_, transaction_, Upgrade, scratch_.path());
+  installOffered();
 
   EXPECT_TRUE(repository_.find("a")->disabled);
   EXPECT_EQ(console_.str().find("enabled a-1.1"), std::string::npos) << console_.str();
@@ -101,7 +103,7 @@ TEST_F(InstallationDriver, AFailedPackageCancelsEverythingStagedInTheRun) {
   broken[broken.size() - 40] ^= 0x20;  // inside the signature
   offer("broken.vpa", broken);
 
-  runUpgrade(repository_, transaction_, Upgrade, scratch_.path());
+  installOffered();
 
   EXPECT_TRUE(transaction_.isEmpty());
   EXPECT_NE(console_.str().find("ERROR: installation of broken-1.0 failed: broken package\n"), std::string::npos)
@@ -109,10 +111,10 @@ TEST_F(InstallationDriver, AFailedPackageCancelsEverythingStagedInTheRun) {
 }
 
 TEST_F(InstallationDriver, AnUpgradeThatLeavesNoPackageIsAFailedInstallation) {
-  runUpgrade(repository_, transaction_, Upgrade, scratch_.path());
+  installOffered();
   EXPECT_TRUE(transaction_.isEmpty());
   EXPECT_EQ(console_.str(), "ERROR: router installation failed!!!\n");
-  EXPECT_FALSE(postlogLoaded());  // no candidates: the log is left for appending
+  EXPECT_FALSE(pathExists(at(kPostlogPath)));  // no candidates: the log is not even blanked
 }
 
 // Only a stream that is not newer than the installed package is told apart:
@@ -124,23 +126,20 @@ TEST_F(InstallationDriver, AStreamNotNewerThanTheInstalledOneIsToldFromOneRefuse
   const struct {
     const char* what;
     std::string file;
-    int result;
-    bool notNewer;
+    InstallOutcome outcome;
   } cases[] = {
-      {"same version", packageFile("tool", k11, "bin/tool"), kPackageNotInstalled, true},
-      {"older", packageFile("tool", k10, "bin/tool"), kPackageNotInstalled, true},
-      {"missing dependency", packageFile("app", k10, "bin/app", {Dependency{"lib"}}), kPackageNotInstalled, false},
-      {"bad signature", broken, kPackageNotInstalled, false},
-      {"newer", packageFile("tool", k12, "bin/tool"), kStreamInstalled, false},
+      {"same version", packageFile("tool", k11, "bin/tool"), InstallOutcome::NotNewer},
+      {"older", packageFile("tool", k10, "bin/tool"), InstallOutcome::NotNewer},
+      {"missing dependency", packageFile("app", k10, "bin/app", {Dependency{"lib"}}), InstallOutcome::Refused},
+      {"bad signature", broken, InstallOutcome::Broken},
+      {"newer", packageFile("tool", k12, "bin/tool"), InstallOutcome::Installed},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    bool notNewer = !c.notNewer;
     std::istringstream stream(c.file);
-    EXPECT_EQ(installFromStream(repository_, transaction_, stream.rdbuf(), Upgrade, {}, nullptr, nullptr, nullptr,
-                                &notNewer, scratch_.path()),
-              c.result);
-    EXPECT_EQ(notNewer, c.notNewer);
+    const InstallResult result = installFromStream(run_, stream.rdbuf(), nullptr);
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(streamStatus(result), c.outcome == InstallOutcome::Installed ? 0 : 1);
   }
 }
 
@@ -149,7 +148,7 @@ TEST_F(InstallationDriver, AnInstalledPackageFileLeftInTheDirectoryDoesNotStopTh
   offer("tool.vpa", packageFile("tool", k10, "bin/tool"));
   offer("extra.vpa", packageFile("extra", k10, "bin/extra"));
 
-  runUpgrade(repository_, transaction_, Upgrade, scratch_.path());
+  installOffered();
   transaction_.commit(false);
 
   EXPECT_EQ(readFile(at("/flash/bin/extra")), "extra");

@@ -1,0 +1,65 @@
+#include "install/image_run.h"
+
+#include <unistd.h>
+
+#include "install/flash_storage.h"
+#include "install/package_install.h"
+#include "install/postlog.h"
+#include "install/scheduled_actions.h"
+#include "model/console.h"
+#include "platform/file_sink.h"
+
+namespace {
+
+// Messages of image mode that bypass the reporters: -q does not silence them
+// and the post-install log does not keep them.
+void printImageError(const char* text) { consoleStream() << "ERROR: " << text << '\n' << std::flush; }
+
+}  // namespace
+
+RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags permitted, std::streambuf* input) {
+  Transaction transaction(board);
+  InstallRun run{repository, transaction, permitted | Upgrade, {}};
+  applyScheduledActions(run, /*reporting=*/true);
+  RunReport report;
+  const std::string copy = board.at(kIncomingImage);
+  // The copy of the stream belongs to the run until it is placed: recorded
+  // before it is made.
+  if (!transaction.noteTemporary(copy)) {
+    transaction.cancel();
+    printImageError("could not open image");
+    report.outcome = RunOutcome::ImageFileFailed;
+    return report;
+  }
+  FileSink image(board.at(kIncomingImageCopy));
+  if (!image.isOpen()) {
+    transaction.cancel();
+    printImageError("could not open image");
+    report.outcome = RunOutcome::ImageFileFailed;
+    return report;
+  }
+  report.stream = installFromStream(run, input, &image);
+  const bool installed = isInstalled(report.stream);
+  if (!installed) report.outcome = RunOutcome::StreamNotInstalled;
+  // A copy cut short would be kept as a broken stored image.
+  if (!image.close() && installed) {
+    printImageError("could not write image");
+    report.outcome = RunOutcome::ImageFileFailed;
+  }
+  if (report.outcome == RunOutcome::Done && !report.stream.imageDirectory.empty()) {
+    placeImage(transaction, copy, report.stream.imageDirectory + "image", report.stream.bootImage);
+  } else {
+    // A package that failed half-way must not reach flash: its files would
+    // be unverified and the package it replaced would be gone. A package
+    // without image part keeps no stored image.
+    if (report.outcome != RunOutcome::Done) transaction.cancel();
+    unlink(copy.c_str());
+  }
+  const RunOutcome committed = commitRun(run);
+  if (committed != RunOutcome::Done) {
+    unlink(copy.c_str());
+    report.outcome = committed;
+  }
+  Postlog(board).write(repository);
+  return report;
+}

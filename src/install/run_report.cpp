@@ -1,0 +1,18 @@
+#include "install/run_report.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "model/console.h"
+
+RunOutcome commitRun(InstallRun& run, const char* noSpaceMessage) {
+  CommitFailure failure;
+  if (run.transaction.commit(false, &failure)) return RunOutcome::Done;
+  run.transaction.cancel();
+  if (failure.error == ENOSPC && noSpaceMessage != nullptr) {
+    reportError(run.repository, "%s", noSpaceMessage);
+  } else {
+    reportError(run.repository, "could not commit %s: %s", failure.path.c_str(), std::strerror(failure.error));
+  }
+  return failure.error == ENOSPC ? RunOutcome::NoSpace : RunOutcome::CommitFailed;
+}

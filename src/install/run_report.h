@@ -1,0 +1,25 @@
+// What a run of the installer ends with, for the command line to turn into
+// an exit status, and the commit every run ends its work with.
+#pragma once
+
+#include "install/install_run.h"
+
+enum class RunOutcome {
+  Done,                // committed, saved, or nothing to do
+  NoSpace,             // the changes do not fit on flash; nothing changed
+  CommitFailed,        // the commit could not place a file; nothing changed
+  SaveFailed,          // --safe: the manifest could not be written; nothing changed
+  ImageFileFailed,     // image mode: the copy of the stream could not be made whole
+  StreamNotInstalled,  // image mode: the stream was not installed; nothing changed
+};
+
+struct RunReport {
+  RunOutcome outcome = RunOutcome::Done;
+  // Image mode: what became of the stream.
+  InstallResult stream;
+};
+
+// Commits the run's transaction. When the commit cannot place every file,
+// nothing has changed: the staged files go, the failure is reported (a lack
+// of space as `noSpaceMessage` when one is given), and the outcome says so.
+RunOutcome commitRun(InstallRun& run, const char* noSpaceMessage = nullptr);

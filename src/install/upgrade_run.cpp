@@ -1,0 +1,148 @@
+#include "install/upgrade_run.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+#include <vector>
+
+#include "install/flash_storage.h"
+#include "install/package_install.h"
+#include "install/scheduled_actions.h"
+#include "model/console.h"
+#include "planning/candidates.h"
+#include "platform/file_source.h"
+#include "platform/regular_file.h"
+
+namespace {
+
+// Longest stored image path the board builds; longer ones are cut.
+constexpr size_t kMaxImagePath = 127;
+
+// The states the user chose, by name; the first package of a name wins.
+PreservedStates preservedStatesOf(const Repository& repository) {
+  PreservedStates states;
+  for (const auto& package : repository.packages) {
+    if (package->userForced) states.emplace(package->name, package->disabled);
+  }
+  return states;
+}
+
+// Every name under which an enabled package answers: its own and what it provides.
+std::set<std::string> activeNamesOf(const Repository& repository) {
+  std::set<std::string> names;
+  for (const auto& package : repository.packages) {
+    if (package->disabled) continue;
+    names.insert(package->name);
+    for (const Dependency& provided : package->provides) names.insert(provided.name);
+  }
+  return names;
+}
+
+// The packages to enable again: active before, disabled now, and not in
+// conflict with an enabled package. A package reachable under several names
+// is appended once for each of them, and so enabled and reported as often.
+std::vector<Package*> packagesToEnableAgain(const Repository& repository, const std::set<std::string>& activeNames) {
+  std::vector<Package*> enables;
+  for (const std::string& name : activeNames) {
+    Package* package = repository.findProvider(name);
+    if (!package || !package->disabled || repository.findConflicting(*package)) continue;
+    enables.push_back(package);
+  }
+  return enables;
+}
+
+// The candidates of the first package directory that has any, else of the second.
+void collectUpgradeCandidates(InstallRun& run, CandidateList* candidates) {
+  collectCandidates(run.repository, run.board().at(kFirstPackageDirectory), candidates);
+  if (candidates->empty()) collectCandidates(run.repository, run.board().at(kSecondPackageDirectory), candidates);
+}
+
+// Allows downgrades when the marker is there, and takes the marker away.
+void takeDowngradeMarker(InstallRun& run) {
+  const std::string marker = run.board().at(kDowngradeMarker);
+  struct stat status;
+  if (stat(marker.c_str(), &status) != 0) return;
+  run.permitted |= Downgrade;
+  unlink(marker.c_str());
+}
+
+// Installs one candidate file. False when the run is to end: the file was
+// refused for anything but its age, or failed.
+bool installCandidate(InstallRun& run, const PackageFile& candidate) {
+  // A candidate that is no longer a regular file, or cannot be opened, is
+  // passed over.
+  if (!isRegularFile(candidate.path)) return true;
+  FileSource file(candidate.path);
+  if (!file.isOpen()) return true;
+  const InstallResult result = installFromStream(run, &file, nullptr);
+  // Nothing to do for it, and warned about: typically an installed package
+  // file still lying in the directory. It does not stop the others.
+  if (result.outcome == InstallOutcome::NotNewer) return true;
+  if (!isInstalled(result)) return false;
+  if (candidate.hasImage) {
+    placeImage(run.transaction, candidate.path, run.board().at(storedImagePath(candidate.name)), result.bootImage);
+  }
+  return true;
+}
+
+// The space check, the change marker, and the commit or the saved manifest.
+RunOutcome finish(InstallRun& run, bool commitNow) {
+  RunOutcome outcome = RunOutcome::Done;
+  if (!hasEnoughSpace(run.transaction)) {
+    reportError(run.repository, "not enough space for upgrade");
+    run.transaction.cancel();
+    outcome = RunOutcome::NoSpace;
+  }
+  if (run.transaction.isEmpty()) return outcome;
+  run.transaction.create(run.board().at(kChangedMarker), 1, 0).close();
+  if (commitNow) return commitRun(run, "not enough space for upgrade");
+  if (run.transaction.save(run.board().at(kManifestPath))) return outcome;
+  // Unsaved, the staged changes could be neither committed nor cancelled
+  // later: drop them now and say so.
+  reportError(run.repository, "could not save %s", kManifestPath);
+  run.transaction.cancel();
+  return RunOutcome::SaveFailed;
+}
+
+}  // namespace
+
+std::string storedImagePath(const std::string& name) {
+  std::string path = kDatabaseDir + name + "/image";
+  if (path.size() > kMaxImagePath) path.resize(kMaxImagePath);
+  return path;
+}
+
+void installCandidates(InstallRun& run, Postlog& log) {
+  takeDowngradeMarker(run);
+  CandidateList candidates;
+  collectUpgradeCandidates(run, &candidates);
+  selectCandidates(run.repository, &candidates, (run.permitted & Downgrade) != 0, /*report=*/true);
+  run.preservedStates = preservedStatesOf(run.repository);
+  const std::set<std::string> activeNames = activeNamesOf(run.repository);
+  if (!candidates.empty()) log.load(run.repository);
+
+  for (const auto& candidate : candidates) {
+    if (!installCandidate(run, *candidate)) {
+      run.transaction.cancel();
+      return;
+    }
+  }
+  enablePackages(run, packagesToEnableAgain(run.repository, activeNames), /*reporting=*/true);
+  if (run.repository.packages.empty()) {
+    reportError(run.repository, "router installation failed!!!");
+    run.transaction.cancel();
+  }
+}
+
+RunReport runUpgrade(Repository& repository, const BoardPaths& board, const UpgradeOptions& options) {
+  Transaction transaction(board);
+  InstallRun run{repository, transaction, options.permitted | Upgrade, {}};
+  Postlog log(board);
+  applyScheduledActions(run, /*reporting=*/true);
+  installCandidates(run, log);
+  RunReport report;
+  report.outcome = finish(run, options.commitNow);
+  log.write(repository);
+  return report;
+}

@@ -1,0 +1,32 @@
+// The upgrade run: the scheduled actions, then the package files of the
+// package directories on flash installed in dependency order, their stored
+// images placed, what was active enabled again, the space check, the commit
+// (or the manifest of a --safe run) and the post-install log.
+#pragma once
+
+#include "install/install_run.h"
+#include "install/postlog.h"
+#include "install/run_report.h"
+#include "model/board_paths.h"
+
+struct UpgradeOptions {
+  // What the command line permits besides upgrades: Downgrade, Reinstall.
+  InstallFlags permitted = NoInstallFlags;
+  // False for --safe: the transaction is saved as /ram/MANIFEST instead.
+  bool commitNow = true;
+};
+
+// The whole run, on the installed packages already in the repository.
+RunReport runUpgrade(Repository& repository, const BoardPaths& board, const UpgradeOptions& options);
+
+// The package files of the package directories, installed into the run's
+// transaction; their stored images placed; what was active before enabled
+// again. A package that is not newer than the installed one is passed over
+// with its warning; any other package that is not installed (refused, or
+// broken) cancels the whole transaction and ends the run: the set of
+// packages asked for goes in whole or not at all. Loads `log` when there is
+// anything to install.
+void installCandidates(InstallRun& run, Postlog& log);
+
+// The board path of a package's stored image, cut to 127 characters.
+std::string storedImagePath(const std::string& name);
