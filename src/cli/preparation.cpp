@@ -18,13 +18,13 @@ std::string architectureFromEnvironment() {
 }
 
 bool prepareRun(RunOptions& options) {
-  // 1. The root directory.
+  // The root directory.
   if (!enterRoot(options.root)) return false;
-  // 2. The working directory, against which relative paths of the run
-  //    resolve; its result is of no consequence.
+  // The working directory, against which relative paths of the run
+  // resolve; its result is of no consequence.
   int ignored = ::chdir("/");
   static_cast<void>(ignored);
-  // 3. The architecture.
+  // The architecture.
   options.architecture = architectureFromEnvironment();
   return true;
 }

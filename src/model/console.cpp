@@ -58,10 +58,10 @@ void setConsoleStream(std::ostream* stream) {
 }
 
 void setProgressLine(Repository& repository, const std::string& text) {
-  // 1.-2. Nothing to do when quiet or when the line already shows the text.
+  // Nothing to do when quiet or when the line already shows the text.
   if (repository.quiet || text == repository.progressLine) return;
 
-  // 3. Rewrite the line in place, padding over what the old text left.
+  // Rewrite the line in place, padding over what the old text left.
   std::ostream& out = consoleStream();
   const size_t oldLength = repository.progressLine.size();
   out << kHideCursor << '\r' << text;
@@ -69,38 +69,34 @@ void setProgressLine(Repository& repository, const std::string& text) {
   out << '\r' << kShowCursor;
   out.flush();
 
-  // 4.
   repository.progressLine = text;
 }
 
 void showReadProgress(Repository& repository, const std::string& label, uint64_t done, uint64_t total) {
-  // 1.-2. A label too long for the line leaves no cells for the bar.
+  // A label too long for the line leaves no cells for the bar.
   const std::string head = label + " [";
   const size_t width = head.size() < kBarSpan ? kBarSpan - head.size() : 0;
 
-  // 3.-5.
   const size_t filled = filledCells(done, total, width);
   std::string bar = head;
   bar.append(filled, '#');
   bar.append(width - filled, ' ');
   bar += ']';
 
-  // 6.
   setProgressLine(repository, bar);
 }
 
 
 void formatMessage(Repository& repository, const char* prefix, const char* format, va_list arguments) {
-  // 1. Build the message; vsnprintf cuts the text to the buffer.
+  // Build the message; vsnprintf cuts the text to the buffer.
   char text[kMessageBufferSize];
   if (vsnprintf(text, sizeof text, format, arguments) < 0) text[0] = '\0';
   std::string message = prefix != nullptr ? prefix : "";
   message += text;
 
-  // 2.
   if (repository.quiet) return;
 
-  // 3. Wipe the progress line, however long it was.
+  // Wipe the progress line, however long it was.
   std::ostream& out = consoleStream();
   const bool progressShown = !repository.progressLine.empty();
   if (progressShown) {
@@ -108,17 +104,15 @@ void formatMessage(Repository& repository, const char* prefix, const char* forma
     out.flush();
   }
 
-  // 4.
   out << message << '\n';
   out.flush();
 
-  // 5. The progress line continues below the message.
+  // The progress line continues below the message.
   if (progressShown) {
     out << repository.progressLine;
     out.flush();
   }
 
-  // 6.
   repository.messages.push_back(std::move(message));
 }
 

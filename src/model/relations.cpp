@@ -21,14 +21,14 @@ const Dependency* providedEntryNamed(const PackageInfo& package, const std::stri
   return nullptr;
 }
 
-// Steps 3 and 4 of conflictsWith: one package replacing the other by
+// One package replacing the other by
 // providing its name, or both providing one name with different ranks.
 // Returns -1 when neither step decides, else 0 or 1.
 int providedNameVerdict(const PackageInfo& a, const PackageInfo& b) {
-  // 3. b provides a's name: a negative rank means b replaces a.
+  // b provides a's name: a negative rank means b replaces a.
   if (const Dependency* q = providedEntryNamed(b, a.name)) return q->priority < 0 ? 1 : 0;
 
-  // 4. a provides b's name, or both provide the same name.
+  // a provides b's name, or both provide the same name.
   for (const Dependency& p : a.provides) {
     if (p.name == b.name) return p.priority >= 0 ? 1 : 0;
     if (const Dependency* q = providedEntryNamed(b, p.name)) return p.priority > q->priority ? 1 : 0;
@@ -102,27 +102,27 @@ bool isOrContains(const PackageInfo& package, const std::string& name) {
 }
 
 bool conflictsWith(const PackageInfo& a, const PackageInfo& b) {
-  // 1. Placeholders conflict with nothing.
+  // Placeholders conflict with nothing.
   if (isPlaceholder(a) || isPlaceholder(b)) return false;
 
-  // 2. b is named in a's conflicts.
+  // b is named in a's conflicts.
   for (const Dependency& entry : a.conflicts) {
     if (satisfies(b, entry)) return true;
   }
 
-  // 3. and 4. Provided names.
+  // Provided names.
   const int verdict = providedNameVerdict(a, b);
   if (verdict >= 0) return verdict == 1;
 
-  // 5. b provides something that a's conflicts name.
+  // b provides something that a's conflicts name.
   for (const Dependency& entry : a.conflicts) {
     if (providesFor(b, entry)) return true;
   }
 
-  // 6. b contains a package of a's name.
+  // b contains a package of a's name.
   if (memberNamed(b, a.name) != nullptr) return true;
 
-  // 7. A member of a conflicts with b.
+  // A member of a conflicts with b.
   for (const auto& member : a.members) {
     if (conflictsWith(*member, b)) return true;
   }

@@ -190,8 +190,8 @@ TEST(ConflictsWith, ProvidingTheOtherNameDecidesInStepOrder) {
   } const cases[] = {
       {"b replaces a", -1, INT32_MIN, true},
       {"b provides a without replacing it", 0, INT32_MIN, false},
-      {"step 3 decides before a provides b", 0, 0, false},
-      {"step 3 decides before a provides b, positive", 5, 0, false},
+      {"what b provides decides before what a provides", 0, 0, false},
+      {"what b provides decides before what a provides, positive rank", 5, 0, false},
       {"a provides b with rank 0", INT32_MIN, 0, true},
       {"a provides b with negative rank", INT32_MIN, -1, false},
       {"nothing provided", INT32_MIN, INT32_MIN, false},

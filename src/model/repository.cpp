@@ -92,7 +92,7 @@ void Repository::settleBundles() {
   for (const auto& bundle : packages) {
     if (!bundle->isBundle || bundle->action == Uninstall) continue;
 
-    // 1. Scan the members until one keeps the bundle.
+    // Scan the members until one keeps the bundle.
     bool kept = false;
     bool hasMembers = false;
     for (const auto& member : packages) {
@@ -106,8 +106,8 @@ void Repository::settleBundles() {
     }
     if (kept) continue;
 
-    // 2. No member stays enabled: the bundle goes, or a disabled bundle stays
-    //    disabled while it still has members.
+    // No member stays enabled: the bundle goes, or a disabled bundle stays
+    // disabled while it still has members.
     if (!hasMembers || !bundle->disabled) {
       bundle->action = Uninstall;
     } else if (bundle->action == Enable) {

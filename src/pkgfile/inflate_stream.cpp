@@ -25,16 +25,16 @@ InflateStreamBuf::InflateStreamBuf(std::streambuf* source) : source_(source) {
 InflateStreamBuf::~InflateStreamBuf() { inflateEnd(&zstream_); }
 
 InflateStreamBuf::int_type InflateStreamBuf::underflow() {
-  // 1. Unread bytes are still there.
+  // Unread bytes are still there.
   if (gptr() < egptr()) return Traits::to_int_type(*gptr());
-  // 2. Keep the last byte read, so that it can be given back after the refill.
+  // Keep the last byte read, so that it can be given back after the refill.
   bool keep = egptr() > window();
   if (keep) area_[0] = egptr()[-1];
   if (finished_) return Traits::eof();
 
   for (;;) {
-    // 3. Refill the input when zlib has used it all. A dry source still gets
-    //    one inflate call, which delivers output zlib may be holding back.
+    // Refill the input when zlib has used it all. A dry source still gets
+    // one inflate call, which delivers output zlib may be holding back.
     bool dry = false;
     if (zstream_.avail_in == 0) {
       std::streamsize got = source_ ? source_->sgetn(reinterpret_cast<char*>(input_), kInputSize) : 0;
@@ -45,7 +45,7 @@ InflateStreamBuf::int_type InflateStreamBuf::underflow() {
         dry = true;
       }
     }
-    // 4. Inflate into the window.
+    // Inflate into the window.
     zstream_.next_out = reinterpret_cast<Bytef*>(window());
     zstream_.avail_out = kWindowSize;
     int result = inflate(&zstream_, Z_PARTIAL_FLUSH);
@@ -53,15 +53,14 @@ InflateStreamBuf::int_type InflateStreamBuf::underflow() {
       finished_ = true;
     else if (result != Z_OK)
       return Traits::eof();
-    // 5.
     size_t produced = kWindowSize - zstream_.avail_out;
     inflated_ += produced;
-    // 6. New bytes become the get area, behind the kept byte.
+    // New bytes become the get area, behind the kept byte.
     if (produced > 0) {
       setg(keep ? area_ : window(), window(), window() + produced);
       return Traits::to_int_type(*gptr());
     }
-    // 7. Nothing yet: go on unless the data or the source has ended.
+    // Nothing yet: go on unless the data or the source has ended.
     if (finished_ || dry) return Traits::eof();
   }
 }

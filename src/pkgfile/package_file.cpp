@@ -16,8 +16,8 @@ const uint32_t kCandidateParts[] = {
     kDescriptionPart,   kDependsPart,       kProvidesPart,     kConflictsPart,    kImagePart,
 };
 
-// 6. Each member begins with a package header; its file container and
-//    signature are not accepted and so are skipped.
+// Each member begins with a package header; its file container and
+// signature are not accepted and so are skipped.
 bool readBundleMembers(PackageInfo& bundle, PackageStream& stream) {
   if (stream.partType() == kImagePart) stream.nextPart();
   while (stream.partType() == kPackageHeaderPart) {
@@ -26,21 +26,21 @@ bool readBundleMembers(PackageInfo& bundle, PackageStream& stream) {
     bundle.members.push_back(std::move(member));
     if (stream.partType() == kImagePart) stream.nextPart();
   }
-  // 7. A bundle needs members. A skipped part that runs off the file ends
-  //    the members read so far (installing finds the file broken there); a
-  //    source that fails inside a part breaks the file.
+  // A bundle needs members. A skipped part that runs off the file ends
+  // the members read so far (installing finds the file broken there); a
+  // source that fails inside a part breaks the file.
   return !bundle.members.empty() && !stream.isBroken();
 }
 
 }  // namespace
 
 bool readPackageFileParts(PackageInfo& record, PackageStream& stream) {
-  // 3. Accept what a candidate is read for and go to the first such part.
+  // Accept what a candidate is read for and go to the first such part.
   for (uint32_t type : kCandidateParts) stream.acceptPart(type);
   stream.nextPart();
-  // 4. The package or bundle header with its metadata.
+  // The package or bundle header with its metadata.
   if (!readPackageHeader(record, stream)) return false;
-  // 5. A plain package is done.
+  // A plain package is done.
   if (!record.isBundle) return true;
   return readBundleMembers(record, stream);
 }

@@ -109,12 +109,12 @@ bool readDependencyList(PackageStream& stream, std::vector<Dependency>& list) {
 }
 
 bool readPackageHeader(PackageInfo& record, PackageStream& stream) {
-  // 1. The current part must be a package or bundle header.
+  // The current part must be a package or bundle header.
   int32_t type = stream.partType();
   if (type != kPackageHeaderPart && type != kBundleHeaderPart) return false;
   record.isBundle = type == kBundleHeaderPart;
 
-  // 2. Name, version and build time; the name will become a path.
+  // Name, version and build time; the name will become a path.
   unsigned char payload[kHeaderPayloadSize];
   if (!readBytes(stream, payload, sizeof payload)) {
     stream.markBroken();
@@ -129,13 +129,13 @@ bool readPackageHeader(PackageInfo& record, PackageStream& stream) {
   record.version = le32(payload + 16);
   record.buildTime = le32(payload + 20);
 
-  // 3. Flags only when all four bytes are there.
+  // Flags only when all four bytes are there.
   if (stream.remaining() >= kHeaderFlagsSize) {
     unsigned char flags[kHeaderFlagsSize];
     if (readBytes(stream, flags, sizeof flags)) record.flags = le32(flags);
   }
 
-  // 4-8. The texts, each optional, in their fixed order.
+  // The texts, each optional, in their fixed order.
   stream.nextPart();
   if (!readOptionalText(stream, kRecord24TextPart, record.record24Text)) return false;
   if (stream.partType() == kArchitecturePart) {
@@ -146,12 +146,12 @@ bool readPackageHeader(PackageInfo& record, PackageStream& stream) {
   if (!readOptionalText(stream, kRecord2TextPart, record.record2Text)) return false;
   if (!readOptionalText(stream, kDescriptionPart, record.description)) return false;
 
-  // 9-10. The lists.
+  // The lists.
   if (!readOptionalList(stream, kDependsPart, record.depends)) return false;
   if (!readOptionalList(stream, kProvidesPart, record.provides)) return false;
   if (!readOptionalList(stream, kConflictsPart, record.conflicts)) return false;
 
-  // 11. An image part is noted and stays current.
+  // An image part is noted and stays current.
   if (stream.partType() == kImagePart) record.hasImage = true;
 
   // A metadata part that runs past the end of the file breaks the header. The

@@ -12,16 +12,15 @@ bool verifySignature(PackageStream& stream, const PublicKey& key) {
 
 bool verifySignature(PackageStream& stream, const VerificationKey& key) {
   PackageStreamBuf* buf = stream.streamBuf();
-  // 1. Only a hashing stream has a digest to check.
+  // Only a hashing stream has a digest to check.
   if (buf == nullptr || !buf->hashing()) return false;
-  // 2. D = the digest of everything fed since the hash last started.
+  // D = the digest of everything fed since the hash last started.
   buf->finishHash();
   unsigned char digest[kSignatureDigestLength];
   for (size_t i = 0; i < kSignatureDigestLength; ++i) digest[i] = buf->digest()[i];
-  // 3. 68 bytes straight from the part, not hashed.
+  // 68 bytes straight from the part, not hashed.
   if (buf->remaining() < kSignaturePayloadLength) return false;
   unsigned char payload[kSignaturePayloadLength];
   if (buf->takeUnhashed(payload, kSignaturePayloadLength) != kSignaturePayloadLength) return false;
-  // 4 to 9.
   return checkSignaturePayload(payload, digest, key);
 }

@@ -37,8 +37,8 @@ int32_t PackageStreamBuf::readPartHeader(bool* skipFailed, size_t* headerBytes) 
   if (headerBytes) *headerBytes = 0;
   if (!source_) return kNoPart;
 
-  // 1. Skip the rest of the current part: one seek when nobody needs to see
-  //    the bytes, else read through them.
+  // Skip the rest of the current part: one seek when nobody needs to see
+  // the bytes, else read through them.
   if (remaining_ != 0) {
     bool skipped = false;
     if (!hash_ && !tee_) {
@@ -55,7 +55,7 @@ int32_t PackageStreamBuf::readPartHeader(bool* skipFailed, size_t* headerBytes) 
     }
   }
 
-  // 2. Take the 6-byte part header; a short one is the end of the file.
+  // Take the 6-byte part header; a short one is the end of the file.
   partOffset_ += partLength_;
   partLength_ = 0;
   pendingPutback_ = 0;
@@ -68,7 +68,7 @@ int32_t PackageStreamBuf::readPartHeader(bool* skipFailed, size_t* headerBytes) 
     return kNoPart;
   }
 
-  // 3. Copy and hash it; a package header begins a new signed message.
+  // Copy and hash it; a package header begins a new signed message.
   int32_t type = le16(header);
   copyToTee(header, kPartHeaderSize);
   if (hash_) {
@@ -76,7 +76,7 @@ int32_t PackageStreamBuf::readPartHeader(bool* skipFailed, size_t* headerBytes) 
     hash_->update(header, kPartHeaderSize);
   }
 
-  // 4. The new part becomes current.
+  // The new part becomes current.
   partOffset_ += kPartHeaderSize;
   partLength_ = le32(header + 2);
   remaining_ = partLength_;

@@ -24,18 +24,18 @@ constexpr uint32_t kUpperHalfClass3 = 0x1302;
 
 int processorClass(uint32_t pvr, const std::function<bool()>& flashVariantBit) {
   const uint32_t family = (pvr >> 16) & 0xFF;
-  // 1. The shared e500v2 revisions: the variant bit decides.
+  // The shared e500v2 revisions: the variant bit decides.
   const uint32_t revision = pvr & kRevisionMask;
   if (revision == kSharedRevisionA || revision == kSharedRevisionB) {
     return flashVariantBit() ? 2 : 4;
   }
-  // 2. Every other e500.
+  // Every other e500.
   if (family == kFamilyE500v1 || family == kFamilyE500v2) return 2;
-  // 3. The e300 cores.
+  // The e300 cores.
   if (family == kFamilyE300c1 || family == kFamilyE300c2 || family == kFamilyE300c3) return 1;
-  // 4. Matched on the upper half as a whole.
+  // Matched on the upper half as a whole.
   if ((pvr >> 16) == kUpperHalfClass3) return 3;
-  // 5. Anything else.
+  // Anything else.
   return kNoProcessorClass;
 }
 

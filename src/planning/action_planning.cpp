@@ -52,27 +52,25 @@ DependencyState dependencyState(const std::vector<Package*>& providers) {
   bool hasDisabledProvider = false;
   for (const Package* provider : providers) {
     if (!provider->disabled) {
-      // 1. An enabled provider being enabled stays enabled: it counts like one
-      //    without action. One being uninstalled counts for nothing.
+      // An enabled provider being enabled stays enabled: it counts like one
+      // without action. One being uninstalled counts for nothing.
       if (provider->action == None || provider->action == Enable) return Satisfied;
       if (provider->action == Disable) hasDisabledProvider = true;
     } else {
-      // 2.
       if (provider->action == Enable) return Satisfied;
       hasDisabledProvider = true;
     }
   }
-  // 3.
   return hasDisabledProvider ? DisabledOnly : Missing;
 }
 
 void keepNeeded(Repository& repository, Package& package, bool reporting) {
-  // 1. A bundle member keeps its bundle.
+  // A bundle member keeps its bundle.
   if (!package.bundle.name.empty()) {
     if (Package* bundle = repository.find(package.bundle.name)) keepProvider(repository, *bundle, package, reporting);
   }
 
-  // 2. Each dependency keeps its best provider.
+  // Each dependency keeps its best provider.
   for (const Dependency& dependency : package.depends) {
     std::vector<Package*> providers = findProviders(repository, dependency, true);
     if (dependencyState(providers) == Satisfied) continue;
@@ -84,7 +82,7 @@ void keepNeeded(Repository& repository, Package& package, bool reporting) {
 }
 
 void keepProvider(Repository& repository, Package& needed, const Package& dependent, bool reporting) {
-  // 1. A scheduled uninstall or disable is cancelled.
+  // A scheduled uninstall or disable is cancelled.
   if (needed.action == Uninstall || needed.action == Disable) {
     if (reporting) {
       reportWarning(repository, "can not %s %s: %s depends on it", kPackageActionWords[needed.action],
@@ -94,12 +92,12 @@ void keepProvider(Repository& repository, Package& needed, const Package& depend
     keepNeeded(repository, needed, reporting);
     return;
   }
-  // 2. A disabled package is enabled.
+  // A disabled package is enabled.
   if (needed.disabled) {
     needed.action = Enable;
     keepNeeded(repository, needed, reporting);
   }
-  // 3. An enabled package stays as it is.
+  // An enabled package stays as it is.
 }
 
 void resolveConflicts(Repository& repository, Package& package, bool reporting) {
@@ -107,13 +105,13 @@ void resolveConflicts(Repository& repository, Package& package, bool reporting) 
     Package& other = *entry;
     if (&other == &package || !isActive(other)) continue;
 
-    // 1. The package conflicts with the other one: that one is disabled,
-    //    unless it is being enabled.
+    // The package conflicts with the other one: that one is disabled,
+    // unless it is being enabled.
     if (conflictsWith(package, other)) {
       if (other.action == None) other.action = Disable;
       continue;
     }
-    // 2. A package being enabled against one that conflicts with it.
+    // A package being enabled against one that conflicts with it.
     if (package.action == Enable && conflictsWith(other, package)) {
       if (other.action == None) {
         other.action = Disable;
@@ -146,10 +144,10 @@ void propagateDependencies(Repository& repository) {
 
 bool planActions(Repository& repository, std::vector<Package*>* removals, std::vector<Package*>* enables,
                  bool reporting) {
-  // 1. Bundle actions reach the members.
+  // Bundle actions reach the members.
   repository.propagateBundleActions();
 
-  // 2. and 3. Packages are visited in order and looked at as they stand then.
+  // Packages are visited in order and looked at as they stand then.
   for (size_t i = 0; i < repository.packages.size(); ++i) {
     Package& package = *repository.packages[i];
     if (isActive(package)) keepNeeded(repository, package, reporting);
@@ -159,18 +157,17 @@ bool planActions(Repository& repository, std::vector<Package*>* removals, std::v
     if (isActive(package)) resolveConflicts(repository, package, reporting);
   }
 
-  // 4. and 5.
   propagateDependencies(repository);
   repository.settleBundles();
 
-  // 6. A plan that leaves nothing active is refused.
+  // A plan that leaves nothing active is refused.
   if (!repository.packages.empty() && !repository.anyStaysActive()) {
     resetActions(repository);
     if (reporting) reportError(repository, "can not uninstall or disable all packages");
     return false;
   }
 
-  // 7. Collect the two lists; enables go in dependency order.
+  // Collect the two lists; enables go in dependency order.
   std::vector<Package*> toRemove;
   std::vector<Package*> toEnable;
   for (const auto& package : repository.packages) {
@@ -179,7 +176,7 @@ bool planActions(Repository& repository, std::vector<Package*>* removals, std::v
   }
   selectCandidates(repository, &toEnable, false, false);
 
-  // 8. Each list is carried out in reverse.
+  // Each list is carried out in reverse.
   removals->assign(toRemove.rbegin(), toRemove.rend());
   enables->assign(toEnable.rbegin(), toEnable.rend());
   return true;

@@ -15,7 +15,7 @@ constexpr Version kLargeEraseMinimum = makeVersion(3, 20, 'c', 2);
 
 bool isSystemPackage(const std::string& name) { return name == "system" || name.compare(0, 6, "veltra") == 0; }
 
-// Step 1: the candidate against the installed package of its name.
+// The candidate against the installed package of its name.
 InstallFlags compareWithInstalled(Repository& repository, const Package& candidate, InstallFlags permitted,
                                   bool* reported) {
   const Package* old = repository.find(candidate.name);
@@ -45,10 +45,9 @@ InstallFlags judgeCandidate(Repository& repository, const Package& candidate, In
   bool reported = false;
   const bool mayReportUnmet = !(permitted & Unmet);
 
-  // 1.
   InstallFlags reasons = compareWithInstalled(repository, candidate, permitted, &reported);
 
-  // 2. System requirements.
+  // System requirements.
   if (isSystemPackage(candidate.name)) {
     const bool report = !reported && mayReportUnmet;
     if (!checkSystemRequirements(repository, candidate, report)) {
@@ -57,7 +56,7 @@ InstallFlags judgeCandidate(Repository& repository, const Package& candidate, In
     }
   }
 
-  // 3. Architecture; an empty one fits every system.
+  // Architecture; an empty one fits every system.
   if (!candidate.architecture.empty() && candidate.architecture != repository.architecture) {
     if (!reported && mayReportUnmet) {
       reportError(repository, "can not install %s: it is not made for %s, but for %s",
@@ -67,7 +66,7 @@ InstallFlags judgeCandidate(Repository& repository, const Package& candidate, In
     reasons |= Unmet;
   }
 
-  // 4. The first dependency that no enabled package meets.
+  // The first dependency that no enabled package meets.
   for (const Dependency& dependency : candidate.depends) {
     if (!findProviders(repository, dependency, false).empty()) continue;
     if (!reported && mayReportUnmet) {
@@ -79,7 +78,7 @@ InstallFlags judgeCandidate(Repository& repository, const Package& candidate, In
     break;
   }
 
-  // 5. An enabled package that conflicts with the candidate.
+  // An enabled package that conflicts with the candidate.
   if (const Package* conflicting = repository.findConflicting(candidate)) {
     if (!reported && !(permitted & Conflict)) {
       reportError(repository, "can not install %s: it conflicts with %s", packageTitle(candidate).c_str(),
@@ -88,15 +87,14 @@ InstallFlags judgeCandidate(Repository& repository, const Package& candidate, In
     reasons |= Conflict;
   }
 
-  // 6.
   return reasons;
 }
 
 bool checkSystemRequirements(Repository& repository, const PackageInfo& candidate, bool report) {
-  // 1. The board's minimum system version; 0 when the device does not say.
+  // The board's minimum system version; 0 when the device does not say.
   const Version minimum = flashDevices().flashMinimumVersion();
 
-  // 2. Too old for this board, unless the "option" package is installed.
+  // Too old for this board, unless the "option" package is installed.
   if (candidate.version < minimum && repository.indexOf("option") == -1) {
     if (report) {
       const std::string title = packageTitle(candidate);
@@ -106,7 +104,7 @@ bool checkSystemRequirements(Repository& repository, const PackageInfo& candidat
     return false;
   }
 
-  // 3. Too old for the file-system layout of large erase blocks.
+  // Too old for the file-system layout of large erase blocks.
   if (candidate.version < kLargeEraseMinimum && hasLargeEraseBlocks()) {
     if (report) {
       reportWarning(repository, "omitting package %s: it does not support current file system",
@@ -115,6 +113,5 @@ bool checkSystemRequirements(Repository& repository, const PackageInfo& candidat
     return false;
   }
 
-  // 4.
   return true;
 }

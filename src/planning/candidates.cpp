@@ -93,11 +93,11 @@ std::vector<size_t> selectOrder(Repository& repository, const std::vector<const 
 }  // namespace
 
 void collectCandidates(Repository& repository, const std::string& directory, CandidateList* candidates) {
-  // 1. A directory that cannot be opened has no candidates.
+  // A directory that cannot be opened has no candidates.
   DIR* dir = opendir(directory.c_str());
   if (dir == nullptr) return;
 
-  // 2. and 3. Read every package file; report the ones that cannot be read.
+  // Read every package file; report the ones that cannot be read.
   while (const dirent* entry = readdir(dir)) {
     if (!isCandidateName(entry->d_name)) continue;
     auto record = std::make_unique<PackageFile>();
@@ -108,7 +108,6 @@ void collectCandidates(Repository& repository, const std::string& directory, Can
     candidates->push_back(std::move(record));
   }
 
-  // 4.
   closedir(dir);
 }
 

@@ -5,13 +5,13 @@
 #include <cerrno>
 
 std::string parentDir(const std::string& path) {
-  // 1. Strip every trailing "/": "/" itself becomes empty.
+  // Strip every trailing "/": "/" itself becomes empty.
   std::string stripped = path;
   while (!stripped.empty() && stripped.back() == '/') stripped.pop_back();
-  // 2. Without a "/" left there is no directory part.
+  // Without a "/" left there is no directory part.
   size_t slash = stripped.rfind('/');
   if (slash == std::string::npos) return ".";
-  // 3. Drop the last component and the slashes before it, keeping a root "/".
+  // Drop the last component and the slashes before it, keeping a root "/".
   size_t end = slash;
   while (end > 0 && stripped[end - 1] == '/') --end;
   return end == 0 ? "/" : stripped.substr(0, end);

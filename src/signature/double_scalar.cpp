@@ -142,12 +142,12 @@ void ladderBits(unsigned char r[kScalarBits + 1], const unsigned char* s, const 
 }  // namespace
 
 void prepareLadderKey(LadderKey& out, const unsigned char key[kFieldBytes]) {
-  // 1. The key's u.
+  // The key's u.
   decode(out.u, key);
-  // 2. Its v, up to sign.
+  // Its v, up to sign.
   FieldElement a, y;
   curveRoot(a, y, out.u);
-  // 3. u of K + G and of K - G.
+  // u of K + G and of K - G.
   sumsWithBase(out.plusBase, out.minusBase, out.u, a, y);
 }
 
@@ -160,10 +160,10 @@ void doubleScalarX(const unsigned char s[kScalarBytes], const unsigned char k[kS
 
 void doubleScalarX(const unsigned char s[kScalarBytes], const unsigned char k[kScalarBytes],
                    const LadderKey& key, unsigned char out[kFieldBytes]) {
-  // 4. The bit sequences.
+  // The bit sequences.
   unsigned char r[kScalarBits + 1];
   ladderBits(r, s, k);
-  // 5. The registers: infinity, G or K, K + G.
+  // The registers: infinity, G or K, K + G.
   FieldElement nine;
   setSmall(nine, kBaseU);
   LadderPoint registers[3];
@@ -173,9 +173,9 @@ void doubleScalarX(const unsigned char s[kScalarBytes], const unsigned char k[kS
   setSmall(registers[1].z, 1);
   copy(registers[2].x, key.plusBase);
   setSmall(registers[2].z, 1);
-  // 6. One doubling and two differential additions per bit, from the top.
-  //    Choices that follow k are masked selections; those that follow r
-  //    are not, but r is all zeros when s is 0.
+  // One doubling and two differential additions per bit, from the top.
+  // Choices that follow k are masked selections; those that follow r
+  // are not, but r is all zeros when s is 0.
   for (int j = kScalarBits - 1; j >= 0; --j) {
     const int sj = bitAt(s, j), sUp = bitAt(s, j + 1);
     const int kj = bitAt(k, j), kUp = bitAt(k, j + 1);
@@ -189,7 +189,7 @@ void doubleScalarX(const unsigned char s[kScalarBytes], const unsigned char k[kS
     ladderAdd(next[2], registers[2], registers[0], &difference);
     for (int i = 0; i < 3; ++i) registers[i] = next[i];
   }
-  // 7. The chosen register's affine u; z = 0 inverts to 0.
+  // The chosen register's affine u; z = 0 inverts to 0.
   LadderPoint result;
   pick(result, registers, bitAt(s, 0) + bitAt(k, 0));
   FieldElement zInverse, u;

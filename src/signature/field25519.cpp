@@ -290,10 +290,10 @@ void decode(FieldElement& out, const unsigned char in[kFieldBytes]) {
 }
 
 void encode(unsigned char out[kFieldBytes], const FieldElement& f) {
-  // 1. Strict form: the sum is within one p of the canonical value.
+  // Strict form: the sum is within one p of the canonical value.
   int64_t h[kFieldLimbs];
   strictForm(h, f);
-  // 2. Add or subtract that p and carry again.
+  // Add or subtract that p and carry again.
   if (h[9] < 0) {
     h[0] -= 19;
     h[9] += kTwo25;
@@ -302,7 +302,7 @@ void encode(unsigned char out[kFieldBytes], const FieldElement& f) {
     h[9] -= kTwo25;
   }
   for (int i = 0; i < 9; ++i) carryUp(h, i);
-  // 3. Pack the limbs' bits little-endian.
+  // Pack the limbs' bits little-endian.
   uint64_t bits = 0;
   int held = 0;
   int written = 0;

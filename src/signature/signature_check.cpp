@@ -40,16 +40,16 @@ const VerificationKey& builtInVerificationKey() {
 bool checkSignaturePayload(const unsigned char payload[kSignaturePayloadLength],
                            const unsigned char digest[kSignatureDigestLength], const VerificationKey& key) {
   const SigHashConstants& tables = key.key.tables;
-  // 4. The part's digest is the digest of what was read.
+  // The part's digest is the digest of what was read.
   if (!sameBytes(payload, digest, kSignatureDigestLength)) return false;
-  // 5, 6. k from sigHash of the digest and the challenge.
+  // k from sigHash of the digest and the challenge.
   const unsigned char* challenge = payload + kChallengeOffset;
   unsigned char k[kScalarBytes];
   challengeScalar(tables, digest, challenge, k);
-  // 7. x = u([response]K + [k]G), the response taken as it is.
+  // x = u([response]K + [k]G), the response taken as it is.
   unsigned char x[kFieldBytes];
   doubleScalarX(payload + kResponseOffset, k, key.ladder, x);
-  // 8, 9. Its sigHash starts with the challenge.
+  // Its sigHash starts with the challenge.
   unsigned char c[kSigHashLength];
   sigHash(tables, x, kFieldBytes, c);
   return sameBytes(c, challenge, kSignatureChallengeLength);

@@ -11,7 +11,7 @@ constexpr uint32_t kSpinnerCharCount = sizeof kSpinnerChars;
 
 void Spinner::step() {
   uint32_t tick = clock_.tick();
-  // 1. The first step of the process draws without wiping anything.
+  // The first step of the process draws without wiping anything.
   if (lastTick_ == 0) {
     lastTick_ = tick;
     out_ << kSpinnerChars[index_++];
@@ -19,8 +19,8 @@ void Spinner::step() {
     if (index_ == kSpinnerCharCount) index_ = 0;  // a clock that reads 0 again
     return;
   }
-  // 2. Later steps redraw once more than kRedrawTicks have passed; the last
-  //    tick advances by kRedrawTicks so that a long stall catches up in turns.
+  // Later steps redraw once more than kRedrawTicks have passed; the last
+  // tick advances by kRedrawTicks so that a long stall catches up in turns.
   if (tick - lastTick_ <= kRedrawTicks) return;
   lastTick_ += kRedrawTicks;
   out_ << '\b' << kSpinnerChars[index_++];

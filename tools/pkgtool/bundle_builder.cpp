@@ -25,7 +25,7 @@ struct Member {
   uint64_t size = 0;
 };
 
-// Step 1: each member is one whole package whose signature holds.
+// Each member is one whole package whose signature holds.
 bool checkMember(const std::string& path, const PublicKey& key, Member* member, std::string* error) {
   FileReport report;
   if (!inspectFile(path, key, false, &report, error)) return false;
@@ -48,7 +48,7 @@ bool checkMember(const std::string& path, const PublicKey& key, Member* member, 
   return true;
 }
 
-// Step 2: the member names, once each, and the list of those starting
+// The member names, once each, and the list of those starting
 // disabled, each naming a member.
 // A bundle named like a member would be taken for that member on the board,
 // and the member's files would never reach flash.
@@ -98,7 +98,7 @@ bool collectMembers(const BundleRequest& request, const PublicKey& key, std::vec
   return true;
 }
 
-// Step 4: the member's parts, everything after its 8-byte file header.
+// The member's parts, everything after its 8-byte file header.
 bool copyMember(const Member& member, OutputFile* out, std::string* error) {
   int fd = open(member.path.c_str(), O_RDONLY);
   if (fd < 0) {
@@ -123,7 +123,7 @@ bool buildBundle(const BundleRequest& request, const PublicKey& memberKey, const
   if (!collectMembers(request, memberKey, &members, &startDisabled, warnings, error)) return false;
   OutputFile out;
   if (!out.open(outPath, error)) return false;
-  // Step 3: the bundle's own parts, which no signature covers.
+  // The bundle's own parts, which no signature covers.
   PartWriter writer(&out);
   if (!writer.writeFileHeader(kPackageMagic, error) || !writer.writeHeaderParts(kBundleHeaderPart, request.header, error))
     return false;

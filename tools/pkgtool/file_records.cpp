@@ -26,7 +26,7 @@ bool readName(std::istream& in, uint16_t length, std::string* name) {
 bool forEachFileRecord(PackageStream& stream, const FileRecordVisitor& visit, std::string* broken) {
   InflateStream in(stream);
   for (uint64_t index = 0;; ++index) {
-    // 1. The record header; nothing at all here is the end of the container.
+    // The record header; nothing at all here is the end of the container.
     unsigned char header[kFileRecordHeaderSize];
     in.read(reinterpret_cast<char*>(header), sizeof header);
     if (in.gcount() == 0) return true;
@@ -39,14 +39,14 @@ bool forEachFileRecord(PackageStream& stream, const FileRecordVisitor& visit, st
     record.mode = le16(header);
     record.processorClass = header[23];
     record.size = le32(header + 24);
-    // 2. The name, then the content for the visitor.
+    // The name, then the content for the visitor.
     if (!readName(in, le16(header + 28), &record.name)) {
       *broken = "file container ends inside the name of " + where;
       return false;
     }
     std::streampos start = in.tellg();
     if (!visit(record, in)) return false;
-    // 3. Skip what the visitor left of the content.
+    // Skip what the visitor left of the content.
     std::streamoff taken = in.tellg() - start;
     if (!in || !in.seekg(static_cast<std::streamoff>(record.size) - taken, std::ios_base::cur)) {
       *broken = "file container ends inside the content of " + where + " (" + record.name + ")";

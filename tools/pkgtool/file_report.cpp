@@ -45,9 +45,9 @@ class Inspection {
 void Inspection::run(PackageStream& stream) {
   for (uint32_t type : kInspectedParts) stream.acceptPart(type);
   stream.nextPart();
-  // 1. A bundle header may come first, once.
+  // A bundle header may come first, once.
   if (stream.partType() == kBundleHeaderPart && !readBundle(stream)) return;
-  // 2. Then packages, each from its header to its signature.
+  // Then packages, each from its header to its signature.
   while (stream.partType() != kNoPart) {
     if (stream.partType() != kPackageHeaderPart) {
       breakWith("unexpected " + partPlace(stream));
@@ -146,15 +146,15 @@ bool inspectFile(const std::string& path, const PublicKey& key, bool listFiles, 
                  std::string* error) {
   *report = FileReport();
   report->path = path;
-  // 1. The layout tells a damaged file before anything reads its contents.
+  // The layout tells a damaged file before anything reads its contents.
   if (!walkParts(path, &report->layout, error)) return false;
   if (!report->layout.hasHeader || (report->layout.magic != kPackageMagic && report->layout.magic != kUnregisteredMagic))
     return true;
-  // 2. Every package, as the installer reads it, with its signature.
+  // Every package, as the installer reads it, with its signature.
   FileSource file(path);
   PackageStream stream(&file, true);
   Inspection(report, key, listFiles).run(stream);
-  // 3. Whatever the installer's candidate reader refuses is broken too.
+  // Whatever the installer's candidate reader refuses is broken too.
   PackageFile candidate;
   if (report->layout.broken.empty() && !loadPackageFile(candidate, path))
     report->layout.broken = candidate.isBundle && candidate.members.empty() ? "bundle without members"

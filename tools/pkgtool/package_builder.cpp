@@ -30,7 +30,7 @@ void leaveOutOutput(const std::string& outPath, std::vector<TreeFile>* files, st
   }
 }
 
-// Step 1: the files of the tree, each --class naming one of them.
+// The files of the tree, each --class naming one of them.
 bool collectFiles(const BuildRequest& request, const std::string& outPath, std::vector<TreeFile>* files,
                   std::vector<std::string>* warnings, std::string* error) {
   std::vector<std::string> emptyDirectories;
@@ -51,7 +51,7 @@ bool collectFiles(const BuildRequest& request, const std::string& outPath, std::
   return true;
 }
 
-// Step 3: the file container, one record per file in path order.
+// The file container, one record per file in path order.
 bool writeContainer(const BuildRequest& request, const std::vector<TreeFile>& files, PartWriter* writer,
                     std::string* error) {
   ContainerWriter container(writer);
@@ -69,7 +69,7 @@ bool writePackage(const BuildRequest& request, const std::vector<TreeFile>& file
                   OutputFile* out, std::string* error) {
   PartWriter writer(out);
   if (!writer.writeFileHeader(request.unregistered ? kUnregisteredMagic : kPackageMagic, error)) return false;
-  // Step 2: the header part and the metadata parts.
+  // The header part and the metadata parts.
   uint64_t signedFrom = writer.offset();
   if (!writer.writeHeaderParts(kPackageHeaderPart, request.header, error)) return false;
   return writeContainer(request, files, &writer, error) &&

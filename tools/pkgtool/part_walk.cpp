@@ -52,7 +52,7 @@ bool readExactly(int fd, uint64_t offset, unsigned char* out, size_t length, std
   return true;
 }
 
-// Step 1: the file header, its magic and its length field.
+// The file header, its magic and its length field.
 bool readFileHeader(int fd, FileLayout* layout, std::string* error, bool* failed) {
   unsigned char header[kFileHeaderSize];
   if (!readExactly(fd, 0, header, sizeof header, error, failed)) {
@@ -73,7 +73,7 @@ bool readFileHeader(int fd, FileLayout* layout, std::string* error, bool* failed
   return true;
 }
 
-// Step 2: the part headers, one after another up to the end of the file.
+// The part headers, one after another up to the end of the file.
 void readPartHeaders(int fd, FileLayout* layout, std::string* error, bool* failed) {
   uint64_t offset = kFileHeaderSize;
   while (offset < layout->size) {

@@ -39,18 +39,18 @@ bool randomBytes(unsigned char* out, size_t count) {
 }
 
 bool completeKeyPoint(unsigned char scalar[kScalarBytes], unsigned char point[kFieldBytes]) {
-  // 1. u of [a]G; the key passed along is the base point, which a ladder
-  //    with s = 0 never uses.
+  // u of [a]G; the key passed along is the base point, which a ladder
+  // with s = 0 never uses.
   const unsigned char zero[kScalarBytes] = {}, one[kScalarBytes] = {1};
   unsigned char base[kFieldBytes] = {9};
   doubleScalarX(zero, scalar, base, point);
-  // 2. a = 0, 1 or l - 1 gives infinity or G itself, useless as a key (the
-  //    verifier's chord through K and G needs u_K != 9).
+  // a = 0, 1 or l - 1 gives infinity or G itself, useless as a key (the
+  // verifier's chord through K and G needs u_K != 9).
   if (isZero(point, kFieldBytes)) return false;
   bool isBase = true;
   for (int i = 0; i < kFieldBytes; ++i) isBase = isBase && point[i] == base[i];
   if (isBase) return false;
-  // 3. K (even v) + [a]G is infinity exactly when [a]G = -K: then -a is the key.
+  // K (even v) + [a]G is infinity exactly when [a]G = -K: then -a is the key.
   unsigned char sum[kFieldBytes];
   doubleScalarX(one, scalar, point, sum);
   if (isZero(sum, kFieldBytes)) return negateScalar(scalar, scalar);
@@ -58,7 +58,7 @@ bool completeKeyPoint(unsigned char scalar[kScalarBytes], unsigned char point[kF
 }
 
 bool generateKey(PrivateKey* key) {
-  // 1. The scalar.
+  // The scalar.
   for (int tries = 0;; ++tries) {
     if (tries == kMaxScalarTries) return false;
     unsigned char wide[kWideScalarBytes];
@@ -68,7 +68,7 @@ bool generateKey(PrivateKey* key) {
     if (!reduced) return false;
     if (completeKeyPoint(key->scalar, key->publicKey.point)) break;
   }
-  // 2. The sigHash tables.
+  // The sigHash tables.
   unsigned char words[4 * (kSigHashStateWords + kSigHashRounds)];
   if (!randomBytes(words, sizeof words)) return false;
   const unsigned char* next = words;

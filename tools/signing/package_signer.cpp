@@ -33,23 +33,23 @@ bool signDigest(const PrivateKey& key, const unsigned char digest[kSignatureDige
   const SigHashConstants& tables = key.publicKey.tables;
   unsigned char* challenge = payload + kSignatureDigestLength;
   unsigned char* response = challenge + kSignatureChallengeLength;
-  // 1. The nonce r and R = [r]G (s = 0: the key point plays no part).
+  // The nonce r and R = [r]G (s = 0: the key point plays no part).
   unsigned char r[kScalarBytes];
   if (!deriveNonce(key, digest, r)) return false;
   const unsigned char zero[kScalarBytes] = {};
   unsigned char rU[kFieldBytes];
   doubleScalarX(zero, r, key.publicKey.point, rU);
-  // 2. challenge = the first 16 bytes of sigHash(u of R).
+  // Challenge = the first 16 bytes of sigHash(u of R).
   unsigned char c[kSigHashLength];
   sigHash(tables, rU, kFieldBytes, c);
   for (size_t i = 0; i < kSignatureDigestLength; ++i) payload[i] = digest[i];
   for (size_t i = 0; i < kSignatureChallengeLength; ++i) challenge[i] = c[i];
-  // 3. k as the verifier builds it; response = (r - k) / a, so that
-  //    [response]K + [k]G = [r]G = R.
+  // k as the verifier builds it; response = (r - k) / a, so that
+  // [response]K + [k]G = [r]G = R.
   unsigned char k[kScalarBytes];
   challengeScalar(tables, digest, challenge, k);
   const bool made = signatureResponse(r, k, key.scalar, response);
   for (unsigned char& byte : r) byte = 0;
-  // 4. What the verifier will compute.
+  // What the verifier will compute.
   return made && checkSignaturePayload(payload, digest, key.publicKey);
 }
