@@ -84,12 +84,12 @@ void scheduleActions(Repository* repository, Lcg* random) {
     if (package->isBundle || package->name.compare(0, 6, "legacy") == 0) continue;
     const uint32_t roll = random->next(100);
     if (roll < 4) {
-      package->action = Uninstall;
+      package->action = PackageAction::Uninstall;
     } else if (roll < 7) {
-      package->action = Disable;
+      package->action = PackageAction::Disable;
     } else if (roll < 12) {
       package->disabled = true;
-      if (roll < 10) package->action = Enable;
+      if (roll < 10) package->action = PackageAction::Enable;
     }
   }
 }

@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Transaction transaction{BoardPaths(board())};
   std::stringbuf input(std::string(reinterpret_cast<const char*>(data), size), std::ios::in);
   std::stringbuf tee;
-  InstallRun run{repository, transaction, Upgrade | Downgrade | Reinstall, {}};
+  InstallRun run{
+      repository, transaction, InstallFlags::Upgrade | InstallFlags::Downgrade | InstallFlags::Reinstall, {}};
   installFromStream(run, &input, &tee);
   // Whatever was staged must lie inside the board.
   for (const auto& [destination, op] : transaction) {

@@ -29,11 +29,11 @@ CommandAction parseCommandLine(int argc, const char* const* argv, RunOptions& op
     } else if (is(word, "-q")) {
       options.quiet = true;
     } else if (is(word, "-down")) {
-      options.installFlags |= Downgrade;
+      options.installFlags |= InstallFlags::Downgrade;
     } else if (is(word, "--reinstall")) {
       out << "\nResuming upgrade...\n";
       out.flush();
-      options.installFlags |= Reinstall;
+      options.installFlags |= InstallFlags::Reinstall;
     } else if (isIgnoredOption(word)) {
       continue;
     } else if (is(word, "--commit")) {

@@ -12,7 +12,7 @@ struct RunOptions {
   bool fromStdin = false;    // -
   bool quiet = false;        // -q
   bool showMode = false;     // --show
-  InstallFlags installFlags = NoInstallFlags;  // -down, --reinstall
+  InstallFlags installFlags = InstallFlags::None;  // -down, --reinstall
   bool commitNow = true;     // cleared by --safe
   std::string root;          // -r <root>
   std::string architecture = "i386";  // the environment variable "arch"

@@ -27,7 +27,7 @@ TEST(CommandLine, NoWordsRunTheUpgradeWithTheDefaults) {
   EXPECT_EQ(parsed.action, CommandAction::Run);
   EXPECT_FALSE(parsed.options.cleanupMode || parsed.options.fromStdin || parsed.options.quiet ||
                parsed.options.showMode);
-  EXPECT_EQ(parsed.options.installFlags, NoInstallFlags);
+  EXPECT_EQ(parsed.options.installFlags, InstallFlags::None);
   EXPECT_TRUE(parsed.options.commitNow);
   EXPECT_EQ(parsed.options.root, "");
   EXPECT_EQ(parsed.options.architecture, "i386");
@@ -88,7 +88,7 @@ TEST(CommandLine, OptionsSetTheirFields) {
   EXPECT_FALSE(parsed.options.commitNow);
   EXPECT_EQ(parsed.options.root, "/second") << "a later -r replaces an earlier one";
   EXPECT_TRUE(parsed.options.quiet);
-  EXPECT_EQ(parsed.options.installFlags, Downgrade);
+  EXPECT_EQ(parsed.options.installFlags, InstallFlags::Downgrade);
   EXPECT_TRUE(parsed.options.showMode);
 }
 
@@ -101,7 +101,7 @@ TEST(CommandLine, RootTakesTheNextWordWhateverItIs) {
 TEST(CommandLine, ReinstallPrintsItsTwoLinesEachTimeItIsMet) {
   Parsed parsed = parse({"--reinstall", "-down", "--reinstall"});
   EXPECT_EQ(parsed.output, "\nResuming upgrade...\n\nResuming upgrade...\n");
-  EXPECT_EQ(parsed.options.installFlags, Reinstall | Downgrade);
+  EXPECT_EQ(parsed.options.installFlags, InstallFlags::Reinstall | InstallFlags::Downgrade);
   EXPECT_EQ(parse({"--reinstall", "--bogus"}).output, "\nResuming upgrade...\n") << "printed before the usage";
 }
 

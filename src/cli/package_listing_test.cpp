@@ -108,7 +108,7 @@ TEST(PackageListing, ListsEveryPackageInRepositoryOrder) {
   Repository repository;
   addPackage(repository, "zeta", makeVersion(1, 0, 'f', 0), 0, "");
   Package* doomed = addPackage(repository, "alpha", makeVersion(2, 0, 'f', 0), 0, "");
-  doomed->action = Uninstall;
+  doomed->action = PackageAction::Uninstall;
   Package* bundle = addPackage(repository, "routing", makeVersion(3, 0, 'f', 0), 0, "");
   bundle->isBundle = true;
   const std::string text = listing(repository);

@@ -122,7 +122,7 @@ TEST_F(InstalledPackages, StoredImageDescribesThePackageAndTheEntryItsState) {
   EXPECT_EQ(ppp.files, std::set<std::string>({"/bin/ppp"}));
   EXPECT_TRUE(ppp.disabled);
   EXPECT_TRUE(ppp.userForced);  // the schedule word
-  EXPECT_EQ(ppp.action, Enable);
+  EXPECT_EQ(ppp.action, PackageAction::Enable);
 }
 
 TEST_F(InstalledPackages, BundleImageYieldsItsMembersFirst) {
@@ -148,7 +148,7 @@ TEST_F(InstalledPackages, BundleImageYieldsItsMembersFirst) {
   EXPECT_TRUE(routing.bundle.name.empty());
   EXPECT_EQ(routing.description, "routing bundle");
   EXPECT_TRUE(routing.members.empty());
-  EXPECT_EQ(repository_.packages[0]->action, None);
+  EXPECT_EQ(repository_.packages[0]->action, PackageAction::None);
 }
 
 // However a bundle image ends, loading ends too, with every member read
@@ -225,7 +225,7 @@ TEST_F(InstalledPackages, EntryWithoutAReadableImageIsReadFromItsMetadata) {
     EXPECT_EQ(ppp.version, k641) << c.what;
     EXPECT_EQ(ppp.depends.size(), 1u) << c.what;
     EXPECT_EQ(ppp.files, std::set<std::string>({"/bin/ppp"})) << c.what;
-    EXPECT_EQ(ppp.action, None) << c.what;
+    EXPECT_EQ(ppp.action, PackageAction::None) << c.what;
   }
 }
 
@@ -256,7 +256,7 @@ TEST_F(InstalledPackages, ImagesComeFirstThenTheSecondPlaceThenPlainEntries) {
     if (package->name == "bbb") bbbVersions.push_back(package->version);
   EXPECT_EQ(bbbVersions, std::vector<Version>({k641, k642}));
   const Package& ddd = *repository_.packages.back();
-  EXPECT_EQ(ddd.action, Uninstall);  // no version file
+  EXPECT_EQ(ddd.action, PackageAction::Uninstall);  // no version file
 }
 
 TEST_F(InstalledPackages, OnlyVisibleDirectoriesAreEntries) {

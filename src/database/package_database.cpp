@@ -71,12 +71,12 @@ bool readFilesFile(const std::string& path, Package& package) {
 
 // The metadata files, for a package that no stored image described.
 void readMetadata(const std::string& dir, Package& package) {
-  if (!readVersionFile(dir + "version", package)) package.action = Uninstall;
-  if (!readEntryList(dir + "deps", package.depends, false)) package.action = Uninstall;
-  if (!readEntryList(dir + "provides", package.provides, true)) package.action = Uninstall;
-  if (!readEntryList(dir + "conflicts", package.conflicts, false)) package.action = Uninstall;
+  if (!readVersionFile(dir + "version", package)) package.action = PackageAction::Uninstall;
+  if (!readEntryList(dir + "deps", package.depends, false)) package.action = PackageAction::Uninstall;
+  if (!readEntryList(dir + "provides", package.provides, true)) package.action = PackageAction::Uninstall;
+  if (!readEntryList(dir + "conflicts", package.conflicts, false)) package.action = PackageAction::Uninstall;
   // A member entry without its bundle's image cannot stand alone.
-  if (readBundleFile(dir + "bundle", package)) package.action = Uninstall;
+  if (readBundleFile(dir + "bundle", package)) package.action = PackageAction::Uninstall;
   if (!readFilesFile(dir + "files", package)) package.isBundle = true;
 }
 
@@ -101,13 +101,13 @@ void readSchedule(const std::string& path, Package& package) {
   EntryFile in(path);
   std::string word;
   if (!in.is_open() || !(in >> word)) return;
-  if (word == kPackageActionWords[Uninstall]) {
-    package.action = Uninstall;
-  } else if (word == kPackageActionWords[Enable]) {
-    package.action = Enable;
+  if (word == actionWord(PackageAction::Uninstall)) {
+    package.action = PackageAction::Uninstall;
+  } else if (word == actionWord(PackageAction::Enable)) {
+    package.action = PackageAction::Enable;
     package.userForced = true;
-  } else if (word == kPackageActionWords[Disable]) {
-    package.action = Disable;
+  } else if (word == actionWord(PackageAction::Disable)) {
+    package.action = PackageAction::Disable;
     package.userForced = true;
   }
 }
@@ -204,7 +204,7 @@ bool stageMetadataIf(bool present, Transaction& transaction, const std::string& 
 // leave them all on flash.
 bool writeMetadata(const Package& package, Transaction& transaction, const std::string& dir,
                    EntryFailure* failure) {
-  if (package.flags & NoMetadata) return true;
+  if (hasFlag(package.flags, PackageFlag::NoMetadata)) return true;
   if (!package.hasImage) {
     if (!stageMetadata(transaction, dir, kVersionFile, package, failure)) return false;
     if (!stageMetadata(transaction, dir, kDepsFile, package, failure)) return false;
@@ -290,7 +290,7 @@ void writeDisabled(Package& package, Transaction& transaction) {
   transaction.remove(dir + "enabled");
   stageDisabled(package, transaction, dir);
   package.disabled = true;
-  package.action = None;
+  package.action = PackageAction::None;
 }
 
 void writeEnabled(Package& package, Transaction& transaction) {
@@ -301,5 +301,5 @@ void writeEnabled(Package& package, Transaction& transaction) {
   else
     transaction.remove(dir + "enabled");
   package.disabled = false;
-  package.action = None;
+  package.action = PackageAction::None;
 }

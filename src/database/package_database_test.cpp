@@ -40,7 +40,7 @@ TEST(PackageDatabaseRead, EntryWithOnlyFilesIsUninstalled) {
   EXPECT_EQ(package.version, 0u);
   EXPECT_EQ(package.files, std::set<std::string>({"/bin/ppp"}));
   EXPECT_FALSE(package.isBundle);
-  EXPECT_EQ(package.action, Uninstall);
+  EXPECT_EQ(package.action, PackageAction::Uninstall);
 }
 
 // Missing provides and conflicts files are empty lists, not failures.
@@ -51,7 +51,7 @@ TEST(PackageDatabaseRead, EntryWithoutFilesIsABundle) {
   EXPECT_EQ(package.buildTime, 1700000000u);
   EXPECT_TRUE(package.isBundle);
   EXPECT_TRUE(package.depends.empty());
-  EXPECT_EQ(package.action, None);
+  EXPECT_EQ(package.action, PackageAction::None);
 }
 
 TEST(PackageDatabaseRead, FullEntryFillsEveryList) {
@@ -73,7 +73,7 @@ TEST(PackageDatabaseRead, FullEntryFillsEveryList) {
   ASSERT_EQ(package.conflicts.size(), 1u);
   EXPECT_EQ(package.conflicts[0].max, 1700000000u);
   EXPECT_EQ(package.conflicts[0].priority, 0);
-  EXPECT_EQ(package.action, None);
+  EXPECT_EQ(package.action, PackageAction::None);
 }
 
 // Each broken file marks the entry for removal; what was read before the
@@ -87,15 +87,15 @@ TEST(PackageDatabaseRead, MalformedMetadataMarksTheEntryForRemoval) {
     size_t entries;  // in the list the file feeds
   };
   const Case cases[] = {
-      {"version with one number", "version", "100000000\n", Uninstall, 0},
-      {"version that is no number", "version", "six 0\n", Uninstall, 0},
-      {"version too large", "version", "4294967296 0\n", Uninstall, 0},
-      {"deps line short of its max", "deps", "system 0 0\nsecurity 5\n", Uninstall, 1},
-      {"deps line without a priority is complete", "deps", "system 0 0\n", None, 1},
-      {"provides line without its priority", "provides", "pppoe 0 0\n", Uninstall, 0},
-      {"provides lines all complete", "provides", "pppoe 0 0 3\nppp2 1 2 -4\n", None, 2},
-      {"conflicts with a word for a number", "conflicts", "a 0 0\nb zero 0\n", Uninstall, 1},
-      {"deps spread over lines", "deps", "system\n0\n0\n", None, 1},
+      {"version with one number", "version", "100000000\n", PackageAction::Uninstall, 0},
+      {"version that is no number", "version", "six 0\n", PackageAction::Uninstall, 0},
+      {"version too large", "version", "4294967296 0\n", PackageAction::Uninstall, 0},
+      {"deps line short of its max", "deps", "system 0 0\nsecurity 5\n", PackageAction::Uninstall, 1},
+      {"deps line without a priority is complete", "deps", "system 0 0\n", PackageAction::None, 1},
+      {"provides line without its priority", "provides", "pppoe 0 0\n", PackageAction::Uninstall, 0},
+      {"provides lines all complete", "provides", "pppoe 0 0 3\nppp2 1 2 -4\n", PackageAction::None, 2},
+      {"conflicts with a word for a number", "conflicts", "a 0 0\nb zero 0\n", PackageAction::Uninstall, 1},
+      {"deps spread over lines", "deps", "system\n0\n0\n", PackageAction::None, 1},
   };
   for (const Case& c : cases) {
     EntryFiles files = {{"version", "100000000 0\n"}, {"files", "bin/ppp\n"}};
@@ -124,7 +124,7 @@ TEST(PackageDatabaseRead, BundleFileMakesAMemberThatCannotStandAlone) {
   EXPECT_EQ(package.bundle.name, "routing");
   EXPECT_EQ(package.bundle.min, 0u);
   EXPECT_EQ(package.bundle.max, 0u);
-  EXPECT_EQ(package.action, Uninstall);
+  EXPECT_EQ(package.action, PackageAction::Uninstall);
 }
 
 TEST(PackageDatabaseRead, StateFilesSetDisabledAndUserForced) {
@@ -166,9 +166,14 @@ TEST(PackageDatabaseRead, ScheduleWordsAreExactAndLowerCase) {
     bool userForced;
   };
   const Case cases[] = {
-      {"uninstall\n", Uninstall, false}, {"enable\n", Enable, true}, {"disable", Disable, true},
-      {"Enable\n", None, false},         {"DISABLE\n", None, false}, {"remove\n", None, false},
-      {"", None, false},                 {"  enable  \n", Enable, true},
+      {"uninstall\n", PackageAction::Uninstall, false},
+      {"enable\n", PackageAction::Enable, true},
+      {"disable", PackageAction::Disable, true},
+      {"Enable\n", PackageAction::None, false},
+      {"DISABLE\n", PackageAction::None, false},
+      {"remove\n", PackageAction::None, false},
+      {"", PackageAction::None, false},
+      {"  enable  \n", PackageAction::Enable, true},
   };
   for (const Case& c : cases) {
     Package package("ppp");
@@ -182,7 +187,7 @@ TEST(PackageDatabaseRead, PlaceholderIgnoresItsSchedule) {
   Package package("ppp");
   readFrom({{"version", "4294967295 4294967295\n"}, {"files", ""}, {"schedule", "uninstall\n"}}, package);
   EXPECT_TRUE(isPlaceholder(package));
-  EXPECT_EQ(package.action, None);
+  EXPECT_EQ(package.action, PackageAction::None);
 }
 
 TEST(PackageDatabaseRead, PackageFromAStoredImageReadsOnlyStateScheduleAndFiles) {
@@ -206,7 +211,7 @@ TEST(PackageDatabaseRead, PackageFromAStoredImageReadsOnlyStateScheduleAndFiles)
   EXPECT_TRUE(package.bundle.name.empty());
   EXPECT_EQ(package.files, std::set<std::string>({"/bin/ppp"}));
   EXPECT_TRUE(package.disabled);
-  EXPECT_EQ(package.action, Enable);
+  EXPECT_EQ(package.action, PackageAction::Enable);
   EXPECT_TRUE(package.userForced);
 }
 
@@ -216,7 +221,7 @@ TEST(PackageDatabaseRead, PackageFromAStoredImageWithoutFilesStaysAsLoaded) {
   readFrom({{"disabled", "user\n"}}, package);
   EXPECT_FALSE(package.isBundle);
   EXPECT_TRUE(package.files.empty());
-  EXPECT_EQ(package.action, None);
+  EXPECT_EQ(package.action, PackageAction::None);
   EXPECT_TRUE(package.disabled);
 }
 
@@ -228,7 +233,7 @@ TEST(PackageDatabaseRead, DirectoriesInPlaceOfFilesDoNotStopTheRead) {
     files[std::string(file) + "/x"] = "";
   Package package("ppp");
   readFrom(files, package);
-  EXPECT_EQ(package.action, Uninstall);
+  EXPECT_EQ(package.action, PackageAction::Uninstall);
   EXPECT_TRUE(package.depends.empty());
   EXPECT_TRUE(package.files.empty());
   EXPECT_FALSE(package.disabled);
@@ -329,9 +334,9 @@ TEST_F(PackageDatabaseWrite, WhatIsWrittenDependsOnImageBundleAndFlags) {
        {{"files", "bin/ppp\netc/ppp.conf\n"}, {"disabled", "user\n"}, {"enabled", "<removed>"}}},
       {"stored bundle image", true, true, 0, false, true,
        {{"disabled", "<removed>"}, {"enabled", "user\n"}}},
-      {"no metadata at all", false, false, NoMetadata, false, false,
+      {"no metadata at all", false, false, PackageFlag::NoMetadata, false, false,
        {{"disabled", "<removed>"}, {"enabled", "<removed>"}}},
-      {"image without metadata", true, false, NoMetadata | BootImage, true, false,
+      {"image without metadata", true, false, PackageFlag::NoMetadata | PackageFlag::BootImage, true, false,
        {{"disabled", "auto\n"}, {"enabled", "<removed>"}}},
       {"bundle without image", false, true, 0, false, false,
        {{"version", "103376384 1700000000\n"},
@@ -383,7 +388,7 @@ TEST_F(PackageDatabaseWrite, CommittedEntryReadsBackAsWritten) {
   EXPECT_EQ(readFile(dir() + "files"), "bin/a\nbin/b\n");
   EXPECT_TRUE(read.disabled);
   EXPECT_TRUE(read.userForced);
-  EXPECT_EQ(read.action, None);
+  EXPECT_EQ(read.action, PackageAction::None);
 }
 
 // A replaced version that dropped every relation must not inherit the old
@@ -454,14 +459,14 @@ TEST_F(PackageDatabaseWrite, StateWritersStageTheStateFilesOnly) {
     const auto package = ppp();
     package->disabled = c.enable;
     package->userForced = c.userForced;
-    package->action = c.enable ? Enable : Disable;
+    package->action = c.enable ? PackageAction::Enable : PackageAction::Disable;
     if (c.enable)
       writeEnabled(*package, transaction);
     else
       writeDisabled(*package, transaction);
     EXPECT_EQ(stagedEntry(transaction, BoardPaths(root.path()).entryDirectory("ppp")), c.expected) << c.what;
     EXPECT_EQ(package->disabled, !c.enable) << c.what;
-    EXPECT_EQ(package->action, None) << c.what;
+    EXPECT_EQ(package->action, PackageAction::None) << c.what;
     transaction.cancel();
   }
 }

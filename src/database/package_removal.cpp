@@ -50,12 +50,12 @@ std::vector<std::string> uninstallPackage(Package& package, Transaction& transac
   }
 
   // The boot image, unless another name still links to it.
-  if (package.flags & BootImage) {
+  if (hasFlag(package.flags, PackageFlag::BootImage)) {
     const std::string bootImage = board.at(kBootImagePath);
     struct stat info;
     if (stat(bootImage.c_str(), &info) == 0 && info.st_nlink == 1) transaction.remove(bootImage);
   }
 
-  package.action = None;
+  package.action = PackageAction::None;
   return refused;
 }

@@ -36,7 +36,7 @@ TEST_F(UninstallPackage, StagesRemovalOfItsFilesAndItsEntry) {
   writeFile(at("/flash/var/pdb/tools/image"), "image");
   Package tools("tools");
   tools.files = {"/bin/tool", "/x/tools/lib/a.so", "/bin/gone"};
-  tools.action = Uninstall;
+  tools.action = PackageAction::Uninstall;
 
   uninstallPackage(tools, transaction);
 
@@ -47,7 +47,7 @@ TEST_F(UninstallPackage, StagesRemovalOfItsFilesAndItsEntry) {
   EXPECT_FALSE(staged("/flash/bin/gone"));  // absent: nothing to remove
   EXPECT_FALSE(staged("/flash//bin/tool"));
   EXPECT_TRUE(tools.files.empty());
-  EXPECT_EQ(tools.action, None);
+  EXPECT_EQ(tools.action, PackageAction::None);
 
   // Nothing is deleted before the commit.
   EXPECT_TRUE(pathExists(at("/flash/bin/tool")));
@@ -83,7 +83,8 @@ TEST_F(UninstallPackage, RemovesTheBootImageOnlyWhenNothingElseLinksToIt) {
     bool secondLink;
     bool removed;
   };
-  for (const Case c : {Case{BootImage, false, true}, Case{BootImage, true, false}, Case{0, false, false}}) {
+  for (const Case c :
+       {Case{PackageFlag::BootImage, false, true}, Case{PackageFlag::BootImage, true, false}, Case{0, false, false}}) {
     Transaction local{BoardPaths(scratch.path())};
     unlink(at("/flash/bootimage.bak").c_str());
     writeFile(at("/flash/bootimage"), "kernel");

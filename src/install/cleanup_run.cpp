@@ -4,7 +4,7 @@
 
 RunReport runCleanup(Repository& repository, const BoardPaths& board) {
   Transaction transaction(board);
-  InstallRun run{repository, transaction, NoInstallFlags, {}};
+  InstallRun run{repository, transaction, InstallFlags::None, {}};
   cleanup(run);
   RunReport report;
   report.outcome = commitRun(run);

@@ -19,7 +19,7 @@ void printImageError(const char* text) { consoleStream() << "ERROR: " << text <<
 
 RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags permitted, std::streambuf* input) {
   Transaction transaction(board);
-  InstallRun run{repository, transaction, permitted | Upgrade, {}};
+  InstallRun run{repository, transaction, permitted | InstallFlags::Upgrade, {}};
   applyScheduledActions(run, /*reporting=*/true);
   RunReport report;
   const std::string copy = board.at(kIncomingImage);

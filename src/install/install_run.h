@@ -20,7 +20,7 @@ struct InstallRun {
   Transaction& transaction;
   // The changes the run permits: Upgrade always, Downgrade and Reinstall on
   // request.
-  InstallFlags permitted = NoInstallFlags;
+  InstallFlags permitted = InstallFlags::None;
   PreservedStates preservedStates;
 
   const BoardPaths& board() const { return transaction.board(); }

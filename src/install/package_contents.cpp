@@ -157,7 +157,7 @@ bool recordEntry(InstallRun& run, const Package& package, const PackageStream& s
 }  // namespace
 
 bool keptAsBootImage(const Package& package) {
-  return (package.flags & BootImage) && std::getenv(kBootImageVariable) != nullptr;
+  return hasFlag(package.flags, PackageFlag::BootImage) && std::getenv(kBootImageVariable) != nullptr;
 }
 
 bool installContents(InstallRun& run, Package& package, PackageStream& stream) {
@@ -178,7 +178,7 @@ bool installContents(InstallRun& run, Package& package, PackageStream& stream) {
   }
 
   if (!checkSignature(run.repository, package, stream) || !recordEntry(run, package, stream)) return false;
-  if ((package.flags & BootImage) && !stageUpgradedMarker(run, package)) return false;
+  if (hasFlag(package.flags, PackageFlag::BootImage) && !stageUpgradedMarker(run, package)) return false;
 
   // Members of a bundle are reported by the bundle's installer.
   if (package.bundle.name.empty()) {

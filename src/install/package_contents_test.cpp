@@ -51,7 +51,9 @@ std::string packageParts(const PackageRecipe& recipe) {
 
 // A signed package file, followed by `after` (the next member of a bundle).
 std::string packageFile(const PackageRecipe& recipe, const std::string& after = std::string()) {
-  return PackageWriter(recipe.magic).raw(signedPackageParts(developmentSigningKey(), packageParts(recipe)) + after).bytes();
+  return PackageWriter(recipe.magic)
+      .raw(signedPackageParts(developmentSigningKey(), packageParts(recipe)) + after)
+      .bytes();
 }
 
 // Reads the header as the install reader does, then the contents. `next`
@@ -65,7 +67,7 @@ bool installFile(const std::string& file, Package& package, Transaction& transac
     ADD_FAILURE() << "header unreadable";
     return false;
   }
-  InstallRun run{Repository::instance(), transaction, NoInstallFlags, {}};
+  InstallRun run{Repository::instance(), transaction, InstallFlags::None, {}};
   const bool installed = installContents(run, package, stream);
   if (next) *next = stream.partType();
   return installed;
@@ -249,7 +251,7 @@ TEST_F(InstallContents, BootImageVariableKeepsABootImagePackagesFilesOut) {
     bool files;
     bool marker;
   };
-  for (const Case c : {Case{BootImage, true, false, true}, Case{BootImage, false, true, true},
+  for (const Case c : {Case{PackageFlag::BootImage, true, false, true}, Case{PackageFlag::BootImage, false, true, true},
                        Case{0, true, true, false}}) {
     Transaction transaction{BoardPaths(scratch_.path())};
     if (c.variable) setenv("bootimage", "", 1);  // set, even empty, is enough
@@ -264,7 +266,7 @@ TEST_F(InstallContents, BootImageVariableKeepsABootImagePackagesFilesOut) {
   }
   // The signature is checked all the same.
   setenv("bootimage", "1", 1);
-  std::string file = packageFile({"", BootImage});
+  std::string file = packageFile({"", PackageFlag::BootImage});
   file[file.size() - 1] ^= 0x01;
   Package package;
   EXPECT_FALSE(install(file, package));
@@ -273,7 +275,7 @@ TEST_F(InstallContents, BootImageVariableKeepsABootImagePackagesFilesOut) {
 
 TEST_F(InstallContents, MarkerIsAnEmptyFileAfterCommit) {
   Package package;
-  ASSERT_TRUE(install(packageFile({"", BootImage}), package));
+  ASSERT_TRUE(install(packageFile({"", PackageFlag::BootImage}), package));
   transaction_.commit(false);
   EXPECT_TRUE(pathExists(at("/flash/UPGRADED")));
   EXPECT_EQ(readFile(at("/flash/UPGRADED")), "");
@@ -339,7 +341,7 @@ TEST_F(InstallContents, UncreatableFileIsReportedByItsStoredName) {
 
   // Nor can the boot image marker be staged: that fails the installation too.
   repository().messages.clear();
-  PackageRecipe unregistered("", BootImage);
+  PackageRecipe unregistered("", PackageFlag::BootImage);
   unregistered.magic = kWriterUnregisteredMagic;
   Package boot;
   EXPECT_FALSE(install(packageFile(unregistered), boot));
@@ -387,7 +389,7 @@ TEST_F(InstallContents, ReportsTheInstallUnlessABundleMemberAndShowsTheState) {
     ASSERT_TRUE(readPackageHeader(package, stream));
     showInstallProgress(repository(), package, stream);
     EXPECT_EQ(repository().progressLine.rfind(c.progress, 0), 0u) << repository().progressLine;
-    InstallRun run{repository(), transaction, NoInstallFlags, {}};
+    InstallRun run{repository(), transaction, InstallFlags::None, {}};
     ASSERT_TRUE(installContents(run, package, stream));
     EXPECT_EQ(repository().messages, c.messages) << c.bundle;
     transaction.cancel();

@@ -24,7 +24,8 @@ namespace {
 constexpr size_t kProgressBlankWidth = 78;
 
 // Every reason is collected, none reported: how a bundle member is judged.
-const InstallFlags kEveryReason = Upgrade | Downgrade | Unmet | Conflict | Reinstall;
+const InstallFlags kEveryReason = InstallFlags::Upgrade | InstallFlags::Downgrade | InstallFlags::Unmet |
+                                  InstallFlags::Conflict | InstallFlags::Reinstall;
 
 // The parts an installing reader acts on, in the order it accepts them.
 constexpr PartType kInstallParts[] = {
@@ -62,21 +63,22 @@ InstallResult reportResumed(InstallRun& run, const Package& package) {
   setProgressLine(repository, std::string());
   reportInfo(repository, "installed %s%s", package.disabled ? "(disabled) " : "", packageTitle(package).c_str());
   InstallResult result = resultOf(InstallOutcome::Resumed, repository.find(package.name));
-  result.bootImage = result.package != nullptr && (result.package->flags & BootImage);
+  result.bootImage = result.package != nullptr && hasFlag(result.package->flags, PackageFlag::BootImage);
   return result;
 }
 
 // The reasons against the package, and whether it starts disabled. A
 // conflict disables the package instead of refusing it.
 InstallFlags judge(InstallRun& run, Package& package, bool member) {
-  InstallFlags reasons = judgeCandidate(run.repository, package, member ? kEveryReason : run.permitted | Conflict);
+  InstallFlags reasons =
+      judgeCandidate(run.repository, package, member ? kEveryReason : run.permitted | InstallFlags::Conflict);
   auto preserved = run.preservedStates.find(package.name);
   if (preserved != run.preservedStates.end()) {
     package.disabled = preserved->second;
     package.userForced = true;
   }
-  if (reasons & Conflict) {
-    reasons &= ~Conflict;
+  if (any(reasons, InstallFlags::Conflict)) {
+    reasons &= ~InstallFlags::Conflict;
     package.disabled = true;
   }
   return reasons;
@@ -86,7 +88,7 @@ InstallFlags judge(InstallRun& run, Package& package, bool member) {
 // version in resume mode) read through to its signature, which must hold.
 InstallResult notInstalled(InstallRun& run, const Package& package, PackageStream& stream, InstallFlags reasons,
                            bool member) {
-  const bool resumed = !member && (reasons & Reinstall) && (run.permitted & Reinstall);
+  const bool resumed = !member && any(reasons, InstallFlags::Reinstall) && any(run.permitted, InstallFlags::Reinstall);
   if (!member && !resumed) {
     return resultOf(refusedAsNotNewer(reasons, run.permitted) ? InstallOutcome::NotNewer : InstallOutcome::Refused);
   }
@@ -163,7 +165,8 @@ InstallResult installPackage(InstallRun& run, PackageStream& stream, const Depen
 
   // Not installed: a reason outside the permitted set, or the same version.
   const InstallFlags reasons = judge(run, *package, member);
-  if (reasons & (~run.permitted | Reinstall)) return notInstalled(run, *package, stream, reasons, member);
+  if (any(reasons, (~run.permitted | InstallFlags::Reinstall)))
+    return notInstalled(run, *package, stream, reasons, member);
 
   // It replaces the installed package of its name, unless it comes from an
   // unregistered file, which installs beside it.
@@ -193,7 +196,7 @@ InstallResult installBundle(InstallRun& run, PackageStream& stream) {
 
   // Judged and reported as a single package is, conflicts included.
   const InstallFlags reasons = judgeCandidate(run.repository, *bundle, run.permitted);
-  if (reasons & ~run.permitted) {
+  if (any(reasons, ~run.permitted)) {
     result.outcome = refusedAsNotNewer(reasons, run.permitted) ? InstallOutcome::NotNewer : InstallOutcome::Refused;
     return result;
   }
@@ -226,7 +229,7 @@ InstallResult installBundle(InstallRun& run, PackageStream& stream) {
   // Members this version no longer has are uninstalled by the plan.
   for (const std::string& name : oldMembers) {
     Package* old = run.repository.find(name);
-    if (old != nullptr) old->action = Uninstall;
+    if (old != nullptr) old->action = PackageAction::Uninstall;
   }
   applyScheduledActions(run, false);
   setProgressLine(run.repository, std::string());

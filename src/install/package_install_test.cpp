@@ -130,8 +130,9 @@ class PackageInstall : public ::testing::Test {
     return bundle;
   }
 
-  Package* install(const std::string& bytes, InstallFlags permitted = Upgrade, const PreservedStates& preserved = {},
-                   std::string* imageDirectory = nullptr, bool* bootImage = nullptr) {
+  Package* install(const std::string& bytes, InstallFlags permitted = InstallFlags::Upgrade,
+                   const PreservedStates& preserved = {}, std::string* imageDirectory = nullptr,
+                   bool* bootImage = nullptr) {
     OpenStream open(bytes);
     InstallRun run{repository, transaction, permitted, preserved};
     const InstallResult result = installPackage(run, open.stream);
@@ -141,8 +142,9 @@ class PackageInstall : public ::testing::Test {
   }
 
   // The bundle's result as image mode tells it.
-  int installSuite(const std::string& bytes, InstallFlags permitted = Upgrade, const PreservedStates& preserved = {},
-                   std::string* imageDirectory = nullptr, bool* bootImage = nullptr) {
+  int installSuite(const std::string& bytes, InstallFlags permitted = InstallFlags::Upgrade,
+                   const PreservedStates& preserved = {}, std::string* imageDirectory = nullptr,
+                   bool* bootImage = nullptr) {
     OpenStream open(bytes);
     InstallRun run{repository, transaction, permitted, preserved};
     const InstallResult result = installBundle(run, open.stream);
@@ -221,7 +223,7 @@ TEST_F(PackageInstall, PreservedStateIsTakenOverByTheNewVersion) {
     PreservedStates preserved;
     if (c.hasPreserved) preserved["tool"] = c.preservedDisabled;
 
-    Package* tool = install(packageFile({"tool"}), Upgrade, preserved);
+    Package* tool = install(packageFile({"tool"}), InstallFlags::Upgrade, preserved);
     ASSERT_NE(tool, nullptr);
     EXPECT_EQ(tool->disabled, c.wantDisabled);
     EXPECT_EQ(tool->userForced, c.hasPreserved);
@@ -236,7 +238,7 @@ TEST_F(PackageInstall, PreservedStateIsTakenOverByTheNewVersion) {
 
 TEST_F(PackageInstall, SameVersionIsReportedAsInstalledOnlyWhenResuming) {
   Package& old = installed("tool", k20);
-  old.flags = BootImage;
+  old.flags = PackageFlag::BootImage;
 
   EXPECT_EQ(install(packageFile({"tool"})), nullptr);
   EXPECT_EQ(repository.messages, (Names{"WARNING: omitting package tool-2.0: it is already installed"}));
@@ -244,7 +246,8 @@ TEST_F(PackageInstall, SameVersionIsReportedAsInstalledOnlyWhenResuming) {
 
   repository.messages.clear();
   bool bootImage = false;
-  EXPECT_EQ(install(packageFile({"tool"}), Upgrade | Reinstall, {}, nullptr, &bootImage), &old);
+  EXPECT_EQ(install(packageFile({"tool"}), InstallFlags::Upgrade | InstallFlags::Reinstall, {}, nullptr, &bootImage),
+            &old);
   EXPECT_EQ(repository.messages, (Names{"installed tool-2.0"}));
   EXPECT_NE(console.str().find("\r" + std::string(78, ' ') + "\r"), std::string::npos);
   EXPECT_TRUE(bootImage);
@@ -252,7 +255,7 @@ TEST_F(PackageInstall, SameVersionIsReportedAsInstalledOnlyWhenResuming) {
   EXPECT_EQ(repository.packages.size(), 1u);
 
   repository.messages.clear();
-  EXPECT_EQ(install(packageFile({"tool"}), Upgrade | Reinstall, {{"tool", true}}), &old);
+  EXPECT_EQ(install(packageFile({"tool"}), InstallFlags::Upgrade | InstallFlags::Reinstall, {{"tool", true}}), &old);
   EXPECT_EQ(repository.messages, (Names{"installed (disabled) tool-2.0"}));
 }
 
@@ -299,9 +302,9 @@ TEST_F(PackageInstall, OutputsNameTheImageDirectoryAndTheBootImage) {
   const Case cases[] = {
       {"plain", false, 0, false, "", false},
       {"stored image", true, 0, false, "/flash/var/pdb/tool/", false},
-      {"boot image flag alone", false, BootImage, false, "", false},
+      {"boot image flag alone", false, PackageFlag::BootImage, false, "", false},
       {"variable alone", false, 0, true, "", false},
-      {"boot image flag and variable", false, BootImage, true, "", true},
+      {"boot image flag and variable", false, PackageFlag::BootImage, true, "", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -317,7 +320,7 @@ TEST_F(PackageInstall, OutputsNameTheImageDirectoryAndTheBootImage) {
     member.image = c.image;
     std::string directory;
     bool bootImage = !c.wantBootImage;
-    ASSERT_NE(install(packageFile(member), Upgrade, {}, &directory, &bootImage), nullptr);
+    ASSERT_NE(install(packageFile(member), InstallFlags::Upgrade, {}, &directory, &bootImage), nullptr);
     EXPECT_EQ(directory, *c.wantDirectory ? at(c.wantDirectory) : "");
     EXPECT_EQ(bootImage, c.wantBootImage);
   }
@@ -326,12 +329,12 @@ TEST_F(PackageInstall, OutputsNameTheImageDirectoryAndTheBootImage) {
 TEST_F(PackageInstall, BundleRecordsItselfAndItsMembers) {
   setenv("bootimage", "1", 1);
   Member kernel{"kernel"};
-  kernel.flags = BootImage;
+  kernel.flags = PackageFlag::BootImage;
   kernel.image = true;
   std::string directory;
   bool bootImage = false;
-  EXPECT_EQ(installSuite(bundleFile("suite", k10, Member{"a"}.parts() + kernel.parts(), {}, true), Upgrade, {},
-                         &directory, &bootImage),
+  EXPECT_EQ(installSuite(bundleFile("suite", k10, Member{"a"}.parts() + kernel.parts(), {}, true),
+                         InstallFlags::Upgrade, {}, &directory, &bootImage),
             kBundleInstalled);
   EXPECT_EQ(repository.messages, (Names{"installed suite-1.0"}));
   EXPECT_EQ(names(), (Names{"suite", "a", "kernel"}));
@@ -348,12 +351,12 @@ TEST_F(PackageInstall, BundleRecordsItselfAndItsMembers) {
 
 TEST_F(PackageInstall, SkippedMemberWithTheBootImageDoesNotSetTheBundlesFlag) {
   setenv("bootimage", "1", 1);
-  installedMember("kernel", k20, "suite").flags = BootImage;
+  installedMember("kernel", k20, "suite").flags = PackageFlag::BootImage;
   Member kernel{"kernel"};
-  kernel.flags = BootImage;
+  kernel.flags = PackageFlag::BootImage;
   bool bootImage = true;
-  EXPECT_EQ(installSuite(bundleFile("suite", k20, kernel.parts() + Member{"a"}.parts()), Upgrade, {}, nullptr,
-                         &bootImage),
+  EXPECT_EQ(installSuite(bundleFile("suite", k20, kernel.parts() + Member{"a"}.parts()), InstallFlags::Upgrade, {},
+                         nullptr, &bootImage),
             kBundleInstalled);
   EXPECT_FALSE(bootImage);
 }
@@ -369,7 +372,7 @@ TEST_F(PackageInstall, ReinstallingABundleIsRefusedUnlessResuming) {
   EXPECT_TRUE(transaction.isEmpty());
 
   repository.messages.clear();
-  EXPECT_EQ(installSuite(bytes, Upgrade | Reinstall), kBundleInstalled);
+  EXPECT_EQ(installSuite(bytes, InstallFlags::Upgrade | InstallFlags::Reinstall), kBundleInstalled);
   EXPECT_EQ(repository.messages, (Names{"installed suite-1.0"}));
   EXPECT_TRUE(staged("/flash/var/pdb/suite/version", OpKind::Create));
   EXPECT_EQ(names(), (Names{"a", "b", "suite"}));
@@ -434,8 +437,8 @@ TEST_F(PackageInstall, ListedMembersStartDisabledUnlessTheirStateIsPreserved) {
     SCOPED_TRACE(c.what);
     repository.packages.clear();
     transaction.cancel();
-    EXPECT_EQ(installSuite(bundleFile("suite", k10, Member{"a"}.parts() + Member{"b"}.parts(), {dep("b")}), Upgrade,
-                           c.preserved),
+    EXPECT_EQ(installSuite(bundleFile("suite", k10, Member{"a"}.parts() + Member{"b"}.parts(), {dep("b")}),
+                           InstallFlags::Upgrade, c.preserved),
               kBundleInstalled);
     const Package* b = repository.find("b");
     ASSERT_NE(b, nullptr);

@@ -52,9 +52,9 @@ void uninstallInstalled(InstallRun& run, Package& package) {
 
 void removePackages(InstallRun& run, const std::vector<Package*>& removals, bool reporting) {
   for (Package* package : removals) {
-    if (package->action == Disable) {
+    if (package->action == PackageAction::Disable) {
       disablePackage(run, *package, reporting);
-    } else if (package->action == Uninstall) {
+    } else if (package->action == PackageAction::Uninstall) {
       dropPackage(run, *package);
     }
   }
@@ -85,7 +85,7 @@ bool cleanup(InstallRun& run) {
   // Everything not kept by name, as a bundle, or by a recent system goes.
   for (const auto& package : run.repository.packages) {
     if (isKeptByName(*package) || package->isBundle) continue;
-    if (!dependsOnRecentSystem(*package)) package->action = Uninstall;
+    if (!dependsOnRecentSystem(*package)) package->action = PackageAction::Uninstall;
   }
 
   // The plan keeps what a remaining package needs, with a warning.

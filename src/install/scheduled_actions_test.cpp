@@ -34,7 +34,7 @@ class ScheduledActions : public ::testing::Test {
   }
   ~ScheduledActions() override { setConsoleStream(nullptr); }
 
-  Package& add(const std::string& name, bool disabled = false, PackageAction action = None,
+  Package& add(const std::string& name, bool disabled = false, PackageAction action = PackageAction::None,
                std::vector<Dependency> depends = {}) {
     auto package = std::make_unique<Package>(name);
     package->version = k10;
@@ -61,7 +61,7 @@ class ScheduledActions : public ::testing::Test {
   ScratchDir scratch;
   Repository repository;
   Transaction transaction;
-  InstallRun run{repository, transaction, NoInstallFlags, {}};
+  InstallRun run{repository, transaction, InstallFlags::None, {}};
   std::ostringstream console;
 };
 
@@ -72,11 +72,11 @@ TEST_F(ScheduledActions, EmptyRepositoryChangesNothing) {
 }
 
 TEST_F(ScheduledActions, DisablesUninstallsAndEnablesWithTheirMessages) {
-  Package& a = add("a", false, Disable);
+  Package& a = add("a", false, PackageAction::Disable);
   a.userForced = true;
-  add("b", false, Uninstall);
+  add("b", false, PackageAction::Uninstall);
   add("c");
-  Package& d = add("d", true, Enable);
+  Package& d = add("d", true, PackageAction::Enable);
   d.userForced = true;
 
   EXPECT_TRUE(applyScheduledActions(run, true));
@@ -85,7 +85,7 @@ TEST_F(ScheduledActions, DisablesUninstallsAndEnablesWithTheirMessages) {
   EXPECT_EQ(left(), (Names{"a", "c", "d"}));
   EXPECT_TRUE(a.disabled);
   EXPECT_FALSE(d.disabled);
-  for (const auto& package : repository.packages) EXPECT_EQ(package->action, None) << package->name;
+  for (const auto& package : repository.packages) EXPECT_EQ(package->action, PackageAction::None) << package->name;
   EXPECT_EQ(console.str(),
             "\x1b[?25l\rdisabling a-1.0...\r\x1b[?25h"
             "\x1b[?25l\r                  \r\x1b[?25h"
@@ -104,8 +104,8 @@ TEST_F(ScheduledActions, DisablesUninstallsAndEnablesWithTheirMessages) {
 }
 
 TEST_F(ScheduledActions, SilentRunDoesTheSameWithoutOutput) {
-  add("a", false, Disable);
-  add("b", false, Uninstall);
+  add("a", false, PackageAction::Disable);
+  add("b", false, PackageAction::Uninstall);
   add("c");
   EXPECT_TRUE(applyScheduledActions(run, false));
   EXPECT_EQ(left(), (Names{"a", "c"}));
@@ -115,16 +115,16 @@ TEST_F(ScheduledActions, SilentRunDoesTheSameWithoutOutput) {
 }
 
 TEST_F(ScheduledActions, RemovalsRunLastLoadedFirst) {
-  add("a", false, Disable);
-  add("b", false, Disable);
+  add("a", false, PackageAction::Disable);
+  add("b", false, PackageAction::Disable);
   add("c");
   applyScheduledActions(run, true);
   EXPECT_EQ(repository.messages, (Names{"disabled b-1.0", "disabled a-1.0"}));
 }
 
 TEST_F(ScheduledActions, RefusedPlanStagesNothing) {
-  add("a", false, Uninstall);
-  add("b", false, Disable);
+  add("a", false, PackageAction::Uninstall);
+  add("b", false, PackageAction::Disable);
   EXPECT_FALSE(applyScheduledActions(run, true));
   EXPECT_TRUE(transaction.isEmpty());
   EXPECT_EQ(left(), (Names{"a", "b"}));
@@ -133,11 +133,11 @@ TEST_F(ScheduledActions, RefusedPlanStagesNothing) {
 
 TEST_F(ScheduledActions, EnablePackagesEnablesWhateverTheAction) {
   Package& a = add("a", true);
-  Package& b = add("b", true, Disable);
+  Package& b = add("b", true, PackageAction::Disable);
   enablePackages(run, {&b, &a}, true);
   EXPECT_EQ(repository.messages, (Names{"enabled b-1.0", "enabled a-1.0"}));
   EXPECT_FALSE(a.disabled);
-  EXPECT_EQ(b.action, None);
+  EXPECT_EQ(b.action, PackageAction::None);
   ASSERT_NE(transaction.find(at("/flash/var/pdb/a/disabled")), nullptr);
   EXPECT_EQ(transaction.find(at("/flash/var/pdb/a/disabled"))->kind, OpKind::Remove);
 }
@@ -150,13 +150,13 @@ TEST_F(ScheduledActions, CleanupKeepsTheSystemAndWhatDependsOnARecentOne) {
   bundle.isBundle = true;
   bundle.files.clear();
   // A bundle stays while a member stays.
-  add("recent", false, None, {dep("system", makeVersion(3, 22, 'f', 0))}).bundle = dep("suite", k10);
-  add("newer", false, None, {dep("system", makeVersion(3, 23, 'f', 0))});
-  add("prerelease", false, None, {dep("system", makeVersion(3, 22, 'c', 9))});
-  add("older", false, None, {dep("system", makeVersion(3, 21, 'f', 0))});
+  add("recent", false, PackageAction::None, {dep("system", makeVersion(3, 22, 'f', 0))}).bundle = dep("suite", k10);
+  add("newer", false, PackageAction::None, {dep("system", makeVersion(3, 23, 'f', 0))});
+  add("prerelease", false, PackageAction::None, {dep("system", makeVersion(3, 22, 'c', 9))});
+  add("older", false, PackageAction::None, {dep("system", makeVersion(3, 21, 'f', 0))});
   add("unrelated");
   add("helper");
-  add("needs-helper", false, None, {dep("system", makeVersion(3, 22, 'f', 0)), dep("helper")});
+  add("needs-helper", false, PackageAction::None, {dep("system", makeVersion(3, 22, 'f', 0)), dep("helper")});
 
   EXPECT_TRUE(cleanup(run));
 
@@ -173,8 +173,8 @@ TEST_F(ScheduledActions, CleanupKeepsTheSystemAndWhatDependsOnARecentOne) {
 
 TEST_F(ScheduledActions, CleanupCarriesOutWhatWasScheduledSilentlyFirst) {
   add("system").version = makeVersion(3, 22, 'f', 0);
-  add("tool", true, Enable, {dep("system", makeVersion(3, 22, 'f', 0))});
-  add("old", false, Disable);
+  add("tool", true, PackageAction::Enable, {dep("system", makeVersion(3, 22, 'f', 0))});
+  add("old", false, PackageAction::Disable);
   EXPECT_TRUE(cleanup(run));
   // The first plan enables tool and disables old without a word; the second
   // uninstalls old.

@@ -63,7 +63,7 @@ void takeDowngradeMarker(InstallRun& run) {
   const std::string marker = run.board().at(kDowngradeMarker);
   struct stat status;
   if (stat(marker.c_str(), &status) != 0) return;
-  run.permitted |= Downgrade;
+  run.permitted |= InstallFlags::Downgrade;
   unlink(marker.c_str());
 }
 
@@ -117,7 +117,7 @@ void installCandidates(InstallRun& run, Postlog& log) {
   takeDowngradeMarker(run);
   CandidateList candidates;
   collectUpgradeCandidates(run, &candidates);
-  selectCandidates(run.repository, &candidates, (run.permitted & Downgrade) != 0, /*report=*/true);
+  selectCandidates(run.repository, &candidates, any(run.permitted, InstallFlags::Downgrade), /*report=*/true);
   run.preservedStates = preservedStatesOf(run.repository);
   const std::set<std::string> activeNames = activeNamesOf(run.repository);
   if (!candidates.empty()) log.load(run.repository);
@@ -137,7 +137,7 @@ void installCandidates(InstallRun& run, Postlog& log) {
 
 RunReport runUpgrade(Repository& repository, const BoardPaths& board, const UpgradeOptions& options) {
   Transaction transaction(board);
-  InstallRun run{repository, transaction, options.permitted | Upgrade, {}};
+  InstallRun run{repository, transaction, options.permitted | InstallFlags::Upgrade, {}};
   Postlog log(board);
   applyScheduledActions(run, /*reporting=*/true);
   installCandidates(run, log);

@@ -11,7 +11,7 @@
 
 struct UpgradeOptions {
   // What the command line permits besides upgrades: Downgrade, Reinstall.
-  InstallFlags permitted = NoInstallFlags;
+  InstallFlags permitted = InstallFlags::None;
   // False for --safe: the transaction is saved as /ram/MANIFEST instead.
   bool commitNow = true;
 };

@@ -65,7 +65,7 @@ class InstallationDriver : public ::testing::Test {
   ScratchDir scratch_;
   Repository repository_;
   Transaction transaction_;
-  InstallRun run_{repository_, transaction_, Upgrade, {}};
+  InstallRun run_{repository_, transaction_, InstallFlags::Upgrade, {}};
   Postlog log_{BoardPaths(scratch_.path())};
   std::ostringstream console_;
 };

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-enum InstallFlags : uint32_t {
-  NoInstallFlags = 0,
+enum class InstallFlags : uint32_t {
+  None = 0,
   Upgrade = 0x01,    // an installed package may be replaced by a newer one
   Downgrade = 0x02,  // ... by an older one
   Unmet = 0x08,      // a dependency of the candidate is not met
@@ -13,17 +13,20 @@ enum InstallFlags : uint32_t {
   Reinstall = 0x20,  // the same version may be installed again
 };
 
-inline InstallFlags operator|(InstallFlags a, InstallFlags b) {
+constexpr InstallFlags operator|(InstallFlags a, InstallFlags b) {
   return static_cast<InstallFlags>(static_cast<uint32_t>(a) | static_cast<uint32_t>(b));
 }
 
-inline InstallFlags operator&(InstallFlags a, InstallFlags b) {
+constexpr InstallFlags operator&(InstallFlags a, InstallFlags b) {
   return static_cast<InstallFlags>(static_cast<uint32_t>(a) & static_cast<uint32_t>(b));
 }
 
-inline InstallFlags operator~(InstallFlags a) {
-  return static_cast<InstallFlags>(~static_cast<uint32_t>(a));
-}
+constexpr InstallFlags operator~(InstallFlags a) { return static_cast<InstallFlags>(~static_cast<uint32_t>(a)); }
 
 inline InstallFlags& operator|=(InstallFlags& a, InstallFlags b) { return a = a | b; }
 inline InstallFlags& operator&=(InstallFlags& a, InstallFlags b) { return a = a & b; }
+
+// Whether any of the bits of `which` is set.
+constexpr bool any(InstallFlags flags, InstallFlags which = static_cast<InstallFlags>(~0u)) {
+  return static_cast<uint32_t>(flags & which) != 0;
+}

@@ -1,4 +1,11 @@
 // The words of scheduled package actions.
 #include "model/package.h"
 
-const char* const kPackageActionWords[4] = {"", "uninstall", "enable", "disable"};
+const char* actionWord(PackageAction action) {
+  static const char* const kWords[] = {"", "uninstall", "enable", "disable"};
+  return kWords[static_cast<uint32_t>(action)];
+}
+
+std::ostream& operator<<(std::ostream& out, PackageAction action) {
+  return out << (action == PackageAction::None ? "none" : actionWord(action));
+}

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,12 +12,21 @@
 #include "model/dependency.h"
 #include "model/version.h"
 
-enum PackageAction : uint32_t { None = 0, Uninstall = 1, Enable = 2, Disable = 3 };
+// What a run will do to a package.
+enum class PackageAction : uint32_t { None = 0, Uninstall = 1, Enable = 2, Disable = 3 };
 
-// Schedule-file words indexed by PackageAction; index 0 is "".
-extern const char* const kPackageActionWords[4];
+// The schedule-file word of an action; "" for None.
+const char* actionWord(PackageAction action);
+// The action as its word, "none" for None.
+std::ostream& operator<<(std::ostream& out, PackageAction action);
 
-enum PackageFlags : uint32_t { BootImage = 1, NoMetadata = 2 };
+// Bits of a package's flags word.
+namespace PackageFlag {
+constexpr uint32_t BootImage = 1;   // the package carries the boot image
+constexpr uint32_t NoMetadata = 2;  // its metadata files are not written to the package database
+}  // namespace PackageFlag
+
+inline bool hasFlag(uint32_t flags, uint32_t flag) { return (flags & flag) != 0; }
 
 class PackageInfo {
  public:
@@ -47,7 +57,7 @@ class Package : public PackageInfo {
   Dependency bundle;            // empty name: not a bundle member
   bool disabled = false;
   bool userForced = false;
-  PackageAction action = None;
+  PackageAction action = PackageAction::None;
 };
 
 constexpr uint32_t kPlaceholderMark = 0xFFFFFFFF;

@@ -12,12 +12,12 @@ enum class MemberStanding { Keeps, Remains, Gone };
 MemberStanding standingOf(const Package& member) {
   if (!member.disabled) {
     // An enabled member being enabled stays enabled just as one without action.
-    if (member.action == None || member.action == Enable) return MemberStanding::Keeps;
-    if (member.action == Disable) return MemberStanding::Remains;
+    if (member.action == PackageAction::None || member.action == PackageAction::Enable) return MemberStanding::Keeps;
+    if (member.action == PackageAction::Disable) return MemberStanding::Remains;
     return MemberStanding::Gone;
   }
-  if (member.action == Enable) return MemberStanding::Keeps;
-  if (member.action == None || member.action == Disable) return MemberStanding::Remains;
+  if (member.action == PackageAction::Enable) return MemberStanding::Keeps;
+  if (member.action == PackageAction::None || member.action == PackageAction::Disable) return MemberStanding::Remains;
   return MemberStanding::Gone;
 }
 
@@ -61,8 +61,8 @@ Package* Repository::findConflicting(const Package& package) const {
 
 bool Repository::anyStaysActive() const {
   for (const auto& package : packages) {
-    if (package->action == Enable) return true;
-    if (package->action == None && !package->disabled) return true;
+    if (package->action == PackageAction::Enable) return true;
+    if (package->action == PackageAction::None && !package->disabled) return true;
   }
   return false;
 }
@@ -73,16 +73,16 @@ void Repository::propagateBundleActions() {
     const Package* bundle = find(member->bundle.name);
     if (bundle == nullptr) continue;
     switch (bundle->action) {
-      case Disable:
-        if (member->action != Uninstall) member->action = Disable;
+      case PackageAction::Disable:
+        if (member->action != PackageAction::Uninstall) member->action = PackageAction::Disable;
         break;
-      case Uninstall:
-        member->action = Uninstall;
+      case PackageAction::Uninstall:
+        member->action = PackageAction::Uninstall;
         break;
-      case Enable:
-        if (member->disabled) member->action = Enable;
+      case PackageAction::Enable:
+        if (member->disabled) member->action = PackageAction::Enable;
         break;
-      case None:
+      case PackageAction::None:
         break;
     }
   }
@@ -90,7 +90,7 @@ void Repository::propagateBundleActions() {
 
 void Repository::settleBundles() {
   for (const auto& bundle : packages) {
-    if (!bundle->isBundle || bundle->action == Uninstall) continue;
+    if (!bundle->isBundle || bundle->action == PackageAction::Uninstall) continue;
 
     // Scan the members until one keeps the bundle.
     bool kept = false;
@@ -109,9 +109,9 @@ void Repository::settleBundles() {
     // No member stays enabled: the bundle goes, or a disabled bundle stays
     // disabled while it still has members.
     if (!hasMembers || !bundle->disabled) {
-      bundle->action = Uninstall;
-    } else if (bundle->action == Enable) {
-      bundle->action = None;
+      bundle->action = PackageAction::Uninstall;
+    } else if (bundle->action == PackageAction::Enable) {
+      bundle->action = PackageAction::None;
     }
   }
 }

@@ -13,7 +13,7 @@ const Version k640 = makeVersion(6, 40, 'f', 0);
 const Version k641 = makeVersion(6, 41, 'f', 0);
 
 Package& add(Repository& repository, const std::string& name, bool disabled = false,
-             PackageAction action = None) {
+             PackageAction action = PackageAction::None) {
   auto package = std::make_unique<Package>(name);
   package->version = k640;
   package->buildTime = 100;
@@ -25,7 +25,7 @@ Package& add(Repository& repository, const std::string& name, bool disabled = fa
 
 const char* actionName(PackageAction action) {
   static const char* const names[] = {"None", "Uninstall", "Enable", "Disable"};
-  return names[action];
+  return names[static_cast<uint32_t>(action)];
 }
 
 TEST(Repository, LookupsTakeTheFirstOfANameInInsertionOrder) {
@@ -86,13 +86,14 @@ TEST(Repository, AnyStaysActive) {
     PackageAction action;
     bool expected;
   } const cases[] = {
-      {false, None, true},       {false, Enable, true},     {true, Enable, true},
-      {false, Disable, false},   {false, Uninstall, false}, {true, None, false},
-      {true, Disable, false},    {true, Uninstall, false},
+      {false, PackageAction::None, true},       {false, PackageAction::Enable, true},
+      {true, PackageAction::Enable, true},      {false, PackageAction::Disable, false},
+      {false, PackageAction::Uninstall, false}, {true, PackageAction::None, false},
+      {true, PackageAction::Disable, false},    {true, PackageAction::Uninstall, false},
   };
   for (const Case& c : cases) {
     Repository repository;
-    add(repository, "gone", false, Uninstall);
+    add(repository, "gone", false, PackageAction::Uninstall);
     add(repository, "x", c.disabled, c.action);
     EXPECT_EQ(repository.anyStaysActive(), c.expected)
         << (c.disabled ? "disabled " : "enabled ") << actionName(c.action);
@@ -107,12 +108,17 @@ TEST(Repository, PropagateBundleActionsReachesTheMembers) {
     PackageAction memberAction;
     PackageAction expected;
   } const cases[] = {
-      {Disable, false, None, Disable},        {Disable, false, Enable, Disable},
-      {Disable, true, Uninstall, Uninstall},  {Uninstall, false, None, Uninstall},
-      {Uninstall, true, Disable, Uninstall},  {Enable, true, None, Enable},
-      {Enable, true, Disable, Enable},        {Enable, false, None, None},
-      {Enable, false, Disable, Disable},      {None, true, None, None},
-      {None, false, Uninstall, Uninstall},
+      {PackageAction::Disable, false, PackageAction::None, PackageAction::Disable},
+      {PackageAction::Disable, false, PackageAction::Enable, PackageAction::Disable},
+      {PackageAction::Disable, true, PackageAction::Uninstall, PackageAction::Uninstall},
+      {PackageAction::Uninstall, false, PackageAction::None, PackageAction::Uninstall},
+      {PackageAction::Uninstall, true, PackageAction::Disable, PackageAction::Uninstall},
+      {PackageAction::Enable, true, PackageAction::None, PackageAction::Enable},
+      {PackageAction::Enable, true, PackageAction::Disable, PackageAction::Enable},
+      {PackageAction::Enable, false, PackageAction::None, PackageAction::None},
+      {PackageAction::Enable, false, PackageAction::Disable, PackageAction::Disable},
+      {PackageAction::None, true, PackageAction::None, PackageAction::None},
+      {PackageAction::None, false, PackageAction::Uninstall, PackageAction::Uninstall},
   };
   for (const Case& c : cases) {
     Repository repository;
@@ -135,9 +141,9 @@ TEST(Repository, PropagateBundleActionsIgnoresAMissingBundle) {
   Repository repository;
   Package& member = add(repository, "ppp", true);
   member.bundle = Dependency{"base"};
-  add(repository, "other", false, Uninstall);
+  add(repository, "other", false, PackageAction::Uninstall);
   repository.propagateBundleActions();
-  EXPECT_EQ(member.action, None);
+  EXPECT_EQ(member.action, PackageAction::None);
 }
 
 struct MemberState {
@@ -155,17 +161,57 @@ struct SettleCase {
 
 TEST(Repository, SettleBundlesMakesBundlesFollowTheirMembers) {
   const SettleCase cases[] = {
-      {"enabled member without action keeps it", false, None, {{false, Uninstall}, {false, None}}, None},
-      {"enabled member being enabled keeps it", false, None, {{false, Enable}}, None},
-      {"disabled member being enabled keeps it", true, Enable, {{true, Enable}}, Enable},
-      {"every member disabled: enabled bundle goes", false, None, {{false, Disable}, {true, None}}, Uninstall},
-      {"every member uninstalled", false, None, {{false, Uninstall}, {true, Uninstall}}, Uninstall},
-      {"no members at all", false, Enable, {}, Uninstall},
-      {"disabled bundle with disabled members stays", true, None, {{true, None}, {true, Disable}}, None},
-      {"disabled bundle loses its enable", true, Enable, {{true, None}}, None},
-      {"disabled bundle keeps a disable", true, Disable, {{true, Disable}}, Disable},
-      {"disabled bundle with members gone", true, Disable, {{true, Uninstall}}, Uninstall},
-      {"bundle already being uninstalled", false, Uninstall, {{false, None}}, Uninstall},
+      {"enabled member without action keeps it",
+       false,
+       PackageAction::None,
+       {{false, PackageAction::Uninstall}, {false, PackageAction::None}},
+       PackageAction::None},
+      {"enabled member being enabled keeps it",
+       false,
+       PackageAction::None,
+       {{false, PackageAction::Enable}},
+       PackageAction::None},
+      {"disabled member being enabled keeps it",
+       true,
+       PackageAction::Enable,
+       {{true, PackageAction::Enable}},
+       PackageAction::Enable},
+      {"every member disabled: enabled bundle goes",
+       false,
+       PackageAction::None,
+       {{false, PackageAction::Disable}, {true, PackageAction::None}},
+       PackageAction::Uninstall},
+      {"every member uninstalled",
+       false,
+       PackageAction::None,
+       {{false, PackageAction::Uninstall}, {true, PackageAction::Uninstall}},
+       PackageAction::Uninstall},
+      {"no members at all", false, PackageAction::Enable, {}, PackageAction::Uninstall},
+      {"disabled bundle with disabled members stays",
+       true,
+       PackageAction::None,
+       {{true, PackageAction::None}, {true, PackageAction::Disable}},
+       PackageAction::None},
+      {"disabled bundle loses its enable",
+       true,
+       PackageAction::Enable,
+       {{true, PackageAction::None}},
+       PackageAction::None},
+      {"disabled bundle keeps a disable",
+       true,
+       PackageAction::Disable,
+       {{true, PackageAction::Disable}},
+       PackageAction::Disable},
+      {"disabled bundle with members gone",
+       true,
+       PackageAction::Disable,
+       {{true, PackageAction::Uninstall}},
+       PackageAction::Uninstall},
+      {"bundle already being uninstalled",
+       false,
+       PackageAction::Uninstall,
+       {{false, PackageAction::None}},
+       PackageAction::Uninstall},
   };
   for (const SettleCase& c : cases) {
     Repository repository;
@@ -192,8 +238,8 @@ TEST(Repository, SettleBundlesCountsNeitherPlaceholdersNorOtherBundlesMembers) {
   add(repository, "ntp").bundle = Dependency{"system"};
 
   repository.settleBundles();
-  EXPECT_EQ(bundle.action, Uninstall);
-  EXPECT_EQ(notABundle.action, None);
+  EXPECT_EQ(bundle.action, PackageAction::Uninstall);
+  EXPECT_EQ(notABundle.action, PackageAction::None);
 }
 
 }  // namespace

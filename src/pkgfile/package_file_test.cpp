@@ -64,7 +64,9 @@ PackageWriter plainPackage(const std::string& name, uint32_t magic = kWriterPack
 // Member parts: a header (36 bytes when flags are given), a container and a
 // signature.
 void addMember(PackageWriter& writer, const std::string& name, bool bootImage) {
-  writer.part(kPackageHeaderPart, bootImage ? headerPayload(name, 1, 2, BootImage) : headerPayload(name, 1, 2))
+  writer
+      .part(kPackageHeaderPart,
+            bootImage ? headerPayload(name, 1, 2, PackageFlag::BootImage) : headerPayload(name, 1, 2))
       .part(kDependsPart, listPayload({{"system", 0, 0, 0}}))
       .part(kFileContainerPart, zlibCompress(fileRecord(0100644, 0, name, "content")))
       .part(kSignaturePart, std::string(68, 's'));
@@ -124,8 +126,10 @@ TEST_F(PackageFileTest, BrokenFilesAreRefused) {
       {"only unknown parts", PackageWriter().part(7, "x").part(4, "y").bytes()},
       {"list count past its entries",
        PackageWriter().part(kPackageHeaderPart, headerPayload("a")).part(kDependsPart, listPayload({}, 1)).bytes()},
-      {"text part past the end",
-       PackageWriter().part(kPackageHeaderPart, headerPayload("a")).part(kArchitecturePart, 0xFFFFFF00u, "ppc").bytes()},
+      {"text part past the end", PackageWriter()
+                                     .part(kPackageHeaderPart, headerPayload("a"))
+                                     .part(kArchitecturePart, 0xFFFFFF00u, "ppc")
+                                     .bytes()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -151,7 +155,7 @@ TEST_F(PackageFileTest, BundleMembersAreReadWithTheirOwnHeaders) {
   EXPECT_TRUE(record.hasImage);
   ASSERT_EQ(record.members.size(), 2u);
   EXPECT_EQ(record.members[0]->name, "first");
-  EXPECT_EQ(record.members[0]->flags, static_cast<uint32_t>(BootImage));
+  EXPECT_EQ(record.members[0]->flags, PackageFlag::BootImage);
   EXPECT_FALSE(record.members[0]->isBundle);
   EXPECT_EQ(record.members[0]->architecture, "i386");
   EXPECT_EQ(record.members[0]->depends.size(), 1u);
@@ -215,7 +219,8 @@ TEST_F(PackageFileTest, ALargeBundleIsReadWithFixedBuffersOnly) {
   std::string path = scratch_ / "large.vpa";
   {
     std::string head = PackageWriter().part(kBundleHeaderPart, headerPayload("big")).bytes().substr(8);
-    std::string member = PackageWriter().part(kPackageHeaderPart, headerPayload("m", 1, 2, BootImage)).bytes().substr(8);
+    std::string member =
+        PackageWriter().part(kPackageHeaderPart, headerPayload("m", 1, 2, PackageFlag::BootImage)).bytes().substr(8);
     std::string signature = PackageWriter().part(kSignaturePart, std::string(68, 's')).bytes().substr(8);
     size_t body = head.size() + 2 * (member.size() + 6 + kContainerSize + signature.size());
     std::ofstream out(path, std::ios::binary);
@@ -234,7 +239,7 @@ TEST_F(PackageFileTest, ALargeBundleIsReadWithFixedBuffersOnly) {
   watch.stop();
   ASSERT_TRUE(ok);
   ASSERT_EQ(record.members.size(), 2u);
-  EXPECT_EQ(record.members[1]->flags, static_cast<uint32_t>(BootImage));
+  EXPECT_EQ(record.members[1]->flags, PackageFlag::BootImage);
   EXPECT_LT(watch.largest(), 64u * 1024);
   EXPECT_LT(watch.total(), 256u * 1024);
 }

@@ -50,7 +50,7 @@ TEST(PackageHeader, ReadsEveryFieldInItsPlace) {
   EXPECT_EQ(r.name, "routing");
   EXPECT_EQ(r.version, 0x06290062u);
   EXPECT_EQ(r.buildTime, 1700000000u);
-  EXPECT_EQ(r.flags, static_cast<uint32_t>(NoMetadata));
+  EXPECT_EQ(r.flags, PackageFlag::NoMetadata);
   EXPECT_FALSE(r.isBundle);
   EXPECT_EQ(r.record24Text, "t24");
   EXPECT_EQ(r.architecture, "powerpc");

@@ -11,16 +11,16 @@ namespace {
 bool settleDependencies(const Repository& repository, Package& package) {
   for (const Dependency& dependency : package.depends) {
     const DependencyState state = dependencyState(findProviders(repository, dependency, true));
-    if (state == Missing) {
-      if (package.action == Uninstall) continue;
-      package.action = Uninstall;
+    if (state == DependencyState::Missing) {
+      if (package.action == PackageAction::Uninstall) continue;
+      package.action = PackageAction::Uninstall;
       return true;
     }
-    if (state == DisabledOnly) {
-      if (package.action == Uninstall || package.action == Disable) continue;
+    if (state == DependencyState::DisabledOnly) {
+      if (package.action == PackageAction::Uninstall || package.action == PackageAction::Disable) continue;
       // A disabled package without action stays as it is.
-      if (package.disabled && package.action == None) continue;
-      package.action = Disable;
+      if (package.disabled && package.action == PackageAction::None) continue;
+      package.action = PackageAction::Disable;
       return true;
     }
   }
@@ -28,13 +28,13 @@ bool settleDependencies(const Repository& repository, Package& package) {
 }
 
 void resetActions(Repository& repository) {
-  for (const auto& package : repository.packages) package->action = None;
+  for (const auto& package : repository.packages) package->action = PackageAction::None;
 }
 
 }  // namespace
 
 bool isActive(const Package& package) {
-  return package.action == Enable || (package.action == None && !package.disabled);
+  return package.action == PackageAction::Enable || (package.action == PackageAction::None && !package.disabled);
 }
 
 std::vector<Package*> findProviders(const Repository& repository, const Dependency& dependency,
@@ -54,14 +54,15 @@ DependencyState dependencyState(const std::vector<Package*>& providers) {
     if (!provider->disabled) {
       // An enabled provider being enabled stays enabled: it counts like one
       // without action. One being uninstalled counts for nothing.
-      if (provider->action == None || provider->action == Enable) return Satisfied;
-      if (provider->action == Disable) hasDisabledProvider = true;
+      if (provider->action == PackageAction::None || provider->action == PackageAction::Enable)
+        return DependencyState::Satisfied;
+      if (provider->action == PackageAction::Disable) hasDisabledProvider = true;
     } else {
-      if (provider->action == Enable) return Satisfied;
+      if (provider->action == PackageAction::Enable) return DependencyState::Satisfied;
       hasDisabledProvider = true;
     }
   }
-  return hasDisabledProvider ? DisabledOnly : Missing;
+  return hasDisabledProvider ? DependencyState::DisabledOnly : DependencyState::Missing;
 }
 
 void keepNeeded(Repository& repository, Package& package, bool reporting) {
@@ -73,7 +74,7 @@ void keepNeeded(Repository& repository, Package& package, bool reporting) {
   // Each dependency keeps its best provider.
   for (const Dependency& dependency : package.depends) {
     std::vector<Package*> providers = findProviders(repository, dependency, true);
-    if (dependencyState(providers) == Satisfied) continue;
+    if (dependencyState(providers) == DependencyState::Satisfied) continue;
     if (providers.empty()) break;
     selectCandidates(repository, &providers, false, false);
     if (providers.empty()) continue;
@@ -83,18 +84,18 @@ void keepNeeded(Repository& repository, Package& package, bool reporting) {
 
 void keepProvider(Repository& repository, Package& needed, const Package& dependent, bool reporting) {
   // A scheduled uninstall or disable is cancelled.
-  if (needed.action == Uninstall || needed.action == Disable) {
+  if (needed.action == PackageAction::Uninstall || needed.action == PackageAction::Disable) {
     if (reporting) {
-      reportWarning(repository, "can not %s %s: %s depends on it", kPackageActionWords[needed.action],
+      reportWarning(repository, "can not %s %s: %s depends on it", actionWord(needed.action),
                     packageTitle(needed).c_str(), dependent.name.c_str());
     }
-    needed.action = None;
+    needed.action = PackageAction::None;
     keepNeeded(repository, needed, reporting);
     return;
   }
   // A disabled package is enabled.
   if (needed.disabled) {
-    needed.action = Enable;
+    needed.action = PackageAction::Enable;
     keepNeeded(repository, needed, reporting);
   }
   // An enabled package stays as it is.
@@ -108,19 +109,19 @@ void resolveConflicts(Repository& repository, Package& package, bool reporting) 
     // The package conflicts with the other one: that one is disabled,
     // unless it is being enabled.
     if (conflictsWith(package, other)) {
-      if (other.action == None) other.action = Disable;
+      if (other.action == PackageAction::None) other.action = PackageAction::Disable;
       continue;
     }
     // A package being enabled against one that conflicts with it.
-    if (package.action == Enable && conflictsWith(other, package)) {
-      if (other.action == None) {
-        other.action = Disable;
-      } else if (other.action == Enable) {
+    if (package.action == PackageAction::Enable && conflictsWith(other, package)) {
+      if (other.action == PackageAction::None) {
+        other.action = PackageAction::Disable;
+      } else if (other.action == PackageAction::Enable) {
         if (reporting) {
           reportWarning(repository, "can not enable %s: %s conflicts with it", package.name.c_str(),
                         packageTitle(other).c_str());
         }
-        package.action = None;
+        package.action = PackageAction::None;
         return;
       }
     }
@@ -171,8 +172,9 @@ bool planActions(Repository& repository, std::vector<Package*>* removals, std::v
   std::vector<Package*> toRemove;
   std::vector<Package*> toEnable;
   for (const auto& package : repository.packages) {
-    if (package->action == Uninstall || package->action == Disable) toRemove.push_back(package.get());
-    if (package->action == Enable) toEnable.push_back(package.get());
+    if (package->action == PackageAction::Uninstall || package->action == PackageAction::Disable)
+      toRemove.push_back(package.get());
+    if (package->action == PackageAction::Enable) toEnable.push_back(package.get());
   }
   selectCandidates(repository, &toEnable, false, false);
 

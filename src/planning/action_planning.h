@@ -10,7 +10,7 @@
 #include "model/repository.h"
 
 // How one dependency stands under the plan at the moment of asking.
-enum DependencyState : int { Satisfied = 0, Missing = 1, DisabledOnly = 3 };
+enum class DependencyState : int { Satisfied = 0, Missing = 1, DisabledOnly = 3 };
 
 // Active: the package will be enabled once the plan is carried out.
 bool isActive(const Package& package);

@@ -19,31 +19,31 @@ bool isSystemPackage(const std::string& name) { return name == "system" || name.
 InstallFlags compareWithInstalled(Repository& repository, const Package& candidate, InstallFlags permitted,
                                   bool* reported) {
   const Package* old = repository.find(candidate.name);
-  if (old == nullptr) return NoInstallFlags;
+  if (old == nullptr) return InstallFlags::None;
   const int order = compareVersions(candidate, *old);
   if (order < 0) {
-    if (!(permitted & Downgrade)) {
+    if (!any(permitted, InstallFlags::Downgrade)) {
       reportWarning(repository, "omitting package %s: newer package %s is already installed",
                     packageTitle(candidate).c_str(), packageTitle(*old).c_str());
       *reported = true;
     }
-    return Downgrade;
+    return InstallFlags::Downgrade;
   }
   if (order == 0) {
-    if (!(permitted & Reinstall)) {
+    if (!any(permitted, InstallFlags::Reinstall)) {
       reportWarning(repository, "omitting package %s: it is already installed", packageTitle(candidate).c_str());
       *reported = true;
     }
-    return Reinstall;
+    return InstallFlags::Reinstall;
   }
-  return Upgrade;
+  return InstallFlags::Upgrade;
 }
 
 }  // namespace
 
 InstallFlags judgeCandidate(Repository& repository, const Package& candidate, InstallFlags permitted) {
   bool reported = false;
-  const bool mayReportUnmet = !(permitted & Unmet);
+  const bool mayReportUnmet = !any(permitted, InstallFlags::Unmet);
 
   InstallFlags reasons = compareWithInstalled(repository, candidate, permitted, &reported);
 
@@ -51,7 +51,7 @@ InstallFlags judgeCandidate(Repository& repository, const Package& candidate, In
   if (isSystemPackage(candidate.name)) {
     const bool report = !reported && mayReportUnmet;
     if (!checkSystemRequirements(repository, candidate, report)) {
-      reasons |= Unmet;
+      reasons |= InstallFlags::Unmet;
       if (report) reported = true;
     }
   }
@@ -63,7 +63,7 @@ InstallFlags judgeCandidate(Repository& repository, const Package& candidate, In
                   packageTitle(candidate).c_str(), repository.architecture.c_str(), candidate.architecture.c_str());
       reported = true;
     }
-    reasons |= Unmet;
+    reasons |= InstallFlags::Unmet;
   }
 
   // The first dependency that no enabled package meets.
@@ -74,17 +74,17 @@ InstallFlags judgeCandidate(Repository& repository, const Package& candidate, In
                   packageTitle(candidate).c_str(), dependencyTitle(dependency).c_str());
       reported = true;
     }
-    reasons |= Unmet;
+    reasons |= InstallFlags::Unmet;
     break;
   }
 
   // An enabled package that conflicts with the candidate.
   if (const Package* conflicting = repository.findConflicting(candidate)) {
-    if (!reported && !(permitted & Conflict)) {
+    if (!reported && !any(permitted, InstallFlags::Conflict)) {
       reportError(repository, "can not install %s: it conflicts with %s", packageTitle(candidate).c_str(),
                   packageTitle(*conflicting).c_str());
     }
-    reasons |= Conflict;
+    reasons |= InstallFlags::Conflict;
   }
 
   return reasons;

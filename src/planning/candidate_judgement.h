@@ -17,7 +17,8 @@ InstallFlags judgeCandidate(Repository& repository, const Package& candidate, In
 // older one without permission to downgrade, whatever else stands against it.
 // Such a candidate leaves the system with nothing to do.
 inline bool refusedAsNotNewer(InstallFlags reasons, InstallFlags permitted) {
-  return ((reasons & Reinstall) && !(permitted & Reinstall)) || ((reasons & Downgrade) && !(permitted & Downgrade));
+  return (any(reasons, InstallFlags::Reinstall) && !any(permitted, InstallFlags::Reinstall)) ||
+         (any(reasons, InstallFlags::Downgrade) && !any(permitted, InstallFlags::Downgrade));
 }
 
 // False when a system package must not be installed on this board: it is

@@ -79,7 +79,7 @@ TEST_F(Judgement, NewerCandidateWithEverythingPresentIsAnUpgradeAndSilent) {
   install("base");
   Package& x = *ownCandidate("tools", k20);
   x.depends = {dep("base")};
-  EXPECT_EQ(judgeCandidate(repository, x, Upgrade), Upgrade);
+  EXPECT_EQ(judgeCandidate(repository, x, InstallFlags::Upgrade), InstallFlags::Upgrade);
   EXPECT_TRUE(repository.messages.empty());
 }
 
@@ -92,14 +92,24 @@ TEST_F(Judgement, InstalledComparisonGivesOneReasonAndAWarningUnlessPermitted) {
     Messages messages;
   };
   const Case cases[] = {
-      {k10, 100, Upgrade, Downgrade,
+      {k10,
+       100,
+       InstallFlags::Upgrade,
+       InstallFlags::Downgrade,
        {"WARNING: omitting package tools-1.0: newer package tools-2.0 is already installed"}},
-      {k10, 100, Upgrade | Downgrade, Downgrade, {}},
-      {k20, 100, Upgrade, Reinstall, {"WARNING: omitting package tools-2.0: it is already installed"}},
-      {k20, 100, Upgrade | Reinstall, Reinstall, {}},
-      {k20, 99, Upgrade, Downgrade,  // same version, older build
+      {k10, 100, InstallFlags::Upgrade | InstallFlags::Downgrade, InstallFlags::Downgrade, {}},
+      {k20,
+       100,
+       InstallFlags::Upgrade,
+       InstallFlags::Reinstall,
+       {"WARNING: omitting package tools-2.0: it is already installed"}},
+      {k20, 100, InstallFlags::Upgrade | InstallFlags::Reinstall, InstallFlags::Reinstall, {}},
+      {k20,
+       99,
+       InstallFlags::Upgrade,
+       InstallFlags::Downgrade,  // same version, older build
        {"WARNING: omitting package tools-2.0: newer package tools-2.0 is already installed"}},
-      {k20, 101, Upgrade, Upgrade, {}},
+      {k20, 101, InstallFlags::Upgrade, InstallFlags::Upgrade, {}},
   };
   install("tools", k20);
   for (const Case& c : cases) {
@@ -120,24 +130,28 @@ TEST_F(Judgement, AtMostOneMessageButEveryReason) {
   x.architecture = "i386";
   x.depends = {dep("missing")};
 
-  EXPECT_EQ(judgeCandidate(repository, x, Upgrade), Downgrade | Unmet | Conflict);
+  EXPECT_EQ(judgeCandidate(repository, x, InstallFlags::Upgrade),
+            InstallFlags::Downgrade | InstallFlags::Unmet | InstallFlags::Conflict);
   EXPECT_EQ(repository.messages,
             (Messages{"WARNING: omitting package system-3.20rc1: newer package system-3.22 is already installed"}));
 
   // With the downgrade permitted the next reason speaks.
   repository.messages.clear();
-  EXPECT_EQ(judgeCandidate(repository, x, Upgrade | Downgrade), Downgrade | Unmet | Conflict);
+  EXPECT_EQ(judgeCandidate(repository, x, InstallFlags::Upgrade | InstallFlags::Downgrade),
+            InstallFlags::Downgrade | InstallFlags::Unmet | InstallFlags::Conflict);
   EXPECT_EQ(repository.messages, (Messages{"ERROR: omitting package system-3.20rc1: min Veltra version is 3.22"}));
 
   // Requirement failures permitted: the conflict is reported.
   repository.messages.clear();
-  EXPECT_EQ(judgeCandidate(repository, x, Upgrade | Downgrade | Unmet), Downgrade | Unmet | Conflict);
+  EXPECT_EQ(judgeCandidate(repository, x, InstallFlags::Upgrade | InstallFlags::Downgrade | InstallFlags::Unmet),
+            InstallFlags::Downgrade | InstallFlags::Unmet | InstallFlags::Conflict);
   EXPECT_EQ(repository.messages, (Messages{"ERROR: can not install system-3.20rc1: it conflicts with router-1.0"}));
 
   // Everything permitted: silence, and still every reason.
   repository.messages.clear();
-  const InstallFlags all = Upgrade | Downgrade | Unmet | Conflict | Reinstall;
-  EXPECT_EQ(judgeCandidate(repository, x, all), Downgrade | Unmet | Conflict);
+  const InstallFlags all = InstallFlags::Upgrade | InstallFlags::Downgrade | InstallFlags::Unmet |
+                           InstallFlags::Conflict | InstallFlags::Reinstall;
+  EXPECT_EQ(judgeCandidate(repository, x, all), InstallFlags::Downgrade | InstallFlags::Unmet | InstallFlags::Conflict);
   EXPECT_TRUE(repository.messages.empty());
 }
 
@@ -148,16 +162,18 @@ TEST_F(Judgement, ArchitectureMustMatchUnlessTheCandidateHasNone) {
     Messages messages;
   };
   const Case cases[] = {
-      {"powerpc", NoInstallFlags, {}},
-      {"", NoInstallFlags, {}},
-      {"i386", Unmet, {"ERROR: can not install tools-2.0: it is not made for powerpc, but for i386"}},
-      {"PowerPC", Unmet, {"ERROR: can not install tools-2.0: it is not made for powerpc, but for PowerPC"}},
+      {"powerpc", InstallFlags::None, {}},
+      {"", InstallFlags::None, {}},
+      {"i386", InstallFlags::Unmet, {"ERROR: can not install tools-2.0: it is not made for powerpc, but for i386"}},
+      {"PowerPC",
+       InstallFlags::Unmet,
+       {"ERROR: can not install tools-2.0: it is not made for powerpc, but for PowerPC"}},
   };
   for (const Case& c : cases) {
     repository.messages.clear();
     Package& x = *ownCandidate("tools");
     x.architecture = c.architecture;
-    EXPECT_EQ(judgeCandidate(repository, x, Upgrade), c.reasons) << c.architecture;
+    EXPECT_EQ(judgeCandidate(repository, x, InstallFlags::Upgrade), c.reasons) << c.architecture;
     EXPECT_EQ(repository.messages, c.messages);
   }
 }
@@ -171,31 +187,32 @@ TEST_F(Judgement, DependencyNeedsAnEnabledRealProvider) {
   x.depends = {dep("base"), dep("net", k20)};
   install("base");
 
-  EXPECT_EQ(judgeCandidate(repository, x, Upgrade), Unmet);
-  EXPECT_EQ(repository.messages, (Messages{"ERROR: can not install tools-2.0: net-2.0 is not installed, but is required"}));
+  EXPECT_EQ(judgeCandidate(repository, x, InstallFlags::Upgrade), InstallFlags::Unmet);
+  EXPECT_EQ(repository.messages,
+            (Messages{"ERROR: can not install tools-2.0: net-2.0 is not installed, but is required"}));
 
   disabled.disabled = false;
   repository.messages.clear();
-  EXPECT_EQ(judgeCandidate(repository, x, Upgrade), NoInstallFlags);
+  EXPECT_EQ(judgeCandidate(repository, x, InstallFlags::Upgrade), InstallFlags::None);
   EXPECT_TRUE(repository.messages.empty());
 
   // A provides entry serves as well.
   disabled.name = "net-ng";
   disabled.provides = {dep("net", k20)};
-  EXPECT_EQ(judgeCandidate(repository, x, Upgrade), NoInstallFlags);
+  EXPECT_EQ(judgeCandidate(repository, x, InstallFlags::Upgrade), InstallFlags::None);
 }
 
 TEST_F(Judgement, ConflictWithAnEnabledPackageOnly) {
   Package& q = install("firewall", k10, true);
   q.conflicts = {dep("tools")};
   Package& x = *ownCandidate("tools");
-  EXPECT_EQ(judgeCandidate(repository, x, Upgrade), NoInstallFlags);
+  EXPECT_EQ(judgeCandidate(repository, x, InstallFlags::Upgrade), InstallFlags::None);
 
   q.disabled = false;
-  EXPECT_EQ(judgeCandidate(repository, x, Upgrade), Conflict);
+  EXPECT_EQ(judgeCandidate(repository, x, InstallFlags::Upgrade), InstallFlags::Conflict);
   EXPECT_EQ(repository.messages, (Messages{"ERROR: can not install tools-2.0: it conflicts with firewall-1.0"}));
   repository.messages.clear();
-  EXPECT_EQ(judgeCandidate(repository, x, Upgrade | Conflict), Conflict);
+  EXPECT_EQ(judgeCandidate(repository, x, InstallFlags::Upgrade | InstallFlags::Conflict), InstallFlags::Conflict);
   EXPECT_TRUE(repository.messages.empty());
 }
 
@@ -209,19 +226,23 @@ TEST_F(Judgement, DeviceMinimumRefusesOldSystemPackagesUnlessOptionIsInstalled) 
     Messages messages;
   };
   const Case cases[] = {
-      {"system", k20, false, Unmet, {"ERROR: omitting package system-2.0: min Veltra version is 3.22"}},
-      {"veltra-base", k20, false, Unmet, {"ERROR: omitting package veltra-base-2.0: min Veltra version is 3.22"}},
-      {"system", k322, false, NoInstallFlags, {}},
-      {"system", k20, true, NoInstallFlags, {}},
-      {"tools", k20, false, NoInstallFlags, {}},  // only system packages are checked
-      {"velt", k20, false, NoInstallFlags, {}},
+      {"system", k20, false, InstallFlags::Unmet, {"ERROR: omitting package system-2.0: min Veltra version is 3.22"}},
+      {"veltra-base",
+       k20,
+       false,
+       InstallFlags::Unmet,
+       {"ERROR: omitting package veltra-base-2.0: min Veltra version is 3.22"}},
+      {"system", k322, false, InstallFlags::None, {}},
+      {"system", k20, true, InstallFlags::None, {}},
+      {"tools", k20, false, InstallFlags::None, {}},  // only system packages are checked
+      {"velt", k20, false, InstallFlags::None, {}},
   };
   for (const Case& c : cases) {
     Repository local;
     local.architecture = "powerpc";
     if (c.withOption) local.packages.push_back(std::make_unique<Package>("option"));
     Package& x = *ownCandidate(c.name, c.version);
-    EXPECT_EQ(judgeCandidate(local, x, Upgrade), c.reasons) << c.name << " " << c.withOption;
+    EXPECT_EQ(judgeCandidate(local, x, InstallFlags::Upgrade), c.reasons) << c.name << " " << c.withOption;
     EXPECT_EQ(local.messages, c.messages);
     EXPECT_EQ(checkSystemRequirements(local, x, false), c.version >= k322 || c.withOption);
   }

@@ -65,7 +65,7 @@ void printStatus(const BoardQuery& query, const Package& package, std::ostream& 
       << "version: " << versionText(package.version) << "\n"
       << "build time: " << buildTimeText(package.buildTime) << " (" << package.buildTime << ")\n"
       << "state: " << stateText(package) << "\n";
-  if (package.action != None) out << "next run: " << kPackageActionWords[package.action] << "\n";
+  if (package.action != PackageAction::None) out << "next run: " << actionWord(package.action) << "\n";
   if (!package.description.empty()) out << "description: " << package.description << "\n";
   printList("depends", package.depends, false, out);
   printList("provides", package.provides, true, out);

@@ -25,7 +25,7 @@ class BundleBuilderTest : public ::testing::Test {
     ASSERT_TRUE(writeFile(dir_ / "tree/bin/tool", std::string(70000, 't')));
     BuildRequest first = basicRequest("first");
     first.root = dir_ / "tree";
-    first.header.flags = BootImage;
+    first.header.flags = PackageFlag::BootImage;
     first.header.depends = {{"system", makeVersion(6, 40, 'f', 0), 0, 0}};
     BuildRequest second = basicRequest("second-member-16");
     second.header.image = true;
@@ -70,7 +70,7 @@ TEST_F(BundleBuilderTest, ReadsBackAsABundleWithItsMembersAndStartDisabledList) 
   EXPECT_EQ(record.description, "the suite");
   ASSERT_EQ(record.members.size(), 2u);
   EXPECT_EQ(record.members[0]->name, "first");
-  EXPECT_EQ(record.members[0]->flags, static_cast<uint32_t>(BootImage));
+  EXPECT_EQ(record.members[0]->flags, PackageFlag::BootImage);
   ASSERT_EQ(record.members[0]->depends.size(), 1u);
   EXPECT_EQ(record.members[1]->name, "second-member-16");
   EXPECT_EQ(record.members[1]->architecture, "");

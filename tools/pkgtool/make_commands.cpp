@@ -123,9 +123,9 @@ int runBuild(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (args.option("--root", &root)) {
       hasRoot = true;
     } else if (args.flag("--boot-image")) {
-      options.header.flags |= BootImage;
+      options.header.flags |= PackageFlag::BootImage;
     } else if (args.flag("--no-metadata")) {
-      options.header.flags |= NoMetadata;
+      options.header.flags |= PackageFlag::NoMetadata;
     } else if (args.flag("--image")) {
       options.header.image = true;
     } else if (args.flag("--unregistered")) {
@@ -146,7 +146,8 @@ int runBuild(int argc, char** argv, std::ostream& out, std::ostream& err) {
   bool built = buildPackage(request, keySigner(key), options.outPath, &error, &warnings);
   for (const std::string& warning : warnings) err << "pkgtool build: warning: " << warning << "\n";
   if (!built) return failure(err, "build", error, kExitFailed);
-  out << "built " << options.outPath << ": " << request.header.name << "-" << versionText(request.header.version) << "\n";
+  out << "built " << options.outPath << ": " << request.header.name << "-" << versionText(request.header.version)
+      << "\n";
   return kExitOk;
 }
 

@@ -16,8 +16,8 @@ std::string hex32(uint32_t value) {
 
 std::string flagsText(uint32_t flags) {
   std::string text = hex32(flags);
-  if (flags & BootImage) text += " boot-image";
-  if (flags & NoMetadata) text += " no-metadata";
+  if (hasFlag(flags, PackageFlag::BootImage)) text += " boot-image";
+  if (hasFlag(flags, PackageFlag::NoMetadata)) text += " no-metadata";
   return text;
 }
 
