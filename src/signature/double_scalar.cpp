@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace curve25519 {
+
 const FieldElement twiceBaseV = {{39999547, 18689728, 59995525, 1648697, 57546132, 24010086,
                                   19059592, 5425144, 63499247, 16420658}};
 
@@ -210,3 +212,5 @@ bool isCurvePoint(const unsigned char key[kFieldBytes]) {
     if (left[i] != right[i]) return false;
   return true;
 }
+
+}  // namespace curve25519

@@ -4,6 +4,8 @@
 
 #include "signature/field25519.h"
 
+namespace curve25519 {
+
 constexpr int kScalarBytes = 32;
 
 // 2 * v of the base point G (u = 9), v being the even square root of 39420360.
@@ -32,3 +34,5 @@ void doubleScalarX(const unsigned char s[kScalarBytes], const unsigned char k[kS
 
 // Whether u^3 + 486662 u^2 + u is a square, i.e. the key is a point's u.
 bool isCurvePoint(const unsigned char key[kFieldBytes]);
+
+}  // namespace curve25519

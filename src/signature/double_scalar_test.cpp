@@ -16,6 +16,8 @@ using curve_reference::toBytes;
 
 namespace {
 
+using namespace curve25519;
+
 Bytes32 doubleScalar(const Bytes32& s, const Bytes32& k, const Bytes32& key) {
   Bytes32 out;
   doubleScalarX(s.data(), k.data(), key.data(), out.data());

@@ -2,6 +2,8 @@
 
 #include "platform/little_endian.h"
 
+namespace curve25519 {
+
 namespace {
 
 constexpr int kLimbBit[kFieldLimbs] = {0, 26, 51, 77, 102, 128, 153, 179, 204, 230};
@@ -313,3 +315,5 @@ void encode(unsigned char out[kFieldBytes], const FieldElement& f) {
   }
   out[written] = static_cast<unsigned char>(bits);  // the last 7 bits
 }
+
+}  // namespace curve25519

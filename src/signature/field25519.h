@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace curve25519 {
+
 constexpr int kFieldLimbs = 10;
 constexpr int kFieldBytes = 32;
 
@@ -55,3 +57,5 @@ int parity(const FieldElement& f);
 void decode(FieldElement& out, const unsigned char in[kFieldBytes]);
 // The canonical value in [0, p), little-endian.
 void encode(unsigned char out[kFieldBytes], const FieldElement& f);
+
+}  // namespace curve25519

@@ -14,6 +14,8 @@ using curve_reference::toBytes;
 
 namespace {
 
+using namespace curve25519;
+
 constexpr int32_t kMax26 = (1 << 26) - 1;
 constexpr int32_t kMax25 = (1 << 25) - 1;
 

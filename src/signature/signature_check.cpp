@@ -1,5 +1,7 @@
 #include "signature/signature_check.h"
 
+using namespace curve25519;
+
 namespace {
 
 constexpr size_t kChallengeOffset = kSignatureDigestLength;

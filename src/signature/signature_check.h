@@ -17,7 +17,7 @@ constexpr size_t kSignaturePayloadLength =
 // A public key with the curve set-up that depends on it alone done once.
 struct VerificationKey {
   PublicKey key;
-  LadderKey ladder;
+  curve25519::LadderKey ladder;
 };
 
 void prepareVerificationKey(VerificationKey& out, const PublicKey& key);
@@ -36,4 +36,4 @@ bool checkSignaturePayload(const unsigned char payload[kSignaturePayloadLength],
 // byte 0 to b & 0xf8.
 void challengeScalar(const SigHashConstants& tables, const unsigned char digest[kSignatureDigestLength],
                      const unsigned char challenge[kSignatureChallengeLength],
-                     unsigned char k[kScalarBytes]);
+                     unsigned char k[curve25519::kScalarBytes]);

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+using namespace curve25519;
+
 namespace {
 
 enum KeyField { kPublicKeyField, kInitialStateField, kRoundConstantsField, kPrivateKeyField };

@@ -10,17 +10,17 @@
 #include "signature/sig_hash.h"
 
 struct PublicKey {
-  unsigned char point[kFieldBytes];  // u of K, little-endian, bit 255 clear
+  unsigned char point[curve25519::kFieldBytes];  // u of K, little-endian, bit 255 clear
   SigHashConstants tables;
 };
 
 struct PrivateKey {
   PublicKey publicKey;
-  unsigned char scalar[kScalarBytes];  // a < l, little-endian; [a]*G is K with the even v
+  unsigned char scalar[curve25519::kScalarBytes];  // a < l, little-endian; [a]*G is K with the even v
 };
 
 // The built-in key (generated from the key file chosen at build time).
-extern const unsigned char packageSigningKey[kFieldBytes];
+extern const unsigned char packageSigningKey[curve25519::kFieldBytes];
 extern const uint32_t sigHashInitialState[kSigHashStateWords];
 extern const uint32_t sigHashRoundConstants[kSigHashRounds];
 const PublicKey& builtInKey();
@@ -40,4 +40,4 @@ std::string formatPublicKey(const PublicKey& key, const std::string& comment);
 std::string formatPrivateKey(const PrivateKey& key, const std::string& comment);
 
 // Whether scalar is below the group order l = 2^252 + 27742317777372353535851937790883648493.
-bool isBelowGroupOrder(const unsigned char scalar[kScalarBytes]);
+bool isBelowGroupOrder(const unsigned char scalar[curve25519::kScalarBytes]);

@@ -2,6 +2,8 @@
 
 #include <openssl/bn.h>
 
+using namespace curve25519;
+
 namespace {
 
 // l = 2^252 + 27742317777372353535851937790883648493, little-endian.

@@ -8,10 +8,10 @@
 
 // bytes (little-endian, any length up to 64) mod l into out; false on a
 // library failure.
-bool reduceScalar(const unsigned char* bytes, size_t length, unsigned char out[kScalarBytes]);
+bool reduceScalar(const unsigned char* bytes, size_t length, unsigned char out[curve25519::kScalarBytes]);
 // l - a (0 for 0).
-bool negateScalar(const unsigned char a[kScalarBytes], unsigned char out[kScalarBytes]);
+bool negateScalar(const unsigned char a[curve25519::kScalarBytes], unsigned char out[curve25519::kScalarBytes]);
 // (r - k) * a^-1 mod l; false when a has no inverse (a = 0 mod l).
-bool signatureResponse(const unsigned char r[kScalarBytes], const unsigned char k[kScalarBytes],
-                       const unsigned char a[kScalarBytes], unsigned char out[kScalarBytes]);
-bool isZeroScalar(const unsigned char a[kScalarBytes]);
+bool signatureResponse(const unsigned char r[curve25519::kScalarBytes], const unsigned char k[curve25519::kScalarBytes],
+                       const unsigned char a[curve25519::kScalarBytes], unsigned char out[curve25519::kScalarBytes]);
+bool isZeroScalar(const unsigned char a[curve25519::kScalarBytes]);

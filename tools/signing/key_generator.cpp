@@ -6,6 +6,8 @@
 
 #include "signing/group_scalar.h"
 
+using namespace curve25519;
+
 namespace {
 
 constexpr size_t kWideScalarBytes = 64;  // reduced mod l, so the bias is below 2^-250

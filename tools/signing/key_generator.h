@@ -15,4 +15,4 @@ bool generateKey(PrivateKey* key);
 
 // The public point of a (nonzero, below l), and a replaced by l - a when
 // [a]*G has the odd v. False for a scalar that cannot be a key (0, 1, l - 1).
-bool completeKeyPoint(unsigned char scalar[kScalarBytes], unsigned char point[kFieldBytes]);
+bool completeKeyPoint(unsigned char scalar[curve25519::kScalarBytes], unsigned char point[curve25519::kFieldBytes]);

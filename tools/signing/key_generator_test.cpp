@@ -10,6 +10,8 @@
 #include "support/curve_reference.h"
 #include "support/scratch_dir.h"
 
+using namespace curve25519;
+
 using curve_reference::Bytes32;
 using curve_reference::fromBytes;
 using curve_reference::toBytes;

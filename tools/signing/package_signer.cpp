@@ -5,6 +5,8 @@
 
 #include "signing/group_scalar.h"
 
+using namespace curve25519;
+
 namespace {
 
 constexpr size_t kNonceHashBytes = 64;  // HMAC-SHA-512
