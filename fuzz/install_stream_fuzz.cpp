@@ -35,11 +35,11 @@ const std::string& board() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::ostringstream console;
-  setConsoleStream(&console);
   console.str(std::string());
 
   Repository repository;
   repository.architecture = "i386";
+  repository.console = &console;
   Transaction transaction{BoardPaths(board())};
   std::stringbuf input(std::string(reinterpret_cast<const char*>(data), size), std::ios::in);
   std::stringbuf tee;

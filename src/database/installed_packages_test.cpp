@@ -43,8 +43,7 @@ void appendMember(PackageWriter& writer, const std::string& name, Version versio
 
 class InstalledPackages : public ::testing::Test {
  protected:
-  void SetUp() override { setConsoleStream(&console_); }
-  void TearDown() override { setConsoleStream(nullptr); }
+  void SetUp() override { repository_.console = &console_; }
 
   void file(const std::string& path, const std::string& content) {
     ASSERT_TRUE(writeFile(scratch_.path() + path, content));

@@ -13,7 +13,9 @@ namespace {
 
 // Messages of image mode that bypass the reporters: -q does not silence them
 // and the post-install log does not keep them.
-void printImageError(const char* text) { consoleStream() << "ERROR: " << text << '\n' << std::flush; }
+void printImageError(const Repository& repository, const char* text) {
+  repository.consoleStream() << "ERROR: " << text << '\n' << std::flush;
+}
 
 }  // namespace
 
@@ -27,14 +29,14 @@ RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags
   // before it is made.
   if (!transaction.noteTemporary(copy)) {
     transaction.cancel();
-    printImageError("could not open image");
+    printImageError(repository, "could not open image");
     report.outcome = RunOutcome::ImageFileFailed;
     return report;
   }
   FileSink image(board.at(kIncomingImageCopy));
   if (!image.isOpen()) {
     transaction.cancel();
-    printImageError("could not open image");
+    printImageError(repository, "could not open image");
     report.outcome = RunOutcome::ImageFileFailed;
     return report;
   }
@@ -43,7 +45,7 @@ RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags
   if (!installed) report.outcome = RunOutcome::StreamNotInstalled;
   // A copy cut short would be kept as a broken stored image.
   if (!image.close() && installed) {
-    printImageError("could not write image");
+    printImageError(repository, "could not write image");
     report.outcome = RunOutcome::ImageFileFailed;
   }
   if (report.outcome == RunOutcome::Done && !report.stream.imageDirectory.empty()) {

@@ -81,12 +81,12 @@ class InstallContents : public ::testing::Test {
     ASSERT_TRUE(writeFile(scratch_ / "ram/.keep", ""));
     repository().messages.clear();
     repository().progressLine.clear();
-    setConsoleStream(&console_);
+    repository().console = &console_;
     unsetenv("bootimage");
   }
   void TearDown() override {
     transaction_.cancel();
-    setConsoleStream(nullptr);
+    repository().console = nullptr;
     repository().messages.clear();
     unsetenv("bootimage");
   }

@@ -98,10 +98,9 @@ class PackageInstall : public ::testing::Test {
     writeFile(scratch / "ram/.keep", "");
     unsetenv("bootimage");
     repository.architecture = "i386";
-    setConsoleStream(&console);
+    repository.console = &console;
   }
   ~PackageInstall() override {
-    setConsoleStream(nullptr);
     unsetenv("bootimage");
   }
 

@@ -30,9 +30,8 @@ class ScheduledActions : public ::testing::Test {
  protected:
   ScheduledActions() : transaction(BoardPaths(scratch.path())) {
     writeFile(scratch / "ram/.keep", "");
-    setConsoleStream(&console);
+    repository.console = &console;
   }
-  ~ScheduledActions() override { setConsoleStream(nullptr); }
 
   Package& add(const std::string& name, bool disabled = false, PackageAction action = PackageAction::None,
                std::vector<Dependency> depends = {}) {

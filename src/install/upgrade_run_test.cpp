@@ -40,10 +40,9 @@ class InstallationDriver : public ::testing::Test {
     writeFile(scratch_ / "ram/.keep", "");
     writeFile(scratch_ / "flash/var/pdb/.keep", "");
     writeFile(scratch_ / "flash/rw/pckg/.keep", "");
-    setConsoleStream(&console_);
+    repository_.console = &console_;
     repository_.architecture = "i386";  // what a package without an architecture part is made for
   }
-  ~InstallationDriver() override { setConsoleStream(nullptr); }
 
   // The candidates of the package directory, installed into the transaction.
   void installOffered() { installCandidates(run_, log_); }

@@ -20,7 +20,6 @@ constexpr size_t kBarSpan = 76;
 constexpr char kHideCursor[] = "\x1b[?25l";
 constexpr char kShowCursor[] = "\x1b[?25h";
 
-std::ostream* outputStream = nullptr;
 
 // Number of '#' for done out of total over width cells; never more than width,
 // and none when the total is unknown (0).
@@ -49,20 +48,12 @@ void reportWithErrno(Repository& repository, const Package& package, const std::
 
 }  // namespace
 
-std::ostream& consoleStream() {
-  return outputStream != nullptr ? *outputStream : std::cout;
-}
-
-void setConsoleStream(std::ostream* stream) {
-  outputStream = stream;
-}
-
 void setProgressLine(Repository& repository, const std::string& text) {
   // Nothing to do when quiet or when the line already shows the text.
   if (repository.quiet || text == repository.progressLine) return;
 
   // Rewrite the line in place, padding over what the old text left.
-  std::ostream& out = consoleStream();
+  std::ostream& out = repository.consoleStream();
   const size_t oldLength = repository.progressLine.size();
   out << kHideCursor << '\r' << text;
   if (text.size() < oldLength) out << std::string(oldLength - text.size(), ' ');
@@ -97,7 +88,7 @@ void formatMessage(Repository& repository, const char* prefix, const char* forma
   if (repository.quiet) return;
 
   // Wipe the progress line, however long it was.
-  std::ostream& out = consoleStream();
+  std::ostream& out = repository.consoleStream();
   const bool progressShown = !repository.progressLine.empty();
   if (progressShown) {
     out << '\r' << std::string(kLineWipeWidth, ' ') << '\r';

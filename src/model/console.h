@@ -12,11 +12,6 @@
 #include "model/package.h"
 #include "model/repository.h"
 
-// The stream the console writes to; standard output unless replaced.
-std::ostream& consoleStream();
-// Replaces it (tests capture the output this way); nullptr restores standard output.
-void setConsoleStream(std::ostream* stream);
-
 // Shows `text` as the progress line; the empty text clears it.
 void setProgressLine(Repository& repository, const std::string& text);
 

@@ -17,8 +17,7 @@ const std::string kWipe = "\r" + std::string(79, ' ') + "\r";
 
 class ConsoleTest : public ::testing::Test {
  protected:
-  void SetUp() override { setConsoleStream(&out); }
-  void TearDown() override { setConsoleStream(nullptr); }
+  ConsoleTest() { repository.console = &out; }
 
   // Output so far, then forgets it.
   std::string take() {
@@ -97,6 +96,7 @@ TEST_F(ConsoleTest, ErrorAndInfoClearTheProgressLineAndDoNotRedrawIt) {
   };
   for (const Case& c : cases) {
     Repository fresh;
+    fresh.console = &out;
     setProgressLine(fresh, "enabling x-1.0...");
     take();
     c.report(fresh, c.format, "x-1.0");
@@ -121,6 +121,7 @@ TEST_F(ConsoleTest, FormattedTextIsCutAt255CharactersWithoutThePrefix) {
   } const cases[] = {{254, 254}, {255, 255}, {256, 255}, {300, 255}, {5000, 255}};
   for (const Case& c : cases) {
     Repository fresh;
+    fresh.console = &out;
     const std::string text(c.length, 'x');
     reportWarning(fresh, "%s", text.c_str());
     ASSERT_EQ(fresh.messages.size(), 1u);
@@ -146,6 +147,7 @@ TEST_F(ConsoleTest, ReadProgressBarIsAlways77Characters) {
   };
   for (const Case& c : cases) {
     Repository fresh;
+    fresh.console = &out;
     showReadProgress(fresh, label, c.done, c.total);
     const std::string expected =
         label + " [" + std::string(c.filled, '#') + std::string(58 - c.filled, ' ') + "]";
@@ -187,6 +189,7 @@ TEST_F(ConsoleTest, CreateFailureIsToldByErrno) {
   };
   for (const Case& c : cases) {
     Repository fresh;
+    fresh.console = &out;
     setProgressLine(fresh, "installing base");
     reportCreateFailure(fresh, member, "/bin/iw", c.error);
     ASSERT_EQ(fresh.messages.size(), 1u);

@@ -37,6 +37,8 @@ class PackageInfo {
   Version version = 0;
   uint32_t buildTime = 0;
   uint32_t flags = 0;
+  // The texts of the parts of types 24 and 2: read and kept with the package,
+  // never interpreted or shown.
   std::string record24Text;
   std::string architecture;
   std::string record2Text;

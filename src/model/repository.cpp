@@ -2,6 +2,8 @@
 // their members follow each other's actions.
 #include "model/repository.h"
 
+#include <iostream>
+
 #include "model/relations.h"
 
 namespace {
@@ -115,3 +117,5 @@ void Repository::settleBundles() {
     }
   }
 }
+
+std::ostream& Repository::consoleStream() const { return console != nullptr ? *console : std::cout; }

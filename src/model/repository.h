@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,15 @@ class Repository {
 
   std::string architecture;
   std::vector<std::unique_ptr<Package>> packages;
+  // The console: the progress line now shown, every message of the run in
+  // order, the quiet switch, and where it all goes (standard output when
+  // null).
   std::string progressLine;
   std::vector<std::string> messages;
   bool quiet = false;
+  std::ostream* console = nullptr;
+
+  std::ostream& consoleStream() const;
 
   int indexOf(const std::string& name) const;
   Package* find(const std::string& name) const;
