@@ -1,5 +1,5 @@
 // Candidate package files: the header data of a package file in a directory,
-// with the path it was read from.
+// with the path it was read from (doc/package_format.md).
 #pragma once
 
 #include <string>

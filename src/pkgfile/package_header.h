@@ -1,5 +1,5 @@
 // Readers that turn a package's header parts (the package or bundle header
-// and the metadata parts after it) into a PackageInfo.
+// and the metadata parts after it) into a PackageInfo (doc/package_format.md).
 #pragma once
 
 #include <string>

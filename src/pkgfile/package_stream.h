@@ -1,6 +1,7 @@
 // The reader over a package file's parts: a stream buffer that hands out one
 // part's payload at a time (feeding the signature hash and an optional copy on
-// the way), and the input stream that walks the part sequence.
+// the way), and the input stream that walks the part sequence. The format is
+// told in doc/package_format.md.
 #pragma once
 
 #include <cstddef>

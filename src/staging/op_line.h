@@ -2,7 +2,7 @@
 // journal keep it: a letter, the path and, for some letters, a second path or
 // link text, separated by single blanks. A blank, tab, newline or backslash
 // inside a field is written as \040, \011, \012 or \134, so that every path
-// survives being written and read back.
+// survives being written and read back (doc/package_format.md).
 #pragma once
 
 #include <string>
