@@ -29,23 +29,62 @@ void SpaceBudget::release(const std::string& path) {
 }
 
 void SpaceBudget::consume(const std::string& source, const std::string& destination) {
-  if (!counts(destination)) return;
-
-  // A source on the destination's device replaces it in place.
   struct stat sourceInfo;
   if (stat(source.c_str(), &sourceInfo) == 0) {
-    struct stat destinationInfo;
-    if (stat(destination.c_str(), &destinationInfo) == 0 && destinationInfo.st_dev == sourceInfo.st_dev) return;
-    freeBlocks -= static_cast<int64_t>(blocksOf(sourceInfo.st_size));
+    consume(static_cast<uint64_t>(sourceInfo.st_dev), static_cast<uint64_t>(sourceInfo.st_size), destination);
+  } else {
+    release(destination);  // a source that cannot be seen costs nothing
   }
+}
 
+void SpaceBudget::consume(uint64_t device, uint64_t size, const std::string& destination) {
+  if (!counts(destination)) return;
+  // A source on the destination's device replaces it in place.
+  struct stat destinationInfo;
+  if (stat(destination.c_str(), &destinationInfo) == 0 && static_cast<uint64_t>(destinationInfo.st_dev) == device)
+    return;
+  freeBlocks -= static_cast<int64_t>(blocksOf(size));
   // The old destination file will be freed.
   release(destination);
 }
 
-bool hasEnoughSpace(const Transaction& transaction) {
-  SpaceBudget boot(transaction.board().at(kBootDir));
-  SpaceBudget main(transaction.board().at(kFlashDir));
+void SpaceBudget::take(uint64_t device, uint64_t size) {
+  struct stat info;
+  if (stat(mountPath.c_str(), &info) == 0 && static_cast<uint64_t>(info.st_dev) == device)
+    freeBlocks -= static_cast<int64_t>(blocksOf(size));
+}
+
+namespace {
+
+// A creation of a dry run lies where a real run would have staged it.
+void consumeStaged(SpaceBudget& budget, const StagedOp& op, const std::string& destination, bool takeFirst) {
+  struct stat dir, file;
+  if (stat(op.stagedIn.c_str(), &dir) != 0 || stat(op.source.c_str(), &file) != 0) return;
+  const auto device = static_cast<uint64_t>(dir.st_dev);
+  const auto size = static_cast<uint64_t>(file.st_size);
+  if (takeFirst) {
+    budget.take(device, size);
+  } else {
+    budget.consume(device, size, destination);
+  }
+}
+
+}  // namespace
+
+SpaceCheck checkSpace(const Transaction& transaction) {
+  SpaceCheck check{SpaceBudget(transaction.board().at(kBootDir)), SpaceBudget(transaction.board().at(kFlashDir))};
+  SpaceBudget& boot = check.boot;
+  SpaceBudget& main = check.main;
+  check.bootFreeBefore = boot.freeBlocks;
+  check.mainFreeBefore = main.freeBlocks;
+  // A real run's staged files already take their room when it asks.
+  if (transaction.isDryRun()) {
+    for (const auto& [destination, op] : transaction) {
+      if (op.kind != OpKind::Create) continue;
+      consumeStaged(boot, op, destination, true);
+      consumeStaged(main, op, destination, true);
+    }
+  }
 
   for (const auto& [destination, op] : transaction) {
     switch (op.kind) {
@@ -53,8 +92,14 @@ bool hasEnoughSpace(const Transaction& transaction) {
         boot.release(destination);
         main.release(destination);
         break;
-      case OpKind::Move:
       case OpKind::Create:
+        if (transaction.isDryRun()) {
+          consumeStaged(boot, op, destination, false);
+          consumeStaged(main, op, destination, false);
+          break;
+        }
+        [[fallthrough]];
+      case OpKind::Move:
         boot.consume(op.source, destination);
         main.consume(op.source, destination);
         break;
@@ -63,8 +108,11 @@ bool hasEnoughSpace(const Transaction& transaction) {
     }
   }
 
-  return boot.freeBlocks > kReservedBlocks && main.freeBlocks > kReservedBlocks;
+  check.enough = boot.freeBlocks > kReservedBlocks && main.freeBlocks > kReservedBlocks;
+  return check;
 }
+
+bool hasEnoughSpace(const Transaction& transaction) { return checkSpace(transaction).enough; }
 
 void placeImage(Transaction& transaction, const std::string& source, const std::string& imagePath, bool bootImage) {
   if (bootImage) {

@@ -30,12 +30,29 @@ class SpaceBudget {
   // `source` will take the place of `destination`. It costs nothing when it
   // already lies on the destination's device and replaces a file there.
   void consume(const std::string& source, const std::string& destination);
+  // The same for a file of `size` bytes that lies on `device`.
+  void consume(uint64_t device, uint64_t size, const std::string& destination);
+  // A staged file of `size` bytes on `device` takes its blocks, when that is
+  // this budget's file system.
+  void take(uint64_t device, uint64_t size);
 
   std::string mountPath;
   uint32_t blockSize = 0;
   // Wider than the board's counter so that no transaction can wrap it.
   int64_t freeBlocks = 0;
 };
+
+// The space check of a transaction: the free blocks of the boot area and of
+// the main flash file system now, and what the staged changes leave.
+struct SpaceCheck {
+  SpaceBudget boot;
+  SpaceBudget main;
+  int64_t bootFreeBefore = 0;
+  int64_t mainFreeBefore = 0;
+  // Both budgets keep more than 16 free blocks.
+  bool enough = false;
+};
+SpaceCheck checkSpace(const Transaction& transaction);
 
 // True when the staged changes leave more than 16 free blocks on the boot
 // area and on the main flash file system of the transaction's board.

@@ -10,6 +10,7 @@
 #include "install/package_install.h"
 #include "install/scheduled_actions.h"
 #include "model/console.h"
+#include "model/relations.h"
 #include "planning/candidates.h"
 #include "platform/file_source.h"
 #include "platform/regular_file.h"
@@ -64,24 +65,29 @@ void takeDowngradeMarker(InstallRun& run) {
   struct stat status;
   if (stat(marker.c_str(), &status) != 0) return;
   run.permitted |= InstallFlags::Downgrade;
-  unlink(marker.c_str());
+  if (!run.transaction.isDryRun()) unlink(marker.c_str());
 }
 
 // Installs one candidate file. False when the run is to end: the file was
 // refused for anything but its age, or failed.
-bool installCandidate(InstallRun& run, const PackageFile& candidate) {
+bool installCandidate(InstallRun& run, const PackageFile& candidate, CandidateResult& report) {
+  report.reached = true;
+  const size_t said = run.repository.messages.size();
   // A candidate that is no longer a regular file, or cannot be opened, is
   // passed over.
   if (!isRegularFile(candidate.path)) return true;
   FileSource file(candidate.path);
   if (!file.isOpen()) return true;
-  const InstallResult result = installFromStream(run, &file, nullptr);
+  report.result = installFromStream(run, &file, nullptr);
+  report.messages.assign(run.repository.messages.begin() + static_cast<long>(said), run.repository.messages.end());
   // Nothing to do for it, and warned about: typically an installed package
   // file still lying in the directory. It does not stop the others.
-  if (result.outcome == InstallOutcome::NotNewer) return true;
-  if (!isInstalled(result)) return false;
+  if (report.result.outcome == InstallOutcome::NotNewer) return true;
+  if (!isInstalled(report.result)) return false;
   if (candidate.hasImage) {
-    placeImage(run.transaction, candidate.path, run.board().at(storedImagePath(candidate.name)), result.bootImage);
+    placeImage(run.transaction, candidate.path, run.board().at(storedImagePath(candidate.name)),
+               report.result.bootImage);
+    report.keptAsImage = true;
   }
   return true;
 }
@@ -113,26 +119,39 @@ std::string storedImagePath(const std::string& name) {
   return path;
 }
 
-void installCandidates(InstallRun& run, Postlog& log) {
+CandidateRun installCandidates(InstallRun& run, Postlog& log) {
+  CandidateRun outcome;
+  std::vector<std::string>& messages = run.repository.messages;
+  const size_t before = messages.size();
   takeDowngradeMarker(run);
   CandidateList candidates;
   collectUpgradeCandidates(run, &candidates);
   selectCandidates(run.repository, &candidates, any(run.permitted, InstallFlags::Downgrade), /*report=*/true);
+  outcome.selection.assign(messages.begin() + static_cast<long>(before), messages.end());
   run.preservedStates = preservedStatesOf(run.repository);
   const std::set<std::string> activeNames = activeNamesOf(run.repository);
-  if (!candidates.empty()) log.load(run.repository);
+  if (!candidates.empty() && !run.transaction.isDryRun()) log.load(run.repository);
 
-  for (const auto& candidate : candidates) {
-    if (!installCandidate(run, *candidate)) {
+  outcome.packages.resize(candidates.size());
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    outcome.packages[i].name = candidates[i]->name;
+    outcome.packages[i].title = packageTitle(*candidates[i]);
+    outcome.packages[i].path = candidates[i]->path;
+  }
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    if (!installCandidate(run, *candidates[i], outcome.packages[i])) {
       run.transaction.cancel();
-      return;
+      return outcome;
     }
   }
+  const size_t installed = messages.size();
   enablePackages(run, packagesToEnableAgain(run.repository, activeNames), /*reporting=*/true);
   if (run.repository.packages.empty()) {
     reportError(run.repository, "router installation failed!!!");
     run.transaction.cancel();
   }
+  outcome.closing.assign(messages.begin() + static_cast<long>(installed), messages.end());
+  return outcome;
 }
 
 RunReport runUpgrade(Repository& repository, const BoardPaths& board, const UpgradeOptions& options) {

@@ -31,6 +31,10 @@ struct ManifestLine {
 }  // namespace
 
 bool Transaction::save(const std::string& manifestPath) {
+  if (isDryRun()) {
+    errno = EROFS;
+    return false;
+  }
   std::string text;
   for (const auto& [destination, op] : ops_) {
     const char letter = op.kind == OpKind::Remove ? 'U' : op.kind == OpKind::Link ? 'L' : 'M';

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <vector>
@@ -46,6 +47,17 @@ std::string homeDirectory(const std::string& destination) {
   }
 }
 
+uint64_t deviceOf(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_dev) : 0;
+}
+
+// A file of a dry run, outside the board and recorded nowhere.
+int makeScratchFile(const std::string& directory, std::string* path) {
+  *path = directory + "/dryXXXXXX";
+  return ::mkstemp(&(*path)[0]);
+}
+
 bool sameDevice(const std::string& a, const std::string& b) {
   struct stat aInfo, bInfo;
   return ::stat(a.c_str(), &aInfo) == 0 && ::stat(b.c_str(), &bInfo) == 0 && aInfo.st_dev == bInfo.st_dev;
@@ -60,6 +72,12 @@ bool roomForStaging(uint32_t sizeHint, uint32_t blockSize, uint32_t freeBlocks) 
 }
 
 Transaction::Transaction(BoardPaths board) : board_(std::move(board)), fallbackDir_(board_.at(kRamDir)) {}
+
+Transaction Transaction::dryRun(BoardPaths board, std::string scratchDirectory) {
+  Transaction transaction(std::move(board));
+  transaction.scratchDir_ = std::move(scratchDirectory);
+  return transaction;
+}
 
 const StagedOp* Transaction::find(const std::string& destination) const {
   auto op = ops_.find(destination);
@@ -91,8 +109,13 @@ std::string Transaction::stagingDirFor(const std::string& destination, uint32_t 
   for (;;) {
     struct statfs info;
     if (::statfs(dir.c_str(), &info) == 0) {
-      bool room = roomForStaging(sizeHint, static_cast<uint32_t>(info.f_bsize),
-                                 static_cast<uint32_t>(info.f_bfree));
+      // A dry run has staged nothing: it counts what a real run would have.
+      uint64_t freeBlocks = info.f_bfree;
+      if (isDryRun()) {
+        const auto taken = dryBlocks_.find(deviceOf(dir));
+        if (taken != dryBlocks_.end()) freeBlocks -= std::min(freeBlocks, taken->second);
+      }
+      bool room = roomForStaging(sizeHint, static_cast<uint32_t>(info.f_bsize), static_cast<uint32_t>(freeBlocks));
       if (!room || dir.size() + strlen(kTemporarySuffix) > kMaxTemporaryPath) return fallbackDir_;
       return dir;
     }
@@ -103,13 +126,22 @@ std::string Transaction::stagingDirFor(const std::string& destination, uint32_t 
 
 std::ofstream Transaction::create(const std::string& destination, uint32_t sizeHint, uint32_t mode) {
   // The temporary file is recorded before it exists, so that an interrupted
-  // run leaves none behind; without one nothing is staged.
+  // run leaves none behind; without one nothing is staged. A dry run makes
+  // it in its scratch directory and notes where it would lie.
+  const std::string dir = stagingDirFor(destination, sizeHint);
   std::string temporary;
-  const int fd = makeTemporaryFile(board_, stagingDirFor(destination, sizeHint), false, &temporary);
+  const int fd =
+      isDryRun() ? makeScratchFile(scratchDir_, &temporary) : makeTemporaryFile(board_, dir, false, &temporary);
   if (fd < 0) return failedStream(errno);
   ::close(fd);
   if (mode != 0) ::chmod(temporary.c_str(), mode);
   stage(destination, OpKind::Create, temporary);
+  if (isDryRun()) {
+    ops_[destination].stagedIn = dir;
+    struct statfs info;
+    if (::statfs(dir.c_str(), &info) == 0 && info.f_bsize > 0)
+      dryBlocks_[deviceOf(dir)] += (sizeHint + info.f_bsize - 1) / info.f_bsize;
+  }
   return std::ofstream(temporary, std::ios::binary | std::ios::trunc);
 }
 
@@ -140,7 +172,7 @@ bool Transaction::keep(const std::string& path) {
   return ::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode);
 }
 
-bool Transaction::noteTemporary(const std::string& path) { return recordStagedFile(board_, path); }
+bool Transaction::noteTemporary(const std::string& path) { return isDryRun() || recordStagedFile(board_, path); }
 
 bool Transaction::commit(bool spinner, CommitFailure* failure) {
   return commit(spinner ? &processSpinner() : nullptr, failure);
@@ -151,6 +183,10 @@ bool Transaction::commit(bool spinner, CommitFailure* failure) {
 // made durable; a failure there leaves the board as it was. Then the journal
 // is written, and only then does anything change.
 bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
+  if (isDryRun()) {
+    if (failure != nullptr) *failure = CommitFailure{EROFS, std::string()};
+    return false;
+  }
   if (ops_.empty()) {
     forgetStagedFiles(board_);
     return true;
@@ -227,7 +263,7 @@ void Transaction::cancel() {
     if (entry.second.kind == OpKind::Create) ::unlink(entry.second.source.c_str());
   }
   ops_.clear();
-  forgetStagedFiles(board_);
+  if (!isDryRun()) forgetStagedFiles(board_);
 }
 
 // A temporary file that create() made for `destination`: named as it names

@@ -29,6 +29,8 @@ struct StagedOp {
   // Move: the file to move; Create: the temporary file; Link: the link text;
   // Remove: empty.
   std::string source;
+  // A creation of a dry run: the directory a real run stages it in.
+  std::string stagedIn = std::string();
 };
 
 // Why a commit changed nothing: the errno of the failure and the path it
@@ -47,6 +49,14 @@ class Transaction {
   // in the board's RAM disk; the record of staged files and the commit
   // journal live on its flash.
   explicit Transaction(BoardPaths board = BoardPaths());
+
+  // A transaction that changes nothing on the board, for asking what a run
+  // would do: new content goes to `scratchDirectory` (the caller's, outside
+  // the board) and each creation remembers where a real run would stage it,
+  // so that the space check sees what a real run would see. It cannot be
+  // committed or saved, and records nothing on the board.
+  static Transaction dryRun(BoardPaths board, std::string scratchDirectory);
+  bool isDryRun() const { return !scratchDir_.empty(); }
 
   // Stages new content for `destination` and returns a stream on its
   // temporary file, which the caller fills and closes. The temporary file lies
@@ -112,6 +122,10 @@ class Transaction {
   OpMap ops_;
   BoardPaths board_;
   std::string fallbackDir_;
+  // Dry runs: where new content goes, and the blocks a real run's staged
+  // files would take on each file system by now.
+  std::string scratchDir_;
+  std::map<uint64_t, uint64_t> dryBlocks_;
   // Loaded from a manifest: its moves from staging files are creations.
   bool loaded_ = false;
 };

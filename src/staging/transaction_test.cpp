@@ -406,3 +406,41 @@ TEST_F(TransactionTest, CancelSavedDeletesTheTemporaryFilesCreateMadeAndNoOther)
 }
 
 }  // namespace
+
+// A dry run stages where a real run would, counting the room its staged
+// files would have taken, and changes nothing on the board.
+TEST_F(TransactionTest, ADryRunChoosesTheStagingDirectoriesOfARealRunAndTouchesNothing) {
+  TmpfsMount fs(scratch_ / "flash/fs", 64 * 1024);
+  if (!fs.mounted()) GTEST_SKIP() << fs.error();
+  ScratchDir elsewhere;
+  Transaction dry = Transaction::dryRun(BoardPaths(scratch_.path()), elsewhere.path());
+  ASSERT_TRUE(dry.isDryRun());
+  EXPECT_FALSE(transaction_.isDryRun());
+  const std::vector<std::string> boardBefore = listTree(scratch_.path());
+  const std::vector<uint32_t> sizes = {20000, 20000, 20000, 20000, 1000};
+  std::vector<std::string> realDirectories;
+  for (size_t i = 0; i < sizes.size(); ++i)
+    realDirectories.push_back(
+        parentDir(stageContent(flash("fs/f" + std::to_string(i)), std::string(sizes[i], 'x'), sizes[i])));
+  ASSERT_NE(realDirectories[0], realDirectories[3]) << "the staged files do not fill the file system";
+  transaction_.cancel();
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    const std::string destination = flash("fs/f" + std::to_string(i));
+    std::ofstream out = dry.create(destination, sizes[i], 0);
+    out << std::string(sizes[i], 'x');
+    out.close();
+    const StagedOp* op = dry.find(destination);
+    ASSERT_NE(op, nullptr);
+    EXPECT_EQ(op->stagedIn, realDirectories[i]) << "file " << i;
+    EXPECT_EQ(parentDir(op->source), elsewhere.path());
+  }
+  EXPECT_EQ(listTree(scratch_.path()), boardBefore);
+
+  CommitFailure failure;
+  EXPECT_FALSE(dry.commit(false, &failure));
+  EXPECT_EQ(failure.error, EROFS);
+  EXPECT_FALSE(dry.save(scratch_ / "ram/MANIFEST"));
+  EXPECT_EQ(listTree(scratch_.path()), boardBefore);
+  dry.cancel();
+  EXPECT_TRUE(listTree(elsewhere.path()).empty());
+}

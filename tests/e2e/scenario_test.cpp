@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/plan_agreement.h"
 #include "support/scenario_runner.h"
 #include "support/scratch_dir.h"
 
@@ -32,6 +33,30 @@ class UnreadableScenarioFile : public ::testing::Test {
   const ScenarioFile* file_;
 };
 
+// pkgtool plan before every upgrade run of every scenario, against what the
+// run then says and does.
+class PlanAgreesWithEveryUpgradeRun : public ::testing::Test {
+ public:
+  explicit PlanAgreesWithEveryUpgradeRun(const std::vector<ScenarioFile>* files) : files_(files) {}
+  void TestBody() override {
+    int runs = 0;
+    for (const ScenarioFile& file : *files_) {
+      for (const Scenario& scenario : file.scenarios) {
+        if (!scenario.error.empty()) continue;
+        const PlanAgreement agreement = checkPlansAgainstRuns(scenario);
+        if (agreement.skipped) GTEST_SKIP() << agreement.skipReason;
+        runs += agreement.upgradeRuns;
+        for (const std::string& disagreement : agreement.disagreements)
+          ADD_FAILURE_AT(file.path.c_str(), scenario.line) << disagreement;
+      }
+    }
+    EXPECT_GE(runs, 10) << "the scenarios hold fewer upgrade runs than they did";
+  }
+
+ private:
+  const std::vector<ScenarioFile>* files_;
+};
+
 std::vector<std::string> scenarioPaths(const std::string& dir) {
   std::vector<std::string> paths;
   if (DIR* listing = ::opendir(dir.c_str())) {
@@ -49,6 +74,8 @@ std::vector<std::string> scenarioPaths(const std::string& dir) {
 void registerScenarios(std::vector<ScenarioFile>* files) {
   for (const std::string& path : scenarioPaths(INSTALLER_SCENARIO_DIR))
     files->push_back(parseScenarioFile(path, readFile(path)));
+  ::testing::RegisterTest("PlanAgreement", "PlanAgreesWithEveryUpgradeRun", nullptr, nullptr, __FILE__, __LINE__,
+                          [files]() -> ::testing::Test* { return new PlanAgreesWithEveryUpgradeRun(files); });
   for (const ScenarioFile& file : *files) {
     if (!file.error.empty()) {
       ::testing::RegisterTest(file.suite.c_str(), "FileIsReadable", nullptr, nullptr, file.path.c_str(), file.errorLine,

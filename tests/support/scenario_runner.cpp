@@ -13,13 +13,6 @@
 
 namespace {
 
-struct RunActual {
-  int status = -1;
-  std::string out;
-  std::string err;
-  std::vector<TreeChange> changes;
-};
-
 bool fail(ScenarioFailure* failure, int line, const std::string& message) {
   failure->line = line;
   failure->message = message;
@@ -99,6 +92,8 @@ RunResult runPkgtoolInRoot(const std::vector<std::string>& args, const ScenarioC
   return result;
 }
 
+}  // namespace
+
 bool performRun(const Step& step, ScenarioContext& context, RunActual* actual, ScenarioFailure* failure) {
   std::vector<std::string> args;
   std::string input, error;
@@ -117,6 +112,8 @@ bool performRun(const Step& step, ScenarioContext& context, RunActual* actual, S
   actual->changes = treeChanges(context.temporaries.apply(before), context.temporaries.apply(after));
   return true;
 }
+
+namespace {
 
 // The actual changes as lines; a change that an expected line describes in
 // a form that holds keeps that line as written.

@@ -10,6 +10,18 @@
 #include "support/scenario_rewrite.h"
 #include "support/scenario_setup.h"
 
+// What one run gave: its temporaries named tmp#1, tmp#2..., host paths hidden.
+struct RunActual {
+  int status = -1;
+  std::string out;
+  std::string err;
+  std::vector<TreeChange> changes;
+};
+
+// Carries out a run step on the scenario's board; false with *failure filled
+// in when its line cannot be read.
+bool performRun(const Step& step, ScenarioContext& context, RunActual* actual, ScenarioFailure* failure);
+
 struct ScenarioOutcome {
   bool skipped = false;  // the machine cannot give the board or a mount
   std::string skipReason;

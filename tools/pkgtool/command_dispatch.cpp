@@ -33,6 +33,7 @@ constexpr Command kCommands[] = {
     {"files", runFiles},
     {"owner", runOwner},
     {"status", runStatus},
+    {"plan", runPlan},
 };
 
 bool isHelpWord(const char* word) { return strcmp(word, "--help") == 0 || strcmp(word, "-h") == 0; }

@@ -178,6 +178,25 @@ constexpr CommandHelp kHelp[] = {
      "  1  NAME is not installed\n"
      "  2  the board has no package database\n"
      "  4  the command line is wrong\n"},
+    {"Asking a board", "plan",
+     "plan [-r ROOT] [--down] [--reinstall]\n",
+     "A dry run of the upgrade `installer -r ROOT` would do now, by the installer's\n"
+     "own code: the messages of the scheduled actions, each package file in\n"
+     "install order with its verdict (install, pass over, refuse or fail and\n"
+     "cancel the run) and what the run says about it, what is uninstalled,\n"
+     "disabled and enabled, and the free blocks of /flash and /flash/boot before\n"
+     "and after against the space check. Nothing on the board is written; new\n"
+     "content is staged below $TMPDIR (default /tmp) and removed. The board's\n"
+     "architecture is the environment variable arch (default i386), as for the\n"
+     "installer.\n"
+     "  -r ROOT       the board's tree (default /)\n"
+     "  --down        permit downgrades, as installer -down (or /rw/DOWNGRADE)\n"
+     "  --reinstall   resume mode, as installer --reinstall\n"
+     "Exit status:\n"
+     "  0  the run would commit its changes, or has nothing to do\n"
+     "  1  the run would be cancelled, or find no space (status 28)\n"
+     "  2  the board has no package database\n"
+     "  4  the command line is wrong\n"},
 };
 
 const char kOverviewTop[] =

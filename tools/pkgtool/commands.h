@@ -26,6 +26,7 @@ int runVersion(int argc, char** argv, std::ostream& out, std::ostream& err);
 int runFiles(int argc, char** argv, std::ostream& out, std::ostream& err);
 int runOwner(int argc, char** argv, std::ostream& out, std::ostream& err);
 int runStatus(int argc, char** argv, std::ostream& out, std::ostream& err);
+int runPlan(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 // The whole command line: argv[1] names the command.
 int runPkgtool(int argc, char** argv, std::ostream& out, std::ostream& err);
