@@ -11,6 +11,9 @@ using Traits = std::streambuf::traits_type;
 // the major number agrees, and the structure size passed along with it.
 const char kZlibInterfaceVersion[] = "1.2.3";
 
+// zlib counts output space in 32 bits.
+constexpr size_t kMaxDirectRead = size_t{1} << 30;
+
 const std::streambuf::pos_type kSeekFailed = std::streambuf::pos_type(std::streambuf::off_type(-1));
 
 }  // namespace
@@ -25,14 +28,43 @@ InflateStreamBuf::InflateStreamBuf(std::streambuf* source) : source_(source) {
 InflateStreamBuf::~InflateStreamBuf() { inflateEnd(&zstream_); }
 
 InflateStreamBuf::int_type InflateStreamBuf::underflow() {
-  // Unread bytes are still there.
   if (gptr() < egptr()) return Traits::to_int_type(*gptr());
   // Keep the last byte read, so that it can be given back after the refill.
-  bool keep = egptr() > window();
+  const bool keep = egptr() > eback();
   if (keep) area_[0] = egptr()[-1];
-  if (finished_) return Traits::eof();
+  const size_t produced = inflateInto(window(), kWindowSize);
+  if (produced == 0) return Traits::eof();
+  // New bytes become the get area, behind the kept byte.
+  setg(keep ? area_ : window(), window(), window() + produced);
+  return Traits::to_int_type(*gptr());
+}
 
-  for (;;) {
+std::streamsize InflateStreamBuf::xsgetn(char_type* out, std::streamsize count) {
+  std::streamsize done = 0;
+  while (done < count) {
+    const std::streamsize buffered = egptr() - gptr();
+    if (buffered > 0) {
+      const std::streamsize taken = std::min(buffered, count - done);
+      std::memcpy(out + done, gptr(), static_cast<size_t>(taken));
+      gbump(static_cast<int>(taken));
+      done += taken;
+    } else if (static_cast<size_t>(count - done) >= kDirectRead) {
+      const size_t want = std::min<size_t>(static_cast<size_t>(count - done), kMaxDirectRead);
+      const size_t produced = inflateInto(out + done, want);
+      if (produced == 0) break;
+      done += static_cast<std::streamsize>(produced);
+      // The last byte stays there to be given back, as after a refill.
+      area_[0] = out[done - 1];
+      setg(area_, window(), window());
+    } else if (Traits::eq_int_type(underflow(), Traits::eof())) {
+      break;
+    }
+  }
+  return done;
+}
+
+size_t InflateStreamBuf::inflateInto(char* out, size_t size) {
+  while (!finished_) {
     // Refill the input when zlib has used it all. A dry source still gets
     // one inflate call, which delivers output zlib may be holding back.
     bool dry = false;
@@ -45,24 +77,20 @@ InflateStreamBuf::int_type InflateStreamBuf::underflow() {
         dry = true;
       }
     }
-    // Inflate into the window.
-    zstream_.next_out = reinterpret_cast<Bytef*>(window());
-    zstream_.avail_out = kWindowSize;
+    zstream_.next_out = reinterpret_cast<Bytef*>(out);
+    zstream_.avail_out = static_cast<uInt>(size);
     int result = inflate(&zstream_, Z_PARTIAL_FLUSH);
     if (result == Z_STREAM_END)
       finished_ = true;
     else if (result != Z_OK)
-      return Traits::eof();
-    size_t produced = kWindowSize - zstream_.avail_out;
+      return 0;
+    const size_t produced = size - zstream_.avail_out;
     inflated_ += produced;
-    // New bytes become the get area, behind the kept byte.
-    if (produced > 0) {
-      setg(keep ? area_ : window(), window(), window() + produced);
-      return Traits::to_int_type(*gptr());
-    }
+    if (produced > 0) return produced;
     // Nothing yet: go on unless the data or the source has ended.
-    if (finished_ || dry) return Traits::eof();
+    if (dry) return 0;
   }
+  return 0;
 }
 
 bool InflateStreamBuf::skip(uint64_t count) {

@@ -14,8 +14,11 @@
 class InflateStreamBuf : public std::streambuf {
  public:
   static constexpr size_t kWindowSize = 4096;
-  static constexpr size_t kInputSize = 4096;
+  static constexpr size_t kInputSize = 16384;
   static constexpr size_t kSkipChunk = 1024;
+  // A read of at least this much that finds the window empty is inflated
+  // straight into the reader's buffer, saving a copy through the window.
+  static constexpr size_t kDirectRead = kWindowSize;
 
   // source: a zlib stream (RFC 1950); not owned.
   explicit InflateStreamBuf(std::streambuf* source);
@@ -32,12 +35,16 @@ class InflateStreamBuf : public std::streambuf {
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode which) override;
   pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
   int_type underflow() override;
+  std::streamsize xsgetn(char_type* out, std::streamsize count) override;
 
  private:
   char* window() { return area_ + 1; }
   uint64_t position() const { return inflated_ - static_cast<uint64_t>(egptr() - gptr()); }
   // Reads and discards count bytes; false when the data ends first.
   bool skip(uint64_t count);
+  // Inflates up to `size` bytes into `out`, refilling the input as zlib asks.
+  // 0 when the data has ended, the source ran dry or zlib failed.
+  size_t inflateInto(char* out, size_t size);
 
   char area_[1 + kWindowSize];  // the putback byte, then the window
   unsigned char input_[kInputSize];

@@ -11,7 +11,7 @@
 namespace {
 
 // Bytes that compress poorly, so that the compressed data spans several
-// 4096-byte input refills.
+// input refills.
 std::string noise(size_t size, uint32_t seed) {
   std::string out(size, '\0');
   uint32_t state = seed * 2654435761u + 1;
@@ -22,10 +22,13 @@ std::string noise(size_t size, uint32_t seed) {
   return out;
 }
 
+// Reads 1000 bytes (through the window) and 5000 (straight into the buffer)
+// in turn.
 std::string readAll(std::istream& in) {
   std::string out;
-  char chunk[1000];
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) out.append(chunk, static_cast<size_t>(in.gcount()));
+  char chunk[5000];
+  for (std::streamsize size = 1000; in.read(chunk, size) || in.gcount() > 0; size = 6000 - size)
+    out.append(chunk, static_cast<size_t>(in.gcount()));
   return out;
 }
 

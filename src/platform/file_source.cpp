@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -22,21 +24,47 @@ FileSource::~FileSource() {
   if (ownsFd_ && fd_ >= 0) ::close(fd_);
 }
 
-FileSource::int_type FileSource::underflow() {
-  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-  if (fd_ < 0 || readFailed_) return traits_type::eof();
-  bool keepsPutback = gptr() > eback();
-  if (keepsPutback) buffer_[0] = gptr()[-1];
+size_t FileSource::readSome(char* out, size_t count) {
+  if (fd_ < 0 || readFailed_) return 0;
   ssize_t got;
   do {
-    got = ::read(fd_, buffer_ + 1, kBufferSize);
+    got = ::read(fd_, out, count);
   } while (got < 0 && errno == EINTR);
-  if (got <= 0) {
-    readFailed_ = got < 0;
-    return traits_type::eof();
-  }
+  if (got < 0) readFailed_ = true;
+  return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+FileSource::int_type FileSource::underflow() {
+  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+  bool keepsPutback = gptr() > eback();
+  if (keepsPutback) buffer_[0] = gptr()[-1];
+  const size_t got = readSome(buffer_ + 1, kBufferSize);
+  if (got == 0) return traits_type::eof();
   setg(keepsPutback ? buffer_ : buffer_ + 1, buffer_ + 1, buffer_ + 1 + got);
   return traits_type::to_int_type(*gptr());
+}
+
+std::streamsize FileSource::xsgetn(char_type* out, std::streamsize count) {
+  std::streamsize done = 0;
+  while (done < count) {
+    const std::streamsize buffered = egptr() - gptr();
+    if (buffered > 0) {
+      const std::streamsize taken = std::min(buffered, count - done);
+      std::memcpy(out + done, gptr(), static_cast<size_t>(taken));
+      gbump(static_cast<int>(taken));
+      done += taken;
+    } else if (static_cast<size_t>(count - done) >= kDirectRead) {
+      const size_t got = readSome(out + done, static_cast<size_t>(count - done));
+      if (got == 0) break;
+      done += static_cast<std::streamsize>(got);
+      // The last byte stays there to be given back, as after a refill.
+      buffer_[0] = out[done - 1];
+      setg(buffer_, buffer_ + 1, buffer_ + 1);
+    } else if (traits_type::eq_int_type(underflow(), traits_type::eof())) {
+      break;
+    }
+  }
+  return done;
 }
 
 // Seeks the descriptor; a pipe cannot, and its reader then skips by reading.

@@ -22,11 +22,18 @@ class FileSource : public std::streambuf {
 
  protected:
   int_type underflow() override;
+  std::streamsize xsgetn(char_type* out, std::streamsize count) override;
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode which) override;
   pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
 
  private:
   static constexpr size_t kBufferSize = 16384;
+  // A read of at least this much that finds the buffer empty goes straight
+  // into the reader's buffer, saving a copy.
+  static constexpr size_t kDirectRead = 4096;
+
+  // One read(2), retried on EINTR; a failure is remembered and reads as 0.
+  size_t readSome(char* out, size_t count);
 
   int fd_;
   bool ownsFd_;
