@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "signature/field25519_wide.h"
+
 namespace curve25519 {
 
 const FieldElement twiceBaseV = {{39999547, 18689728, 59995525, 1648697, 57546132, 24010086,
@@ -15,10 +17,29 @@ constexpr int32_t kLadderConstant = 121665;  // (A - 2) / 4
 constexpr int32_t kBaseU = 9;
 constexpr int32_t kBaseVSquared = 39420360;  // 9^3 + A * 9^2 + 9
 
+#ifdef INSTALLER_FIELD_WIDE_PRODUCTS
+// The ladder's registers stay in the digit form between products.
+using LadderElement = WideElement;
+void toLadder(LadderElement& out, const FieldElement& f) { toWide(out, f); }
+void fromLadder(FieldElement& out, const LadderElement& f) { fromWide(out, f); }
+#else
+using LadderElement = FieldElement;
+void toLadder(LadderElement& out, const FieldElement& f) { copy(out, f); }
+void fromLadder(FieldElement& out, const LadderElement& f) { copy(out, f); }
+#endif
+
+LadderElement ladderSmall(int32_t n) {
+  FieldElement f;
+  setSmall(f, n);
+  LadderElement out;
+  toLadder(out, f);
+  return out;
+}
+
 // A point by its u-coordinate only, u = x / z; z = 0 is the point at infinity.
 struct LadderPoint {
-  FieldElement x;
-  FieldElement z;
+  LadderElement x;
+  LadderElement z;
 };
 
 // Bit j of a little-endian 256-bit number; 0 outside bits 0 to 255.
@@ -28,10 +49,21 @@ int bitAt(const unsigned char* n, int j) {
 }
 
 // out = choose ? b : a, with no branch or index that depends on choose.
-void select(FieldElement& out, const FieldElement& a, const FieldElement& b, int choose) {
-  const int32_t mask = -static_cast<int32_t>(choose & 1);
-  for (int i = 0; i < kFieldLimbs; ++i) out.limb[i] = a.limb[i] ^ ((a.limb[i] ^ b.limb[i]) & mask);
+template <typename Word, int kWords>
+void selectWords(Word (&out)[kWords], const Word (&a)[kWords], const Word (&b)[kWords], int choose) {
+  const Word mask = -static_cast<Word>(choose & 1);
+  for (int i = 0; i < kWords; ++i) out[i] = a[i] ^ ((a[i] ^ b[i]) & mask);
 }
+
+#ifdef INSTALLER_FIELD_WIDE_PRODUCTS
+void select(WideElement& out, const WideElement& a, const WideElement& b, int choose) {
+  selectWords(out.digit, a.digit, b.digit, choose);
+}
+#else
+void select(FieldElement& out, const FieldElement& a, const FieldElement& b, int choose) {
+  selectWords(out.limb, a.limb, b.limb, choose);
+}
+#endif
 
 void select(LadderPoint& out, const LadderPoint& a, const LadderPoint& b, int choose) {
   select(out.x, a.x, b.x, choose);
@@ -66,7 +98,7 @@ void curveRoot(FieldElement& a, FieldElement& y, const FieldElement& u) {
 // (X : Z) doubled: AA = (X + Z)^2, BB = (X - Z)^2, E = AA - BB;
 // result (AA BB : E (AA + 121665 E)).
 void ladderDouble(LadderPoint& out, const LadderPoint& p) {
-  FieldElement t, aa, bb, e;
+  LadderElement t, aa, bb, e;
   add(t, p.x, p.z);
   square(aa, t);
   sub(t, p.x, p.z);
@@ -81,8 +113,8 @@ void ladderDouble(LadderPoint& out, const LadderPoint& p) {
 // p + q where p - q has the affine u-coordinate d (nullptr: the base point's 9):
 // a = (Xp - Zp)(Xq + Zq), b = (Xp + Zp)(Xq - Zq); result ((a + b)^2 : d (a - b)^2).
 void ladderAdd(LadderPoint& out, const LadderPoint& p, const LadderPoint& q,
-               const FieldElement* d) {
-  FieldElement t1, t2, a, b;
+               const LadderElement* d) {
+  LadderElement t1, t2, a, b;
   sub(t1, p.x, p.z);
   add(t2, q.x, q.z);
   mul(a, t1, t2);
@@ -165,16 +197,19 @@ void doubleScalarX(const unsigned char s[kScalarBytes], const unsigned char k[kS
   // The bit sequences.
   unsigned char r[kScalarBits + 1];
   ladderBits(r, s, k);
-  // The registers: infinity, G or K, K + G.
-  FieldElement nine;
-  setSmall(nine, kBaseU);
+  // The key's values in the ladder's form, and the registers: infinity,
+  // G or K, K + G.
+  LadderElement keyU, plusBase, minusBase;
+  toLadder(keyU, key.u);
+  toLadder(plusBase, key.plusBase);
+  toLadder(minusBase, key.minusBase);
   LadderPoint registers[3];
-  setSmall(registers[0].x, 1);
-  setSmall(registers[0].z, 0);
-  select(registers[1].x, nine, key.u, r[kScalarBits]);
-  setSmall(registers[1].z, 1);
-  copy(registers[2].x, key.plusBase);
-  setSmall(registers[2].z, 1);
+  registers[0].x = ladderSmall(1);
+  registers[0].z = ladderSmall(0);
+  select(registers[1].x, ladderSmall(kBaseU), keyU, r[kScalarBits]);
+  registers[1].z = ladderSmall(1);
+  registers[2].x = plusBase;
+  registers[2].z = ladderSmall(1);
   // One doubling and two differential additions per bit, from the top.
   // Choices that follow k are masked selections; those that follow r
   // are not, but r is all zeros when s is 0.
@@ -182,21 +217,23 @@ void doubleScalarX(const unsigned char s[kScalarBytes], const unsigned char k[kS
     const int sj = bitAt(s, j), sUp = bitAt(s, j + 1);
     const int kj = bitAt(k, j), kUp = bitAt(k, j + 1);
     LadderPoint chosen, next[3];
-    FieldElement difference;
+    LadderElement difference;
     pick(chosen, registers, (sj ^ sUp) + (kj ^ kUp));
     ladderDouble(next[0], chosen);
     const LadderPoint& partner = r[j] == r[j + 1] ? registers[0] : registers[2];
-    ladderAdd(next[1], registers[1], partner, r[j] ? &key.u : nullptr);
-    select(difference, key.minusBase, key.plusBase, sUp == kUp);
+    ladderAdd(next[1], registers[1], partner, r[j] ? &keyU : nullptr);
+    select(difference, minusBase, plusBase, sUp == kUp);
     ladderAdd(next[2], registers[2], registers[0], &difference);
     for (int i = 0; i < 3; ++i) registers[i] = next[i];
   }
   // The chosen register's affine u; z = 0 inverts to 0.
   LadderPoint result;
   pick(result, registers, bitAt(s, 0) + bitAt(k, 0));
-  FieldElement zInverse, u;
-  invert(zInverse, result.z);
-  mul(u, result.x, zInverse);
+  FieldElement x, z, zInverse, u;
+  fromLadder(x, result.x);
+  fromLadder(z, result.z);
+  invert(zInverse, z);
+  mul(u, x, zInverse);
   encode(out, u);
 }
 

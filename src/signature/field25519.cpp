@@ -1,6 +1,7 @@
 #include "signature/field25519.h"
 
 #include "platform/little_endian.h"
+#include "signature/field25519_wide.h"
 
 namespace curve25519 {
 
@@ -64,70 +65,22 @@ bool strictIsAtLeastP(const int64_t* h) {
   return h[0] >= kTwo26 - 19;
 }
 
-#if defined(__SIZEOF_INT128__) && !defined(INSTALLER_PORTABLE_FIELD)
-#define INSTALLER_FIELD_WIDE_PRODUCTS 1
+#ifdef INSTALLER_FIELD_WIDE_PRODUCTS
 
-// On hosts with 128-bit products, mul and square take each pair of limbs
-// (2j, 2j + 1) as one 51-bit digit at bit 51j: five digits, 25 products.
-using Wide = __int128;
-constexpr int kDigits = 5;
-
-// f as its five digits (written out: the loops cost as much as the products).
-inline void toDigits(int64_t* d, const FieldElement& f) {
-  d[0] = int64_t{f.limb[0]} + int64_t{f.limb[1]} * kTwo26;
-  d[1] = int64_t{f.limb[2]} + int64_t{f.limb[3]} * kTwo26;
-  d[2] = int64_t{f.limb[4]} + int64_t{f.limb[5]} * kTwo26;
-  d[3] = int64_t{f.limb[6]} + int64_t{f.limb[7]} * kTwo26;
-  d[4] = int64_t{f.limb[8]} + int64_t{f.limb[9]} * kTwo26;
+// On hosts with 128-bit products each pair of limbs is one 51-bit digit.
+void mulWide(FieldElement& out, const FieldElement& f, const FieldElement& g) {
+  WideElement a, b;
+  toWide(a, f);
+  toWide(b, g);
+  mul(a, a, b);
+  fromWide(out, a);
 }
 
-inline void splitDigit(FieldElement& out, int j, int64_t digit) {
-  out.limb[2 * j] = static_cast<int32_t>(digit & (kTwo26 - 1));
-  out.limb[2 * j + 1] = static_cast<int32_t>(digit >> 26);
-}
-
-// Carries the 128-bit digit sums into [0, 2^51) (digit 1 may keep a small
-// extra carry) and splits each into its 26-bit and 25-bit limbs.
-inline void carryDigits(FieldElement& out, Wide h0, Wide h1, Wide h2, Wide h3, Wide h4) {
-  constexpr uint64_t kMask51 = (uint64_t{1} << 51) - 1;
-  h1 += h0 >> 51;
-  h2 += h1 >> 51;
-  h3 += h2 >> 51;
-  h4 += h3 >> 51;
-  int64_t d0 = static_cast<int64_t>(static_cast<uint64_t>(h0) & kMask51) +
-               19 * static_cast<int64_t>(h4 >> 51);
-  const int64_t d1 = static_cast<int64_t>(static_cast<uint64_t>(h1) & kMask51) + (d0 >> 51);
-  d0 &= static_cast<int64_t>(kMask51);
-  splitDigit(out, 0, d0);
-  splitDigit(out, 1, d1);
-  splitDigit(out, 2, static_cast<int64_t>(static_cast<uint64_t>(h2) & kMask51));
-  splitDigit(out, 3, static_cast<int64_t>(static_cast<uint64_t>(h3) & kMask51));
-  splitDigit(out, 4, static_cast<int64_t>(static_cast<uint64_t>(h4) & kMask51));
-}
-
-inline void mulWide(FieldElement& out, const FieldElement& f, const FieldElement& g) {
-  int64_t a[kDigits], b[kDigits];
-  toDigits(a, f);
-  toDigits(b, g);
-  const int64_t b1_19 = 19 * b[1], b2_19 = 19 * b[2], b3_19 = 19 * b[3], b4_19 = 19 * b[4];
-  carryDigits(out,
-              Wide{a[0]} * b[0] + Wide{a[1]} * b4_19 + Wide{a[2]} * b3_19 + Wide{a[3]} * b2_19 + Wide{a[4]} * b1_19,
-              Wide{a[0]} * b[1] + Wide{a[1]} * b[0] + Wide{a[2]} * b4_19 + Wide{a[3]} * b3_19 + Wide{a[4]} * b2_19,
-              Wide{a[0]} * b[2] + Wide{a[1]} * b[1] + Wide{a[2]} * b[0] + Wide{a[3]} * b4_19 + Wide{a[4]} * b3_19,
-              Wide{a[0]} * b[3] + Wide{a[1]} * b[2] + Wide{a[2]} * b[1] + Wide{a[3]} * b[0] + Wide{a[4]} * b4_19,
-              Wide{a[0]} * b[4] + Wide{a[1]} * b[3] + Wide{a[2]} * b[2] + Wide{a[3]} * b[1] + Wide{a[4]} * b[0]);
-}
-
-inline void squareWide(FieldElement& out, const FieldElement& f) {
-  int64_t a[kDigits];
-  toDigits(a, f);
-  const int64_t a0_2 = 2 * a[0], a1_2 = 2 * a[1], a2_2 = 2 * a[2], a3_2 = 2 * a[3];
-  const int64_t a3_19 = 19 * a[3], a4_19 = 19 * a[4];
-  carryDigits(out, Wide{a[0]} * a[0] + Wide{a1_2} * a4_19 + Wide{a2_2} * a3_19,
-              Wide{a0_2} * a[1] + Wide{a[3]} * a3_19 + Wide{a2_2} * a4_19,
-              Wide{a0_2} * a[2] + Wide{a[1]} * a[1] + Wide{a3_2} * a4_19,
-              Wide{a0_2} * a[3] + Wide{a1_2} * a[2] + Wide{a[4]} * a4_19,
-              Wide{a0_2} * a[4] + Wide{a1_2} * a[3] + Wide{a[2]} * a[2]);
+void squareWide(FieldElement& out, const FieldElement& f) {
+  WideElement a;
+  toWide(a, f);
+  square(a, a);
+  fromWide(out, a);
 }
 
 #else
