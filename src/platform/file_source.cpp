@@ -78,6 +78,12 @@ FileSource::pos_type FileSource::seekoff(off_type offset, std::ios_base::seekdir
     if (here < 0) return kSeekFailed;
     here -= unread;
     if (offset == 0) return pos_type(here);
+    // Forward within what is buffered: the bytes are already here. As after
+    // any seek, no byte can be given back.
+    if (offset > 0 && offset <= unread) {
+      setg(gptr() + offset, gptr() + offset, egptr());
+      return pos_type(here + offset);
+    }
     position = ::lseek(fd_, here + offset, SEEK_SET);
   } else {
     position = ::lseek(fd_, offset, direction == std::ios_base::beg ? SEEK_SET : SEEK_END);

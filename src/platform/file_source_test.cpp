@@ -61,8 +61,12 @@ TEST(FileSource, SeeksRelativeToWhatWasReadNotToWhatWasBuffered) {
   char head[10];
   ASSERT_EQ(source.sgetn(head, 10), 10);
   EXPECT_EQ(source.pubseekoff(0, std::ios_base::cur, std::ios_base::in), std::streampos(10));
-  EXPECT_EQ(source.pubseekoff(20000, std::ios_base::cur, std::ios_base::in), std::streampos(20010));
-  EXPECT_EQ(source.sbumpc(), static_cast<unsigned char>(content[20010]));
+  // Within the buffer, then past it.
+  EXPECT_EQ(source.pubseekoff(1000, std::ios_base::cur, std::ios_base::in), std::streampos(1010));
+  EXPECT_EQ(source.sungetc(), std::char_traits<char>::eof());  // no byte given back after a seek
+  EXPECT_EQ(source.sbumpc(), static_cast<unsigned char>(content[1010]));
+  EXPECT_EQ(source.pubseekoff(20000, std::ios_base::cur, std::ios_base::in), std::streampos(21011));
+  EXPECT_EQ(source.sbumpc(), static_cast<unsigned char>(content[21011]));
   EXPECT_EQ(source.pubseekpos(3, std::ios_base::in), std::streampos(3));
   EXPECT_EQ(source.sbumpc(), static_cast<unsigned char>(content[3]));
 }
