@@ -4,8 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+
+#include "platform/file_io.h"
 
 namespace {
 
@@ -24,12 +25,9 @@ FileSource::~FileSource() {
   if (ownsFd_ && fd_ >= 0) ::close(fd_);
 }
 
-size_t FileSource::readSome(char* out, size_t count) {
+size_t FileSource::readInto(char* out, size_t count) {
   if (fd_ < 0 || readFailed_) return 0;
-  ssize_t got;
-  do {
-    got = ::read(fd_, out, count);
-  } while (got < 0 && errno == EINTR);
+  const ssize_t got = readSome(fd_, out, count);
   if (got < 0) readFailed_ = true;
   return got > 0 ? static_cast<size_t>(got) : 0;
 }
@@ -38,7 +36,7 @@ FileSource::int_type FileSource::underflow() {
   if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
   bool keepsPutback = gptr() > eback();
   if (keepsPutback) buffer_[0] = gptr()[-1];
-  const size_t got = readSome(buffer_ + 1, kBufferSize);
+  const size_t got = readInto(buffer_ + 1, kBufferSize);
   if (got == 0) return traits_type::eof();
   setg(keepsPutback ? buffer_ : buffer_ + 1, buffer_ + 1, buffer_ + 1 + got);
   return traits_type::to_int_type(*gptr());
@@ -54,7 +52,7 @@ std::streamsize FileSource::xsgetn(char_type* out, std::streamsize count) {
       gbump(static_cast<int>(taken));
       done += taken;
     } else if (static_cast<size_t>(count - done) >= kDirectRead) {
-      const size_t got = readSome(out + done, static_cast<size_t>(count - done));
+      const size_t got = readInto(out + done, static_cast<size_t>(count - done));
       if (got == 0) break;
       done += static_cast<std::streamsize>(got);
       // The last byte stays there to be given back, as after a refill.

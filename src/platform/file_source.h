@@ -32,8 +32,8 @@ class FileSource : public std::streambuf {
   // into the reader's buffer, saving a copy.
   static constexpr size_t kDirectRead = 4096;
 
-  // One read(2), retried on EINTR; a failure is remembered and reads as 0.
-  size_t readSome(char* out, size_t count);
+  // One read of the descriptor; a failure is remembered and reads as 0.
+  size_t readInto(char* out, size_t count);
 
   int fd_;
   bool ownsFd_;
