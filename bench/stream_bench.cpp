@@ -23,8 +23,8 @@
 #include <openssl/sha.h>
 
 #include "pkgfile/inflate_stream.h"
-#include "pkgfile/little_endian.h"
 #include "pkgfile/package_stream.h"
+#include "platform/little_endian.h"
 
 namespace {
 
