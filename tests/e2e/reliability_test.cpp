@@ -263,6 +263,21 @@ TEST(KilledRun, ImageModeLeavesNoCopyOfTheStreamBehind) {
   }
 }
 
+// A link in place of a file the program writes is not followed: nothing it
+// writes lands outside the flash.
+TEST(HostileLocalFiles, ALinkInPlaceOfAFileTheProgramWritesIsNotFollowed) {
+  for (const char* path : {"/flash/postlog"}) {
+    SCOPED_TRACE(path);
+    Board board;
+    SKIP_WITHOUT_BOARD(board);
+    ASSERT_EQ(::symlink("/rw/target", board.path(path).c_str()), 0);
+
+    board.runWithRoot({"-"}, fromStandardInput(packageBytes({"plain", "1.0", {{"bin/plain", "p"}}, {}})));
+
+    EXPECT_FALSE(pathExists(board.path("/rw/target")));
+  }
+}
+
 // A named pipe in place of any file the program reads or writes on the board
 // counts as a file that cannot be read: no run waits on it.
 TEST(HostileLocalFiles, ANamedPipeInPlaceOfAnyFileMakesNoRunWait) {
