@@ -43,8 +43,9 @@ TEST(RegularFile, OnlyARegularFileIsOpenedAndNothingElseBlocks) {
       }
       EXPECT_EQ(fd, -1);
       // A pipe without a reader refuses a writer at once.
-      if (!(flags & O_CREAT) || c.readError != EINVAL || std::string(c.name).find("fifo") == std::string::npos)
+      if (!(flags & O_CREAT) || c.readError != EINVAL || std::string(c.name).find("fifo") == std::string::npos) {
         EXPECT_EQ(errno, c.readError);
+      }
     }
   }
 }
