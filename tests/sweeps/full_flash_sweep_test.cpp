@@ -1,9 +1,10 @@
 // Full-flash sweep: /flash and /flash/boot on small tmpfs mounts whose sizes
-// step through the range where an upgrade, image mode, and --commit of a
-// saved manifest stop fitting, with /ram on a tmpfs of its own, so that files
-// staged there for want of room are copied across at the commit. Every run
-// ends with the whole new state and status 0, or in the old state with the
-// documented failure.
+// step page by page through the range where an upgrade, image mode, and
+// --commit of a saved manifest stop fitting, with /ram on a tmpfs of its own,
+// so that files staged there for want of room are copied across at the
+// commit; then /ram itself stepped through the sizes where such a file stops
+// fitting there. Every run ends with the whole new state and status 0, or in
+// the old state with the documented failure.
 
 #include <gtest/gtest.h>
 #include <sys/statfs.h>
@@ -30,6 +31,7 @@ enum class Mode { Upgrade, ImageMode, Commit };
 struct Sizes {
   size_t flash;
   size_t boot;
+  size_t ram;
 };
 
 size_t usedBytes(const std::string& path) {
@@ -59,7 +61,7 @@ class FullFlashSweep : public testing::TestWithParam<Mode> {
   // A board whose flash and boot area have the given sizes, holding the old
   // state (and, but for image mode, the new package waiting).
   bool prepare(Board& board, Sizes sizes) {
-    if (!board.mountTmpfs("/flash", sizes.flash) || !board.mountTmpfs("/ram", kRam)) return false;
+    if (!board.mountTmpfs("/flash", sizes.flash) || !board.mountTmpfs("/ram", sizes.ram)) return false;
     for (const char* dir : kFlashDirs) ::mkdir(board.path(dir).c_str(), 0755);
     if (!board.mountTmpfs("/flash/boot", sizes.boot)) return false;
     ::mkdir(board.path("/ram/pdb").c_str(), 0755);
@@ -109,6 +111,7 @@ class FullFlashSweep : public testing::TestWithParam<Mode> {
         {image, 28, ": No space left on device\n", "no space for the commit"},
         {image, 255, "ERROR: could not write image\n", "could not write image"},
         {GetParam() == Mode::Commit, 28, ": No space left on device: nothing was changed\n", "no space for the commit"},
+        {GetParam() == Mode::Commit, 1, "ERROR: could not save /ram/MANIFEST\n", "could not save the manifest"},
     };
     for (const Failure& failure : failures)
       if (failure.inMode && run.status == failure.status && contains(run.out, failure.message))
@@ -163,7 +166,7 @@ class FullFlashSweep : public testing::TestWithParam<Mode> {
 TEST_P(FullFlashSweep, EveryRunEndsInTheWholeNewStateOrTheOldWithItsFailure) {
   // The new state and the room the old one takes, on roomy mounts.
   Board roomy;
-  ASSERT_TRUE(prepare(roomy, {kRoomyFlash, kRoomyBoot})) << roomy.whyUnusable();
+  ASSERT_TRUE(prepare(roomy, {kRoomyFlash, kRoomyBoot, kRam})) << roomy.whyUnusable();
   const size_t flashUsed = usedBytes(roomy.path("/flash")), bootUsed = usedBytes(roomy.path("/flash/boot"));
   TreeSnapshot old;
   const RunResult done = run(roomy, &old);
@@ -174,10 +177,15 @@ TEST_P(FullFlashSweep, EveryRunEndsInTheWholeNewStateOrTheOldWithItsFailure) {
   // From no room at all to far more than the new files take with their
   // staged copies, the stored image and the reserve of 16 blocks.
   const size_t growth = 2 * ((328 << 10) + candidate_.size()) + 32 * kPage;
-  sweep("/flash", flashUsed + kPage, flashUsed + growth, [](size_t size) { return Sizes{size, kRoomyBoot}; },
-        newState);
+  sweep("/flash", flashUsed + kPage, flashUsed + growth,
+        [](size_t size) { return Sizes{size, kRoomyBoot, kRam}; }, newState);
   sweep("/flash/boot", bootUsed + kPage, bootUsed + (48 << 10) + 32 * kPage,
-        [](size_t size) { return Sizes{kRoomyFlash, size}; }, newState);
+        [](size_t size) { return Sizes{kRoomyFlash, size, kRam}; }, newState);
+  // A flash with room for the large file (in image mode, with the copy of
+  // the stream beside it), but not for it and a tenth: it is staged in /ram,
+  // where it may not fit either.
+  const size_t flash = flashUsed + (GetParam() == Mode::ImageMode ? 364 << 10 : 344 << 10);
+  sweep("/ram", kPage, 400 << 10, [flash](size_t size) { return Sizes{flash, kRoomyBoot, size}; }, newState);
 }
 
 std::string modeName(const testing::TestParamInfo<Mode>& info) {
