@@ -1,10 +1,11 @@
-// Kill-point sweep: an upgrade, image mode, --safe and --commit, each killed
-// at every file-changing system call it makes, then the program run again.
-// Every board ends byte for byte in the old state or the new one, with no
-// temporary file, journal or staging record left over (but the staged files
-// a saved manifest still names). strace's fault injection kills the program:
-// the Nth call of one system call at a time, N = 1, 2, ... until a run
-// completes, for every call in the set.
+// Kill-point sweep: an upgrade (of a package; of a bundle, with a scheduled
+// uninstall), image mode, --safe and --commit, each killed at every
+// file-changing system call it makes, then the program run again. Every board
+// ends byte for byte in the old state or the new one, with no temporary file,
+// journal or staging record left over (but the staged files a saved manifest
+// still names). strace's fault injection kills the program: the Nth call of
+// one system call at a time, N = 1, 2, ... until a run completes, for every
+// call in the set.
 
 #include <gtest/gtest.h>
 
@@ -172,6 +173,26 @@ TEST_F(KillPointSweep, ASaveEndsWithNoManifestOrAWholeOne) {
   sweep({"--safe", [](Board& board, const RunInput& input) { return board.runWithRoot({"--safe"}, input); },
          show},
         waiting_, RunInput(), namedByDestination);
+}
+
+// A bundle replaced member by member, one of them starting disabled, while a
+// scheduled uninstall takes a package away.
+TEST_F(KillPointSweep, ABundleUpgradeWithAScheduledUninstallEndsInTheOldStateOrTheNew) {
+  auto suite = [](const char* version, std::vector<std::string> options) {
+    const std::string text = std::string("version ") + version + "\n";
+    return bundleBytes("suite", version,
+                       {{"ospf", version, {{"bin/ospf", text}}, {"--depends", "system"}},
+                        {"bgp", version, {{"bin/bgp", text}, {std::string("etc/bgp-") + version, text}}, {}}},
+                       options);
+  };
+  Board board;
+  ASSERT_TRUE(prepare(board) && restoreSnapshot(board, installed_));
+  ASSERT_EQ(board.runWithRoot({"-"}, standardInput(suite("1.0", {}))).status, 0);
+  ASSERT_TRUE(board.write(kPackageDirectory + "suite-2.0.vpa", suite("2.0", {"--start-disabled", "bgp"})));
+  ASSERT_TRUE(board.writeSchedule("tool", "uninstall"));
+  sweep({"bundle upgrade and scheduled uninstall",
+         [](Board& board, const RunInput& input) { return board.runWithRoot({}, input); }, show},
+        board.snapshot());
 }
 
 TEST_F(KillPointSweep, ACommitEndsInTheOldStateOrTheNew) {

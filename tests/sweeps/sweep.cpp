@@ -92,10 +92,10 @@ std::string packageBytes(const PackageRecipe& recipe) {
   return readFile(scratch / "package.vpa");
 }
 
-std::string bundleBytes(const std::string& name, const std::vector<PackageRecipe>& members,
+std::string bundleBytes(const std::string& name, const std::string& version, const std::vector<PackageRecipe>& members,
                         const std::vector<std::string>& options) {
   ScratchDir scratch;
-  std::vector<std::string> words{"bundle", "--key", developmentKeyPath(), "--name", name, "--version", "1.0",
+  std::vector<std::string> words{"bundle", "--key", developmentKeyPath(), "--name", name, "--version", version,
                                  "--build-time", std::to_string(kTestBuildTime), "-o", scratch / "bundle.vpa"};
   words.insert(words.end(), options.begin(), options.end());
   for (const PackageRecipe& member : members) {

@@ -45,7 +45,7 @@ class SweepTally {
 std::string packageBytes(const PackageRecipe& recipe);
 // The bytes of a bundle of the packages pkgtool builds from the recipes; more
 // words of `pkgtool bundle` in `options`.
-std::string bundleBytes(const std::string& name, const std::vector<PackageRecipe>& members,
+std::string bundleBytes(const std::string& name, const std::string& version, const std::vector<PackageRecipe>& members,
                         const std::vector<std::string>& options = {});
 
 RunInput standardInput(const std::string& bytes);

@@ -78,7 +78,7 @@ Subject smallBundle() {
                                               {"bgp", "1.0", {{"bin/bgp", "bgp"}}, {}}};
   auto bundle = [&members](std::vector<std::string> options) {
     options.insert(options.end(), {"--description", "routing suite"});
-    return bundleBytes("suite", members, options);
+    return bundleBytes("suite", "1.0", members, options);
   };
   const std::string file = bundle({"--start-disabled", "bgp"});
   return {"bundle",
