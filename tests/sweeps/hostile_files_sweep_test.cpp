@@ -94,7 +94,7 @@ const HostileFile kHostileFiles[] = {
     {"/flash/var/pdb/base/disabled", kDatabaseReaders},
     {"/flash/var/pdb/base/enabled", kDatabaseReaders},
     {"/flash/var/pdb/base/image", kDatabaseReaders},
-    {"/rw/pckg/.images/extra", {Mode::Upgrade, Mode::Show}},
+    {"/rw/pckg/.images/system", {Mode::Upgrade, Mode::Show, Mode::Cleanup}},
     {"/ram/pdb/base/schedule", {Mode::Upgrade, Mode::ImageMode}},
     {"/flash/postlog", {Mode::Upgrade, Mode::ImageMode}},
     {"/ram/MANIFEST", {Mode::Commit, Mode::Cancel, Mode::Show}},
@@ -108,7 +108,8 @@ const HostileFile kHostileFiles[] = {
 class HostileFilesSweep : public testing::Test {
  protected:
   // A board with a package installed with its stored image, one that carries
-  // the boot image, one kept in /rw/pckg/.images, and one waiting.
+  // the boot image, one whose image is kept in /rw/pckg/.images, and one
+  // waiting.
   void SetUp() override {
     Board board;
     SKIP_WITHOUT_BOARD(board);
@@ -120,7 +121,9 @@ class HostileFilesSweep : public testing::Test {
       RunResult run = board.runWithRoot({"-"}, standardInput(package));
       ASSERT_EQ(run.status, 0) << run.out;
     }
-    ASSERT_TRUE(board.write("/rw/pckg/.images/extra", packageBytes({"extra", "1.0", {{"bin/extra", "x"}}, {}})));
+    // Read for an entry that has no stored image of its own.
+    ASSERT_TRUE(board.write("/rw/pckg/.images/system",
+                            packageBytes({"system", "6.41", {{"bin/system", "system"}}, {"--description", "base system"}})));
     tool_ = packageBytes({"tool", "1.0", {{"bin/tool", "tool"}}, {"--depends", "system"}});
     ASSERT_TRUE(board.write("/flash/rw/pckg/tool-1.0.vpa", tool_));
     installed_ = board.snapshot();
