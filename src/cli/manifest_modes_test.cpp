@@ -54,7 +54,9 @@ TEST(ManifestModes, ADamagedManifestChangesNothingAndAMissingOneIsNothingToDo) {
       ASSERT_TRUE(writeFile(scratch / "etc/passwd", "root"));
       std::string manifest = c.manifest;
       for (size_t at; (at = manifest.find('@')) != std::string::npos;) manifest.replace(at, 1, scratch.path());
-      if (!manifest.empty()) ASSERT_TRUE(writeFile(scratch / "ram/MANIFEST", manifest));
+      if (!manifest.empty()) {
+        ASSERT_TRUE(writeFile(scratch / "ram/MANIFEST", manifest));
+      }
       std::ostringstream out;
       const int status = commit ? runCommitMode(BoardPaths(scratch.path()), out) : runCancelMode(BoardPaths(scratch.path()), out);
       EXPECT_EQ(status, c.commitStatus);

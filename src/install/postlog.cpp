@@ -40,10 +40,11 @@ void readCompleteLines(FILE* file, Repository& repository) {
 }
 
 // The log is written only where it is a regular file or is not there yet:
-// a pipe or a device in its place would make the run wait.
+// a pipe or a device in its place would make the run wait, and a link, even
+// one to nothing, would take the log wherever it points.
 FILE* openLog(const std::string& path, const char* mode) {
   struct stat info;
-  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return nullptr;
+  if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return nullptr;
   return fopen(path.c_str(), mode);
 }
 

@@ -10,7 +10,7 @@
 #include "platform/regular_file.h"
 
 FileSink::FileSink(const std::string& path)
-    : fd_(openRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0644)) {
+    : fd_(openRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644)) {
   setp(buffer_, buffer_ + kBufferSize);
 }
 

@@ -9,7 +9,7 @@ class FileSink : public std::streambuf {
  public:
   // Creates or truncates `path` (permission bits 0644 before the umask);
   // isOpen() tells whether that worked. Anything but a regular file at
-  // `path` is refused.
+  // `path` is refused, a link too: what is written never lands elsewhere.
   explicit FileSink(const std::string& path);
   ~FileSink() override;
   FileSink(const FileSink&) = delete;

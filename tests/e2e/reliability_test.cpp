@@ -9,6 +9,7 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -236,6 +237,44 @@ TEST(UnsignedBytes, NothingAfterTheLastSignatureAndNoLyingLengthIsKept) {
       EXPECT_EQ(diffSnapshots(before, after), "") << run.out;
       EXPECT_EQ(run.status, imageMode ? 1 : 0);
     }
+  }
+}
+
+// Image mode's copy of the stream is recorded before it is made: a run killed
+// at one of its first writes (the record's among them) leaves no copy behind
+// once the next run has cleaned up.
+TEST(KilledRun, ImageModeLeavesNoCopyOfTheStreamBehind) {
+  if (std::system("strace -o /dev/null true >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace cannot trace here";
+  const std::string package = packageBytes({"plain", "1.0", {{"bin/plain", "p"}}, {}});
+  for (int write = 1; write <= 3; ++write) {
+    SCOPED_TRACE("killed at write " + std::to_string(write));
+    Board board;
+    SKIP_WITHOUT_BOARD(board);
+    RunInput input = fromStandardInput(package);
+    input.tracer = {"strace", "-o", "/dev/null", "-e", "trace=write",
+                    "-e", "inject=write:signal=KILL:when=" + std::to_string(write)};
+    ASSERT_EQ(board.runWithRoot({"-"}, input).status, 128 + 9);
+
+    EXPECT_EQ(board.runWithRoot({"--show"}).status, 0);
+
+    const TreeSnapshot after = board.snapshot();
+    EXPECT_EQ(after.count("/flash/var/pdb/image"), 0u);
+    EXPECT_EQ(leftovers(after), std::vector<std::string>{});
+  }
+}
+
+// A link in place of a file the program writes is not followed: nothing it
+// writes lands outside the flash.
+TEST(HostileLocalFiles, ALinkInPlaceOfAFileTheProgramWritesIsNotFollowed) {
+  for (const char* path : {"/flash/postlog", "/flash/var/pdb/image"}) {
+    SCOPED_TRACE(path);
+    Board board;
+    SKIP_WITHOUT_BOARD(board);
+    ASSERT_EQ(::symlink("/rw/target", board.path(path).c_str()), 0);
+
+    board.runWithRoot({"-"}, fromStandardInput(packageBytes({"plain", "1.0", {{"bin/plain", "p"}}, {}})));
+
+    EXPECT_FALSE(pathExists(board.path("/rw/target")));
   }
 }
 

@@ -198,7 +198,11 @@ RunResult Board::run(const std::string& program, const std::vector<std::string>&
   RunResult result;
   std::string inPath = scratch_ / "stdin", outPath = scratch_ / "stdout", errPath = scratch_ / "stderr";
   if (!writeFile(inPath, input.standardInput)) return result;
-  std::vector<std::string> words = emulatorPrefix(inside);
+  const bool chrootCommand = inside && !input.tracer.empty();
+  std::vector<std::string> words = input.tracer;
+  if (chrootCommand) words.insert(words.end(), {"chroot", root_});
+  const std::vector<std::string> emulator = emulatorPrefix(inside);
+  words.insert(words.end(), emulator.begin(), emulator.end());
   words.push_back(program);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -216,10 +220,11 @@ RunResult Board::run(const std::string& program, const std::vector<std::string>&
     // A dynamic binary needs its libraries, and a sanitized one /proc, in
     // whatever root it runs in, whether it is started there or enters it.
     if (!INSTALLER_BINARY_IS_STATIC) bindLibraries(root_);
-    if (inside && (::chroot(root_.c_str()) != 0 || ::chdir("/") != 0)) ::_exit(125);
+    if (inside && !chrootCommand && (::chroot(root_.c_str()) != 0 || ::chdir("/") != 0)) ::_exit(125);
     // A run that waits for ever ends by SIGALRM (status 142) instead.
     ::alarm(kRunTimeoutSeconds);
-    ::execv(argv[0], argv.data());
+    if (input.tracer.empty()) ::execv(argv[0], argv.data());
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
   int status = 0;

@@ -34,6 +34,10 @@ struct RunInput {
   std::string standardInput;
   std::vector<std::pair<std::string, std::string>> setEnvironment;
   std::vector<std::string> unsetEnvironment;
+  // Words run before the program, such as a tracer: it then starts the
+  // program, and a run inside the root enters it through chroot(8), so that
+  // the tracer stays outside.
+  std::vector<std::string> tracer;
 };
 
 struct RunResult {
