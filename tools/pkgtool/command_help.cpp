@@ -179,7 +179,7 @@ constexpr CommandHelp kHelp[] = {
      "  2  the board has no package database\n"
      "  4  the command line is wrong\n"},
     {"Asking a board", "plan",
-     "plan [-r ROOT] [--down] [--reinstall]\n",
+     "plan [-r ROOT] [--down] [--reinstall] [--json]\n",
      "A dry run of the upgrade `installer -r ROOT` would do now, by the installer's\n"
      "own code: the messages of the scheduled actions, each package file in\n"
      "install order with its verdict (install, pass over, refuse or fail and\n"
@@ -192,6 +192,9 @@ constexpr CommandHelp kHelp[] = {
      "  -r ROOT       the board's tree (default /)\n"
      "  --down        permit downgrades, as installer -down (or /rw/DOWNGRADE)\n"
      "  --reinstall   resume mode, as installer --reinstall\n"
+     "  --json        one JSON object instead: the messages of each stage, the\n"
+     "                package files with their verdicts, the changes, the\n"
+     "                space of each device and the verdict\n"
      "Exit status:\n"
      "  0  the run would commit its changes, or has nothing to do\n"
      "  1  the run would be cancelled, or find no space (status 28)\n"

@@ -41,7 +41,7 @@ TEST_F(PkgtoolCli, HelpDocumentsEveryCommandItsOptionsAndExitStatuses) {
       {"files", {"-r ROOT", "\n  1  ", "\n  2  "}},
       {"owner", {"-r ROOT", "\n  1  ", "\n  2  "}},
       {"status", {"-r ROOT", "\n  1  ", "\n  2  "}},
-      {"plan", {"-r ROOT", "--down", "--reinstall", "\n  1  ", "\n  2  "}},
+      {"plan", {"-r ROOT", "--down", "--reinstall", "--json", "\n  1  ", "\n  2  "}},
   };
   for (const Case& c : cases) {
     ToolRun help = pkgtool({"help", c.command});

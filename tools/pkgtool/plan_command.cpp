@@ -4,6 +4,7 @@
 #include "pkgtool/board_query.h"
 #include "pkgtool/command_support.h"
 #include "pkgtool/commands.h"
+#include "pkgtool/report_json.h"
 #include "pkgtool/upgrade_plan.h"
 
 namespace {
@@ -76,18 +77,53 @@ void printPlan(const UpgradePlan& plan, const std::string& root, std::ostream& o
   }
 }
 
+nlohmann::json spaceJson(const SpaceBudget& budget, int64_t before) {
+  return {{"block_size", budget.blockSize}, {"free_before", before}, {"free_after", budget.freeBlocks}};
+}
+
+// The plan for scripts: what printPlan says, as one object.
+nlohmann::json planJson(const UpgradePlan& plan, const std::string& root) {
+  nlohmann::json packages = nlohmann::json::array(), changes = nlohmann::json::array();
+  for (const CandidateResult& candidate : plan.candidates.packages) {
+    packages.push_back({{"name", candidate.name},
+                        {"title", candidate.title},
+                        {"path", onBoard(candidate.path, root)},
+                        {"verdict", verdictOf(candidate)},
+                        {"messages", candidate.messages}});
+  }
+  for (const PlannedChange& change : plan.changes)
+    changes.push_back({{"change", change.what}, {"name", change.name}, {"title", change.title}});
+  const char* verdict = plan.cancelled           ? "cancelled"
+                        : !plan.space.enough     ? "no space"
+                        : plan.nothingToDo       ? "nothing to do"
+                                                 : "commit";
+  return {{"interrupted_commit", plan.interrupted},
+          {"scheduled", plan.scheduled},
+          {"selection", plan.candidates.selection},
+          {"packages", packages},
+          {"closing", plan.candidates.closing},
+          {"changes", changes},
+          {"space", {{"enough", plan.space.enough},
+                     {"/flash", spaceJson(plan.space.main, plan.space.mainFreeBefore)},
+                     {"/flash/boot", spaceJson(plan.space.boot, plan.space.bootFreeBefore)}}},
+          {"verdict", verdict}};
+}
+
 }  // namespace
 
 int runPlan(int argc, char** argv, std::ostream& out, std::ostream& err) {
   Arguments args(argc, argv, 0);
   std::string root = "/";
   InstallFlags permitted = InstallFlags::None;
+  bool json = false;
   while (!args.done() && !args.failed()) {
     if (args.option("-r", &root) || args.separator()) continue;
     if (args.flag("--down")) {
       permitted |= InstallFlags::Downgrade;
     } else if (args.flag("--reinstall")) {
       permitted |= InstallFlags::Reinstall;
+    } else if (args.flag("--json")) {
+      json = true;
     } else {
       return unexpected(err, "plan", args);
     }
@@ -98,6 +134,10 @@ int runPlan(int argc, char** argv, std::ostream& out, std::ostream& err) {
   const std::string board = boardRoot(root);
   const UpgradePlan plan = planUpgrade(BoardPaths(board), permitted, arch ? arch : "i386", tmp && *tmp ? tmp : "/tmp");
   if (!plan.database) return failure(err, "plan", board + "/flash/var/pdb: no package database", kExitBroken);
-  printPlan(plan, board, out);
+  if (json) {
+    out << jsonText(planJson(plan, board)) << "\n";
+  } else {
+    printPlan(plan, board, out);
+  }
   return plan.cancelled || !plan.space.enough ? kRunCancelled : kExitOk;
 }
