@@ -162,6 +162,24 @@ TEST_F(FlashMounts, CreateStagedOnAnotherDeviceCostsItsBlocksAndFreesTheOldFile)
   EXPECT_EQ(main.freeBlocks, before - 3 + 1);
 }
 
+// The commit copies a file from another device in beside the one it
+// replaces before freeing the old one: the copy needs room for itself even
+// when what is left afterwards would be enough.
+TEST_F(FlashMounts, AFileCopiedInMustFitBesideTheOneItReplaces) {
+  MOUNT_OR_SKIP(60, 40);
+  file(flash("/bin/tool"), 30 * blockSize);
+  // 30 blocks free: 31 blocks replacing 30 would leave 29, but cannot be
+  // placed beside them; 30 can.
+  for (const uint32_t blocks : {31u, 30u, 29u}) {
+    Transaction transaction{BoardPaths(scratch.path())};
+    transaction.move(file(scratch / "ram/tool", blocks * blockSize), flash("/bin/tool"));
+    EXPECT_EQ(hasEnoughSpace(transaction), blocks <= 30) << blocks << " blocks";
+  }
+  Transaction onFlash{BoardPaths(scratch.path())};
+  onFlash.move(file(flash("/tmpTool"), 10 * blockSize), flash("/bin/tool"));
+  EXPECT_TRUE(hasEnoughSpace(onFlash)) << "a file on the destination's device is renamed, not copied";
+}
+
 TEST_F(FlashMounts, BootImageCountsAgainstBothBudgets) {
   MOUNT_OR_SKIP(40, 30);
   const std::string package = file(flash("/rw/pckg/system.vpa"), 2 * blockSize);
