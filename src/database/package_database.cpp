@@ -9,6 +9,7 @@
 #include <locale>
 #include <memory>
 
+#include "platform/file_sink.h"
 #include "platform/regular_file.h"
 #include "staging/transaction.h"
 
@@ -122,19 +123,19 @@ using ContentWriter = void (*)(std::ostream& out, const Package& package);
 // too, and errno is kept from the operation that failed.
 bool stageFile(Transaction& transaction, const std::string& path, uint32_t sizeHint,
                ContentWriter write, const Package& package) {
-  std::ofstream out = transaction.create(path, sizeHint, 0);
-  if (!out) return false;
+  FileSink file(transaction.create(path, sizeHint, 0));
+  if (!file.isOpen()) return false;
+  std::ostream out(&file);
   out.imbue(std::locale::classic());  // plain digits, whatever the global locale
   write(out, package);
   out.flush();
-  if (!out) {
+  if (!out || file.failed()) {
     const int error = errno;
-    out.close();
+    file.close();
     errno = error;
     return false;
   }
-  out.close();
-  return !out.fail();
+  return file.close();
 }
 
 void writeVersion(std::ostream& out, const Package& package) {

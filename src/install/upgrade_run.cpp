@@ -101,7 +101,8 @@ RunOutcome finish(InstallRun& run, bool commitNow) {
     outcome = RunOutcome::NoSpace;
   }
   if (run.transaction.isEmpty()) return outcome;
-  run.transaction.create(run.board().at(kChangedMarker), 1, 0).close();
+  const int marker = run.transaction.create(run.board().at(kChangedMarker), 1, 0);
+  if (marker >= 0) close(marker);
   if (commitNow) return commitRun(run, "not enough space for upgrade");
   if (run.transaction.save(run.board().at(kManifestPath))) return outcome;
   // Unsaved, the staged changes could be neither committed nor cancelled

@@ -14,6 +14,8 @@ FileSink::FileSink(const std::string& path)
   setp(buffer_, buffer_ + kBufferSize);
 }
 
+FileSink::FileSink(int fd) : fd_(fd) { setp(buffer_, buffer_ + kBufferSize); }
+
 FileSink::~FileSink() { close(); }
 
 bool FileSink::flushBuffer() {

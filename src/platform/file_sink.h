@@ -11,6 +11,9 @@ class FileSink : public std::streambuf {
   // isOpen() tells whether that worked. Anything but a regular file at
   // `path` is refused, a link too: what is written never lands elsewhere.
   explicit FileSink(const std::string& path);
+  // Writes into the open descriptor `fd` (-1: none, isOpen() is false),
+  // which it then owns and closes.
+  explicit FileSink(int fd);
   ~FileSink() override;
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/path_utils.h"
@@ -26,14 +27,6 @@ constexpr size_t kMaxTemporaryPath = 127;
 bool exists(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0;
-}
-
-// The failure state with errno kept: std::ofstream's own set-up may touch it.
-std::ofstream failedStream(int error) {
-  std::ofstream stream;
-  stream.setstate(std::ios::failbit);
-  errno = error;
-  return stream;
 }
 
 // The directory a new file at `destination` will lie in, or its first
@@ -58,10 +51,31 @@ int makeScratchFile(const std::string& directory, std::string* path) {
   return ::mkstemp(&(*path)[0]);
 }
 
-bool sameDevice(const std::string& a, const std::string& b) {
-  struct stat aInfo, bInfo;
-  return ::stat(a.c_str(), &aInfo) == 0 && ::stat(b.c_str(), &bInfo) == 0 && aInfo.st_dev == bInfo.st_dev;
-}
+// The home directory of the destinations of a commit, asked once per
+// directory, and the file system it lies on.
+class HomeDirectories {
+ public:
+  const std::string& of(const std::string& destination) {
+    std::string parent = parentDir(destination);
+    if (parent != parent_) {
+      home_ = homeDirectory(destination);
+      struct stat info;
+      known_ = ::stat(home_.c_str(), &info) == 0;
+      device_ = known_ ? info.st_dev : 0;
+      parent_ = std::move(parent);
+    }
+    return home_;
+  }
+  // Whether the file `source` (as stat gave it) lies on the home's file
+  // system.
+  bool holds(const struct stat& source) const { return known_ && source.st_dev == device_; }
+
+ private:
+  std::string parent_;
+  std::string home_;
+  bool known_ = false;
+  dev_t device_ = 0;
+};
 
 }  // namespace
 
@@ -71,7 +85,8 @@ bool roomForStaging(uint32_t sizeHint, uint32_t blockSize, uint32_t freeBlocks) 
   return needed < available;
 }
 
-Transaction::Transaction(BoardPaths board) : board_(std::move(board)), fallbackDir_(board_.at(kRamDir)) {}
+Transaction::Transaction(BoardPaths board)
+    : board_(std::move(board)), fallbackDir_(board_.at(kRamDir)), record_(board_) {}
 
 Transaction Transaction::dryRun(BoardPaths board, std::string scratchDirectory) {
   Transaction transaction(std::move(board));
@@ -103,38 +118,42 @@ void Transaction::drop(OpMap::iterator op) {
 
 // The first existing ancestor of the destination decides: its file system
 // stages the content when it has room, otherwise the fallback directory does.
-std::string Transaction::stagingDirFor(const std::string& destination, uint32_t sizeHint) const {
+// The free space is asked for every file; the ancestor once per directory.
+std::string Transaction::stagingDirFor(const std::string& destination, uint32_t sizeHint) {
   if (sizeHint == 0) return fallbackDir_;
-  std::string dir = parentDir(destination);
-  for (;;) {
-    struct statfs info;
-    if (::statfs(dir.c_str(), &info) == 0) {
-      // A dry run has staged nothing: it counts what a real run would have.
-      uint64_t freeBlocks = info.f_bfree;
-      if (isDryRun()) {
-        const auto taken = dryBlocks_.find(deviceOf(dir));
-        if (taken != dryBlocks_.end()) freeBlocks -= std::min(freeBlocks, taken->second);
-      }
-      bool room = roomForStaging(sizeHint, static_cast<uint32_t>(info.f_bsize), static_cast<uint32_t>(freeBlocks));
-      if (!room || dir.size() + strlen(kTemporarySuffix) > kMaxTemporaryPath) return fallbackDir_;
-      return dir;
+  const std::string parent = parentDir(destination);
+  struct statfs info;
+  std::string dir;
+  if (parent == lastParent_ && ::statfs(lastStagingHome_.c_str(), &info) == 0) {
+    dir = lastStagingHome_;
+  } else {
+    for (dir = parent; ::statfs(dir.c_str(), &info) != 0; dir = parentDir(dir)) {
+      if (dir == "/" || dir == ".") return fallbackDir_;
     }
-    if (dir == "/" || dir == ".") return fallbackDir_;
-    dir = parentDir(dir);
+    lastParent_ = parent;
+    lastStagingHome_ = dir;
   }
+  // A dry run has staged nothing: it counts what a real run would have.
+  uint64_t freeBlocks = info.f_bfree;
+  if (isDryRun()) {
+    const auto taken = dryBlocks_.find(deviceOf(dir));
+    if (taken != dryBlocks_.end()) freeBlocks -= std::min(freeBlocks, taken->second);
+  }
+  bool room = roomForStaging(sizeHint, static_cast<uint32_t>(info.f_bsize), static_cast<uint32_t>(freeBlocks));
+  if (!room || dir.size() + strlen(kTemporarySuffix) > kMaxTemporaryPath) return fallbackDir_;
+  return dir;
 }
 
-std::ofstream Transaction::create(const std::string& destination, uint32_t sizeHint, uint32_t mode) {
+int Transaction::create(const std::string& destination, uint32_t sizeHint, uint32_t mode) {
   // The temporary file is recorded before it exists, so that an interrupted
   // run leaves none behind; without one nothing is staged. A dry run makes
   // it in its scratch directory and notes where it would lie.
   const std::string dir = stagingDirFor(destination, sizeHint);
   std::string temporary;
   const int fd =
-      isDryRun() ? makeScratchFile(scratchDir_, &temporary) : makeTemporaryFile(board_, dir, false, &temporary);
-  if (fd < 0) return failedStream(errno);
-  ::close(fd);
-  if (mode != 0) ::chmod(temporary.c_str(), mode);
+      isDryRun() ? makeScratchFile(scratchDir_, &temporary) : record_.makeTemporaryFile(dir, false, &temporary);
+  if (fd < 0) return -1;
+  if (mode != 0) ::fchmod(fd, mode);
   stage(destination, OpKind::Create, temporary);
   if (isDryRun()) {
     ops_[destination].stagedIn = dir;
@@ -142,7 +161,7 @@ std::ofstream Transaction::create(const std::string& destination, uint32_t sizeH
     if (::statfs(dir.c_str(), &info) == 0 && info.f_bsize > 0)
       dryBlocks_[deviceOf(dir)] += (sizeHint + info.f_bsize - 1) / info.f_bsize;
   }
-  return std::ofstream(temporary, std::ios::binary | std::ios::trunc);
+  return fd;
 }
 
 void Transaction::move(const std::string& source, const std::string& destination) {
@@ -172,7 +191,7 @@ bool Transaction::keep(const std::string& path) {
   return ::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode);
 }
 
-bool Transaction::noteTemporary(const std::string& path) { return isDryRun() || recordStagedFile(board_, path); }
+bool Transaction::noteTemporary(const std::string& path) { return isDryRun() || record_.record(path); }
 
 bool Transaction::commit(bool spinner, CommitFailure* failure) {
   return commit(spinner ? &processSpinner() : nullptr, failure);
@@ -188,7 +207,7 @@ bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
     return false;
   }
   if (ops_.empty()) {
-    forgetStagedFiles(board_);
+    record_.forget();
     return true;
   }
   CommitFailure ignored;
@@ -202,14 +221,17 @@ bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
     return false;
   }
   applyJournal(board_, entries, false);
-  forgetStagedFiles(board_);
+  // The commit has made directories that staging may now find.
+  lastParent_.clear();
+  record_.forget();
   return true;
 }
 
 bool Transaction::placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* entries,
-                                std::vector<std::string>* copies, CommitFailure* failure) const {
+                                std::vector<std::string>* copies, CommitFailure* failure) {
   std::vector<JournalEntry> deletions;
   std::set<std::string> sources;
+  HomeDirectories homes;
   for (const auto& [destination, op] : ops_) {
     if (op.kind == OpKind::Remove || op.kind == OpKind::Link) {
       entries->push_back({op.kind == OpKind::Remove ? 'U' : 'L', destination, op.source});
@@ -221,18 +243,19 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* ent
       *failure = CommitFailure{EINVAL, op.source};
       return false;
     }
-    if (!exists(op.source)) {
+    struct stat source;
+    if (::stat(op.source.c_str(), &source) != 0) {
       *failure = CommitFailure{errno, op.source};
       return false;
     }
-    const std::string home = homeDirectory(destination);
-    if (sameDevice(op.source, home)) {
+    const std::string& home = homes.of(destination);
+    if (homes.holds(source)) {
       entries->push_back({'M', destination, op.source});
       continue;
     }
     // Hidden, so that the deletion of a directory it lies in passes it over.
     std::string copy;
-    const int fd = makeTemporaryFile(board_, home, true, &copy);
+    const int fd = record_.makeTemporaryFile(home, true, &copy);
     if (fd < 0) {
       *failure = CommitFailure{errno, destination};
       return false;
@@ -263,7 +286,7 @@ void Transaction::cancel() {
     if (entry.second.kind == OpKind::Create) ::unlink(entry.second.source.c_str());
   }
   ops_.clear();
-  if (!isDryRun()) forgetStagedFiles(board_);
+  if (!isDryRun()) record_.forget();
 }
 
 // A temporary file that create() made for `destination`: named as it names

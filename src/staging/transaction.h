@@ -7,12 +7,12 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "model/board_paths.h"
+#include "staging/staged_files.h"
 
 class Spinner;
 struct JournalEntry;
@@ -58,13 +58,13 @@ class Transaction {
   static Transaction dryRun(BoardPaths board, std::string scratchDirectory);
   bool isDryRun() const { return !scratchDir_.empty(); }
 
-  // Stages new content for `destination` and returns a stream on its
-  // temporary file, which the caller fills and closes. The temporary file lies
-  // on the destination's file system when that has room for sizeHint plus a
-  // tenth, else on the RAM disk; `mode` (0: none) is applied to it. When no
-  // temporary file can be made, nothing is staged and the stream is returned
-  // failed with errno telling why.
-  std::ofstream create(const std::string& destination, uint32_t sizeHint, uint32_t mode);
+  // Stages new content for `destination` and returns the descriptor of its
+  // temporary file (write-only), which the caller fills and closes. The
+  // temporary file lies on the destination's file system when that has room
+  // for sizeHint plus a tenth, else on the RAM disk; `mode` (0: none) is
+  // applied to it. When no temporary file can be made, nothing is staged and
+  // the result is -1, with errno telling why.
+  int create(const std::string& destination, uint32_t sizeHint, uint32_t mode);
   void move(const std::string& source, const std::string& destination);
   void link(const std::string& text, const std::string& destination);
   // Stages the deletion of an existing path (stat follows links, so a
@@ -112,16 +112,22 @@ class Transaction {
  private:
   void stage(const std::string& destination, OpKind kind, std::string source);
   void drop(OpMap::iterator op);
-  std::string stagingDirFor(const std::string& destination, uint32_t sizeHint) const;
+  std::string stagingDirFor(const std::string& destination, uint32_t sizeHint);
   bool isStagingFile(const std::string& source, const std::string& destination) const;
   // Brings every new file onto its destination's file system and lists what
   // the commit is to do; the copies it makes are listed in `copies`.
   bool placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* entries, std::vector<std::string>* copies,
-                     CommitFailure* failure) const;
+                     CommitFailure* failure);
 
   OpMap ops_;
   BoardPaths board_;
   std::string fallbackDir_;
+  StagedRecord record_;
+  // The directory the last creation's destination lies in, and its first
+  // existing ancestor: files come in path order, so most share it. Only a
+  // commit makes directories; it forgets this.
+  std::string lastParent_;
+  std::string lastStagingHome_;
   // Dry runs: where new content goes, and the blocks a real run's staged
   // files would take on each file system by now.
   std::string scratchDir_;
