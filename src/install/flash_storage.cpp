@@ -57,9 +57,10 @@ void SpaceBudget::take(uint64_t device, uint64_t size) {
 namespace {
 
 // A creation of a dry run lies where a real run would have staged it.
-void consumeStaged(SpaceBudget& budget, const StagedOp& op, const std::string& destination, bool takeFirst) {
+void consumeStaged(SpaceBudget& budget, const Transaction& transaction, const StagedOp& op,
+                   const std::string& destination, bool takeFirst) {
   struct stat dir, file;
-  if (stat(op.stagedIn.c_str(), &dir) != 0 || stat(op.source.c_str(), &file) != 0) return;
+  if (stat(transaction.stagedIn(destination).c_str(), &dir) != 0 || stat(op.source.c_str(), &file) != 0) return;
   const auto device = static_cast<uint64_t>(dir.st_dev);
   const auto size = static_cast<uint64_t>(file.st_size);
   if (takeFirst) {
@@ -81,8 +82,8 @@ SpaceCheck checkSpace(const Transaction& transaction) {
   if (transaction.isDryRun()) {
     for (const auto& [destination, op] : transaction) {
       if (op.kind != OpKind::Create) continue;
-      consumeStaged(boot, op, destination, true);
-      consumeStaged(main, op, destination, true);
+      consumeStaged(boot, transaction, op, destination, true);
+      consumeStaged(main, transaction, op, destination, true);
     }
   }
 
@@ -94,8 +95,8 @@ SpaceCheck checkSpace(const Transaction& transaction) {
         break;
       case OpKind::Create:
         if (transaction.isDryRun()) {
-          consumeStaged(boot, op, destination, false);
-          consumeStaged(main, op, destination, false);
+          consumeStaged(boot, transaction, op, destination, false);
+          consumeStaged(main, transaction, op, destination, false);
           break;
         }
         [[fallthrough]];

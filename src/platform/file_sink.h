@@ -23,6 +23,9 @@ class FileSink : public std::streambuf {
   // file's life, or the close, failed.
   bool close();
   bool failed() const { return failed_; }
+  // Writes what is buffered and makes the file durable (fsync); false when
+  // any write so far, or the fsync, failed.
+  bool makeDurable();
 
  protected:
   int_type overflow(int_type c) override;

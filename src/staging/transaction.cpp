@@ -18,6 +18,16 @@
 #include "staging/spinner.h"
 #include "staging/staged_files.h"
 
+// A file a commit copied beside its destination, in the order of the staged
+// operations.
+struct PlacedCopy {
+  const std::string* destination;
+  std::string path;
+  // The staged file it was copied from, and whether that goes once committed.
+  const std::string* source;
+  bool dropsSource;
+};
+
 namespace {
 
 constexpr char kTemporarySuffix[] = "/tmpXXXXXX";
@@ -77,6 +87,35 @@ class HomeDirectories {
   dev_t device_ = 0;
 };
 
+// What a commit does, walked from the staged operations themselves: deletions,
+// links and moves in path order, with the copies placed for those staged on
+// another file system, then the deletions of the staged files copied.
+class CommitSteps : public JournalSteps {
+ public:
+  CommitSteps(const Transaction::OpMap& ops, const std::vector<PlacedCopy>& copies) : ops_(ops), copies_(copies) {}
+
+  void forEach(const Visit& visit) const override {
+    static const std::string kNone;
+    auto copy = copies_.begin();
+    for (const auto& [destination, op] : ops_) {
+      if (op.kind == OpKind::Remove || op.kind == OpKind::Link) {
+        visit(JournalStep{op.kind == OpKind::Remove ? 'U' : 'L', destination, op.source});
+      } else if (copy != copies_.end() && copy->destination == &destination) {
+        visit(JournalStep{'M', destination, copy->path});
+        ++copy;
+      } else {
+        visit(JournalStep{'M', destination, op.source});
+      }
+    }
+    for (const PlacedCopy& placed : copies_)
+      if (placed.dropsSource) visit(JournalStep{'D', *placed.source, kNone});
+  }
+
+ private:
+  const Transaction::OpMap& ops_;
+  const std::vector<PlacedCopy>& copies_;
+};
+
 }  // namespace
 
 bool roomForStaging(uint32_t sizeHint, uint32_t blockSize, uint32_t freeBlocks) {
@@ -92,6 +131,12 @@ Transaction Transaction::dryRun(BoardPaths board, std::string scratchDirectory) 
   Transaction transaction(std::move(board));
   transaction.scratchDir_ = std::move(scratchDirectory);
   return transaction;
+}
+
+const std::string& Transaction::stagedIn(const std::string& destination) const {
+  static const std::string kNowhere;
+  const auto dir = stagedIn_.find(destination);
+  return dir == stagedIn_.end() ? kNowhere : dir->second;
 }
 
 const StagedOp* Transaction::find(const std::string& destination) const {
@@ -156,7 +201,7 @@ int Transaction::create(const std::string& destination, uint32_t sizeHint, uint3
   if (mode != 0) ::fchmod(fd, mode);
   stage(destination, OpKind::Create, temporary);
   if (isDryRun()) {
-    ops_[destination].stagedIn = dir;
+    stagedIn_[destination] = dir;
     struct statfs info;
     if (::statfs(dir.c_str(), &info) == 0 && info.f_bsize > 0)
       dryBlocks_[deviceOf(dir)] += (sizeHint + info.f_bsize - 1) / info.f_bsize;
@@ -212,34 +257,48 @@ bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
   }
   CommitFailure ignored;
   if (failure == nullptr) failure = &ignored;
-  std::vector<JournalEntry> entries;
-  std::vector<std::string> copies;
-  const bool placed = placeNewFiles(spinner, &entries, &copies, failure);
+  std::vector<PlacedCopy> copies;
+  const bool placed = placeNewFiles(spinner, &copies, failure);
   if (placed) ::sync();
-  if (!placed || !writeJournal(board_, entries, failure)) {
-    for (const std::string& copy : copies) ::unlink(copy.c_str());
+  const CommitSteps steps(ops_, copies);
+  if (!placed || !writeJournal(board_, steps, failure)) {
+    for (const PlacedCopy& copy : copies) ::unlink(copy.path.c_str());
     return false;
   }
-  applyJournal(board_, entries, false);
+  applyJournal(board_, steps, false);
   // The commit has made directories that staging may now find.
   lastParent_.clear();
   record_.forget();
   return true;
 }
 
-bool Transaction::placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* entries,
-                                std::vector<std::string>* copies, CommitFailure* failure) {
-  std::vector<JournalEntry> deletions;
-  std::set<std::string> sources;
+std::vector<std::string> Transaction::sharedSources() const {
+  std::vector<const std::string*> sources;
+  sources.reserve(ops_.size());
+  for (const auto& entry : ops_) {
+    if (entry.second.kind == OpKind::Move || entry.second.kind == OpKind::Create)
+      sources.push_back(&entry.second.source);
+  }
+  std::sort(sources.begin(), sources.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+  std::vector<std::string> shared;
+  for (size_t i = 1; i < sources.size(); ++i) {
+    if (*sources[i] == *sources[i - 1] && (shared.empty() || shared.back() != *sources[i]))
+      shared.push_back(*sources[i]);
+  }
+  return shared;
+}
+
+bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copies, CommitFailure* failure) {
+  // Almost always empty: only a manifest can name one source twice.
+  const std::vector<std::string> shared = sharedSources();
+  std::set<std::string> seen;
   HomeDirectories homes;
   for (const auto& [destination, op] : ops_) {
-    if (op.kind == OpKind::Remove || op.kind == OpKind::Link) {
-      entries->push_back({op.kind == OpKind::Remove ? 'U' : 'L', destination, op.source});
-      continue;
-    }
+    if (op.kind == OpKind::Remove || op.kind == OpKind::Link) continue;
     // A source that this commit changes too would be read in a state nobody
     // can tell; only a manifest can ask for that.
-    if (ops_.count(op.source) != 0 || !sources.insert(op.source).second) {
+    const bool twice = std::binary_search(shared.begin(), shared.end(), op.source) && !seen.insert(op.source).second;
+    if (twice || ops_.count(op.source) != 0) {
       *failure = CommitFailure{EINVAL, op.source};
       return false;
     }
@@ -249,10 +308,7 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* ent
       return false;
     }
     const std::string& home = homes.of(destination);
-    if (homes.holds(source)) {
-      entries->push_back({'M', destination, op.source});
-      continue;
-    }
+    if (homes.holds(source)) continue;
     // Hidden, so that the deletion of a directory it lies in passes it over.
     std::string copy;
     const int fd = record_.makeTemporaryFile(home, true, &copy);
@@ -260,7 +316,10 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* ent
       *failure = CommitFailure{errno, destination};
       return false;
     }
-    copies->push_back(copy);
+    // A staged file that was copied is no longer needed; a file that was
+    // only moved stays where it is.
+    const bool dropsSource = op.kind == OpKind::Create || (loaded_ && isStagingFile(op.source, destination));
+    copies->push_back(PlacedCopy{&destination, copy, &op.source, dropsSource});
     bool copied = copyInto(op.source, fd, spinner);
     int error = errno;
     if (::close(fd) != 0 && copied) {
@@ -271,13 +330,7 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* ent
       *failure = CommitFailure{error, destination};
       return false;
     }
-    entries->push_back({'M', destination, copy});
-    // A staged file that was copied is no longer needed; a file that was
-    // only moved stays where it is.
-    if (op.kind == OpKind::Create || (loaded_ && isStagingFile(op.source, destination)))
-      deletions.push_back({'D', op.source, std::string()});
   }
-  entries->insert(entries->end(), deletions.begin(), deletions.end());
   return true;
 }
 

@@ -15,7 +15,7 @@
 #include "staging/staged_files.h"
 
 class Spinner;
-struct JournalEntry;
+struct PlacedCopy;
 
 enum class OpKind : uint32_t {
   Move = 0,    // the source is renamed to the destination
@@ -29,8 +29,6 @@ struct StagedOp {
   // Move: the file to move; Create: the temporary file; Link: the link text;
   // Remove: empty.
   std::string source;
-  // A creation of a dry run: the directory a real run stages it in.
-  std::string stagedIn = std::string();
 };
 
 // Why a commit changed nothing: the errno of the failure and the path it
@@ -57,6 +55,8 @@ class Transaction {
   // committed or saved, and records nothing on the board.
   static Transaction dryRun(BoardPaths board, std::string scratchDirectory);
   bool isDryRun() const { return !scratchDir_.empty(); }
+  // A creation of a dry run: the directory a real run stages it in.
+  const std::string& stagedIn(const std::string& destination) const;
 
   // Stages new content for `destination` and returns the descriptor of its
   // temporary file (write-only), which the caller fills and closes. The
@@ -114,10 +114,11 @@ class Transaction {
   void drop(OpMap::iterator op);
   std::string stagingDirFor(const std::string& destination, uint32_t sizeHint);
   bool isStagingFile(const std::string& source, const std::string& destination) const;
-  // Brings every new file onto its destination's file system and lists what
-  // the commit is to do; the copies it makes are listed in `copies`.
-  bool placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* entries, std::vector<std::string>* copies,
-                     CommitFailure* failure);
+  // The sources that more than one move or creation names.
+  std::vector<std::string> sharedSources() const;
+  // Brings every new file onto its destination's file system; the copies it
+  // makes are listed in `copies`.
+  bool placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copies, CommitFailure* failure);
 
   OpMap ops_;
   BoardPaths board_;
@@ -128,9 +129,11 @@ class Transaction {
   // commit makes directories; it forgets this.
   std::string lastParent_;
   std::string lastStagingHome_;
-  // Dry runs: where new content goes, and the blocks a real run's staged
-  // files would take on each file system by now.
+  // Dry runs: where new content goes, where a real run would have staged
+  // each creation, and the blocks a real run's staged files would take on
+  // each file system by now.
   std::string scratchDir_;
+  std::map<std::string, std::string> stagedIn_;
   std::map<uint64_t, uint64_t> dryBlocks_;
   // Loaded from a manifest: its moves from staging files are creations.
   bool loaded_ = false;

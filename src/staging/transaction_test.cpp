@@ -430,7 +430,7 @@ TEST_F(TransactionTest, ADryRunChoosesTheStagingDirectoriesOfARealRunAndTouchesN
     out.close();
     const StagedOp* op = dry.find(destination);
     ASSERT_NE(op, nullptr);
-    EXPECT_EQ(op->stagedIn, realDirectories[i]) << "file " << i;
+    EXPECT_EQ(dry.stagedIn(destination), realDirectories[i]) << "file " << i;
     EXPECT_EQ(parentDir(op->source), elsewhere.path());
   }
   EXPECT_EQ(listTree(scratch_.path()), boardBefore);
