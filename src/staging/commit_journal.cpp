@@ -10,6 +10,7 @@
 
 #include "platform/file_io.h"
 #include "platform/file_sink.h"
+#include "platform/file_systems.h"
 #include "platform/path_utils.h"
 #include "platform/regular_file.h"
 #include "staging/op_line.h"
@@ -181,11 +182,16 @@ void applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renam
     });
     markRenamingBegun(board);
   }
-  steps.forEach([](const JournalStep& step) {
+  // The file systems every deletion, link and rename changed, also those an
+  // interrupted run made before renaming began.
+  FileSystems changed;
+  steps.forEach([&changed](const JournalStep& step) {
+    if (step.kind == 'D') return;
     if (step.kind == 'M') renameIntoPlace(step.path, step.source);
+    changed.add(parentDir(step.path));
   });
   // Everything is durable before the journal, and with it the way back, goes.
-  ::sync();
+  changed.sync();
   steps.forEach([](const JournalStep& step) {
     if (step.kind == 'D') ::unlink(step.path.c_str());
   });

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_systems.h"
 #include "platform/path_utils.h"
 #include "staging/commit_journal.h"
 #include "staging/file_copy.h"
@@ -258,8 +259,9 @@ bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
   CommitFailure ignored;
   if (failure == nullptr) failure = &ignored;
   std::vector<PlacedCopy> copies;
-  const bool placed = placeNewFiles(spinner, &copies, failure);
-  if (placed) ::sync();
+  FileSystems placedOn;
+  const bool placed = placeNewFiles(spinner, &copies, &placedOn, failure);
+  if (placed) placedOn.sync();
   const CommitSteps steps(ops_, copies);
   if (!placed || !writeJournal(board_, steps, failure)) {
     for (const PlacedCopy& copy : copies) ::unlink(copy.path.c_str());
@@ -288,7 +290,8 @@ std::vector<std::string> Transaction::sharedSources() const {
   return shared;
 }
 
-bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copies, CommitFailure* failure) {
+bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copies, FileSystems* placedOn,
+                                CommitFailure* failure) {
   // Almost always empty: only a manifest can name one source twice.
   const std::vector<std::string> shared = sharedSources();
   std::set<std::string> seen;
@@ -308,6 +311,7 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copie
       return false;
     }
     const std::string& home = homes.of(destination);
+    placedOn->add(home);
     if (homes.holds(source)) continue;
     // Hidden, so that the deletion of a directory it lies in passes it over.
     std::string copy;

@@ -14,6 +14,7 @@
 #include "model/board_paths.h"
 #include "staging/staged_files.h"
 
+class FileSystems;
 class Spinner;
 struct PlacedCopy;
 
@@ -117,8 +118,10 @@ class Transaction {
   // The sources that more than one move or creation names.
   std::vector<std::string> sharedSources() const;
   // Brings every new file onto its destination's file system; the copies it
-  // makes are listed in `copies`.
-  bool placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copies, CommitFailure* failure);
+  // makes are listed in `copies`, and the file systems they lie on (where
+  // the renames will take place) in `placedOn`.
+  bool placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copies, FileSystems* placedOn,
+                     CommitFailure* failure);
 
   OpMap ops_;
   BoardPaths board_;
