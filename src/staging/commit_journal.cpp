@@ -51,12 +51,17 @@ void makeLink(const std::string& path, const std::string& text) {
   if (::symlink(text.c_str(), path.c_str()) != 0) ::perror("symlink");
 }
 
-// A rename already done has no source left; it is not done twice.
+// A rename already done has no source left; it is not done twice. The
+// directories are made only when the rename finds one missing.
 void renameIntoPlace(const std::string& path, const std::string& source) {
+  if (::rename(source.c_str(), path.c_str()) == 0) return;
   struct stat info;
-  if (::lstat(source.c_str(), &info) != 0) return;
-  makeDirs(parentDir(path));
-  if (::rename(source.c_str(), path.c_str()) != 0) ::perror("rename");
+  if (errno == ENOENT) {
+    if (::lstat(source.c_str(), &info) != 0) return;
+    makeDirs(parentDir(path));
+    if (::rename(source.c_str(), path.c_str()) == 0) return;
+  }
+  ::perror("rename");
 }
 
 void markRenamingBegun(const BoardPaths& board) {
