@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <set>
 
 #include "database/package_database.h"
 #include "model/relations.h"
@@ -37,12 +38,18 @@ class DatabaseDir {
 
   // The next package entry, or false at the end. Only directories are
   // package entries: a stray file (a stored image left behind by a failed
-  // run, say) would otherwise stand as a package that nothing can remove.
+  // run, say) would otherwise stand as a package that nothing can remove. A
+  // link to a directory counts, so only a link, or an entry whose type the
+  // file system does not tell, is asked about.
   bool next(std::string* name) {
     while (struct dirent* entry = ::readdir(dir_)) {
       if (entry->d_name[0] == '.') continue;
-      struct stat info;
-      if (::stat((path_ + entry->d_name).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
+      if (entry->d_type != DT_DIR) {
+        struct stat info;
+        const bool mayBeDirectory = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
+        if (!mayBeDirectory || ::stat((path_ + entry->d_name).c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+          continue;
+      }
       *name = entry->d_name;
       return true;
     }
@@ -125,9 +132,11 @@ bool loadInstalled(Repository& repository, const BoardPaths& board) {
   for (const auto& package : repository.packages) readEntry(*package, board);
 
   // Packages known only by their database entry.
+  std::set<std::string> known;
+  for (const auto& package : repository.packages) known.insert(package->name);
   std::string name;
   while (dir.next(&name)) {
-    if (repository.indexOf(name) != -1) continue;
+    if (!known.insert(name).second) continue;
     auto package = std::make_unique<Package>(name);
     readEntry(*package, board);
     repository.packages.push_back(std::move(package));
