@@ -234,7 +234,7 @@ bool readEntryList(const std::string& path, std::vector<Dependency>& list, bool 
   }
 }
 
-void readEntry(Package& package, const BoardPaths& board) {
+void readEntry(Package& package, const BoardPaths& board, bool scheduled) {
   const std::string dir = board.entryDirectory(package.name);
   if (package.version == 0) {
     readMetadata(dir, package);
@@ -244,7 +244,7 @@ void readEntry(Package& package, const BoardPaths& board) {
     readFilesFile(dir + "files", package);
   }
   readState(dir, package);
-  if (isPlaceholder(package)) return;
+  if (isPlaceholder(package) || !scheduled) return;
   readSchedule(board.scheduleFile(package.name), package);
 }
 
