@@ -31,7 +31,7 @@ constexpr char kBootImageVariable[] = "bootimage";
 // bar moves while a large image goes by.
 constexpr uint32_t kImageSkipStep = 4096;
 // File content goes from the inflating stream to its file through this.
-constexpr size_t kCopyChunk = 16384;
+constexpr size_t kCopyChunk = 65536;
 
 // Whether the system can make a file at `destination` at all: no component
 // longer than NAME_MAX, the whole shorter than PATH_MAX. Otherwise the file
