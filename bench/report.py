@@ -189,8 +189,8 @@ def floor_note(results, config):
             f"`dpkg-deb -x` and "
             f"{median([(a.user + a.system) / (b.user + b.system) for a, b in zip(s['installer'], s['dpkg --root -i'])]):.2f}× "
             f"`dpkg --root -i`. The installer's wall time exceeds its processor time by "
-            f"{ms(median([a.seconds - a.user - a.system for a in s['installer']]))}: its commit calls `sync()`, which "
-            f"waits for every file system of the machine, on a shared machine also for other programs' writes.")
+            f"{ms(median([a.seconds - a.user - a.system for a in s['installer']]))}: the time it waits, for its "
+            f"commit's `syncfs` of the file systems it changed and, on a shared machine, for a processor.")
 
 
 def install_table(results):
@@ -377,7 +377,7 @@ Written by `bench/run{' --quick' if quick else ''}`; do not edit by hand.
 
 ## Installing one package
 
-An upgrade run (`installer -r BOARD` with the package in `/flash/rw/pckg/`: read, inflate, hash, check the signature, stage every file, commit, sync) against unpacking the same tree with `tar -xzf`, `dpkg-deb -x` and `dpkg --root -i` of a gzip Debian package (a fresh admin dir each time), and `cp -r` of the unpacked tree (pure writing). Trees are files of /usr (programs, libraries, text), each no larger than an eighth of the tree; the small-file trees take files of at most 16 KiB.
+An upgrade run (`installer -r BOARD` with the package in `/flash/rw/pckg/`: read, inflate, hash, check the signature, stage every file, commit, syncfs) against unpacking the same tree with `tar -xzf`, `dpkg-deb -x` and `dpkg --root -i` of a gzip Debian package (a fresh admin dir each time), and `cp -r` of the unpacked tree (pure writing). Trees are files of /usr (programs, libraries, text), each no larger than an eighth of the tree; the small-file trees take files of at most 16 KiB.
 
 {install_table(results)}
 

@@ -4,7 +4,9 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <memory>
+#include <set>
 
 #include "database/package_database.h"
 #include "model/relations.h"
@@ -37,12 +39,18 @@ class DatabaseDir {
 
   // The next package entry, or false at the end. Only directories are
   // package entries: a stray file (a stored image left behind by a failed
-  // run, say) would otherwise stand as a package that nothing can remove.
+  // run, say) would otherwise stand as a package that nothing can remove. A
+  // link to a directory counts, so only a link, or an entry whose type the
+  // file system does not tell, is asked about.
   bool next(std::string* name) {
     while (struct dirent* entry = ::readdir(dir_)) {
       if (entry->d_name[0] == '.') continue;
-      struct stat info;
-      if (::stat((path_ + entry->d_name).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
+      if (entry->d_type != DT_DIR) {
+        struct stat info;
+        const bool mayBeDirectory = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
+        if (!mayBeDirectory || ::stat((path_ + entry->d_name).c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+          continue;
+      }
       *name = entry->d_name;
       return true;
     }
@@ -53,6 +61,27 @@ class DatabaseDir {
   std::string path_;
   DIR* dir_;
 };
+
+// The names in a directory that holds one entry per package, so that a
+// package whose name is not among them is not asked about. Null when the
+// directory cannot be listed though it may be there: then every name is
+// asked about.
+std::unique_ptr<std::set<std::string>> listNames(const std::string& path) {
+  auto names = std::make_unique<std::set<std::string>>();
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return errno == ENOENT || errno == ENOTDIR ? std::move(names) : nullptr;
+  while (struct dirent* entry = ::readdir(dir)) names->insert(entry->d_name);
+  ::closedir(dir);
+  return names;
+}
+
+// Whether something named `name` may stand in the listed directory: it is
+// listed, or it is no single entry name (empty, or holding a "/" or a NUL),
+// which only asking can tell.
+bool isListed(const std::set<std::string>* names, const std::string& name) {
+  return names == nullptr || name.empty() || name.find_first_of(std::string("/\0", 2)) != std::string::npos ||
+         names->count(name) != 0;
+}
 
 // A bundle image: the bundle header, then every member header
 // after it, each member naming the bundle. A member whose header could not
@@ -103,8 +132,10 @@ void readStoredImage(Repository& repository, const std::string& name, const std:
 bool readStoredImages(Repository& repository, const BoardPaths& board, bool beside) {
   DatabaseDir dir(board);
   if (!dir.isOpen()) return false;
+  const auto besideNames = beside ? listNames(board.at(kImagesDir)) : nullptr;
   std::string name;
   while (dir.next(&name)) {
+    if (beside && !isListed(besideNames.get(), name)) continue;
     const std::string imagePath =
         beside ? board.at(kImagesDir) + name : board.entryDirectory(name) + kImageFile;
     readStoredImage(repository, name, imagePath);
@@ -121,15 +152,20 @@ bool loadInstalled(Repository& repository, const BoardPaths& board) {
   DatabaseDir dir(board);
   if (!dir.isOpen()) return true;
 
-  // State and schedule for every package an image described.
-  for (const auto& package : repository.packages) readEntry(*package, board);
+  // State and schedule for every package an image described. Schedules are
+  // rare: only a name below /ram/pdb/ can have one.
+  const auto scheduled = listNames(board.at(kScheduleDir));
+  for (const auto& package : repository.packages)
+    readEntry(*package, board, isListed(scheduled.get(), package->name));
 
   // Packages known only by their database entry.
+  std::set<std::string> known;
+  for (const auto& package : repository.packages) known.insert(package->name);
   std::string name;
   while (dir.next(&name)) {
-    if (repository.indexOf(name) != -1) continue;
+    if (!known.insert(name).second) continue;
     auto package = std::make_unique<Package>(name);
-    readEntry(*package, board);
+    readEntry(*package, board, isListed(scheduled.get(), name));
     repository.packages.push_back(std::move(package));
   }
   return true;

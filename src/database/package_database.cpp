@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <fstream>
 #include <locale>
 #include <memory>
+#include <ostream>
 
+#include "platform/file_sink.h"
 #include "platform/regular_file.h"
+#include "platform/text_reader.h"
 #include "staging/transaction.h"
 
 namespace {
@@ -22,24 +24,16 @@ constexpr uint32_t kBundleSizeHint = 16;
 constexpr uint32_t kFilesSizeHint = 4096;
 constexpr uint32_t kStateSizeHint = 8;
 
-// Opens a database file for reading numbers and words in the classic locale,
-// whatever the program's global locale is. Anything but a regular file in its
-// place counts as a file that cannot be opened.
-class EntryFile : public std::ifstream {
- public:
-  explicit EntryFile(const std::string& path) {
-    if (isRegularFile(path)) open(path);
-    imbue(std::locale::classic());
-  }
-};
+// Database files are read as words, lines and numbers in the classic locale,
+// whatever the program's global locale is; anything but a regular file in
+// place of one counts as a file that cannot be opened (see TextReader).
 
 // `version`: false when the file is missing or a number is unreadable.
 bool readVersionFile(const std::string& path, Package& package) {
-  EntryFile in(path);
-  if (!in.is_open()) return false;
+  TextReader in(path);
   uint32_t version = 0;
   uint32_t buildTime = 0;
-  if (!(in >> version >> buildTime)) return false;
+  if (!in.number(&version) || !in.number(&buildTime)) return false;
   package.version = version;
   package.buildTime = buildTime;
   return true;
@@ -47,9 +41,9 @@ bool readVersionFile(const std::string& path, Package& package) {
 
 // `bundle`: the first word names the bundle of a member.
 bool readBundleFile(const std::string& path, Package& package) {
-  EntryFile in(path);
+  TextReader in(path);
   std::string word;
-  if (!in.is_open() || !(in >> word)) return false;
+  if (!in.word(&word)) return false;
   package.bundle.name = word;
   package.bundle.min = 0;
   package.bundle.max = 0;
@@ -59,10 +53,10 @@ bool readBundleFile(const std::string& path, Package& package) {
 // `files`: one path a line, each made to begin with "/". False when the
 // file does not exist.
 bool readFilesFile(const std::string& path, Package& package) {
-  EntryFile in(path);
-  if (!in.is_open()) return false;
+  TextReader in(path);
+  if (!in.isOpen()) return false;
   std::string line;
-  while (std::getline(in, line)) {
+  while (in.line(&line)) {
     if (line.empty()) continue;
     package.files.insert(line[0] == '/' ? line : "/" + line);
   }
@@ -83,24 +77,23 @@ void readMetadata(const std::string& dir, Package& package) {
 // The state files: `disabled` wins over `enabled`; only its first line is read.
 void readState(const std::string& dir, Package& package) {
   package.userForced = false;
-  EntryFile disabled(dir + "disabled");
-  if (disabled.is_open()) {
+  TextReader disabled(dir + "disabled");
+  if (disabled.isOpen()) {
     package.disabled = true;
     std::string line;
-    std::getline(disabled, line);
+    disabled.line(&line);
     package.userForced = line != "auto";
     return;
   }
   package.disabled = false;
-  EntryFile enabled(dir + "enabled");
-  if (enabled.is_open()) package.userForced = true;
+  if (isRegularFile(dir + "enabled")) package.userForced = true;
 }
 
 // The schedule: the one word another part of the system scheduled for this run.
 void readSchedule(const std::string& path, Package& package) {
-  EntryFile in(path);
+  TextReader in(path);
   std::string word;
-  if (!in.is_open() || !(in >> word)) return;
+  if (!in.word(&word)) return;
   if (word == actionWord(PackageAction::Uninstall)) {
     package.action = PackageAction::Uninstall;
   } else if (word == actionWord(PackageAction::Enable)) {
@@ -122,19 +115,19 @@ using ContentWriter = void (*)(std::ostream& out, const Package& package);
 // too, and errno is kept from the operation that failed.
 bool stageFile(Transaction& transaction, const std::string& path, uint32_t sizeHint,
                ContentWriter write, const Package& package) {
-  std::ofstream out = transaction.create(path, sizeHint, 0);
-  if (!out) return false;
+  FileSink file(transaction.create(path, sizeHint, 0));
+  if (!file.isOpen()) return false;
+  std::ostream out(&file);
   out.imbue(std::locale::classic());  // plain digits, whatever the global locale
   write(out, package);
   out.flush();
-  if (!out) {
+  if (!out || file.failed()) {
     const int error = errno;
-    out.close();
+    file.close();
     errno = error;
     return false;
   }
-  out.close();
-  return !out.fail();
+  return file.close();
 }
 
 void writeVersion(std::ostream& out, const Package& package) {
@@ -231,17 +224,17 @@ void stageEnabled(const Package& package, Transaction& transaction, const std::s
 }  // namespace
 
 bool readEntryList(const std::string& path, std::vector<Dependency>& list, bool withPriority) {
-  EntryFile in(path);
+  TextReader in(path);
   for (;;) {
     Dependency entry;
-    if (!(in >> entry.name)) return true;  // the end, or no file at all
-    if (!(in >> entry.min >> entry.max)) return false;
-    if (withPriority && !(in >> entry.priority)) return false;
+    if (!in.word(&entry.name)) return true;  // the end, or no file at all
+    if (!in.number(&entry.min) || !in.number(&entry.max)) return false;
+    if (withPriority && !in.number(&entry.priority)) return false;
     list.push_back(entry);
   }
 }
 
-void readEntry(Package& package, const BoardPaths& board) {
+void readEntry(Package& package, const BoardPaths& board, bool scheduled) {
   const std::string dir = board.entryDirectory(package.name);
   if (package.version == 0) {
     readMetadata(dir, package);
@@ -251,7 +244,7 @@ void readEntry(Package& package, const BoardPaths& board) {
     readFilesFile(dir + "files", package);
   }
   readState(dir, package);
-  if (isPlaceholder(package)) return;
+  if (isPlaceholder(package) || !scheduled) return;
   readSchedule(board.scheduleFile(package.name), package);
 }
 

@@ -25,9 +25,11 @@ bool readEntryList(const std::string& path, std::vector<Dependency>& list, bool 
 
 // Fills the package from its entry directory and its schedule file. The
 // metadata files are read only when nothing came from a stored image
-// (version 0); the state files and the schedule always. Never fails: a broken
-// entry shows only as the action Uninstall.
-void readEntry(Package& package, const BoardPaths& board);
+// (version 0); the state files and the schedule always, unless the caller
+// knows there is no schedule (`scheduled` false: nothing below /ram/pdb/ has
+// the package's name). Never fails: a broken entry shows only as the action
+// Uninstall.
+void readEntry(Package& package, const BoardPaths& board, bool scheduled = true);
 
 // The writers below stage through the transaction, in the board it stages for.
 

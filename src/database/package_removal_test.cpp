@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <string>
 
+#include "platform/file_sink.h"
 #include "staging/transaction.h"
 #include "support/scratch_dir.h"
 
@@ -58,14 +58,8 @@ TEST_F(UninstallPackage, StagesRemovalOfItsFilesAndItsEntry) {
 
 TEST_F(UninstallPackage, TakesBackWhatAnInstallEarlierInTheRunStaged) {
   Package fresh("fresh");
-  {
-    std::ofstream out = transaction.create(at("/flash/bin/fresh"), 5, 0);
-    out << "fresh";
-  }
-  {
-    std::ofstream out = transaction.create(at("/flash/var/pdb/fresh/version"), 32, 0);
-    out << "1 2\n";
-  }
+  FileSink(transaction.create(at("/flash/bin/fresh"), 5, 0)).sputn("fresh", 5);
+  FileSink(transaction.create(at("/flash/var/pdb/fresh/version"), 32, 0)).sputn("1 2\n", 4);
   const std::string temporary = transaction.find(at("/flash/bin/fresh"))->source;
   fresh.files = {"/bin/fresh"};
 

@@ -7,6 +7,12 @@
 
 #include "staging/transaction.h"
 
+const struct stat* PathStatus::info() {
+  if (!asked_) exists_ = stat(path_.c_str(), &info_) == 0;
+  asked_ = true;
+  return exists_ ? &info_ : nullptr;
+}
+
 SpaceBudget::SpaceBudget(std::string path) : mountPath(std::move(path)) {
   struct statfs info;
   if (statfs(mountPath.c_str(), &info) == 0) {
@@ -24,14 +30,24 @@ bool SpaceBudget::counts(const std::string& path) const {
 uint64_t SpaceBudget::blocksOf(uint64_t size) const { return (blockSize - 1 + size) / blockSize; }
 
 void SpaceBudget::release(const std::string& path) {
-  struct stat info;
-  if (counts(path) && stat(path.c_str(), &info) == 0) freeBlocks += static_cast<int64_t>(blocksOf(info.st_size));
+  PathStatus status(path);
+  release(status);
+}
+
+void SpaceBudget::release(PathStatus& path) {
+  const struct stat* info = counts(path.path()) ? path.info() : nullptr;
+  if (info != nullptr) freeBlocks += static_cast<int64_t>(blocksOf(info->st_size));
 }
 
 void SpaceBudget::consume(const std::string& source, const std::string& destination) {
-  struct stat sourceInfo;
-  if (stat(source.c_str(), &sourceInfo) == 0) {
-    consume(static_cast<uint64_t>(sourceInfo.st_dev), static_cast<uint64_t>(sourceInfo.st_size), destination);
+  PathStatus sourceStatus(source);
+  PathStatus destinationStatus(destination);
+  consume(sourceStatus, destinationStatus);
+}
+
+void SpaceBudget::consume(PathStatus& source, PathStatus& destination) {
+  if (const struct stat* info = source.info()) {
+    consume(static_cast<uint64_t>(info->st_dev), static_cast<uint64_t>(info->st_size), destination);
   } else {
     release(destination);  // a source that cannot be seen costs nothing
   }
@@ -54,12 +70,18 @@ uint64_t homeDevice(std::string path) {
 }  // namespace
 
 void SpaceBudget::consume(uint64_t device, uint64_t size, const std::string& destination) {
-  if (!counts(destination)) return;
+  PathStatus status(destination);
+  consume(device, size, status);
+}
+
+void SpaceBudget::consume(uint64_t device, uint64_t size, PathStatus& destination) {
+  if (!counts(destination.path())) return;
   // A source on the destination's device replaces it in place.
-  struct stat destinationInfo;
-  if (stat(destination.c_str(), &destinationInfo) == 0 && static_cast<uint64_t>(destinationInfo.st_dev) == device)
-    return;
-  if (homeDevice(destination) != device) copiedBlocks += static_cast<int64_t>(blocksOf(size));
+  const struct stat* info = destination.info();
+  if (info != nullptr && static_cast<uint64_t>(info->st_dev) == device) return;
+  // A file that exists lies on another device; a new one goes where its
+  // nearest existing directory lies.
+  if (info != nullptr || homeDevice(destination.path()) != device) copiedBlocks += static_cast<int64_t>(blocksOf(size));
   freeBlocks -= static_cast<int64_t>(blocksOf(size));
   // The old destination file will be freed.
   release(destination);
@@ -74,9 +96,10 @@ void SpaceBudget::take(uint64_t device, uint64_t size) {
 namespace {
 
 // A creation of a dry run lies where a real run would have staged it.
-void consumeStaged(SpaceBudget& budget, const StagedOp& op, const std::string& destination, bool takeFirst) {
+void consumeStaged(SpaceBudget& budget, const Transaction& transaction, const StagedOp& op,
+                   const std::string& destination, bool takeFirst) {
   struct stat dir, file;
-  if (stat(op.stagedIn.c_str(), &dir) != 0 || stat(op.source.c_str(), &file) != 0) return;
+  if (stat(transaction.stagedIn(destination).c_str(), &dir) != 0 || stat(op.source.c_str(), &file) != 0) return;
   const auto device = static_cast<uint64_t>(dir.st_dev);
   const auto size = static_cast<uint64_t>(file.st_size);
   if (takeFirst) {
@@ -98,29 +121,34 @@ SpaceCheck checkSpace(const Transaction& transaction) {
   if (transaction.isDryRun()) {
     for (const auto& [destination, op] : transaction) {
       if (op.kind != OpKind::Create) continue;
-      consumeStaged(boot, op, destination, true);
-      consumeStaged(main, op, destination, true);
+      consumeStaged(boot, transaction, op, destination, true);
+      consumeStaged(main, transaction, op, destination, true);
     }
   }
   const int64_t bootRoom = boot.freeBlocks, mainRoom = main.freeBlocks;
 
   for (const auto& [destination, op] : transaction) {
     switch (op.kind) {
-      case OpKind::Remove:
-        boot.release(destination);
-        main.release(destination);
+      case OpKind::Remove: {
+        PathStatus removed(destination);
+        boot.release(removed);
+        main.release(removed);
         break;
+      }
       case OpKind::Create:
         if (transaction.isDryRun()) {
-          consumeStaged(boot, op, destination, false);
-          consumeStaged(main, op, destination, false);
+          consumeStaged(boot, transaction, op, destination, false);
+          consumeStaged(main, transaction, op, destination, false);
           break;
         }
         [[fallthrough]];
-      case OpKind::Move:
-        boot.consume(op.source, destination);
-        main.consume(op.source, destination);
+      case OpKind::Move: {
+        PathStatus source(op.source);
+        PathStatus target(destination);
+        boot.consume(source, target);
+        main.consume(source, target);
         break;
+      }
       case OpKind::Link:
         break;
     }

@@ -2,6 +2,8 @@
 // transaction still fits on flash.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 
@@ -11,6 +13,22 @@ class Transaction;
 
 // Each budget must keep more than this many free blocks after a transaction.
 constexpr int64_t kReservedBlocks = 16;
+
+// What stat says of one path (links followed), asked at most once however
+// many budgets want to know: the space check looks at every staged file.
+class PathStatus {
+ public:
+  explicit PathStatus(const std::string& path) : path_(path) {}
+  const std::string& path() const { return path_; }
+  // The status, or null when there is no such file.
+  const struct stat* info();
+
+ private:
+  const std::string& path_;
+  bool asked_ = false;
+  bool exists_ = false;
+  struct stat info_;
+};
 
 // The free-space account of one file system during the space check. Every
 // path that begins with `mountPath` counts against it, with no check for a
@@ -27,12 +45,15 @@ class SpaceBudget {
 
   // The file at `path` will be freed.
   void release(const std::string& path);
+  void release(PathStatus& path);
   // `source` will take the place of `destination`. It costs nothing when it
   // already lies on the destination's device and replaces a file there. One
   // that lies on another device is also counted in `copiedBlocks`.
   void consume(const std::string& source, const std::string& destination);
+  void consume(PathStatus& source, PathStatus& destination);
   // The same for a file of `size` bytes that lies on `device`.
   void consume(uint64_t device, uint64_t size, const std::string& destination);
+  void consume(uint64_t device, uint64_t size, PathStatus& destination);
   // A staged file of `size` bytes on `device` takes its blocks, when that is
   // this budget's file system.
   void take(uint64_t device, uint64_t size);

@@ -5,10 +5,10 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <memory>
 #include <string>
 
+#include "platform/file_sink.h"
 #include "platform/flash_devices.h"
 #include "staging/transaction.h"
 #include "support/scratch_dir.h"
@@ -138,8 +138,8 @@ TEST_F(FlashMounts, CreateOnTheDestinationsDeviceReplacesAnExistingFileForNothin
   for (const bool exists : {true, false}) {
     const std::string destination = exists ? flash("/bin/tool") : flash("/bin/other");
     Transaction transaction{BoardPaths(scratch.path())};
-    std::ofstream out = transaction.create(destination, 2 * blockSize, 0);
-    out << std::string(2 * blockSize, 'y');
+    FileSink out(transaction.create(destination, 2 * blockSize, 0));
+    out.sputn(std::string(2 * blockSize, 'y').data(), 2 * blockSize);
     out.close();
     const StagedOp* op = transaction.find(destination);
     ASSERT_NE(op, nullptr);

@@ -4,11 +4,11 @@
 #include "install/package_contents.h"
 
 #include <limits.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <istream>
 
 #include "database/package_database.h"
@@ -20,6 +20,7 @@
 #include "pkgfile/package_stream.h"
 #include "pkgfile/processor_class.h"
 #include "pkgfile/record_name.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ constexpr char kBootImageVariable[] = "bootimage";
 // bar moves while a large image goes by.
 constexpr uint32_t kImageSkipStep = 4096;
 // File content goes from the inflating stream to its file through this.
-constexpr size_t kCopyChunk = 16384;
+constexpr size_t kCopyChunk = 65536;
 
 // Whether the system can make a file at `destination` at all: no component
 // longer than NAME_MAX, the whole shorter than PATH_MAX. Otherwise the file
@@ -62,10 +63,10 @@ bool wanted(const FileRecord& record) {
   return isInstalledOn(record, record.processorClass == 0 ? kNoProcessorClass : boardProcessorClass());
 }
 
-// Copies the record's content into `out`. False, reported, when the data
-// ends early or the file cannot be written.
+// Copies the record's content into the file `out`. False, reported, when the
+// data ends early or the file cannot be written.
 bool copyContent(Repository& repository, const Package& package, const FileRecord& record,
-                 std::istream& inflating, std::ofstream& out) {
+                 std::istream& inflating, int out) {
   char buffer[kCopyChunk];
   for (uint32_t remaining = record.size; remaining > 0;) {
     const size_t chunk = std::min<size_t>(remaining, kCopyChunk);
@@ -73,7 +74,7 @@ bool copyContent(Repository& repository, const Package& package, const FileRecor
       reportBrokenPackage(repository, package);
       return false;
     }
-    if (!out.write(buffer, static_cast<std::streamsize>(chunk))) {
+    if (!writeAll(out, buffer, chunk)) {
       reportCreateFailure(repository, package, record.name, errno);
       return false;
     }
@@ -96,15 +97,17 @@ bool installRecord(InstallRun& run, Package& package, const FileRecord& record, 
     return false;
   }
   // The whole mode goes along; the transaction keeps only what chmod takes.
-  std::ofstream out = run.transaction.create(destination, record.size, record.mode);
-  if (!out.is_open()) {
+  const int out = run.transaction.create(destination, record.size, record.mode);
+  if (out < 0) {
     reportCreateFailure(run.repository, package, record.name, errno);
     return false;
   }
   package.files.insert(relative);
-  if (!copyContent(run.repository, package, record, inflating, out)) return false;
-  out.close();
-  if (out.fail()) {
+  if (!copyContent(run.repository, package, record, inflating, out)) {
+    ::close(out);
+    return false;
+  }
+  if (::close(out) != 0) {
     reportCreateFailure(run.repository, package, record.name, errno);
     return false;
   }
@@ -125,9 +128,8 @@ void skipImage(Repository& repository, const Package& package, PackageStream& st
 // a marker that cannot be staged fails the installation instead of passing
 // in silence.
 bool stageUpgradedMarker(InstallRun& run, const Package& package) {
-  std::ofstream out = run.transaction.create(run.board().at(kUpgradedMarker), 1, 0);
-  if (out.is_open()) out.close();
-  if (!out.fail()) return true;
+  const int out = run.transaction.create(run.board().at(kUpgradedMarker), 1, 0);
+  if (out >= 0 && ::close(out) == 0) return true;
   reportCreateFailure(run.repository, package, kUpgradedMarker, errno);
   return false;
 }

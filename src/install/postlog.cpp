@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/file_systems.h"
 #include "platform/regular_file.h"
 
 namespace {
@@ -48,6 +49,15 @@ FILE* openLog(const std::string& path, const char* mode) {
   return fopen(path.c_str(), mode);
 }
 
+// Everything the run changed on the board's file systems that outlast a
+// power cut becomes durable before the log is written; the RAM disk does not
+// outlast one anyway.
+void syncBoard(const BoardPaths& board) {
+  FileSystems lasting;
+  for (const char* dir : {kFlashDir, kBootDir, kSettingsDir}) lasting.addIfPresent(board.at(dir));
+  lasting.sync();
+}
+
 }  // namespace
 
 void Postlog::load(Repository& repository) {
@@ -71,7 +81,7 @@ void Postlog::write(const Repository& repository) const {
   // The old lines are among the messages once loaded.
   FILE* log = openLog(board_.at(kPostlogPath), loaded_ ? "wb" : "ab");
   if (!log) return;
-  sync();
+  syncBoard(board_);
   for (const std::string& message : repository.messages) {
     fwrite(message.data(), 1, message.size(), log);
     fputc('\n', log);

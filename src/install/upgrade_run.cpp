@@ -43,7 +43,8 @@ std::set<std::string> activeNamesOf(const Repository& repository) {
 // The packages to enable again: active before, disabled now, and not in
 // conflict with an enabled package. A package reachable under several names
 // is appended once for each of them, and so enabled and reported as often.
-std::vector<Package*> packagesToEnableAgain(const Repository& repository, const std::set<std::string>& activeNames) {
+std::vector<Package*> packagesToEnableAgain(Repository& repository, const std::set<std::string>& activeNames) {
+  const IndexedLookups lookups(repository);
   std::vector<Package*> enables;
   for (const std::string& name : activeNames) {
     Package* package = repository.findProvider(name);
@@ -101,7 +102,8 @@ RunOutcome finish(InstallRun& run, bool commitNow) {
     outcome = RunOutcome::NoSpace;
   }
   if (run.transaction.isEmpty()) return outcome;
-  run.transaction.create(run.board().at(kChangedMarker), 1, 0).close();
+  const int marker = run.transaction.create(run.board().at(kChangedMarker), 1, 0);
+  if (marker >= 0) close(marker);
   if (commitNow) return commitRun(run, "not enough space for upgrade");
   if (run.transaction.save(run.board().at(kManifestPath))) return outcome;
   // Unsaved, the staged changes could be neither committed nor cancelled

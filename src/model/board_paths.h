@@ -28,6 +28,8 @@ constexpr char kSecondPackageDirectory[] = "/flash/var/pckg/";
 constexpr char kDisabledDir[] = "/x/";
 // Actions other programs schedule for a run: /ram/pdb/NAME/schedule.
 constexpr char kScheduleDir[] = "/ram/pdb/";
+// Writable settings, on a file system that outlasts a power cut.
+constexpr char kSettingsDir[] = "/rw";
 // The RAM disk: staging directory of last resort.
 constexpr char kRamDir[] = "/ram";
 // Where a run saves its transaction for a later --commit or --cancel.

@@ -30,11 +30,23 @@ Repository& Repository::instance() {
   return repository;
 }
 
+IndexedLookups::IndexedLookups(Repository& repository) : repository_(repository) {
+  if (repository.index_ != nullptr) return;
+  index_.reset(new PackageIndex(repository));
+  repository.index_ = index_.get();
+}
+
+IndexedLookups::~IndexedLookups() {
+  if (index_) repository_.index_ = nullptr;
+}
+
 int Repository::indexOf(const std::string& name) const {
-  for (size_t i = 0; i < packages.size(); ++i) {
-    if (packages[i]->name == name) return static_cast<int>(i);
-  }
-  return -1;
+  int found = -1;
+  forEachNamed(name, [&](uint32_t position) {
+    if (packages[position]->name == name) found = static_cast<int>(position);
+    return found < 0;
+  });
+  return found;
 }
 
 Package* Repository::find(const std::string& name) const {
@@ -45,20 +57,26 @@ Package* Repository::find(const std::string& name) const {
 Package* Repository::findProvider(const std::string& name) const {
   Dependency wanted;
   wanted.name = name;
+  Package* enabled = nullptr;
   Package* lastMatch = nullptr;
-  for (const auto& package : packages) {
-    if (package->name != name && !providesFor(*package, wanted)) continue;
-    if (!package->disabled) return package.get();
-    lastMatch = package.get();
-  }
-  return lastMatch;
+  forEachNamed(name, [&](uint32_t position) {
+    Package* package = packages[position].get();
+    if (package->name != name && !providesFor(*package, wanted)) return true;
+    if (!package->disabled) enabled = package;
+    lastMatch = package;
+    return enabled == nullptr;
+  });
+  return enabled != nullptr ? enabled : lastMatch;
 }
 
 Package* Repository::findConflicting(const Package& package) const {
-  for (const auto& other : packages) {
-    if (!other->disabled && conflictsWith(*other, package)) return other.get();
-  }
-  return nullptr;
+  Package* found = nullptr;
+  forEachRelated(package, [&](uint32_t position) {
+    Package* other = packages[position].get();
+    if (!other->disabled && conflictsWith(*other, package)) found = other;
+    return found == nullptr;
+  });
+  return found;
 }
 
 bool Repository::anyStaysActive() const {

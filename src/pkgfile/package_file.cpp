@@ -46,12 +46,14 @@ bool readPackageFileParts(PackageInfo& record, PackageStream& stream) {
 }
 
 bool loadPackageFile(PackageFile& record, const std::string& path) {
-  // Open the file with hashing on, as every candidate stream is read; what is
-  // no regular file cannot be read, and must not make the run wait.
+  // Only the headers are read here, so hashing is off and a part passed over
+  // is one seek: a candidate's signature is checked where it is installed or
+  // passed over, by a reader of its own. What is no regular file cannot be
+  // read, and must not make the run wait.
   record.path = path;
   if (!isRegularFile(path)) return false;
   FileSource file(path);
-  PackageStream stream(&file, true);
+  PackageStream stream(&file, false);
   // The header's length must agree with the size on disk.
   struct stat info;
   if (::stat(path.c_str(), &info) == 0 && static_cast<uint64_t>(info.st_size) != stream.fileSize()) return false;

@@ -40,11 +40,12 @@ bool isActive(const Package& package) {
 std::vector<Package*> findProviders(const Repository& repository, const Dependency& dependency,
                                     bool includeDisabled) {
   std::vector<Package*> providers;
-  for (const auto& package : repository.packages) {
-    if (isPlaceholder(*package)) continue;
-    if (package->disabled && !includeDisabled) continue;
-    if (satisfies(*package, dependency) || providesFor(*package, dependency)) providers.push_back(package.get());
-  }
+  repository.forEachNamed(dependency.name, [&](uint32_t position) {
+    Package* package = repository.packages[position].get();
+    if (isPlaceholder(*package) || (package->disabled && !includeDisabled)) return true;
+    if (satisfies(*package, dependency) || providesFor(*package, dependency)) providers.push_back(package);
+    return true;
+  });
   return providers;
 }
 
@@ -102,15 +103,16 @@ void keepProvider(Repository& repository, Package& needed, const Package& depend
 }
 
 void resolveConflicts(Repository& repository, Package& package, bool reporting) {
-  for (const auto& entry : repository.packages) {
-    Package& other = *entry;
-    if (&other == &package || !isActive(other)) continue;
+  // Only a package that shares a name with it can conflict either way.
+  repository.forEachRelated(package, [&](uint32_t position) {
+    Package& other = *repository.packages[position];
+    if (&other == &package || !isActive(other)) return true;
 
     // The package conflicts with the other one: that one is disabled,
     // unless it is being enabled.
     if (conflictsWith(package, other)) {
       if (other.action == PackageAction::None) other.action = PackageAction::Disable;
-      continue;
+      return true;
     }
     // A package being enabled against one that conflicts with it.
     if (package.action == PackageAction::Enable && conflictsWith(other, package)) {
@@ -122,10 +124,11 @@ void resolveConflicts(Repository& repository, Package& package, bool reporting) 
                         packageTitle(other).c_str());
         }
         package.action = PackageAction::None;
-        return;
+        return false;
       }
     }
-  }
+    return true;
+  });
 }
 
 void propagateDependencies(Repository& repository) {
@@ -145,6 +148,9 @@ void propagateDependencies(Repository& repository) {
 
 bool planActions(Repository& repository, std::vector<Package*>* removals, std::vector<Package*>* enables,
                  bool reporting) {
+  // A plan changes actions only, so the names stay as the index has them.
+  const IndexedLookups lookups(repository);
+
   // Bundle actions reach the members.
   repository.propagateBundleActions();
 

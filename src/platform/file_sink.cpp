@@ -14,6 +14,8 @@ FileSink::FileSink(const std::string& path)
   setp(buffer_, buffer_ + kBufferSize);
 }
 
+FileSink::FileSink(int fd) : fd_(fd) { setp(buffer_, buffer_ + kBufferSize); }
+
 FileSink::~FileSink() { close(); }
 
 bool FileSink::flushBuffer() {
@@ -53,6 +55,12 @@ std::streamsize FileSink::xsputn(const char_type* bytes, std::streamsize count) 
 }
 
 int FileSink::sync() { return flushBuffer() ? 0 : -1; }
+
+bool FileSink::makeDurable() {
+  if (fd_ < 0 || !flushBuffer()) return false;
+  if (::fsync(fd_) != 0) failed_ = true;
+  return !failed_;
+}
 
 bool FileSink::close() {
   if (fd_ < 0) return false;

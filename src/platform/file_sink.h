@@ -11,6 +11,9 @@ class FileSink : public std::streambuf {
   // isOpen() tells whether that worked. Anything but a regular file at
   // `path` is refused, a link too: what is written never lands elsewhere.
   explicit FileSink(const std::string& path);
+  // Writes into the open descriptor `fd` (-1: none, isOpen() is false),
+  // which it then owns and closes.
+  explicit FileSink(int fd);
   ~FileSink() override;
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
@@ -20,6 +23,9 @@ class FileSink : public std::streambuf {
   // file's life, or the close, failed.
   bool close();
   bool failed() const { return failed_; }
+  // Writes what is buffered and makes the file durable (fsync); false when
+  // any write so far, or the fsync, failed.
+  bool makeDurable();
 
  protected:
   int_type overflow(int_type c) override;

@@ -15,11 +15,13 @@ const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
 }  // namespace
 
 FileSource::FileSource(const std::string& path)
-    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), ownsFd_(true) {
+    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), ownsFd_(true), offset_(0) {
   setg(buffer_ + 1, buffer_ + 1, buffer_ + 1);
 }
 
-FileSource::FileSource(int fd) : fd_(fd), ownsFd_(false) { setg(buffer_ + 1, buffer_ + 1, buffer_ + 1); }
+FileSource::FileSource(int fd) : fd_(fd), ownsFd_(false), offset_(-1) {
+  setg(buffer_ + 1, buffer_ + 1, buffer_ + 1);
+}
 
 FileSource::~FileSource() {
   if (ownsFd_ && fd_ >= 0) ::close(fd_);
@@ -29,6 +31,7 @@ size_t FileSource::readInto(char* out, size_t count) {
   if (fd_ < 0 || readFailed_) return 0;
   const ssize_t got = readSome(fd_, out, count);
   if (got < 0) readFailed_ = true;
+  if (got > 0 && offset_ >= 0) offset_ += got;
   return got > 0 ? static_cast<size_t>(got) : 0;
 }
 
@@ -72,9 +75,9 @@ FileSource::pos_type FileSource::seekoff(off_type offset, std::ios_base::seekdir
   off_t unread = egptr() - gptr();
   off_t position;
   if (direction == std::ios_base::cur) {
-    off_t here = ::lseek(fd_, 0, SEEK_CUR);
-    if (here < 0) return kSeekFailed;
-    here -= unread;
+    if (offset_ < 0) offset_ = ::lseek(fd_, 0, SEEK_CUR);
+    if (offset_ < 0) return kSeekFailed;
+    const off_t here = offset_ - unread;
     if (offset == 0) return pos_type(here);
     // Forward within what is buffered: the bytes are already here. As after
     // any seek, no byte can be given back.
@@ -87,6 +90,7 @@ FileSource::pos_type FileSource::seekoff(off_type offset, std::ios_base::seekdir
     position = ::lseek(fd_, offset, direction == std::ios_base::beg ? SEEK_SET : SEEK_END);
   }
   if (position < 0) return kSeekFailed;
+  offset_ = position;
   setg(buffer_ + 1, buffer_ + 1, buffer_ + 1);
   return pos_type(position);
 }

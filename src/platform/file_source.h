@@ -3,6 +3,8 @@
 // as the library's file buffer does.
 #pragma once
 
+#include <sys/types.h>
+
 #include <streambuf>
 #include <string>
 
@@ -38,6 +40,10 @@ class FileSource : public std::streambuf {
   int fd_;
   bool ownsFd_;
   bool readFailed_ = false;
+  // The descriptor's offset, counted as it reads and seeks so that a seek
+  // need not ask for it; -1 until known (a descriptor handed over may stand
+  // anywhere).
+  off_t offset_;
   // One byte before the data keeps the last byte of the previous fill, so
   // that a byte can be given back after a refill.
   char buffer_[1 + kBufferSize];

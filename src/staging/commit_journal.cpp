@@ -9,6 +9,8 @@
 #include <cstdio>
 
 #include "platform/file_io.h"
+#include "platform/file_sink.h"
+#include "platform/file_systems.h"
 #include "platform/path_utils.h"
 #include "platform/regular_file.h"
 #include "staging/op_line.h"
@@ -49,12 +51,17 @@ void makeLink(const std::string& path, const std::string& text) {
   if (::symlink(text.c_str(), path.c_str()) != 0) ::perror("symlink");
 }
 
-// A rename already done has no source left; it is not done twice.
+// A rename already done has no source left; it is not done twice. The
+// directories are made only when the rename finds one missing.
 void renameIntoPlace(const std::string& path, const std::string& source) {
+  if (::rename(source.c_str(), path.c_str()) == 0) return;
   struct stat info;
-  if (::lstat(source.c_str(), &info) != 0) return;
-  makeDirs(parentDir(path));
-  if (::rename(source.c_str(), path.c_str()) != 0) ::perror("rename");
+  if (errno == ENOENT) {
+    if (::lstat(source.c_str(), &info) != 0) return;
+    makeDirs(parentDir(path));
+    if (::rename(source.c_str(), path.c_str()) == 0) return;
+  }
+  ::perror("rename");
 }
 
 void markRenamingBegun(const BoardPaths& board) {
@@ -64,12 +71,6 @@ void markRenamingBegun(const BoardPaths& board) {
   writeAll(fd, line.data(), line.size());
   ::fdatasync(fd);
   ::close(fd);
-}
-
-std::string journalText(const std::vector<JournalEntry>& entries) {
-  std::string text;
-  for (const JournalEntry& entry : entries) text += formatOpLine(entry.kind, entry.path, entry.source) + "\n";
-  return text;
 }
 
 // Fields a journal line carries after its letter.
@@ -90,40 +91,80 @@ bool isOnBoard(const BoardPaths& board, const std::string& path) {
   return board.liesBelow(path, kFlashDir) || board.liesBelow(path, kRamDir);
 }
 
-// Reads the journal, all or nothing.
-bool readJournal(const BoardPaths& board, std::vector<JournalEntry>* entries, bool* renamingBegun) {
-  std::string text;
-  if (!readSmallFile(board.at(kJournalPath), kLargestJournal, &text)) return false;
-  if (!text.empty() && text.back() != '\n') return false;
-  *renamingBegun = false;
-  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    const std::string line = text.substr(start, end - start);
-    if (line == kRenamingLine) {
-      *renamingBegun = true;
-      continue;
-    }
-    JournalEntry entry{0, std::string(), std::string()};
-    const int fields = line.empty() ? -1 : journalFieldCount(line[0]);
-    if (fields < 0 || !parseOpLine(line, fields, &entry.kind, &entry.path, &entry.source)) return false;
-    const bool placed = entry.kind == 'D' ? isOnBoard(board, entry.path) : board.liesBelow(entry.path, kFlashDir);
-    if (!placed || (entry.kind == 'M' && !isOnBoard(board, entry.source))) return false;
-    entries->push_back(entry);
-  }
-  return true;
+// The line of a step, or false for one that is not well-formed or names a
+// path outside the flash and the RAM disk.
+bool parseStep(const BoardPaths& board, const std::string& line, char* kind, std::string* path,
+               std::string* source) {
+  const int fields = line.empty() ? -1 : journalFieldCount(line[0]);
+  if (fields < 0 || !parseOpLine(line, fields, kind, path, source)) return false;
+  const bool placed = *kind == 'D' ? isOnBoard(board, *path) : board.liesBelow(*path, kFlashDir);
+  return placed && (*kind != 'M' || isOnBoard(board, *source));
 }
+
+// A written journal, whose lines are read again for each pass.
+class JournalText : public JournalSteps {
+ public:
+  explicit JournalText(const BoardPaths& board) : board_(board) {}
+
+  // Reads the journal, all or nothing.
+  bool read() {
+    if (!readSmallFile(board_.at(kJournalPath), kLargestJournal, &text_)) return false;
+    if (!text_.empty() && text_.back() != '\n') return false;
+    bool wellFormed = true;
+    forEachLine([&](const std::string& line) {
+      if (line == kRenamingLine) {
+        renamingBegun_ = true;
+        return;
+      }
+      char kind = 0;
+      std::string path, source;
+      wellFormed = wellFormed && parseStep(board_, line, &kind, &path, &source);
+    });
+    return wellFormed;
+  }
+  bool renamingBegun() const { return renamingBegun_; }
+
+  void forEach(const Visit& visit) const override {
+    forEachLine([&](const std::string& line) {
+      char kind = 0;
+      std::string path, source;
+      if (line != kRenamingLine && parseStep(board_, line, &kind, &path, &source))
+        visit(JournalStep{kind, path, source});
+    });
+  }
+
+ private:
+  void forEachLine(const std::function<void(const std::string&)>& each) const {
+    for (size_t start = 0, end; (end = text_.find('\n', start)) != std::string::npos; start = end + 1)
+      each(text_.substr(start, end - start));
+  }
+
+  const BoardPaths& board_;
+  std::string text_;
+  bool renamingBegun_ = false;
+};
 
 }  // namespace
 
-bool writeJournal(const BoardPaths& board, const std::vector<JournalEntry>& entries, CommitFailure* failure) {
+bool writeJournal(const BoardPaths& board, const JournalSteps& steps, CommitFailure* failure) {
   const std::string next = board.at(kNewJournalPath);
-  const std::string text = journalText(entries);
   makeDirs(board.at(kFlashDir));
   const int fd = openRegularFile(next, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  bool written = fd >= 0 && writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+  bool written = fd >= 0;
   int error = errno;
-  if (fd >= 0 && ::close(fd) != 0 && written) {
-    written = false;
+  if (written) {
+    // Line by line through the sink's buffer, never the whole text at once.
+    FileSink journal(fd);
+    steps.forEach([&journal](const JournalStep& step) {
+      const std::string line = formatOpLine(step.kind, step.path, step.source) + "\n";
+      journal.sputn(line.data(), static_cast<std::streamsize>(line.size()));
+    });
+    written = journal.makeDurable();
     error = errno;
+    if (!journal.close() && written) {
+      written = false;
+      error = errno;
+    }
   }
   if (written && ::rename(next.c_str(), (board.at(kJournalPath)).c_str()) != 0) {
     written = false;
@@ -138,30 +179,36 @@ bool writeJournal(const BoardPaths& board, const std::vector<JournalEntry>& entr
   return true;
 }
 
-void applyJournal(const BoardPaths& board, const std::vector<JournalEntry>& entries, bool renamingBegun) {
+void applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renamingBegun) {
   if (!renamingBegun) {
-    for (const JournalEntry& entry : entries) {
-      if (entry.kind == 'U') removePath(entry.path);
-      if (entry.kind == 'L') makeLink(entry.path, entry.source);
-    }
+    steps.forEach([](const JournalStep& step) {
+      if (step.kind == 'U') removePath(step.path);
+      if (step.kind == 'L') makeLink(step.path, step.source);
+    });
     markRenamingBegun(board);
   }
-  for (const JournalEntry& entry : entries)
-    if (entry.kind == 'M') renameIntoPlace(entry.path, entry.source);
+  // The file systems every deletion, link and rename changed, also those an
+  // interrupted run made before renaming began.
+  FileSystems changed;
+  steps.forEach([&changed](const JournalStep& step) {
+    if (step.kind == 'D') return;
+    if (step.kind == 'M') renameIntoPlace(step.path, step.source);
+    changed.add(parentDir(step.path));
+  });
   // Everything is durable before the journal, and with it the way back, goes.
-  ::sync();
-  for (const JournalEntry& entry : entries)
-    if (entry.kind == 'D') ::unlink(entry.path.c_str());
+  changed.sync();
+  steps.forEach([](const JournalStep& step) {
+    if (step.kind == 'D') ::unlink(step.path.c_str());
+  });
   ::unlink((board.at(kJournalPath)).c_str());
 }
 
 void completeJournal(const BoardPaths& board) {
   // A journal still being written when the run ended was never acted on.
   ::unlink((board.at(kNewJournalPath)).c_str());
-  std::vector<JournalEntry> entries;
-  bool renamingBegun = false;
-  if (readJournal(board, &entries, &renamingBegun)) {
-    applyJournal(board, entries, renamingBegun);
+  JournalText journal(board);
+  if (journal.read()) {
+    applyJournal(board, journal, journal.renamingBegun());
     return;
   }
   struct stat info;

@@ -4,33 +4,44 @@
 // reader looks; its lines are those of the manifest (doc/package_format.md).
 #pragma once
 
+#include <functional>
 #include <string>
-#include <vector>
 
 #include "model/board_paths.h"
 
 struct CommitFailure;
 
-// One step of a commit, in the order the journal keeps them.
-struct JournalEntry {
-  // 'U' delete `path`; 'L' make `path` a link to the text `source`; 'M' rename
-  // `source` (a file already on the destination's file system) to `path`;
-  // 'D' delete `path` once everything is in place.
+// One step of a commit, in the order the journal keeps them: 'U' delete
+// `path`; 'L' make `path` a link to the text `source`; 'M' rename `source` (a
+// file already on the destination's file system) to `path`; 'D' delete `path`
+// once everything is in place.
+struct JournalStep {
   char kind;
-  std::string path;
-  std::string source;
+  const std::string& path;
+  const std::string& source;
+};
+
+// The steps of one commit. They are walked, not held: once to write the
+// journal and again for each pass of carrying it out, so that a commit of
+// many files keeps no second list of them.
+class JournalSteps {
+ public:
+  using Visit = std::function<void(const JournalStep&)>;
+  virtual ~JournalSteps() = default;
+  // Calls `visit` with every step, in order.
+  virtual void forEach(const Visit& visit) const = 0;
 };
 
 // Writes the journal whole, durably, under its final name. False, with
 // `failure` telling why and no journal left, when it cannot.
-bool writeJournal(const BoardPaths& board, const std::vector<JournalEntry>& entries, CommitFailure* failure);
+bool writeJournal(const BoardPaths& board, const JournalSteps& steps, CommitFailure* failure);
 
 // Carries out a written journal and removes it: deletions and links (unless
 // renaming had begun), then every rename whose source is still there, then,
 // with everything durable, the deletions that follow. Each step can be
 // repeated, so a journal can be carried out again from its start. A failing
 // symlink or rename is reported in the manner of perror.
-void applyJournal(const BoardPaths& board, const std::vector<JournalEntry>& entries, bool renamingBegun);
+void applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renamingBegun);
 
 // Completes the journal of an interrupted commit, if there is one. A journal
 // that is not whole and well-formed, or names paths outside the flash and

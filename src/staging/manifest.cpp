@@ -43,7 +43,7 @@ bool Transaction::save(const std::string& manifestPath) {
   // Written beside the manifest and renamed over it, so that a manifest is
   // always whole; a failure leaves none, not even an older one.
   std::string temporary;
-  const int fd = makeTemporaryFile(board_, parentDir(manifestPath), true, &temporary);
+  const int fd = record_.makeTemporaryFile(parentDir(manifestPath), true, &temporary);
   // Readable by the other programs of the system, as a manifest always was.
   bool saved = fd >= 0 && ::fchmod(fd, kManifestMode) == 0 && writeAll(fd, text.data(), text.size()) &&
                ::fsync(fd) == 0;
@@ -57,7 +57,7 @@ bool Transaction::save(const std::string& manifestPath) {
     return false;
   }
   // The staged files now belong to the manifest.
-  forgetStagedFiles(board_);
+  record_.forget();
   return true;
 }
 

@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -30,8 +31,7 @@ TEST(Manifest, SaveWritesOneLinePerOperationInPathOrder) {
   ASSERT_TRUE(writeFile(scratch / "flash/a", "a"));
   ::mkdir((scratch / "ram").c_str(), 0755);
   Transaction transaction{BoardPaths(scratch.path())};
-  std::ofstream out = transaction.create(scratch / "flash/c", 0, 0);
-  out.close();
+  ::close(transaction.create(scratch / "flash/c", 0, 0));
   std::string temporary = transaction.find(scratch / "flash/c")->source;
   transaction.link("/flash/bootimage", scratch / "flash/b");
   transaction.remove(scratch / "flash/a");

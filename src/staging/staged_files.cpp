@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <utility>
 
 #include "platform/file_io.h"
 #include "platform/regular_file.h"
@@ -43,28 +44,44 @@ bool isAlphanumeric(unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'a
 
 }  // namespace
 
-bool recordStagedFile(const BoardPaths& board, const std::string& path) {
-  const int fd = openRegularFile(board.at(kStagedRecordPath), O_WRONLY | O_CREAT | O_APPEND, 0600);
-  if (fd < 0) return errno == ENOENT;  // no flash directory: nothing to protect
-  // One write, so that an interrupted run leaves whole lines.
-  const std::string line = formatOpLine('S', path) + "\n";
-  const bool written = writeAll(fd, line.data(), line.size());
-  const int error = errno;
-  ::close(fd);
-  errno = error;
-  return written;
+StagedRecord::StagedRecord(const BoardPaths& board) : path_(board.at(kStagedRecordPath)) {}
+
+StagedRecord::~StagedRecord() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
-int makeTemporaryFile(const BoardPaths& board, const std::string& directory, bool hidden, std::string* path) {
+StagedRecord::StagedRecord(StagedRecord&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) {
+  other.fd_ = -1;
+}
+
+bool StagedRecord::record(const std::string& path) {
+  if (fd_ < 0) {
+    fd_ = openRegularFile(path_, O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (fd_ < 0) return errno == ENOENT;  // no flash directory: nothing to protect
+  }
+  // One write, so that an interrupted run leaves whole lines.
+  const std::string line = formatOpLine('S', path) + "\n";
+  return writeAll(fd_, line.data(), line.size());
+}
+
+int StagedRecord::makeTemporaryFile(const std::string& directory, bool hidden, std::string* path) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     *path = directory + (hidden ? "/.tmp" : "/tmp") + randomLetters();
-    if (!recordStagedFile(board, *path)) return -1;
+    if (!record(*path)) return -1;
     const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   errno = EEXIST;
   return -1;
 }
+
+void StagedRecord::forget() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  ::unlink(path_.c_str());
+}
+
+bool recordStagedFile(const BoardPaths& board, const std::string& path) { return StagedRecord(board).record(path); }
 
 bool isTemporaryName(const std::string& name) {
   const size_t start = name.compare(0, 4, ".tmp") == 0 ? 4 : name.compare(0, 3, "tmp") == 0 ? 3 : 0;
@@ -73,8 +90,6 @@ bool isTemporaryName(const std::string& name) {
     if (!isAlphanumeric(static_cast<unsigned char>(name[i]))) return false;
   return true;
 }
-
-void forgetStagedFiles(const BoardPaths& board) { ::unlink(board.at(kStagedRecordPath).c_str()); }
 
 void deleteStagedFiles(const BoardPaths& board, const std::set<std::string>& keep) {
   const std::string record = board.at(kStagedRecordPath);

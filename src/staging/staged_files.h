@@ -10,24 +10,44 @@
 
 #include "model/board_paths.h"
 
-// Records `path` as staged by this run. True also where the board has no
-// flash directory to record in (there is nothing to protect); false, with
-// errno, when the record cannot be written.
+// The record as one run writes it: opened at the first file recorded and kept
+// open, so that each file costs one write. Every line is written before the
+// file it names is made.
+class StagedRecord {
+ public:
+  explicit StagedRecord(const BoardPaths& board);
+  ~StagedRecord();
+  StagedRecord(StagedRecord&& other) noexcept;
+  StagedRecord& operator=(StagedRecord&&) = delete;
+  StagedRecord(const StagedRecord&) = delete;
+  StagedRecord& operator=(const StagedRecord&) = delete;
+
+  // Records `path` as staged by this run. True also where the board has no
+  // flash directory to record in (there is nothing to protect); false, with
+  // errno, when the record cannot be written.
+  bool record(const std::string& path);
+
+  // Makes a new, empty temporary file in `directory`, named "tmp" (or ".tmp"
+  // when `hidden`) and six letters or digits, recorded before it exists.
+  // Returns its descriptor (write-only, mode 0600) and sets `path`, or -1
+  // with errno.
+  int makeTemporaryFile(const std::string& directory, bool hidden, std::string* path);
+
+  // The run is over: what it staged is committed, deleted or owned by a saved
+  // manifest. Closes and deletes the record.
+  void forget();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+// StagedRecord::record for a single file, the record opened and closed for it.
 bool recordStagedFile(const BoardPaths& board, const std::string& path);
 
-// Makes a new, empty temporary file in `directory`, named "tmp" (or ".tmp"
-// when `hidden`) and six letters or digits, recorded before it exists.
-// Returns its descriptor (write-only, mode 0600) and sets `path`, or -1 with
-// errno.
-int makeTemporaryFile(const BoardPaths& board, const std::string& directory, bool hidden, std::string* path);
-
-// Whether a base name has the form makeTemporaryFile and mkstemp give:
-// "tmp" or ".tmp" and six letters or digits.
+// Whether a base name has the form makeTemporaryFile and mkstemp give: "tmp"
+// or ".tmp" and six letters or digits.
 bool isTemporaryName(const std::string& name);
-
-// The run is over: what it staged is committed, deleted or owned by a saved
-// manifest. Deletes the record.
-void forgetStagedFiles(const BoardPaths& board);
 
 // Deletes every file the record names, except those in `keep`, and the
 // record. Only regular files below the flash and the RAM disk are deleted,

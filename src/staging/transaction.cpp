@@ -9,13 +9,25 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <utility>
 #include <vector>
 
+#include "platform/file_systems.h"
 #include "platform/path_utils.h"
 #include "staging/commit_journal.h"
 #include "staging/file_copy.h"
 #include "staging/spinner.h"
 #include "staging/staged_files.h"
+
+// A file a commit copied beside its destination, in the order of the staged
+// operations.
+struct PlacedCopy {
+  const std::string* destination;
+  std::string path;
+  // The staged file it was copied from, and whether that goes once committed.
+  const std::string* source;
+  bool dropsSource;
+};
 
 namespace {
 
@@ -26,14 +38,6 @@ constexpr size_t kMaxTemporaryPath = 127;
 bool exists(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0;
-}
-
-// The failure state with errno kept: std::ofstream's own set-up may touch it.
-std::ofstream failedStream(int error) {
-  std::ofstream stream;
-  stream.setstate(std::ios::failbit);
-  errno = error;
-  return stream;
 }
 
 // The directory a new file at `destination` will lie in, or its first
@@ -58,10 +62,60 @@ int makeScratchFile(const std::string& directory, std::string* path) {
   return ::mkstemp(&(*path)[0]);
 }
 
-bool sameDevice(const std::string& a, const std::string& b) {
-  struct stat aInfo, bInfo;
-  return ::stat(a.c_str(), &aInfo) == 0 && ::stat(b.c_str(), &bInfo) == 0 && aInfo.st_dev == bInfo.st_dev;
-}
+// The home directory of the destinations of a commit, asked once per
+// directory, and the file system it lies on.
+class HomeDirectories {
+ public:
+  const std::string& of(const std::string& destination) {
+    std::string parent = parentDir(destination);
+    if (parent != parent_) {
+      home_ = homeDirectory(destination);
+      struct stat info;
+      known_ = ::stat(home_.c_str(), &info) == 0;
+      device_ = known_ ? info.st_dev : 0;
+      parent_ = std::move(parent);
+    }
+    return home_;
+  }
+  // Whether the file `source` (as stat gave it) lies on the home's file
+  // system.
+  bool holds(const struct stat& source) const { return known_ && source.st_dev == device_; }
+
+ private:
+  std::string parent_;
+  std::string home_;
+  bool known_ = false;
+  dev_t device_ = 0;
+};
+
+// What a commit does, walked from the staged operations themselves: deletions,
+// links and moves in path order, with the copies placed for those staged on
+// another file system, then the deletions of the staged files copied.
+class CommitSteps : public JournalSteps {
+ public:
+  CommitSteps(const Transaction::OpMap& ops, const std::vector<PlacedCopy>& copies) : ops_(ops), copies_(copies) {}
+
+  void forEach(const Visit& visit) const override {
+    static const std::string kNone;
+    auto copy = copies_.begin();
+    for (const auto& [destination, op] : ops_) {
+      if (op.kind == OpKind::Remove || op.kind == OpKind::Link) {
+        visit(JournalStep{op.kind == OpKind::Remove ? 'U' : 'L', destination, op.source});
+      } else if (copy != copies_.end() && copy->destination == &destination) {
+        visit(JournalStep{'M', destination, copy->path});
+        ++copy;
+      } else {
+        visit(JournalStep{'M', destination, op.source});
+      }
+    }
+    for (const PlacedCopy& placed : copies_)
+      if (placed.dropsSource) visit(JournalStep{'D', *placed.source, kNone});
+  }
+
+ private:
+  const Transaction::OpMap& ops_;
+  const std::vector<PlacedCopy>& copies_;
+};
 
 }  // namespace
 
@@ -71,12 +125,19 @@ bool roomForStaging(uint32_t sizeHint, uint32_t blockSize, uint32_t freeBlocks) 
   return needed < available;
 }
 
-Transaction::Transaction(BoardPaths board) : board_(std::move(board)), fallbackDir_(board_.at(kRamDir)) {}
+Transaction::Transaction(BoardPaths board)
+    : board_(std::move(board)), fallbackDir_(board_.at(kRamDir)), record_(board_) {}
 
 Transaction Transaction::dryRun(BoardPaths board, std::string scratchDirectory) {
   Transaction transaction(std::move(board));
   transaction.scratchDir_ = std::move(scratchDirectory);
   return transaction;
+}
+
+const std::string& Transaction::stagedIn(const std::string& destination) const {
+  static const std::string kNowhere;
+  const auto dir = stagedIn_.find(destination);
+  return dir == stagedIn_.end() ? kNowhere : dir->second;
 }
 
 const StagedOp* Transaction::find(const std::string& destination) const {
@@ -103,46 +164,50 @@ void Transaction::drop(OpMap::iterator op) {
 
 // The first existing ancestor of the destination decides: its file system
 // stages the content when it has room, otherwise the fallback directory does.
-std::string Transaction::stagingDirFor(const std::string& destination, uint32_t sizeHint) const {
+// The free space is asked for every file; the ancestor once per directory.
+std::string Transaction::stagingDirFor(const std::string& destination, uint32_t sizeHint) {
   if (sizeHint == 0) return fallbackDir_;
-  std::string dir = parentDir(destination);
-  for (;;) {
-    struct statfs info;
-    if (::statfs(dir.c_str(), &info) == 0) {
-      // A dry run has staged nothing: it counts what a real run would have.
-      uint64_t freeBlocks = info.f_bfree;
-      if (isDryRun()) {
-        const auto taken = dryBlocks_.find(deviceOf(dir));
-        if (taken != dryBlocks_.end()) freeBlocks -= std::min(freeBlocks, taken->second);
-      }
-      bool room = roomForStaging(sizeHint, static_cast<uint32_t>(info.f_bsize), static_cast<uint32_t>(freeBlocks));
-      if (!room || dir.size() + strlen(kTemporarySuffix) > kMaxTemporaryPath) return fallbackDir_;
-      return dir;
+  const std::string parent = parentDir(destination);
+  struct statfs info;
+  std::string dir;
+  if (parent == lastParent_ && ::statfs(lastStagingHome_.c_str(), &info) == 0) {
+    dir = lastStagingHome_;
+  } else {
+    for (dir = parent; ::statfs(dir.c_str(), &info) != 0; dir = parentDir(dir)) {
+      if (dir == "/" || dir == ".") return fallbackDir_;
     }
-    if (dir == "/" || dir == ".") return fallbackDir_;
-    dir = parentDir(dir);
+    lastParent_ = parent;
+    lastStagingHome_ = dir;
   }
+  // A dry run has staged nothing: it counts what a real run would have.
+  uint64_t freeBlocks = info.f_bfree;
+  if (isDryRun()) {
+    const auto taken = dryBlocks_.find(deviceOf(dir));
+    if (taken != dryBlocks_.end()) freeBlocks -= std::min(freeBlocks, taken->second);
+  }
+  bool room = roomForStaging(sizeHint, static_cast<uint32_t>(info.f_bsize), static_cast<uint32_t>(freeBlocks));
+  if (!room || dir.size() + strlen(kTemporarySuffix) > kMaxTemporaryPath) return fallbackDir_;
+  return dir;
 }
 
-std::ofstream Transaction::create(const std::string& destination, uint32_t sizeHint, uint32_t mode) {
+int Transaction::create(const std::string& destination, uint32_t sizeHint, uint32_t mode) {
   // The temporary file is recorded before it exists, so that an interrupted
   // run leaves none behind; without one nothing is staged. A dry run makes
   // it in its scratch directory and notes where it would lie.
   const std::string dir = stagingDirFor(destination, sizeHint);
   std::string temporary;
   const int fd =
-      isDryRun() ? makeScratchFile(scratchDir_, &temporary) : makeTemporaryFile(board_, dir, false, &temporary);
-  if (fd < 0) return failedStream(errno);
-  ::close(fd);
-  if (mode != 0) ::chmod(temporary.c_str(), mode);
+      isDryRun() ? makeScratchFile(scratchDir_, &temporary) : record_.makeTemporaryFile(dir, false, &temporary);
+  if (fd < 0) return -1;
+  if (mode != 0) ::fchmod(fd, mode);
   stage(destination, OpKind::Create, temporary);
   if (isDryRun()) {
-    ops_[destination].stagedIn = dir;
+    stagedIn_[destination] = dir;
     struct statfs info;
     if (::statfs(dir.c_str(), &info) == 0 && info.f_bsize > 0)
       dryBlocks_[deviceOf(dir)] += (sizeHint + info.f_bsize - 1) / info.f_bsize;
   }
-  return std::ofstream(temporary, std::ios::binary | std::ios::trunc);
+  return fd;
 }
 
 void Transaction::move(const std::string& source, const std::string& destination) {
@@ -172,7 +237,7 @@ bool Transaction::keep(const std::string& path) {
   return ::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode);
 }
 
-bool Transaction::noteTemporary(const std::string& path) { return isDryRun() || recordStagedFile(board_, path); }
+bool Transaction::noteTemporary(const std::string& path) { return isDryRun() || record_.record(path); }
 
 bool Transaction::commit(bool spinner, CommitFailure* failure) {
   return commit(spinner ? &processSpinner() : nullptr, failure);
@@ -188,56 +253,77 @@ bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
     return false;
   }
   if (ops_.empty()) {
-    forgetStagedFiles(board_);
+    record_.forget();
     return true;
   }
   CommitFailure ignored;
   if (failure == nullptr) failure = &ignored;
-  std::vector<JournalEntry> entries;
-  std::vector<std::string> copies;
-  const bool placed = placeNewFiles(spinner, &entries, &copies, failure);
-  if (placed) ::sync();
-  if (!placed || !writeJournal(board_, entries, failure)) {
-    for (const std::string& copy : copies) ::unlink(copy.c_str());
+  std::vector<PlacedCopy> copies;
+  FileSystems placedOn;
+  const bool placed = placeNewFiles(spinner, &copies, &placedOn, failure);
+  if (placed) placedOn.sync();
+  const CommitSteps steps(ops_, copies);
+  if (!placed || !writeJournal(board_, steps, failure)) {
+    for (const PlacedCopy& copy : copies) ::unlink(copy.path.c_str());
     return false;
   }
-  applyJournal(board_, entries, false);
-  forgetStagedFiles(board_);
+  applyJournal(board_, steps, false);
+  // The commit has made directories that staging may now find.
+  lastParent_.clear();
+  record_.forget();
   return true;
 }
 
-bool Transaction::placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* entries,
-                                std::vector<std::string>* copies, CommitFailure* failure) const {
-  std::vector<JournalEntry> deletions;
-  std::set<std::string> sources;
+std::vector<std::string> Transaction::sharedSources() const {
+  std::vector<const std::string*> sources;
+  sources.reserve(ops_.size());
+  for (const auto& entry : ops_) {
+    if (entry.second.kind == OpKind::Move || entry.second.kind == OpKind::Create)
+      sources.push_back(&entry.second.source);
+  }
+  std::sort(sources.begin(), sources.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+  std::vector<std::string> shared;
+  for (size_t i = 1; i < sources.size(); ++i) {
+    if (*sources[i] == *sources[i - 1] && (shared.empty() || shared.back() != *sources[i]))
+      shared.push_back(*sources[i]);
+  }
+  return shared;
+}
+
+bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copies, FileSystems* placedOn,
+                                CommitFailure* failure) {
+  // Almost always empty: only a manifest can name one source twice.
+  const std::vector<std::string> shared = sharedSources();
+  std::set<std::string> seen;
+  HomeDirectories homes;
   for (const auto& [destination, op] : ops_) {
-    if (op.kind == OpKind::Remove || op.kind == OpKind::Link) {
-      entries->push_back({op.kind == OpKind::Remove ? 'U' : 'L', destination, op.source});
-      continue;
-    }
+    if (op.kind == OpKind::Remove || op.kind == OpKind::Link) continue;
     // A source that this commit changes too would be read in a state nobody
     // can tell; only a manifest can ask for that.
-    if (ops_.count(op.source) != 0 || !sources.insert(op.source).second) {
+    const bool twice = std::binary_search(shared.begin(), shared.end(), op.source) && !seen.insert(op.source).second;
+    if (twice || ops_.count(op.source) != 0) {
       *failure = CommitFailure{EINVAL, op.source};
       return false;
     }
-    if (!exists(op.source)) {
+    struct stat source;
+    if (::stat(op.source.c_str(), &source) != 0) {
       *failure = CommitFailure{errno, op.source};
       return false;
     }
-    const std::string home = homeDirectory(destination);
-    if (sameDevice(op.source, home)) {
-      entries->push_back({'M', destination, op.source});
-      continue;
-    }
+    const std::string& home = homes.of(destination);
+    placedOn->add(home);
+    if (homes.holds(source)) continue;
     // Hidden, so that the deletion of a directory it lies in passes it over.
     std::string copy;
-    const int fd = makeTemporaryFile(board_, home, true, &copy);
+    const int fd = record_.makeTemporaryFile(home, true, &copy);
     if (fd < 0) {
       *failure = CommitFailure{errno, destination};
       return false;
     }
-    copies->push_back(copy);
+    // A staged file that was copied is no longer needed; a file that was
+    // only moved stays where it is.
+    const bool dropsSource = op.kind == OpKind::Create || (loaded_ && isStagingFile(op.source, destination));
+    copies->push_back(PlacedCopy{&destination, copy, &op.source, dropsSource});
     bool copied = copyInto(op.source, fd, spinner);
     int error = errno;
     if (::close(fd) != 0 && copied) {
@@ -248,13 +334,7 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* ent
       *failure = CommitFailure{error, destination};
       return false;
     }
-    entries->push_back({'M', destination, copy});
-    // A staged file that was copied is no longer needed; a file that was
-    // only moved stays where it is.
-    if (op.kind == OpKind::Create || (loaded_ && isStagingFile(op.source, destination)))
-      deletions.push_back({'D', op.source, std::string()});
   }
-  entries->insert(entries->end(), deletions.begin(), deletions.end());
   return true;
 }
 
@@ -263,7 +343,7 @@ void Transaction::cancel() {
     if (entry.second.kind == OpKind::Create) ::unlink(entry.second.source.c_str());
   }
   ops_.clear();
-  if (!isDryRun()) forgetStagedFiles(board_);
+  if (!isDryRun()) record_.forget();
 }
 
 // A temporary file that create() made for `destination`: named as it names

@@ -7,15 +7,16 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "model/board_paths.h"
+#include "staging/staged_files.h"
 
+class FileSystems;
 class Spinner;
-struct JournalEntry;
+struct PlacedCopy;
 
 enum class OpKind : uint32_t {
   Move = 0,    // the source is renamed to the destination
@@ -29,8 +30,6 @@ struct StagedOp {
   // Move: the file to move; Create: the temporary file; Link: the link text;
   // Remove: empty.
   std::string source;
-  // A creation of a dry run: the directory a real run stages it in.
-  std::string stagedIn = std::string();
 };
 
 // Why a commit changed nothing: the errno of the failure and the path it
@@ -57,14 +56,16 @@ class Transaction {
   // committed or saved, and records nothing on the board.
   static Transaction dryRun(BoardPaths board, std::string scratchDirectory);
   bool isDryRun() const { return !scratchDir_.empty(); }
+  // A creation of a dry run: the directory a real run stages it in.
+  const std::string& stagedIn(const std::string& destination) const;
 
-  // Stages new content for `destination` and returns a stream on its
-  // temporary file, which the caller fills and closes. The temporary file lies
-  // on the destination's file system when that has room for sizeHint plus a
-  // tenth, else on the RAM disk; `mode` (0: none) is applied to it. When no
-  // temporary file can be made, nothing is staged and the stream is returned
-  // failed with errno telling why.
-  std::ofstream create(const std::string& destination, uint32_t sizeHint, uint32_t mode);
+  // Stages new content for `destination` and returns the descriptor of its
+  // temporary file (write-only), which the caller fills and closes. The
+  // temporary file lies on the destination's file system when that has room
+  // for sizeHint plus a tenth, else on the RAM disk; `mode` (0: none) is
+  // applied to it. When no temporary file can be made, nothing is staged and
+  // the result is -1, with errno telling why.
+  int create(const std::string& destination, uint32_t sizeHint, uint32_t mode);
   void move(const std::string& source, const std::string& destination);
   void link(const std::string& text, const std::string& destination);
   // Stages the deletion of an existing path (stat follows links, so a
@@ -112,19 +113,30 @@ class Transaction {
  private:
   void stage(const std::string& destination, OpKind kind, std::string source);
   void drop(OpMap::iterator op);
-  std::string stagingDirFor(const std::string& destination, uint32_t sizeHint) const;
+  std::string stagingDirFor(const std::string& destination, uint32_t sizeHint);
   bool isStagingFile(const std::string& source, const std::string& destination) const;
-  // Brings every new file onto its destination's file system and lists what
-  // the commit is to do; the copies it makes are listed in `copies`.
-  bool placeNewFiles(Spinner* spinner, std::vector<JournalEntry>* entries, std::vector<std::string>* copies,
-                     CommitFailure* failure) const;
+  // The sources that more than one move or creation names.
+  std::vector<std::string> sharedSources() const;
+  // Brings every new file onto its destination's file system; the copies it
+  // makes are listed in `copies`, and the file systems they lie on (where
+  // the renames will take place) in `placedOn`.
+  bool placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copies, FileSystems* placedOn,
+                     CommitFailure* failure);
 
   OpMap ops_;
   BoardPaths board_;
   std::string fallbackDir_;
-  // Dry runs: where new content goes, and the blocks a real run's staged
-  // files would take on each file system by now.
+  StagedRecord record_;
+  // The directory the last creation's destination lies in, and its first
+  // existing ancestor: files come in path order, so most share it. Only a
+  // commit makes directories; it forgets this.
+  std::string lastParent_;
+  std::string lastStagingHome_;
+  // Dry runs: where new content goes, where a real run would have staged
+  // each creation, and the blocks a real run's staged files would take on
+  // each file system by now.
   std::string scratchDir_;
+  std::map<std::string, std::string> stagedIn_;
   std::map<uint64_t, uint64_t> dryBlocks_;
   // Loaded from a manifest: its moves from staging files are creations.
   bool loaded_ = false;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/file_sink.h"
 #include "platform/path_utils.h"
 #include "support/scratch_dir.h"
 #include "support/tmpfs_mount.h"
@@ -31,13 +32,12 @@ class TransactionTest : public testing::Test {
 
   std::string flash(const std::string& relative) const { return scratch_ / ("flash/" + relative); }
 
-  // Stages content through create() and closes the stream.
+  // Stages content through create() and closes the file.
   std::string stageContent(const std::string& destination, const std::string& content, uint32_t hint = 0,
                            uint32_t mode = 0) {
-    std::ofstream out = transaction_.create(destination, hint, mode);
-    out << content;
-    out.close();
-    EXPECT_FALSE(out.fail()) << destination;
+    FileSink out(transaction_.create(destination, hint, mode));
+    out.sputn(content.data(), static_cast<std::streamsize>(content.size()));
+    EXPECT_TRUE(out.close()) << destination;
     const StagedOp* op = transaction_.find(destination);
     return op ? op->source : std::string();
   }
@@ -143,12 +143,11 @@ TEST_F(TransactionTest, CreateGivesTheTemporaryFileItsMode) {
   EXPECT_EQ(permissions(stageContent(flash("plain"), "x", 0, 0)), 0600u) << "mkstemp's own mode";
 }
 
-TEST_F(TransactionTest, CreateWithoutATemporaryFileStagesNothingAndFailsTheStream) {
+TEST_F(TransactionTest, CreateWithoutATemporaryFileStagesNothingAndFails) {
   Transaction transaction{BoardPaths(scratch_ / "no-such-root")};
   errno = 0;
-  std::ofstream out = transaction.create(flash("x"), 0, 0644);
+  EXPECT_EQ(transaction.create(flash("x"), 0, 0644), -1);
   EXPECT_EQ(errno, ENOENT);
-  EXPECT_TRUE(out.fail());
   EXPECT_TRUE(transaction.isEmpty());
 }
 
@@ -316,7 +315,7 @@ TEST_F(TransactionTest, ACommitThatCannotPlaceEveryFileChangesNothing) {
     ASSERT_TRUE(writeFile(flash("big"), std::string(128 * 1024, 'b')));
     ASSERT_TRUE(writeFile(flash("small/dst"), "small"));
     Transaction transaction{BoardPaths(scratch_.path())};
-    transaction.create(flash("new/created"), 10, 0) << "created";
+    FileSink(transaction.create(flash("new/created"), 10, 0)).sputn("created", 7);
     transaction.remove(flash("small/dst"));
     c.stage(transaction, flash(""));
     const size_t staged = std::distance(transaction.begin(), transaction.end());
@@ -426,12 +425,12 @@ TEST_F(TransactionTest, ADryRunChoosesTheStagingDirectoriesOfARealRunAndTouchesN
   transaction_.cancel();
   for (size_t i = 0; i < sizes.size(); ++i) {
     const std::string destination = flash("fs/f" + std::to_string(i));
-    std::ofstream out = dry.create(destination, sizes[i], 0);
-    out << std::string(sizes[i], 'x');
+    FileSink out(dry.create(destination, sizes[i], 0));
+    out.sputn(std::string(sizes[i], 'x').data(), sizes[i]);
     out.close();
     const StagedOp* op = dry.find(destination);
     ASSERT_NE(op, nullptr);
-    EXPECT_EQ(op->stagedIn, realDirectories[i]) << "file " << i;
+    EXPECT_EQ(dry.stagedIn(destination), realDirectories[i]) << "file " << i;
     EXPECT_EQ(parentDir(op->source), elsewhere.path());
   }
   EXPECT_EQ(listTree(scratch_.path()), boardBefore);
