@@ -1,5 +1,6 @@
 #include "platform/regular_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,4 +26,16 @@ int openRegularFile(const std::string& path, int flags, unsigned mode) {
   }
   if (!(flags & O_NONBLOCK)) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
+}
+
+void removeAnyEntry(const std::string& path) {
+  if (::unlink(path.c_str()) == 0 || (errno != EISDIR && errno != EPERM)) return;
+  if (DIR* dir = ::opendir(path.c_str())) {
+    while (const struct dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") ::unlink((path + "/" + name).c_str());
+    }
+    ::closedir(dir);
+  }
+  ::rmdir(path.c_str());
 }

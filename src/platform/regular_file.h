@@ -13,3 +13,9 @@ bool isRegularFile(const std::string& path);
 // is refused, the result is -1 and errno tells why (EINVAL for a pipe or
 // device, EISDIR for a directory).
 int openRegularFile(const std::string& path, int flags, unsigned mode = 0644);
+
+// Removes whatever stands at `path`, of any kind, a link itself rather than
+// what it names; a directory goes with the files directly in it (one that
+// holds a directory stays). For the names a program keeps its own records
+// under, where anything but its file is damage.
+void removeAnyEntry(const std::string& path);

@@ -205,13 +205,12 @@ void applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renam
 
 void completeJournal(const BoardPaths& board) {
   // A journal still being written when the run ended was never acted on.
-  ::unlink((board.at(kNewJournalPath)).c_str());
+  removeAnyEntry(board.at(kNewJournalPath));
   JournalText journal(board);
   if (journal.read()) {
     applyJournal(board, journal, journal.renamingBegun());
     return;
   }
-  struct stat info;
-  if (::lstat((board.at(kJournalPath)).c_str(), &info) == 0 && !S_ISDIR(info.st_mode))
-    ::unlink((board.at(kJournalPath)).c_str());
+  // A damaged journal, or anything else in its place, would block every commit.
+  removeAnyEntry(board.at(kJournalPath));
 }

@@ -1,7 +1,6 @@
 #include "staging/staged_files.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -95,8 +94,7 @@ void deleteStagedFiles(const BoardPaths& board, const std::set<std::string>& kee
   const std::string record = board.at(kStagedRecordPath);
   std::string text;
   if (!readSmallFile(record, kLargestRecord, &text)) {
-    struct stat info;  // whatever else stands there is no record
-    if (::lstat(record.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) ::unlink(record.c_str());
+    removeAnyEntry(record);  // whatever else stands there is no record, and would block staging
     return;
   }
   for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
