@@ -2,6 +2,8 @@
 #include "install/scheduled_actions.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 
 #include "database/package_database.h"
 #include "database/package_removal.h"
@@ -32,6 +34,22 @@ void disablePackage(InstallRun& run, Package& package, bool reporting) {
   if (reporting) reportInfo(run.repository, "disabled %s", packageTitle(package).c_str());
 }
 
+// A damaged list may hold any bytes: control bytes and the backslash are
+// shown as \NNN (octal), never sent to the terminal as they are.
+std::string shownPath(const std::string& path) {
+  std::string shown;
+  for (const unsigned char c : path) {
+    if (c >= 0x20 && c != 0x7f && c != '\\') {
+      shown += static_cast<char>(c);
+      continue;
+    }
+    char escaped[5];
+    std::snprintf(escaped, sizeof escaped, "\\%03o", c);
+    shown += escaped;
+  }
+  return shown;
+}
+
 // Uninstalling is not reported on the console.
 void dropPackage(InstallRun& run, Package& package) {
   uninstallInstalled(run, package);
@@ -45,7 +63,7 @@ void dropPackage(InstallRun& run, Package& package) {
 void uninstallInstalled(InstallRun& run, Package& package) {
   const std::string title = packageTitle(package);
   for (const std::string& refused : uninstallPackage(package, run.transaction)) {
-    reportWarning(run.repository, "not removing %s of %s: it names no file below /flash", refused.c_str(),
+    reportWarning(run.repository, "not removing %s of %s: it names no file below /flash", shownPath(refused).c_str(),
                   title.c_str());
   }
 }
