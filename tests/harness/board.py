@@ -1,0 +1,310 @@
+# A scratch board in the private mount namespace: the directives that set it
+# up, the package files they build with pkgtool, and the runs of the real
+# binaries on it (through the emulator in a cross build).
+import ctypes
+import os
+import re
+import shutil
+import signal
+import stat
+import struct
+import subprocess
+import tempfile
+import zlib
+
+from language import BUILT, Fault, Packages, entry_files, make, need, parse_states, size, unescape, version, words
+
+LIBC = ctypes.CDLL(None, use_errno=True)
+CLONE_NEWNS, CLONE_NEWUSER, MS_NOSUID, MS_NODEV, MS_BIND, MS_REC, MS_PRIVATE = \
+    0x20000, 0x10000000, 2, 4, 4096, 16384, 1 << 18
+LIBRARY_DIRS = ('lib', 'lib64', 'usr', 'proc')  # what a dynamic (sanitized) binary needs in the root
+RUN_SECONDS = 120  # far longer than any run takes, even emulated; SIGALRM then ends it (status 142)
+
+
+class Unavailable(Exception):
+    """The machine cannot give what a step needs: the test is skipped."""
+
+
+def check(result, what):
+    if result != 0:
+        raise Unavailable('%s: %s' % (what, os.strerror(ctypes.get_errno())))
+
+
+def enter_private_namespace():
+    """A mount namespace of this process's own (as root, else as root of a user namespace), so that its mounts
+    and chroot runs never reach the machine's tree."""
+    uid, gid = os.geteuid(), os.getegid()
+    if uid == 0:
+        check(LIBC.unshare(CLONE_NEWNS), 'unshare(CLONE_NEWNS)')
+    else:
+        check(LIBC.unshare(CLONE_NEWUSER | CLONE_NEWNS),
+              'unshare of a user namespace (unprivileged user namespaces disabled?)')
+        for name, text in (('setgroups', 'deny'), ('uid_map', '0 %d 1' % uid), ('gid_map', '0 %d 1' % gid)):
+            with open('/proc/self/' + name, 'w') as f:  # setgroups is denied before the group is mapped
+                f.write(text)
+    check(LIBC.mount(None, b'/', None, MS_REC | MS_PRIVATE, None), 'making the mounts private')
+
+
+def snapshot(root, excluded=()):
+    """Path below root -> (kind f/d/l/o, permission bits, content or link text); top-level names excluded."""
+    tree = {}
+
+    def walk(rel):
+        for name in os.listdir(os.fsencode(root + rel)):
+            path, host = rel + name.decode('latin-1'), os.fsencode(root + rel) + name
+            mode = os.lstat(host).st_mode
+            kind = {stat.S_IFLNK: 'l', stat.S_IFREG: 'f', stat.S_IFDIR: 'd'}.get(stat.S_IFMT(mode), 'o')
+            if rel != '/' or path[1:] not in excluded:
+                data = os.readlink(host) if kind == 'l' else open(host, 'rb').read() if kind == 'f' else b''
+                tree[path] = kind, 0 if kind == 'l' else mode & 0o7777, data.decode('latin-1')
+                if kind == 'd':
+                    walk(path + '/')
+    walk('/')
+    return tree
+
+
+def damaged(data, knob):
+    """A package file (8-byte header, then parts: type u16, length u32, payload) with one knob's damage;
+    offsets below 0 count from the end."""
+    n, parts, at, word, args = len(data), [], 8, knob[0], knob[1:]
+    while at + 6 <= n:  # (offset, type) of each part whose header lies inside the file
+        kind, count = struct.unpack('<HI', data[at:at + 6].encode('latin-1'))
+        parts, at = parts + [(at, kind)], at + 6 + count
+
+    def length(field, value):
+        value = len(data) - 8 if value == 'fit' and field == 4 else int(value, 0)
+        need(0 <= value < 2**32 and field + 4 <= len(data), 'no length field to set to %d there' % value)
+        return data[:field] + struct.pack('<I', value).decode('latin-1') + data[field + 4:]
+    try:
+        if word == 'flip' and len(args) in (1, 2):
+            at, mask = int(args[0], 0), int((args + ['1'])[1], 0)
+            need(0 < mask < 256, 'a mask is 1 to 255')
+            return data[:at % n] + chr(ord(data[at]) ^ mask) + data[at % n + 1:]
+        if word == 'cut' and len(args) == 1:
+            need(-n <= int(args[0], 0) <= n, 'cut SIZE: at most the file\'s size, or -K for K bytes off the end')
+            return data[:int(args[0], 0)]
+        if word in ('length', 'part', 'type') and len(args) == (1 if word == 'length' else 2):
+            chosen = [at + 2 for i, (at, kind) in enumerate(parts, 1) if (i if word == 'part' else kind) ==
+                      int(args[0], 0)] if word != 'length' else [4]
+            return length(chosen[0], args[-1])
+        if knob == ['unsigned']:  # every signature part (type 9) dropped, the length fitted
+            for (at, kind), end in reversed(list(zip(parts, [at for at, _ in parts[1:]] + [n]))):
+                data = data[:at] + data[end:] if kind == 9 else data
+            return length(4, 'fit')
+    except (ValueError, IndexError, ZeroDivisionError):
+        pass
+    raise Fault('bad damage "%s" (flip OFFSET [MASK], cut SIZE, length N|fit, part K N, type T N, unsigned, '
+                'append CONTENT)' % ' '.join(knob))
+
+
+class Board:
+    """A board's tree (flash, ram, rw, dev) in a scratch directory, what the scenario built, and its runs."""
+
+    def __init__(self, config, base=None):
+        self.config, self.mounts, self.copied, self.made = config, [], False, 0
+        self.scratch = tempfile.mkdtemp(prefix='installer-test-', dir=base)
+        self.root = self.scratch + '/root'
+        for d in ('flash/boot', 'flash/var/pdb', 'flash/rw/pckg', 'flash/var/pckg', 'ram/pdb', 'rw', 'dev'):
+            os.makedirs(self.path('/' + d))
+        # Runs start without the variables installer reads; pkgtool with a fixed SOURCE_DATE_EPOCH.
+        self.env = {'arch': None, 'bootimage': None, 'SOURCE_DATE_EPOCH': str(BUILT)}
+        self.packages, self.placed, key = Packages(), {}, config['key']
+        self.keys = (('$KEY', key), ('$PUB', key[:key.rfind('.')] + '.pub'), ('$ROOT', self.root))
+
+    def close(self):
+        for path in reversed(self.mounts):
+            LIBC.umount2(os.fsencode(path), 2)  # MNT_DETACH
+        shutil.rmtree(self.scratch, ignore_errors=True)
+
+    def path(self, board_path):
+        return self.root + board_path
+
+    def write(self, path, data, mode=0o644):
+        """A file at the host path, its directories made."""
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, 'wb') as f:
+            f.write(data.encode('latin-1'))
+        os.chmod(path, mode)
+
+    def mount(self, path, byte_count):
+        os.makedirs(path, exist_ok=True)
+        check(LIBC.mount(b'tmpfs', os.fsencode(path), b'tmpfs', MS_NOSUID | MS_NODEV,
+                         b'size=%d,mode=0755' % byte_count), 'mounting a tmpfs at ' + path)
+        self.mounts.append(path)
+
+    def snapshot(self):
+        """The board without what the harness put there to run the binary."""
+        return snapshot(self.root, ('installer',) + LIBRARY_DIRS + tuple(map(os.path.basename, self.emulator(True)[:1])))
+
+    def expand(self, text):
+        """The words of a line with their escapes decoded and $KEY, $PUB (the development keys), $ROOT replaced."""
+        found = list(map(unescape, words(text)))
+        for name, value in self.keys:
+            found = [word.replace(name, value) for word in found]
+        return found
+
+    def hide(self, text):
+        for name, value in self.keys:
+            text = text.replace(value, name)
+        return text
+
+    def emulator(self, inside=False):
+        """The emulator's words before a program; inside the root, that of the static one copied there."""
+        return self.config['chroot_emulator' if inside else 'emulator'].split()
+
+    def run(self, kind, args, stdin='', tracer=()):
+        """installer -r ROOT (run), /installer inside the root (run-inside) or pkgtool in it: status, out, err."""
+        inside = kind == 'run-inside'
+        if inside and not self.copied:  # the installer, and the static emulator of a cross build, copied in once
+            self.copied = [shutil.copy(p, self.root) for p in [self.config['installer']] + self.emulator(True)[:1]]
+        emulator = ['/' + os.path.basename(w) if i == 0 else w for i, w in enumerate(self.emulator(True))]
+        argv = (emulator + ['/installer'] if inside else self.emulator() + (
+            [self.config['pkgtool']] if kind == 'pkgtool' else [self.config['installer'], '-r', self.root])) + args
+        # A tracer starts the program, and enters the root through chroot(8) so that it stays outside.
+        argv = list(tracer) + ['chroot', self.root] * (inside and bool(tracer)) + argv
+        env = {k: v for k, v in {**os.environ, **self.env}.items() if v is not None}
+
+        def child():
+            signal.alarm(RUN_SECONDS)
+            if kind != 'pkgtool' and self.config['static'] != '1' and LIBC.unshare(CLONE_NEWNS) == 0:
+                for d in LIBRARY_DIRS:  # the host's, in a mount namespace that ends with the child
+                    os.makedirs(self.path('/' + d), exist_ok=True)
+                    LIBC.mount(b'/' + d.encode(), os.fsencode(self.path('/' + d)), None, MS_BIND | MS_REC, None)
+            if inside and not tracer:
+                os.chroot(self.root)
+                os.chdir('/')
+        with tempfile.TemporaryFile(dir=self.scratch) as f:  # a file, as a board's callers give
+            f.write(stdin.encode('latin-1'))
+            f.seek(0)
+            done = subprocess.run(argv, stdin=f, capture_output=True, env=env, preexec_fn=child,
+                                  cwd=self.root if kind == 'pkgtool' else None)
+        status = done.returncode if done.returncode >= 0 else 128 - done.returncode
+        return status, done.stdout.decode('latin-1'), done.stderr.decode('latin-1')
+
+    def pkgtool(self, command, name, number, args):
+        """A package file made by pkgtool with the development key at the fixed build time: its bytes."""
+        self.made += 1
+        out = '%s/made%d.vpa' % (self.scratch, self.made)
+        args = [command, '--key', self.config['key']] + (['--name', name, '--version', number, '--build-time',
+                                                          str(BUILT)] if command != 'sign' else []) + args
+        done = subprocess.run(self.emulator() + [self.config['pkgtool']] + args + ['-o', out],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        need(done.returncode == 0, done.stdout.decode('latin-1').strip())
+        self.packages[name] = open(out, 'rb').read().decode('latin-1')
+
+    def setup(self, step):
+        try:
+            getattr(self, 'do_' + step.keyword.replace('-', '_'))(step)
+        except OSError as error:
+            raise Fault('%s: %s' % (step.keyword, error.strerror))
+
+    def file_line(self, text, mode):
+        m = need(re.fullmatch(r'(?:([0-7]{4}) )?([^=]+)=(.*)', text, re.S), 'expected [MODE ]PATH=CONTENT: ' + text)
+        return unescape(m[2]), int(m[1], 8) if m[1] else mode, make(m[3], self.packages)
+
+    def board_path(self, text, mode, usage, after=''):
+        """The host path of "[MODE ]PATH[AFTER]" in a directive, its mode, and what AFTER finds."""
+        m = need(re.fullmatch(r'(?:([0-7]{4}) )?(/.*?)' + after, text, re.S), 'expected ' + usage)
+        return (self.path(unescape(m[2])), int(m[1], 8) if m[1] else mode) + m.groups()[2:]
+
+    def do_installed(self, step):
+        """Each package's database entry, schedule word and files, each "NAME\\n" (below /flash/x/NAME/ when
+        disabled)."""
+        for s in parse_states(step.rest):
+            s['files'] = [f[1:] if f[0] == '/' else f for f in s['files']]
+            for name, data in entry_files(s).items():
+                self.write(self.path('/flash/var/pdb/%s/%s' % (s['name'], name)), data)
+            for f in s['files']:
+                self.write(self.path(('/flash/x/%s/' % s['name'] if s['disabled'] else '/flash/') + f), s['name'] + '\n')
+            if s['scheduled']:
+                self.write(self.path('/ram/pdb/%s/schedule' % s['name']), s['scheduled'] + '\n')
+
+    def do_file(self, step):
+        path, mode, data = self.file_line(step.rest, 0o644)
+        self.write(self.path(need(path.startswith('/') and path, 'a board path starts with "/"')), data, mode)
+
+    def do_dir(self, step):
+        """dir [MODE ]PATH, fifo [MODE ]PATH, link PATH=TARGET and remove PATH."""
+        kind = step.keyword
+        path, mode, target = self.board_path(step.rest, 0o755 if kind == 'dir' else 0o644, kind + ' [MODE ]PATH',
+                                             '=(.*)' if kind == 'link' else '()')
+        if kind == 'remove':
+            return shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
+        os.makedirs(path if kind == 'dir' else os.path.dirname(path), exist_ok=True)
+        if kind == 'link':
+            return os.symlink(os.fsencode(unescape(target)), path)
+        if kind == 'fifo':
+            os.mkfifo(path)
+        os.chmod(path, mode)
+
+    do_fifo = do_link = do_remove = do_dir
+
+    def do_tmpfs(self, step):
+        """A tmpfs of a size; the directories below the mount point are made again on it."""
+        usage = 'tmpfs PATH SIZE (SIZE: bytes, 64K, 1M)'
+        path, _, count = self.board_path(step.rest, None, usage, r' (\S+)')
+        below = snapshot(path)
+        self.mount(path, need(size(count), 'expected ' + usage))
+        for rel, (kind, mode, _) in sorted(below.items()):
+            if kind == 'd':
+                os.makedirs(path + rel, exist_ok=True)
+                os.chmod(path + rel, mode)
+
+    def do_manifest(self, step):
+        with open(self.path('/ram/MANIFEST'), 'ab') as f:  # as it is, so that its own escapes ("\\040") pass
+            f.write((step.rest + '\n').encode('latin-1'))
+
+    def do_env(self, step):
+        w = self.expand(step.rest)
+        while w:
+            need(w[0] == '-u' and len(w) > 1 or w[0].find('=') > 0, 'expected NAME=VALUE or -u NAME')
+            name, value = (w[1], None) if w[0] == '-u' else w[0].split('=', 1)
+            self.env[name], w = value, w[1 + (value is None):]
+
+    def do_package(self, step):
+        """package and unchecked-package NAME VERSION OPTIONS... with indented [MODE ]PATH=CONTENT lines (0755
+        below bin/), and bundle NAME VERSION MEMBER... OPTIONS...; each then -> PLACE: a board path, image or -."""
+        w = self.expand(step.rest)
+        place, w = (w[-1], w[:-2]) if len(w) >= 2 and w[-2] == '->' else (None, w)
+        name, number, *w = need(len(w) >= 2 and w, 'expected NAME VERSION')
+        files = [self.file_line(text, 0o755 if text.startswith('bin/') else 0o644) for _, text in step.body]
+        members = w[:next((i for i, m in enumerate(w) if m.startswith('-')), len(w))] * (step.keyword == 'bundle')
+        tree = '%s/tree%d' % (self.scratch, self.made)
+        for path, mode, data in files:
+            self.write(tree + '/' + path, data, mode)
+        for i, member in enumerate(members):
+            self.write('%s/member%d' % (tree, i), self.packages[member])
+        if step.keyword == 'unchecked-package':
+            need(not w, 'an unchecked package takes no options')
+            self.unchecked(name, need(version(number), 'bad version "%s"' % number), files)
+        else:
+            self.pkgtool('bundle' if members else 'build', name, number, ['--root', tree] * bool(files) + w if
+                         step.keyword == 'package' else w[len(members):] + ['%s/member%d' % (tree, i) for i in
+                                                                             range(len(members))])
+        path = {None: '/flash/rw/pckg/%s-%s.vpa' % (name, number), 'image': '/flash/var/pdb/%s/image' % name,
+                '-': ''}.get(place, place)
+        self.placed[name] = need(path[:1] in ('', '/') and path, 'a package goes to a board path, "image" or "-"')
+        if path:
+            self.write(self.path(path), self.packages[name])
+
+    do_unchecked_package = do_bundle = do_package
+
+    def unchecked(self, name, number, files):
+        """A package whose records are written as they are (hostile names too), then signed by pkgtool sign."""
+        records = b''.join(struct.pack('<H21xBIH', 0o100000 | mode, 0, len(data), len(path)) +
+                           (path + data).encode('latin-1') for path, mode, data in files)
+        header = name.encode('latin-1')[:16].ljust(16, b'\0') + struct.pack('<II8xI', number, BUILT, 0)
+        container = zlib.compress(records)
+        parts = struct.pack('<HI', 1, len(header)) + header + struct.pack('<HI', 4, len(container)) + container
+        self.write(self.scratch + '/unsigned', (struct.pack('<II', 0xBAD0F11E, len(parts)) + parts).decode('latin-1'))
+        self.pkgtool('sign', name, None, [self.scratch + '/unsigned'])
+
+    def do_damage(self, step):
+        """NAME KNOB: the package built last under the name damaged, and written again where it was put."""
+        w = words(step.rest)
+        need(len(w) >= 2 and w[0] in self.packages, 'expected damage NAME KNOB, NAME a package built before it')
+        added = re.sub(r'^[ \t]*([^ \t]+[ \t]*){2}', '', step.rest)
+        self.packages[w[0]] = self.packages[w[0]] + make(added, self.packages) if w[1] == 'append' else \
+            damaged(self.packages[w[0]], w[1:])
+        if self.placed.get(w[0]):
+            self.write(self.path(self.placed[w[0]]), self.packages[w[0]])

@@ -1,0 +1,280 @@
+# The scenario language (tests/scenarios/README.md): escapes, contents, the
+# package notation and the database entries it stands for, and the reading
+# and rewriting of .scn files. Bytes are latin-1 strings: a character a byte.
+import hashlib
+import random
+import re
+import types
+
+RUNS = ('run', 'run-inside', 'pkgtool')
+DIRECTIVES = RUNS + ('installed', 'file', 'dir', 'link', 'fifo', 'remove', 'tmpfs', 'manifest', 'env', 'package',
+                     'unchecked-package', 'bundle', 'damage', 'sweep')
+BUILT = 1700000000  # the build time of every package a scenario makes
+PLACEHOLDER = 0xFFFFFFFF
+NAME = r'[A-Za-z0-9._-]+'
+ESCAPES = dict(zip('ntrbe0\\"\'', '\n\t\r\b\x1b\0\\"\''))
+LISTS = {'>': 'deps', '+': 'provides', '!': 'conflicts'}
+STATE = dict(version=0, built=BUILT, disabled='', enabled=False, deps=[], provides=[], conflicts=[], bundle='',
+             is_bundle=False, scheduled='', files=[])  # lists are replaced, never changed
+WORDS = {'disabled': ('disabled', 'user'), 'disabled=user': ('disabled', 'user'), 'disabled=auto': ('disabled', 'auto'),
+         'enabled=user': ('enabled', True), 'bundle': ('is_bundle', True), 'uninstall': ('scheduled', 'uninstall'),
+         'enable': ('scheduled', 'enable'), 'disable': ('scheduled', 'disable')}
+
+
+class Fault(Exception):
+    """A fault of a scenario line, or of what a step met."""
+
+
+class Packages(dict):
+    """The package files built, by name: a name means the package of that name built last."""
+
+    def __missing__(self, name):
+        raise Fault('no package %s was built' % name)
+
+
+def need(value, message):  # the value, unless it is None or False
+    if value is None or value is False:
+        raise Fault(message)
+    return value
+
+
+def unescape(text, end_c=False):
+    """The bytes of a text with C escapes; with end_c, also whether it ended in \\c."""
+    ended = []
+
+    def one(m):
+        if m[1] == 'c' and end_c and m.end() == len(text):
+            return ended.append(m) or ''
+        need(m[1] in ESCAPES or len(m[1]) == 3,
+             'bad escape "%s" (\\n \\t \\r \\b \\e \\0 \\\\ \\" \\\' \\xNN)' % text[m.start():m.start() + 4])
+        return ESCAPES.get(m[1]) or chr(int(m[1][1:], 16))
+    out = re.sub(r'(?s)\\(x[0-9a-fA-F]{2}|.|$)', one, text)
+    return (out, bool(ended)) if end_c else out
+
+
+def escape(data, quote=False):
+    named = {'\n': 'n', '\t': 't', '\r': 'r', '\b': 'b', '\x1b': 'e', '\\': '\\', '"': quote and '"'}
+    out = ''.join('\\' + named[c] if named.get(c) else c if ' ' <= c < '\x7f' else '\\x%02x' % ord(c) for c in data)
+    return out[:-1] + '\\x20' if out.endswith(' ') else out  # so that no editor eats it
+
+
+def words(text):
+    return re.findall(r'[^ \t]+', text)
+
+
+def sha1(data):
+    return hashlib.sha1(data.encode('latin-1')).hexdigest()
+
+
+def console_view(out):
+    """What a terminal shows: \\r and \\b move back, escape sequences and line-ending blanks are unseen."""
+    shown, line, col = '', [], 0
+    for c in re.sub(r'\x1b(\[[^\x40-\x7e]*[\x40-\x7e]?)?', '', out) + '\n':
+        if c in '\r\b\n':
+            shown, line = (shown + ''.join(line).rstrip(' ') + '\n', []) if c == '\n' else (shown, line)
+            col = max(col - 1, 0) if c == '\b' else 0
+        else:
+            line[col:col + 1] = [c]
+            col += 1
+    return shown[:-1]
+
+
+def output_lines(mark, text):
+    """Output as expected lines: each escaped after the mark, a last one without newline ending in \\c."""
+    *full, last = text.split('\n')
+    return [mark + ' ' + escape(p) if p else mark for p in full] + [mark + ' ' + escape(last) + '\\c'] * bool(last)
+
+
+def size(text, most=0xFFFFFFFF):
+    """"300K", "1M" or plain bytes up to `most`; None when it is none of them."""
+    m = re.fullmatch(r'(\d{1,10})([KM]?)', text)
+    value = m and int(m[1]) << {'': 0, 'K': 10, 'M': 20}[m[2]]
+    return value if m and value <= most else None
+
+
+def content(token, expected=False):
+    """A content as a function of the packages built, or a digest (size, hex), which makes none: text (quoted
+    when expected), {L*70000}, {random 300K}, {package NAME} or {70000 bytes sha1 HEX}."""
+    if expected and len(token) > 1 and token[0] == token[-1] == '"' or not expected and token[:1] + token[-1:] != '{}':
+        text = unescape(token[1:-1] if expected else token)
+        return lambda packages: text
+    m = need(re.fullmatch(r'\{(?:package (\S+)|random (\S+)|(\S+) bytes sha1 ([0-9a-f]{40})|(.*)\*(\S+))\}', token),
+             'unknown content ' + token)
+    if m[1]:
+        return lambda packages: packages[m[1]]
+    count = need(size(m[2] or m[3] or m[6], 0xFFFFFFFF if m[3] else 64 << 20), 'bad size in ' + token)
+    if m[3]:
+        return count, m[4]
+    byte = need(m[2] or len(unescape(m[5])) == 1 and unescape(m[5]), 'expected {BYTE*COUNT}, not ' + token)
+    # Random bytes do not compress; generated contents are up to 64M.
+    return lambda packages: random.Random(count).randbytes(count).decode('latin-1') if m[2] else byte * count
+
+
+def make(token, packages):
+    made = content(token)
+    return made(need(not isinstance(made, tuple), 'a digest names a content but cannot make one') and packages)
+
+
+def describe(data, packages):
+    """The expected form of bytes: a repeated byte, a package, quoted text or a digest."""
+    if len(data) >= 32 and data == data[0] * len(data):
+        return '{%s*%d}' % (escape(data[0]), len(data))
+    named = sorted(name for name in packages if packages[name] == data)
+    quoted, text = '"' + escape(data, True) + '"', all(' ' <= c < '\x7f' or c in '\n\t' for c in data)
+    return '{package %s}' % named[0] if named else quoted if len(quoted) <= (1024 if text else 240) else \
+        '{%d bytes sha1 %s}' % (len(data), sha1(data))
+
+
+def version_text(v):
+    stage, number, text = chr(v >> 8 & 0xFF), v & 0xFF, '%d.%d' % (v >> 24, v >> 16 & 0xFF)
+    if stage == 'f':
+        return text + ('.%d' % number if number else '')
+    return text + {'a': 'alpha', 'b': 'beta', 'c': 'rc'}.get(stage, '') + (str(number) if number else '')
+
+
+def version(text):
+    """A version as installer prints it ("6.41", "6.40.1", "6.41beta3"), and only so; else None."""
+    m = re.fullmatch(r'(\d+)\.(\d+)(?:\.(\d+)|(alpha|beta|rc)(\d*))?', text)
+    v = m and (int(m[1]) << 24 | int(m[2]) << 16 | ord({'alpha': 'a', 'beta': 'b', 'rc': 'c'}.get(m[4], 'f')) << 8 |
+               int(m[3] or m[5] or 0)) & 0xFFFFFFFF
+    return v if m and version_text(v) == text else None
+
+
+def parse_states(text):
+    """The packages of a line of package notation ("system 6.41; ppp 6.40 disabled >system"), as STATE dicts."""
+    states, parts = [], text.split(';')
+    for i, part in enumerate(parts):
+        found = re.findall(r'[^ \t]+', part)
+        need(bool(found) or i == len(parts) - 1, 'a package needs a name and a version')
+        for j, word in enumerate(found):
+            take_word(word, states, j, len(found))
+    return states
+
+
+def take_word(word, states, i, count):
+    """The i-th word of a package of `count` words: its name, its version or "placeholder", then the rest."""
+    s, key, value = states[-1] if states else None, word[:6], word[6:]
+    if i == 0:
+        states.append(dict(STATE, name=need(re.fullmatch(NAME, word), 'bad package name "%s"' % word)[0]))
+        need(count > 1, 'no version after "%s"' % word)
+    elif i == 1:
+        s['version'], s['built'] = (PLACEHOLDER, PLACEHOLDER) if word == 'placeholder' else (
+            need(version(word), 'bad version "%s"' % word), BUILT)
+    elif word in WORDS:
+        s[WORDS[word][0]] = WORDS[word][1]
+    elif word[0] in LISTS:
+        f = word[1:].split(':')  # NAME[:MIN[:MAX[:PRIORITY]]]
+        bounds = [version(b) if b else 0 for b in (f + ['', ''])[1:3]]
+        need(len(f) <= 3 + (word[0] == '+') and bool(re.fullmatch(NAME, f[0])) and None not in bounds and (
+            len(f) < 4 or bool(re.fullmatch(r'-?\d+', f[3])) and -2**31 <= int(f[3]) < 2**31), 'bad entry ' + word)
+        s[LISTS[word[0]]] = s[LISTS[word[0]]] + [(f[0], bounds[0], bounds[1], int(f[3]) if len(f) > 3 else 0)]
+    elif word[0] == '@':
+        s['bundle'] = need(re.fullmatch(NAME, word[1:]), 'bad bundle name in "%s"' % word)[0]
+    elif key == 'files=':
+        s['files'] = need('' not in value.split(',') and value.split(','), 'empty path in files=') if value else []
+    elif key == 'built=':
+        need(s['version'] != PLACEHOLDER, 'a placeholder has no build time')
+        s['built'] = int(need(re.fullmatch(r'\d+', value) and int(value) < 2**32 and value, 'bad build time ' + value))
+    else:
+        raise Fault('unknown word "%s"' % word)
+
+
+def entry_files(s):
+    """File name -> content of the database entry installer writes for a package."""
+    def lines(key):
+        return ''.join('%s %d %d%s\n' % (e[:3] + (' %d' % e[3] if key == 'provides' else '',)) for e in s[key])
+    files = {'version': '%d %d\n' % (s['version'], s['built']), 'deps': lines('deps')}
+    files.update((key, lines(key)) for key in ('provides', 'conflicts') if s[key])
+    files.update((key, s[key] + '\n') for key in ('bundle', 'disabled') if s[key])
+    files.update({'enabled': 'user\n'} if s['enabled'] else {})
+    return files if s['is_bundle'] else dict(files, files=''.join(f + '\n' for f in s['files']))
+
+
+def entry_words(name, files):
+    """The package notation after the name that gives exactly these entry files, or None."""
+    try:
+        number, built = map(int, files['version'].split())
+        words = ['placeholder'] if number == built == PLACEHOLDER else [version_text(number)] + [
+            'built=%d' % built] * (built != BUILT)
+        disabled = files.get('disabled', '').strip()
+        words += ['disabled' + ('=' + disabled) * (disabled != 'user')] * bool(disabled) + ['enabled=user'] * (
+            'enabled' in files)
+        for mark, key in LISTS.items():  # lines of NAME MIN MAX [PRIORITY]
+            for entry, low, high, *priority in map(str.split, files.get(key, '').splitlines()):
+                bounds = [version_text(int(bound)) if int(bound) else '' for bound in (low, high)]
+                words.append(mark + ':'.join([entry] + bounds + [p for p in priority if p != '0']).rstrip(':'))
+        words += ['@' + files.get('bundle', '').strip()] * ('bundle' in files) + ['bundle'] * ('files' not in files)
+        words += ['files=' + ','.join(files.get('files', '').splitlines())] * bool(files.get('files'))
+        states = parse_states(name + ' ' + ' '.join(words))
+    except (Fault, ValueError, KeyError):
+        return None
+    return ' '.join(words) if len(states) == 1 and entry_files(states[0]) == files else None
+
+
+class Step:
+    """A directive, its indented lines, and for a run what it must give (*_line: the first of each kind)."""
+
+    def __init__(self, number, keyword, rest):
+        self.line, self.keyword, self.rest, self.body = number, keyword, rest, []
+        self.status, self.exact, self.out, self.err, self.changes = 0, False, '', '', []
+        self.first = self.last = self.status_line = self.out_line = self.err_line = 0
+
+    def expect(self, number, line):
+        self.first, self.last = self.first or number, number
+        if line[0] in '+~-':  # kept as written, with the path changes are sorted by
+            path = unescape(line[2:].split(' ')[0])
+            return self.changes.append((number, line, path[:-1] if path.endswith('/') and len(path) > 1 else path))
+        kind = 'status' if line.startswith('status ') else 'err' if line[0] == '!' else 'out'
+        setattr(self, kind + '_line', getattr(self, kind + '_line') or number)
+        if kind == 'status':
+            self.status = int(need(re.fullmatch(r'\d{1,3}', line[7:]) and int(line[7:]) < 256 and line[7:],
+                                   'status is a number from 0 to 255'))
+            return
+        need(kind == 'err' or not self.out or self.exact == (line[0] == '='),
+             'a run\'s output is written with "|" lines or with "=" lines, not both')
+        need(getattr(self, kind)[-1:] in ('', '\n'), 'output goes on after a line that ended in \\c')
+        text, no_newline = unescape(line[2:], True)
+        setattr(self, kind, getattr(self, kind) + text + '\n' * (not no_newline))
+        self.exact = line[0] == '=' if kind == 'out' else self.exact
+
+
+def parse_file(text):
+    """Blocks by title (.title, .line, .steps, .error), and the first fault outside them as (line, message)."""
+    blocks, fault, block, body, expected = {}, None, None, False, False
+    lines = text.split('\n')
+    for number, line in enumerate(lines[:-1] if text.endswith('\n') else lines, 1):
+        if line.startswith('=== '):
+            title = line[4:]
+            why = 'a second block titled ' if title in blocks else 'a title is letters, digits and "_": '
+            fault = fault or (title in blocks or not re.fullmatch(r'\w+', title, re.A)) and (number, why + title)
+            block = blocks[title] = types.SimpleNamespace(title=title, line=number, steps=[], error=None)
+        elif block is None and line[:1] not in ('', '#'):
+            fault = fault or (number, 'only comments come before the first "=== Title"')
+        elif block is not None and block.error is None:
+            try:
+                if not line.strip(' \t') or line[0] == '#':
+                    body = expected = False
+                elif line[0] in ' \t':
+                    need(body, 'an indented line belongs to a package')
+                    block.steps[-1].body.append((number, line.lstrip(' \t')))
+                elif re.match(r'status |[|=!]( |$)|[-+~] .', line):
+                    need(expected, 'expected lines follow their run directly')
+                    block.steps[-1].expect(number, line)
+                else:
+                    keyword, rest = re.match(r'([^ \t]*)[ \t]*(.*)', line).groups()
+                    need(keyword in DIRECTIVES, 'unknown directive "%s"' % keyword)
+                    block.steps.append(Step(number, keyword, rest))
+                    body, expected = keyword in ('package', 'unchecked-package'), keyword in RUNS
+            except Fault as error:
+                block.error = number, str(error)
+    return blocks, fault or None
+
+
+def rewrite(text, title, runs):
+    """The text with the expected lines of the block's runs replaced where `runs` gives lines (else None)."""
+    steps = [step for step in parse_file(text)[0][title].steps if step.keyword in RUNS]
+    need(len(steps) == len(runs), 'the block %s changed while it ran' % title)
+    lines = text.split('\n')
+    for step, new in reversed([(step, new) for step, new in zip(steps, runs) if new is not None]):
+        lines[step.first - 1 if step.first else step.line:step.last or step.line] = new
+    return '\n'.join(lines)
