@@ -1,6 +1,5 @@
-# A scratch board in the private mount namespace: the directives that set it
-# up, the package files they build with pkgtool, and the runs of the real
-# binaries on it (through the emulator in a cross build).
+# A scratch board in the private mount namespace, the directives that set it up
+# and the runs of the real binaries on it (through the emulator in a cross build).
 import ctypes
 import os
 import re
@@ -12,7 +11,7 @@ import subprocess
 import tempfile
 import zlib
 
-from language import BUILT, Fault, Packages, entry_files, make, need, parse_states, size, unescape, version, words
+from language import BUILT, Fault, Packages, entry_files, make, need, parse_states, size, unescape, version
 
 LIBC = ctypes.CDLL(None, use_errno=True)
 CLONE_NEWNS, CLONE_NEWUSER, MS_NOSUID, MS_NODEV, MS_BIND, MS_REC, MS_PRIVATE = \
@@ -31,17 +30,14 @@ def check(result, what):
 
 
 def enter_private_namespace():
-    """A mount namespace of this process's own (as root, else as root of a user namespace), so that its mounts
-    and chroot runs never reach the machine's tree."""
+    """A mount namespace of this process's own (as root, else through a user namespace): no mount or chroot
+    reaches the machine's tree."""
     uid, gid = os.geteuid(), os.getegid()
-    if uid == 0:
-        check(LIBC.unshare(CLONE_NEWNS), 'unshare(CLONE_NEWNS)')
-    else:
-        check(LIBC.unshare(CLONE_NEWUSER | CLONE_NEWNS),
-              'unshare of a user namespace (unprivileged user namespaces disabled?)')
-        for name, text in (('setgroups', 'deny'), ('uid_map', '0 %d 1' % uid), ('gid_map', '0 %d 1' % gid)):
-            with open('/proc/self/' + name, 'w') as f:  # setgroups is denied before the group is mapped
-                f.write(text)
+    check(LIBC.unshare(CLONE_NEWNS | (uid and CLONE_NEWUSER)), 'unshare of a mount namespace' + (
+        ' in a user namespace (unprivileged user namespaces disabled?)' if uid else ''))
+    for name, text in (('setgroups', 'deny'), ('uid_map', '0 %d 1' % uid), ('gid_map', '0 %d 1' % gid)) * bool(uid):
+        with open('/proc/self/' + name, 'w') as f:  # root inside; setgroups is denied before the group maps
+            f.write(text)
     check(LIBC.mount(None, b'/', None, MS_REC | MS_PRIVATE, None), 'making the mounts private')
 
 
@@ -119,8 +115,7 @@ class Board:
     def path(self, board_path):
         return self.root + board_path
 
-    def write(self, path, data, mode=0o644):
-        """A file at the host path, its directories made."""
+    def write(self, path, data, mode=0o644):  # at a host path
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, 'wb') as f:
             f.write(data.encode('latin-1'))
@@ -134,11 +129,12 @@ class Board:
 
     def snapshot(self):
         """The board without what the harness put there to run the binary."""
-        return snapshot(self.root, ('installer',) + LIBRARY_DIRS + tuple(map(os.path.basename, self.emulator(True)[:1])))
+        emulator = tuple(map(os.path.basename, self.emulator(True)[:1]))
+        return snapshot(self.root, ('installer',) + LIBRARY_DIRS + emulator)
 
     def expand(self, text):
         """The words of a line with their escapes decoded and $KEY, $PUB (the development keys), $ROOT replaced."""
-        found = list(map(unescape, words(text)))
+        found = [unescape(word) for word in re.findall(r'[^ \t]+', text)]
         for name, value in self.keys:
             found = [word.replace(name, value) for word in found]
         return found
@@ -215,7 +211,7 @@ class Board:
             for name, data in entry_files(s).items():
                 self.write(self.path('/flash/var/pdb/%s/%s' % (s['name'], name)), data)
             for f in s['files']:
-                self.write(self.path(('/flash/x/%s/' % s['name'] if s['disabled'] else '/flash/') + f), s['name'] + '\n')
+                self.write(self.path('/flash/' + 'x/%s/' % s['name'] * bool(s['disabled']) + f), s['name'] + '\n')
             if s['scheduled']:
                 self.write(self.path('/ram/pdb/%s/schedule' % s['name']), s['scheduled'] + '\n')
 
@@ -270,17 +266,24 @@ class Board:
         files = [self.file_line(text, 0o755 if text.startswith('bin/') else 0o644) for _, text in step.body]
         members = w[:next((i for i, m in enumerate(w) if m.startswith('-')), len(w))] * (step.keyword == 'bundle')
         tree = '%s/tree%d' % (self.scratch, self.made)
+        paths = ['%s/member%d' % (tree, i) for i in range(len(members))]
         for path, mode, data in files:
             self.write(tree + '/' + path, data, mode)
-        for i, member in enumerate(members):
-            self.write('%s/member%d' % (tree, i), self.packages[member])
-        if step.keyword == 'unchecked-package':
+        for path, member in zip(paths, members):
+            self.write(path, self.packages[member])
+        if step.keyword == 'unchecked-package':  # its records as they are (hostile names too), signed by pkgtool
             need(not w, 'an unchecked package takes no options')
-            self.unchecked(name, need(version(number), 'bad version "%s"' % number), files)
+            records = b''.join(struct.pack('<H21xBIH', 0o100000 | mode, 0, len(data), len(path)) +
+                               (path + data).encode('latin-1') for path, mode, data in files)
+            header = name.encode('latin-1')[:16].ljust(16, b'\0') + struct.pack(
+                '<II8xI', need(version(number), 'bad version "%s"' % number), BUILT, 0)
+            container = zlib.compress(records)
+            parts = struct.pack('<HI', 1, len(header)) + header + struct.pack('<HI', 4, len(container)) + container
+            self.write(tree + '.vpa', (struct.pack('<II', 0xBAD0F11E, len(parts)) + parts).decode('latin-1'))
+            self.pkgtool('sign', name, None, [tree + '.vpa'])
         else:
-            self.pkgtool('bundle' if members else 'build', name, number, ['--root', tree] * bool(files) + w if
-                         step.keyword == 'package' else w[len(members):] + ['%s/member%d' % (tree, i) for i in
-                                                                             range(len(members))])
+            self.pkgtool(step.keyword.replace('package', 'build'), name, number, w[len(members):] + paths
+                         if members else ['--root', tree] * bool(files) + w)
         path = {None: '/flash/rw/pckg/%s-%s.vpa' % (name, number), 'image': '/flash/var/pdb/%s/image' % name,
                 '-': ''}.get(place, place)
         self.placed[name] = need(path[:1] in ('', '/') and path, 'a package goes to a board path, "image" or "-"')
@@ -289,19 +292,9 @@ class Board:
 
     do_unchecked_package = do_bundle = do_package
 
-    def unchecked(self, name, number, files):
-        """A package whose records are written as they are (hostile names too), then signed by pkgtool sign."""
-        records = b''.join(struct.pack('<H21xBIH', 0o100000 | mode, 0, len(data), len(path)) +
-                           (path + data).encode('latin-1') for path, mode, data in files)
-        header = name.encode('latin-1')[:16].ljust(16, b'\0') + struct.pack('<II8xI', number, BUILT, 0)
-        container = zlib.compress(records)
-        parts = struct.pack('<HI', 1, len(header)) + header + struct.pack('<HI', 4, len(container)) + container
-        self.write(self.scratch + '/unsigned', (struct.pack('<II', 0xBAD0F11E, len(parts)) + parts).decode('latin-1'))
-        self.pkgtool('sign', name, None, [self.scratch + '/unsigned'])
-
     def do_damage(self, step):
         """NAME KNOB: the package built last under the name damaged, and written again where it was put."""
-        w = words(step.rest)
+        w = re.findall(r'[^ \t]+', step.rest)
         need(len(w) >= 2 and w[0] in self.packages, 'expected damage NAME KNOB, NAME a package built before it')
         added = re.sub(r'^[ \t]*([^ \t]+[ \t]*){2}', '', step.rest)
         self.packages[w[0]] = self.packages[w[0]] + make(added, self.packages) if w[1] == 'append' else \

@@ -7,17 +7,16 @@ CMake writes, names the binaries, the key and the emulators of a cross build.
   run.py CONFIG --self-test          wrong expected lines planted in a block fail where they are written
 """
 import difflib
-import fcntl
+import hashlib
 import json
 import os
 import re
-import shutil
 import sys
 import tempfile
 
 from board import Board, Unavailable, enter_private_namespace
-from language import RUNS, Fault, console_view, content, describe, entry_files, entry_words, escape, make, need, \
-    output_lines, parse_file, parse_states, rewrite, sha1
+from language import RUNS, Fault, console_view, content, describe, entry_files, entry_words, escape, make, \
+    output_lines, parse_states, read_file, rewrite
 
 DATABASE, RUN_TOO_BIG = '/flash/var/pdb/', 'ERROR: not enough space for upgrade'
 
@@ -31,20 +30,19 @@ def diff(expected, actual):
 
 
 class Scenario:
-    """A block run on a board of its own; the staged files its runs make ("tmp" and six random letters or
-    digits) are named tmp#1, tmp#2... in the order they come."""
+    """A block run on a board of its own."""
 
     def __init__(self, config):
         self.board, self.own, self.numbered = Board(config), set(), {}
 
-    def temporaries(self, tree):
+    def number(self, tree, own=False):
+        """Staged files ("tmp" and six random letters or digits) new on the board: before a run the scenario's own,
+        after it named tmp#1, tmp#2... Random names sort at random: they are numbered first as contents (the
+        manifest) mention them, then by place and content."""
         names = {c for path in tree for c in path.split('/') if re.fullmatch(r'tmp[A-Za-z0-9]{6}', c)}
-        return names - self.own - set(self.numbered)
-
-    def number(self, tree):
-        # Random names sort at random: number them first as contents (the
-        # manifest) mention them, then by directory, content and mode.
-        fresh, order = sorted(self.temporaries(tree)), []
+        fresh, order = sorted(names - self.own - set(self.numbered)), []
+        if own:
+            return self.own.update(fresh)
         for number, (path, (_, mode, data)) in enumerate(sorted(tree.items()), 1):
             order += [('%010d %010d' % (number, data.find(name)), name) for name in fresh if name in data]
             name = path[path.rfind('/') + 1:]
@@ -64,9 +62,8 @@ class Scenario:
         words = self.board.expand(step.rest[:here.start()] if here else step.rest)
         if len(words) >= 2 and words[-2] == '<':
             stdin, words = self.board.packages[words[-1]], words[:-2]
-        need(step.keyword != 'pkgtool' or not stdin, 'pkgtool reads no standard input')
         before = self.board.snapshot()
-        self.own |= self.temporaries(before)  # names that no run made are the scenario's own
+        self.number(before, own=True)
         status, out, err = self.board.run(step.keyword, words, stdin)
         after = self.board.snapshot()
         self.number(after)
@@ -80,7 +77,7 @@ class Scenario:
         got_out, got_err = output_lines(mark, out if step.exact else console_view(out)), output_lines('!', err)
         # A change that an expected line describes keeps that line as written.
         got = [next((text for _, text, _ in step.changes if matches(text, c, packages)), None) or
-               change_line(c, packages) for c in found]
+               ''.join(change_line(c, packages)) for c in found]
         written = [text for _, text, _ in sorted(step.changes, key=lambda c: c[2])]
         faults = [(step.status_line, 'status %d, expected %d' % (status, step.status))] * (status != step.status)
         for what, first, expected, actual in (
@@ -98,8 +95,7 @@ class Scenario:
             ['status %d' % status] * bool(status) + got_out + got_err + got
 
     def plan(self, step):
-        """Before an upgrade run, pkgtool plan --json on the same board: the plan, whether the run is --safe, and
-        what the plan did that it must not. None for any other run."""
+        """Before an upgrade run (else None), pkgtool plan on the board: the plan, --safe, what the plan must not do."""
         words = re.sub(r'(?:^| )-r [^ ]+', '', ' '.join(self.board.expand(step.rest))).split()
         if step.keyword not in ('run', 'run-inside') or '<' in step.rest or not set(words) <= {
                 '--safe', '-down', '--reinstall', '-q', '-b', '--force', '--noupgrade', '-i'}:
@@ -138,33 +134,29 @@ def changes(before, after):
     return kept
 
 
-def change_head(change):
-    """A change's line up to its content, link text or entry words (its whole line where it has none)."""
-    op, path, (kind, mode, _), words = change[:4]
+def change_line(change, packages=None):
+    """A change's line as head and tail: content (described where packages are given), link text, entry words."""
+    op, path, (kind, mode, data), words = change[:4]
     head = op + ' ' + escape(path).replace(' ', '\\x20') + '/' * (kind == 'd')
     if op == '-' or kind == 'l':
-        return head + ' -> ' * (op != '-')
-    return '%s %04o%s' % (head, mode, ' entry ' if words else '' if kind == 'd' else ' other' if kind == 'o' else ' ')
-
-
-def change_line(change, packages):
-    head, (kind, _, data), words = change_head(change), change[2], change[3]
-    if change[0] == '-' or kind in 'do' and words is None:
-        return head
-    return head + (words if words else '"%s"' % escape(data, True) if kind == 'l' else describe(data, packages))
+        return head + ' -> ' * (op != '-'), '"%s"' % escape(data, True) if op != '-' else ''
+    tail = words or ('' if kind in 'do' else describe(data, packages) if packages is not None else None)
+    return '%s %04o%s' % (head, mode, ' entry ' * bool(words) or {'d': '', 'o': ' other'}.get(kind, ' ')), tail
 
 
 def matches(line, change, packages):
     """Whether an expected line describes the change: as its own line does, or with a content form that holds."""
-    head, (kind, _, data), words = change_head(change), change[2], change[3]
-    if change[0] == '-' or kind in 'do' and words is None or not line.startswith(head):
-        return line == head
+    head, tail = change_line(change)
+    if tail == '' or not line.startswith(head):
+        return line == head + (tail or '')
     try:
-        if words:
+        if change[3]:  # a new database entry
             states = parse_states(change[1][change[1].rfind('/') + 1:] + ' ' + line[len(head):])
             return len(states) == 1 and entry_files(states[0]) == change[4]
         spec = content(line[len(head):], True)
-        return (len(data), sha1(data)) == spec if isinstance(spec, tuple) else spec(packages) == data
+        data = change[2][2]
+        digest = isinstance(spec, tuple) and hashlib.sha1(data.encode('latin-1')).hexdigest()
+        return (len(data), digest) == spec if digest else spec(packages) == data
     except Fault:  # a content that cannot be read, a package never built
         return False
 
@@ -178,30 +170,22 @@ def disagreements(plan, safe, actual):
                                                 line)]
     foretold = plan['scheduled'] + plan['selection'] + sum((p['messages'] for p in plan['packages']), []) + \
         plan['closing']
-    said, failed = [line for line in said if line not in commit], commit[:1] not in ([], [RUN_TOO_BIG])
+    said, failed, enough = [x for x in said if x not in commit], commit[:1] not in ([], [RUN_TOO_BIG]), \
+        plan['space']['enough']
     saved = any(c[1] == '/ram/MANIFEST' and c[0] != '-' for c in found)
     names = sorted({c[1][len(DATABASE):].split('/')[0] for c in found if c[1].startswith(DATABASE)})
-    planned = sorted({c['name'] for c in plan['changes']})
-    return [message for holds, message in (
-        (foretold == said, 'the plan foretold\n  %s\nand the run said\n  %s' % ('\n  '.join(foretold),
-                                                                             '\n  '.join(said))),
-        ((status == 28 and not failed) != plan['space']['enough'], 'the plan\'s space check says %s, and the run '
-         'ended with %d' % ('enough' if plan['space']['enough'] else 'not enough', status)),
-        (not safe or saved == (plan['verdict'] == 'commit'), 'the plan said %s, and --safe saved %s manifest' % (
-            plan['verdict'], 'a' if saved else 'no')),
-        (safe or failed or planned == names, 'the plan changes the entries of %s, and the run changed %s' % (
-            planned, names))) if not holds]
-
-
-def read_blocks(path):
-    with open(path, 'rb') as f:
-        return parse_file(f.read().decode('latin-1'))
+    checks = [(foretold, said, 'messages'), (enough, status != 28 or failed, 'enough space'),
+              (safe and plan['verdict'] == 'commit', safe and saved, 'a manifest saved by --safe'),
+              (sorted({c['name'] for c in plan['changes']}), names if not safe and not failed else
+               sorted({c['name'] for c in plan['changes']}), 'the entries changed')]
+    return ['%s: the plan foretold %s, the run gave %s' % (what, planned, given) for planned, given, what in checks
+            if planned != given]
 
 
 def check_block(config, path, title, rewriting=False, plans=None):
     """The faults of a block as (line, message); rewriting, its failing runs are rewritten instead. Given a list
     of plans, every upgrade run is held to the plan made before it (and appended) instead of expected lines."""
-    blocks, fault = read_blocks(path)
+    blocks, fault = read_file(path)
     block = blocks.get(title)
     if fault or block is None or block.error:
         return [fault or (block and block.error) or (0, 'no block titled ' + title)]
@@ -227,12 +211,7 @@ def check_block(config, path, title, rewriting=False, plans=None):
     finally:
         scenario.board.close()
     if rewriting and faults:
-        with open(path, 'r+b') as f:  # blocks of one file may be rewritten at once
-            fcntl.flock(f, fcntl.LOCK_EX)
-            text = rewrite(f.read().decode('latin-1'), title, runs)
-            f.seek(0)
-            f.truncate()
-            f.write(text.encode('latin-1'))
+        rewrite(path, title, runs)
         print('%s:%d: rewrote %s' % (path, block.line, title))
     return [] if rewriting else faults
 
@@ -243,52 +222,45 @@ PLANTED = [('| installed', 'status 1\n| installed', 7), ('app-1.0\n+', 'app\n+',
 
 
 def self_test(config):
-    """The block of self_test.scn passes, each planted line fails at its line, and all of them rewritten give the
-    block back."""
+    """self_test.scn passes, each planted line fails at its line, all of them rewritten give the right block."""
     with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), 'self_test.scn')) as f:
         right = f.read()
-    path = tempfile.mkdtemp() + '/t.scn'
 
-    def faults_of(text, rewriting=False):
-        with open(path, 'w') as f:
+    def faults_of(text, rewriting=False):  # of a copy of the block with the text
+        with open(copy.name, 'w') as f:
             f.write(text)
-        return ['%d: %s' % fault for fault in check_block(config, path, 'T', rewriting)]
-    problems = ['the right block fails: ' + x for x in faults_of(right)]
-    for old, new, line in PLANTED:
-        found = faults_of(right.replace(old, new, 1))
-        problems += [] if found[:1] and found[0].startswith('%d: after `' % line) else ['planted %r: %s' % (new, found)]
-    wrong = right
-    for old, new, _ in PLANTED:
-        wrong = wrong.replace(old, new, 1)
-    faults_of(wrong, True)
-    with open(path) as f:
-        problems += [] if f.read() == right else ['the rewrite did not give the right block back']
-    shutil.rmtree(os.path.dirname(path))
-    return problems
+        return ['%d: %s' % fault for fault in check_block(config, copy.name, 'T', rewriting)]
+    with tempfile.NamedTemporaryFile('r', suffix='.scn') as copy:
+        problems = ['the right block fails: ' + x for x in faults_of(right)]
+        for old, new, line in PLANTED:
+            found = faults_of(right.replace(old, new, 1))
+            problems += [] if found[:1] and found[0].startswith('%d: after `' % line) else ['planted %r: %s' % (
+                new, found)]
+        wrong = right
+        for old, new, _ in PLANTED:
+            wrong = wrong.replace(old, new, 1)
+        faults_of(wrong, True)
+        return problems + ([] if copy.read() == right else ['the rewrite did not give the right block back'])
 
 
 def main(config_path, command, *args):
     with open(config_path) as f:
         config = dict(line.split('=', 1) for line in f.read().splitlines())
     os.umask(0o022)  # the modes of new directories are part of what runs give
+    plans = [] if command == '--plans' else None
+    blocks = [(path, title) for path in args for title in read_file(path)[0]] if command == '--plans' else \
+        [] if command == '--self-test' else [(command, args[0])]
+    rewriting = plans is None and os.environ.get('INSTALLER_SCENARIO_REWRITE') == '1'
     try:
         enter_private_namespace()
-        if command == '--self-test':
-            faults = self_test(config)
-        elif command == '--plans':  # one test walks every block; the scenarios hold at least ten upgrade runs
-            faults, plans = [], []
-            for path in args:
-                faults += ['%s:%d: %s (line %d): %s' % (path, block.line, block.title, line, what)
-                           for block in read_blocks(path)[0].values()
-                           for line, what in check_block(config, path, block.title, False, plans)]
-            faults += ['the scenarios hold %d upgrade runs, fewer than they did' % len(plans)] * (len(plans) < 10)
-        else:
-            rewriting = os.environ.get('INSTALLER_SCENARIO_REWRITE') == '1'
-            faults = ['%s:%d: %s' % (command, line, what) for line, what in check_block(config, command, args[0],
-                                                                                        rewriting)]
+        faults = ['%s:%d: %s' % (path, line, what) for path, title in blocks
+                  for line, what in check_block(config, path, title, rewriting, plans)]
+        faults += self_test(config) if command == '--self-test' else []
     except Unavailable as why:
         print('skipped: no scratch board: %s' % why)
         return 77
+    if plans is not None and len(plans) < 10:  # the one test that walks every block
+        faults.append('the scenarios hold %d upgrade runs, fewer than they did' % len(plans))
     if faults:
         print('\n'.join(faults))
     return 1 if faults else 0
