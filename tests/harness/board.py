@@ -41,21 +41,27 @@ def enter_private_namespace():
     check(LIBC.mount(None, b'/', None, MS_REC | MS_PRIVATE, None), 'making the mounts private')
 
 
+def mount_tmpfs(path, byte_count):
+    os.makedirs(path, exist_ok=True)
+    check(LIBC.mount(b'tmpfs', os.fsencode(path), b'tmpfs', MS_NOSUID | MS_NODEV, b'size=%d,mode=0755' % byte_count),
+          'mounting a tmpfs at %s' % os.fsdecode(path))
+
+
 def snapshot(root, excluded=()):
     """Path below root -> (kind f/d/l/o, permission bits, content or link text); top-level names excluded."""
     tree = {}
 
-    def walk(rel):
-        for name in os.listdir(os.fsencode(root + rel)):
-            path, host = rel + name.decode('latin-1'), os.fsencode(root + rel) + name
+    def walk(rel):  # names are bytes on the way, latin-1 strings in the snapshot
+        for name in os.listdir(os.fsencode(root) + rel):
+            host, path = os.fsencode(root) + rel + name, (rel + name).decode('latin-1')
             mode = os.lstat(host).st_mode
             kind = {stat.S_IFLNK: 'l', stat.S_IFREG: 'f', stat.S_IFDIR: 'd'}.get(stat.S_IFMT(mode), 'o')
-            if rel != '/' or path[1:] not in excluded:
+            if rel != b'/' or path[1:] not in excluded:
                 data = os.readlink(host) if kind == 'l' else open(host, 'rb').read() if kind == 'f' else b''
                 tree[path] = kind, 0 if kind == 'l' else mode & 0o7777, data.decode('latin-1')
                 if kind == 'd':
-                    walk(path + '/')
-    walk('/')
+                    walk(rel + name + b'/')
+    walk(b'/')
     return tree
 
 
@@ -96,24 +102,30 @@ def damaged(data, knob):
 class Board:
     """A board's tree (flash, ram, rw, dev) in a scratch directory, what the scenario built, and its runs."""
 
-    def __init__(self, config, base=None):
+    def __init__(self, config):
         self.config, self.mounts, self.copied, self.made = config, [], False, 0
-        self.scratch = tempfile.mkdtemp(prefix='installer-test-', dir=base)
+        self.scratch = tempfile.mkdtemp(prefix='installer-test-')
         self.root = self.scratch + '/root'
         for d in ('flash/boot', 'flash/var/pdb', 'flash/rw/pckg', 'flash/var/pckg', 'ram/pdb', 'rw', 'dev'):
             os.makedirs(self.path('/' + d))
         # Runs start without the variables installer reads; pkgtool with a fixed SOURCE_DATE_EPOCH.
         self.env = {'arch': None, 'bootimage': None, 'SOURCE_DATE_EPOCH': str(BUILT)}
-        self.packages, self.placed, key = Packages(), {}, config['key']
+        self.packages, self.placed, self.history, key = Packages(), {}, {}, config['key']
         self.keys = (('$KEY', key), ('$PUB', key[:key.rfind('.')] + '.pub'), ('$ROOT', self.root))
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
+
     def close(self):
-        for path in reversed(self.mounts):
-            LIBC.umount2(os.fsencode(path), 2)  # MNT_DETACH
+        for path, _ in reversed(self.mounts):
+            LIBC.umount2(self.path(path), 2)  # MNT_DETACH
         shutil.rmtree(self.scratch, ignore_errors=True)
 
-    def path(self, board_path):
-        return self.root + board_path
+    def path(self, board_path):  # the host's name, byte for byte
+        return (self.root + board_path).encode('latin-1')
 
     def write(self, path, data, mode=0o644):  # at a host path
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -121,11 +133,9 @@ class Board:
             f.write(data.encode('latin-1'))
         os.chmod(path, mode)
 
-    def mount(self, path, byte_count):
-        os.makedirs(path, exist_ok=True)
-        check(LIBC.mount(b'tmpfs', os.fsencode(path), b'tmpfs', MS_NOSUID | MS_NODEV,
-                         b'size=%d,mode=0755' % byte_count), 'mounting a tmpfs at ' + path)
-        self.mounts.append(path)
+    def mount(self, board_path, byte_count):
+        mount_tmpfs(self.path(board_path), byte_count)
+        self.mounts.append((board_path, byte_count))
 
     def snapshot(self):
         """The board without what the harness put there to run the binary."""
@@ -157,15 +167,16 @@ class Board:
         argv = (emulator + ['/installer'] if inside else self.emulator() + (
             [self.config['pkgtool']] if kind == 'pkgtool' else [self.config['installer'], '-r', self.root])) + args
         # A tracer starts the program, and enters the root through chroot(8) so that it stays outside.
-        argv = list(tracer) + ['chroot', self.root] * (inside and bool(tracer)) + argv
-        env = {k: v for k, v in {**os.environ, **self.env}.items() if v is not None}
+        argv = [w.encode('latin-1') for w in list(tracer) + ['chroot', self.root] * (inside and bool(tracer)) + argv]
+        env = {k: v for k, v in {**os.environb, **{k.encode(): v if v is None else v.encode('latin-1') for k, v in
+                                                   self.env.items()}}.items() if v is not None}
 
         def child():
             signal.alarm(RUN_SECONDS)
             if kind != 'pkgtool' and self.config['static'] != '1' and LIBC.unshare(CLONE_NEWNS) == 0:
                 for d in LIBRARY_DIRS:  # the host's, in a mount namespace that ends with the child
                     os.makedirs(self.path('/' + d), exist_ok=True)
-                    LIBC.mount(b'/' + d.encode(), os.fsencode(self.path('/' + d)), None, MS_BIND | MS_REC, None)
+                    LIBC.mount(b'/' + d.encode(), self.path('/' + d), None, MS_BIND | MS_REC, None)
             if inside and not tracer:
                 os.chroot(self.root)
                 os.chdir('/')
@@ -183,10 +194,11 @@ class Board:
         out = '%s/made%d.vpa' % (self.scratch, self.made)
         args = [command, '--key', self.config['key']] + (['--name', name, '--version', number, '--build-time',
                                                           str(BUILT)] if command != 'sign' else []) + args
-        done = subprocess.run(self.emulator() + [self.config['pkgtool']] + args + ['-o', out],
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        args = [w.encode('latin-1') for w in self.emulator() + [self.config['pkgtool']] + args + ['-o', out]]
+        done = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         need(done.returncode == 0, done.stdout.decode('latin-1').strip())
         self.packages[name] = open(out, 'rb').read().decode('latin-1')
+        self.history.setdefault(name, []).append(self.packages[name])
 
     def setup(self, step):
         try:
@@ -199,9 +211,9 @@ class Board:
         return unescape(m[2]), int(m[1], 8) if m[1] else mode, make(m[3], self.packages)
 
     def board_path(self, text, mode, usage, after=''):
-        """The host path of "[MODE ]PATH[AFTER]" in a directive, its mode, and what AFTER finds."""
+        """The path of "[MODE ]PATH[AFTER]" in a directive, its mode, and what AFTER finds."""
         m = need(re.fullmatch(r'(?:([0-7]{4}) )?(/.*?)' + after, text, re.S), 'expected ' + usage)
-        return (self.path(unescape(m[2])), int(m[1], 8) if m[1] else mode) + m.groups()[2:]
+        return (unescape(m[2]), int(m[1], 8) if m[1] else mode) + m.groups()[2:]
 
     def do_installed(self, step):
         """Each package's database entry, schedule word and files, each "NAME\\n" (below /flash/x/NAME/ when
@@ -224,11 +236,12 @@ class Board:
         kind = step.keyword
         path, mode, target = self.board_path(step.rest, 0o755 if kind == 'dir' else 0o644, kind + ' [MODE ]PATH',
                                              '=(.*)' if kind == 'link' else '()')
+        path = self.path(path)
         if kind == 'remove':
             return shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
         os.makedirs(path if kind == 'dir' else os.path.dirname(path), exist_ok=True)
         if kind == 'link':
-            return os.symlink(os.fsencode(unescape(target)), path)
+            return os.symlink(unescape(target).encode('latin-1'), path)
         if kind == 'fifo':
             os.mkfifo(path)
         os.chmod(path, mode)
@@ -239,12 +252,12 @@ class Board:
         """A tmpfs of a size; the directories below the mount point are made again on it."""
         usage = 'tmpfs PATH SIZE (SIZE: bytes, 64K, 1M)'
         path, _, count = self.board_path(step.rest, None, usage, r' (\S+)')
-        below = snapshot(path)
+        below = snapshot(self.path(path))
         self.mount(path, need(size(count), 'expected ' + usage))
         for rel, (kind, mode, _) in sorted(below.items()):
             if kind == 'd':
-                os.makedirs(path + rel, exist_ok=True)
-                os.chmod(path + rel, mode)
+                os.makedirs(self.path(path + rel), exist_ok=True)
+                os.chmod(self.path(path + rel), mode)
 
     def do_manifest(self, step):
         with open(self.path('/ram/MANIFEST'), 'ab') as f:  # as it is, so that its own escapes ("\\040") pass
@@ -268,7 +281,7 @@ class Board:
         tree = '%s/tree%d' % (self.scratch, self.made)
         paths = ['%s/member%d' % (tree, i) for i in range(len(members))]
         for path, mode, data in files:
-            self.write(tree + '/' + path, data, mode)
+            self.write((tree + '/' + path).encode('latin-1'), data, mode)
         for path, member in zip(paths, members):
             self.write(path, self.packages[member])
         if step.keyword == 'unchecked-package':  # its records as they are (hostile names too), signed by pkgtool

@@ -205,8 +205,8 @@ def entry_words(name, files):
 class Step:
     """A directive, its indented lines, and for a run what it must give (*_line: the first line of each kind)."""
 
-    def __init__(self, number, keyword, rest):
-        self.line, self.keyword, self.rest, self.body = number, keyword, rest, []
+    def __init__(self, number, keyword, rest, gap):  # gap: after a blank or comment line
+        self.line, self.keyword, self.rest, self.body, self.gap = number, keyword, rest, [], gap
         self.status, self.exact, self.out, self.err, self.changes = 0, False, '', '', []
         self.first = self.last = self.status_line = self.out_line = self.err_line = 0
 
@@ -228,7 +228,7 @@ class Step:
 
 def parse_file(text):
     """Blocks by title (.title, .line, .steps, .error), and the first fault outside them as (line, message)."""
-    blocks, fault, block, body, expected = {}, None, None, False, False
+    blocks, fault, block, body, expected, gap = {}, None, None, False, False, False
     lines = text.split('\n')
     for number, line in enumerate(lines[:-1] if text.endswith('\n') else lines, 1):
         if line.startswith('=== '):
@@ -241,7 +241,7 @@ def parse_file(text):
         elif block is not None and block.error is None:
             try:
                 if not line.strip(' \t') or line[0] == '#':
-                    body = expected = False
+                    body, expected, gap = False, False, True
                 elif line[0] in ' \t':
                     need(body, 'an indented line belongs to a package')
                     block.steps[-1].body.append((number, line.lstrip(' \t')))
@@ -251,8 +251,8 @@ def parse_file(text):
                 else:
                     keyword, rest = re.match(r'([^ \t]*)[ \t]*(.*)', line).groups()
                     need(keyword in DIRECTIVES, 'unknown directive "%s"' % keyword)
-                    block.steps.append(Step(number, keyword, rest))
-                    body, expected = keyword in ('package', 'unchecked-package'), keyword in RUNS
+                    block.steps.append(Step(number, keyword, rest, gap))
+                    body, expected, gap = keyword in ('package', 'unchecked-package', 'sweep'), keyword in RUNS, False
             except Fault as error:
                 block.error = number, str(error)
     return blocks, fault or None

@@ -15,6 +15,7 @@ import sys
 import tempfile
 
 from board import Board, Unavailable, enter_private_namespace
+from sweep import Sweep, scratch_on_tmpfs
 from language import RUNS, Fault, console_view, content, describe, entry_files, entry_words, escape, make, \
     output_lines, parse_states, read_file, rewrite
 
@@ -55,13 +56,16 @@ class Scenario:
             text = text.replace(name, number)
         return text
 
-    def run(self, step):
-        """(status, out, err, changes) of a run step: WORDS [< PACKAGE | <<< CONTENT], host paths hidden."""
+    def words(self, step):
+        """The words and standard input of a run step: WORDS [< PACKAGE | <<< CONTENT]."""
         here = re.search(r'(?:^|(?<=[ \t]))<<<(?= |$)', step.rest)
         stdin = make(step.rest[here.end() + 1:], self.board.packages) if here else ''
         words = self.board.expand(step.rest[:here.start()] if here else step.rest)
-        if len(words) >= 2 and words[-2] == '<':
-            stdin, words = self.board.packages[words[-1]], words[:-2]
+        return (words[:-2], self.board.packages[words[-1]]) if words[-2:-1] == ['<'] else (words, stdin)
+
+    def run(self, step):
+        """(status, out, err, changes) of a run step, host paths hidden."""
+        words, stdin = self.words(step)
         before = self.board.snapshot()
         self.number(before, own=True)
         status, out, err = self.board.run(step.keyword, words, stdin)
@@ -189,12 +193,23 @@ def check_block(config, path, title, rewriting=False, plans=None):
     block = blocks.get(title)
     if fault or block is None or block.error:
         return [fault or (block and block.error) or (0, 'no block titled ' + title)]
-    scenario, faults, runs = Scenario(config), [], []
+    if any(step.keyword == 'sweep' for step in block.steps):
+        scratch_on_tmpfs()
+    scenario, faults, runs, sweep = Scenario(config), [], [], None
     try:
-        for step in block.steps:
-            if step.keyword not in RUNS:
+        for step in block.steps + [None]:
+            if sweep and (step is None or step.keyword not in RUNS or step.gap):  # the end of a sweep's section
+                faults, sweep = faults + sweep.finish(), None
+            if step is None:
+                break
+            if step.keyword == 'sweep':
+                sweep = Sweep(scenario, step)
+            elif step.keyword not in RUNS:
                 scenario.board.setup(step)
+            if step.keyword not in RUNS:
                 continue
+            if sweep:
+                sweep.section.append(step)
             plan, safe, found = (scenario.plan(step) if plans is not None else None) or (None, False, [])
             actual = scenario.run(step)
             if plans is not None:
@@ -210,6 +225,8 @@ def check_block(config, path, title, rewriting=False, plans=None):
         return faults + [(step.line, str(fault))]
     finally:
         scenario.board.close()
+        if sweep:
+            sweep.main.close()
     if rewriting and faults:
         rewrite(path, title, runs)
         print('%s:%d: rewrote %s' % (path, block.line, title))

@@ -1,0 +1,298 @@
+# The reliability sweeps (tests/sweeps/*.scn): "sweep KIND ARGS" makes a section
+# of the runs that follow it. They run once as usual (their expected lines
+# pinning the new state) on a copy of the board as the section found it, then
+# once for each case of the sweep on another copy, and each case must end as
+# the kind says; the main board stays as it was. Each sweep prints its tally.
+import collections
+import os
+import random
+import re
+import struct
+import subprocess
+import tempfile
+
+from board import Board, Unavailable, mount_tmpfs
+from language import Packages, need, size
+
+KILL_CALLS = ('open,openat,creat,write,writev,pwrite64,rename,renameat,renameat2,link,linkat,unlink,unlinkat,mkdir,'
+              'mkdirat,rmdir,symlink,symlinkat,chmod,fchmod,fchmodat,truncate,ftruncate,fsync,fdatasync,sync,syncfs')
+# Documented failures that leave the board as it was: (the kind of run, status, output, what it is).
+FAILURES = [('upgrade', 28, 'ERROR: not enough space for upgrade\n', 'no space for upgrade'),
+            ('upgrade', 0, 'failed: disk is too small\n', 'disk is too small'),
+            ('upgrade', 1, 'ERROR: could not save /ram/MANIFEST\n', 'could not save the manifest'),
+            ('image', 1, 'failed: disk is too small\n', 'disk is too small'),
+            ('image', 28, ': No space left on device\n', 'no space for the commit'),
+            ('image', 255, 'ERROR: could not write image\n', 'could not write image'),
+            ('commit', 28, ': No space left on device: nothing was changed\n', 'no space for the commit')]
+HOSTILE = ('garbage', 'directory', 'named pipe', 'dangling link', 'huge file')
+
+
+def scratch_on_tmpfs():
+    """Boards on a tmpfs of the process's own: the thousands of runs sync and fsync, which on a shared disk take
+    most of the time, and a killed process leaves what it wrote in the page cache either way."""
+    tempfile.tempdir = tempfile.mkdtemp()
+    mount_tmpfs(tempfile.tempdir, 2 << 30)  # pages are taken as used
+
+
+def without(tree, *paths):
+    """The tree without the paths and all below them."""
+    return {p: e for p, e in tree.items() if not any(p == q or p.startswith(q + '/') for q in paths)}
+
+
+def by_destination(tree):
+    """The staged files a saved manifest names, named after where it moves them, so that two saves of one
+    transaction compare equal."""
+    if '/ram/MANIFEST' not in tree:
+        return tree
+    kind, mode, text = tree['/ram/MANIFEST']
+    for destination, source in re.findall(r'^M (\S+) (\S+)$', text, re.M):
+        if re.fullmatch(r'\.?tmp.{6}', os.path.basename(source)) and source in tree:
+            renamed = os.path.dirname(source) + '/tmp[%s]' % destination
+            tree = dict(without(tree, source), **{renamed: tree[source]})
+            text = text.replace(source + '\n', renamed + '\n')
+    return dict(tree, **{'/ram/MANIFEST': (kind, mode, text)})
+
+
+def garbage():
+    """Bytes with newlines, blanks, NULs and high bytes: a line reader's worst."""
+    data = bytearray(random.Random(0).randbytes(4096))
+    for i in range(0, len(data), 37):
+        data[i] = b'\n \0'[i % 3]
+    return bytes(data)
+
+
+def make_hostile(host, kind):
+    if os.path.lexists(host) and not os.path.isdir(host):
+        os.unlink(host)
+    os.makedirs(os.path.dirname(host), exist_ok=True)
+    if kind in ('garbage', 'huge file'):
+        with open(host, 'wb') as f:
+            f.write(garbage())
+            if kind == 'huge file':  # garbage first and last, a hole between
+                f.seek((64 << 20) - 4096)
+                f.write(garbage())
+    elif kind == 'dangling link':
+        os.symlink(b'/rw/hostile-target', host)  # outside /flash, so that a write through it would show
+    elif kind == 'directory':
+        os.mkdir(host)
+    else:
+        os.mkfifo(host)
+
+
+def byte_roles(data):
+    """For each byte of a package file, the part that no signature covers it lies in, or None where a changed
+    value must make the installer refuse the file (from a package's header part, type 1, to its signature's 68
+    bytes); and the names of the packages the file holds."""
+    roles, members, at, signed = ['file header'] * 8, [], 8, False
+    while at + 6 <= len(data):
+        kind, length = struct.unpack('<HI', data[at:at + 6].encode('latin-1'))
+        end, signed = min(len(data), at + 6 + length), signed or kind == 1
+        covered = min(end, at + 6 + 68) if kind == 9 else end
+        members += [data[at + 6:at + 22].split('\0')[0]] * (kind == 1)
+        roles += [None if signed and i < covered else 'part %d' % kind for i in range(at, end)]
+        signed, at = signed and kind != 9, end
+    return roles[:len(data)] + [''] * (len(data) - len(roles)), members
+
+
+def tree_diff(expected, actual):
+    return ''.join('\n  %s: %s, is %s' % (p, str(expected.get(p))[:80], str(actual.get(p))[:80])
+                   for p in sorted(set(expected) | set(actual)) if expected.get(p) != actual.get(p))
+
+
+class Sweep:
+    def __init__(self, scenario, step):
+        self.scenario, self.line, self.section, self.faults = scenario, step.line, [], []
+        self.kind, *self.args = re.findall(r'[^ \t]+', step.rest + ' ' + ' '.join(text for _, text in step.body))
+        need(self.kind in ('kill', 'tamper', 'space', 'hostile'), 'unknown sweep "%s"' % self.kind)
+        self.main, self.old = scenario.board, scenario.board.snapshot()
+        scenario.board = self.copy()  # where the section runs as usual
+
+    def copy(self, sizes=(), package=None):
+        """A board with the main one's mounts (sizes changed as given) in the state the section began in; with
+        package, (name, bytes) in place of the package built last under the name."""
+        board, main = Board(self.main.config), self.main
+        board.env, board.packages, board.placed = dict(main.env), Packages(main.packages), dict(main.placed)
+        for path, count in main.mounts:
+            board.mount(path, dict(sizes).get(path, count))
+        for path, (kind, mode, data) in sorted(self.old.items()):
+            host = board.path(path)
+            if kind == 'f':
+                board.write(host, data, mode)
+            elif kind == 'l':
+                os.symlink(data.encode('latin-1'), host)
+            elif kind == 'o':
+                os.mkfifo(host)
+            else:
+                os.makedirs(host, exist_ok=True)
+            if kind in 'do':
+                os.chmod(host, mode)
+        if package and board.placed.get(package[0]):
+            board.write(board.path(board.placed[package[0]]), package[1])
+        board.packages.update([package] if package else [])
+        return board
+
+    def play(self, board, tracer=(), stop=None):
+        """The section's runs on the board: (words, status, out, err, the board before) of each. A tracer starts
+        the first run; a run that `stop` holds for ends them."""
+        self.scenario.board, results = board, []
+        for step in self.section:
+            words, stdin = self.scenario.words(step)
+            before = board.snapshot()
+            results.append((words, *board.run(step.keyword, words, stdin, () if results else tracer), before))
+            if stop and stop(*results[-1][:3]):
+                break
+        self.scenario.board = self.main
+        return results
+
+    def finish(self):
+        """The faults of the sweep's cases, as (line, message); its tally printed."""
+        self.new = self.scenario.board.snapshot()
+        self.scenario.board.close()
+        self.scenario.board = self.main
+        outcomes = getattr(self, self.kind)(*self.args)
+        counts = collections.Counter(outcome for outcome, _, _ in outcomes)
+        explained = collections.Counter(o for o, _, _ in outcomes if o not in ('old', 'new', 'other'))
+
+        def listed(counter):
+            return ' (%s)' % ', '.join('%s %d' % item for item in sorted(counter.items())) if counter else ''
+        old, new = (listed(collections.Counter(d for o, d, _ in outcomes if o == k and d)) for k in ('old', 'new'))
+        runs = '; '.join(' '.join(filter(None, (step.keyword, step.rest))) for step in self.section)
+        name = {'kill': ['kill points'], 'tamper': ['tamper'] + self.args[:1], 'space': ['full flash'] + self.args[:3],
+                'hostile': ['hostile local files']}[self.kind]
+        print('SWEEP %s, %s: %d cases, %d old%s, %d new%s, %d explained%s, %d other' % (
+            ' '.join(name), runs, len(outcomes), counts['old'], old, counts['new'], new, sum(explained.values()),
+            listed(explained), counts['other']), flush=True)
+        return [(self.line, fault) for fault in self.faults + [f for o, _, f in outcomes if o == 'other']]
+
+    def kill(self):
+        """Every file-changing system call of the first run in turn kills it (strace's fault injection), N = 1,
+        2... until it completes; the rest then run. The board must end byte for byte in the old state or the new,
+        with no temporary file, journal or staging record left but the staged files a saved manifest names."""
+        if subprocess.run(['strace', '-f', '-o', '/dev/null', 'true'], capture_output=True).returncode != 0:
+            raise Unavailable('strace cannot trace here (not installed, or ptrace not permitted); scripts/setup '
+                              'installs it')
+        old, new = (by_destination(without(tree, '/flash/postlog')) for tree in (self.old, self.new))
+        left = [p for tree in (old, new) for p in tree
+                if re.fullmatch(r'\.?tmp.{6}|\.journal(\.new)?|\.staged', os.path.basename(p))]
+        self.faults += ['the runs change nothing'] * (old == new) + ['%s is left over' % path for path in left]
+        with tempfile.NamedTemporaryFile('r') as table, self.copy() as board:
+            self.play(board, ['strace', '-f', '-c', '-o', table.name, '-e', 'trace=' + KILL_CALLS])
+            calls = [(f[-1], int(f[3])) for f in map(str.split, table) if len(f) >= 5 and f[3].isdigit()]
+        outcomes = []
+        for call, count in calls:
+            for n in range(1, count + 18):  # a run may make a few calls more than counted (the spinner's)
+                with self.copy() as board:
+                    results = self.play(board, ['strace', '-f', '-o', '/dev/null', '-e', 'trace=' + call,
+                                                '-e', 'inject=%s:signal=KILL:when=%d' % (call, n)])
+                    after = by_destination(without(board.snapshot(), '/flash/postlog'))
+                if results[0][1] != 128 + 9:
+                    break
+                self.faults += ['%s was called far more often than counted' % call] * (n == count + 17)
+                outcomes.append(('old' if after == old else 'new' if after == new else 'other', '',
+                                 'killed at %s #%d, then %s; against the old state:%s\nagainst the new:%s' % (
+                                     call, n, [r[1] for r in results[1:]], tree_diff(old, after),
+                                     tree_diff(new, after))))
+        return outcomes
+
+    def tamper(self, name):
+        """Every byte of the package built last under the name changed in turn by xor 0x01 and 0x80 (every bit
+        with INSTALLER_SWEEP=full): a changed signed byte leaves the board as it was. A byte no signature covers
+        may change what is installed only as far as it says: the bundle's own entry, its name in its members'
+        entries, its stored image, or which members start disabled, as the earlier builds under the name chose."""
+        subject, placed, postlog = self.main.packages[name], self.main.placed.get(name), '/flash/postlog'
+        roles, members = byte_roles(subject)
+
+        def installed(tree, data):  # the board with the package file itself (placed, or kept as its image) named
+            return {p: (k, m, '<the installed file>' if d == data else d) for p, (k, m, d) in tree.items()
+                    if p != postlog}
+
+        def explained(reference, after):  # what a byte no signature covers changed, by path; None: anything else
+            kinds = set()
+            for path in {p for p in set(reference) | set(after) if reference.get(p) != after.get(p)}:
+                entry = path[15:].split('/')[0] if path.startswith('/flash/var/pdb/') else None
+                if path == placed or entry and entry not in members:
+                    kinds.add('bundle entry')
+                elif entry and path == '/flash/var/pdb/%s/bundle' % entry:
+                    kinds.add('members\' bundle name')
+                else:
+                    return None
+            return sorted(kinds)
+
+        def outcome(status, at, before, after):
+            if status >= 128 and status != 255:
+                return 'other'
+            if after == before:
+                return 'old'
+            for r, reference in enumerate(references if roles[at] is not None else []):
+                kinds = explained(reference, after)
+                if kinds is not None:  # a board no untampered file gives, but for what the changed byte says
+                    return '%s: %s' % (roles[at], ' + '.join(kinds + ['members\' start state'] * (r > 0)) or
+                                       'stored image')
+            return 'other'
+        references = [installed(self.new, subject)]
+        for variant in self.main.history[name][:-1]:
+            with self.copy(package=(name, variant)) as board:
+                self.faults += ['%s built earlier does not install' % name] * (self.play(board)[0][1] != 0)
+                references.append(installed(board.snapshot(), variant))
+        outcomes = []
+        for at in range(len(subject)):
+            for mask in [1 << bit for bit in range(8)] if os.environ.get('INSTALLER_SWEEP') == 'full' else (1, 0x80):
+                data = subject[:at] + chr(ord(subject[at]) ^ mask) + subject[at + 1:]
+                with self.copy(package=(name, data)) as board:
+                    (_, status, out, _, before), = self.play(board)
+                    after = installed(board.snapshot(), data)
+                outcomes.append((outcome(status, at, installed(before, data), after), '',
+                                 'byte %d xor %d (%s), status %d\n%sagainst the untampered install:%s' % (
+                                     at, mask, roles[at] or 'signed', status, out, tree_diff(references[0], after))))
+        return outcomes
+
+    def space(self, path, low, high, *fixed):
+        """The tmpfs at PATH stepped page by page from LOW up to HIGH (other mounts PATH=SIZE): every case ends
+        with status 0 in the whole new state, or at a run's documented failure with the board as that run found
+        it. A --commit never changes the manifest."""
+        def failure(words, status, out):
+            kind = 'image' if '-' in words else 'commit' if '--commit' in words else 'upgrade'
+            return next(('%s [%d]' % (what, status) for k, s, message, what in FAILURES
+                         if (k, s) == (kind, status) and message in out), None)
+        manifest, postlog = '/ram/MANIFEST', '/flash/postlog'
+        sizes = [(f.split('=')[0], size(f.split('=')[1])) for f in fixed]
+        new, outcomes = without(self.new, postlog, manifest), []
+        for count in range(need(size(low), 'bad size ' + low), need(size(high), 'bad size ' + high), 4096):
+            with self.copy(sizes + [(path, count)]) as board:
+                words, status, out, _, before = self.play(board, stop=failure)[-1]
+                after = board.snapshot()
+            documented = failure(words, status, out)
+            if documented:  # the board as the failing run found it
+                outcome = 'old' if without(after, postlog) == without(before, postlog) else 'other'
+            else:
+                outcome = 'new' if status == 0 and without(after, postlog, manifest) == new else 'other'
+            if '--commit' in words and manifest in after and after[manifest] != before.get(manifest):
+                outcome = 'other'
+            copied = outcome == 'new' and any(p.startswith('/ram/tmp') for p in before) and 'copied from /ram'
+            outcomes.append((outcome, documented or copied or '', '%s of %d bytes, status %d\n%s' % (
+                path, count, status, out) + 'against the old state:%s\nagainst the new:%s' % (
+                tree_diff(before, after), tree_diff(new, without(after, postlog, manifest)))))
+        return outcomes
+
+    def hostile(self, *paths):
+        """Each path in turn replaced by garbage, a directory, a named pipe, a link to a missing file and a 64 MiB
+        file: no run waits (the alarm would end it) or ends by a signal, each ends with a status its mode
+        documents, and nothing outside /flash and /ram changes. Each case is listed."""
+        words, run = self.scenario.words(self.section[0])[0], self.section[0]
+        statuses = (0,) if '--show' in words else (0, 1, 2, 3, 28, 255) if '-' in words else (0, 1) if \
+            '--cancel' in words else (0, 1, 28)
+        outcomes = []
+        for path, kind in [(path, kind) for path in paths for kind in HOSTILE]:
+            with self.copy() as board:
+                make_hostile(board.path(path), kind)
+                before = without(board.snapshot(), path, '/flash/postlog')
+                (_, status, out, err, _), = self.play(board)
+                after = without(board.snapshot(), path, '/flash/postlog')
+            outside = [{p: e for p, e in t.items() if not re.match('/(flash|ram)(/|$)', p)} for t in (before, after)]
+            contained = outside[0] == outside[1]
+            outcomes.append(('other' if status not in statuses or not contained else 'old' if after == before else
+                             'new', '', '%s, %s: status %d%s\n%s' % (path, kind, status, tree_diff(*outside), out)))
+            line = (out or err).split('\n')[0]  # whose last redraw shows
+            print('HOSTILE %s | %s | %s %s | %d | %s' % (path, kind, run.keyword, run.rest, status,
+                                                         line[line.rfind('\r') + 1:]))
+        return outcomes
