@@ -48,7 +48,7 @@ def mount_tmpfs(path, byte_count):
 
 
 def snapshot(root, excluded=()):
-    """Path below root -> (kind f/d/l/o, permission bits, content or link text); top-level names excluded."""
+    """Path below root -> (kind f/d/l/o, permission bits, content or link text), but the paths excluded."""
     tree = {}
 
     def walk(rel):  # names are bytes on the way, latin-1 strings in the snapshot
@@ -56,7 +56,7 @@ def snapshot(root, excluded=()):
             host, path = os.fsencode(root) + rel + name, (rel + name).decode('latin-1')
             mode = os.lstat(host).st_mode
             kind = {stat.S_IFLNK: 'l', stat.S_IFREG: 'f', stat.S_IFDIR: 'd'}.get(stat.S_IFMT(mode), 'o')
-            if rel != b'/' or path[1:] not in excluded:
+            if path not in excluded:
                 data = os.readlink(host) if kind == 'l' else open(host, 'rb').read() if kind == 'f' else b''
                 tree[path] = kind, 0 if kind == 'l' else mode & 0o7777, data.decode('latin-1')
                 if kind == 'd':
@@ -137,10 +137,10 @@ class Board:
         mount_tmpfs(self.path(board_path), byte_count)
         self.mounts.append((board_path, byte_count))
 
-    def snapshot(self):
-        """The board without what the harness put there to run the binary."""
-        emulator = tuple(map(os.path.basename, self.emulator(True)[:1]))
-        return snapshot(self.root, ('installer',) + LIBRARY_DIRS + emulator)
+    def snapshot(self, *excluded):
+        """The board without what the harness put there to run the binary (and the paths excluded)."""
+        harness = ('installer',) + LIBRARY_DIRS + tuple(map(os.path.basename, self.emulator(True)[:1]))
+        return snapshot(self.root, tuple('/' + name for name in harness) + excluded)
 
     def expand(self, text):
         """The words of a line with their escapes decoded and $KEY, $PUB (the development keys), $ROOT replaced."""

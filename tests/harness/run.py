@@ -222,7 +222,7 @@ def check_block(config, path, title, rewriting=False, plans=None):
             if found and not rewriting:
                 break
     except Fault as fault:
-        return faults + [(step.line, str(fault))]
+        return faults + [((step or sweep).line, str(fault))]
     finally:
         scenario.board.close()
         if sweep:

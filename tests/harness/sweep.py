@@ -3,6 +3,7 @@
 # pinning the new state) on a copy of the board as the section found it, then
 # once for each case of the sweep on another copy, and each case must end as
 # the kind says; the main board stays as it was. Each sweep prints its tally.
+import atexit
 import collections
 import os
 import random
@@ -11,7 +12,7 @@ import struct
 import subprocess
 import tempfile
 
-from board import Board, Unavailable, mount_tmpfs
+from board import LIBC, Board, Unavailable, mount_tmpfs
 from language import Packages, need, size
 
 KILL_CALLS = ('open,openat,creat,write,writev,pwrite64,rename,renameat,renameat2,link,linkat,unlink,unlinkat,mkdir,'
@@ -30,8 +31,9 @@ HOSTILE = ('garbage', 'directory', 'named pipe', 'dangling link', 'huge file')
 def scratch_on_tmpfs():
     """Boards on a tmpfs of the process's own: the thousands of runs sync and fsync, which on a shared disk take
     most of the time, and a killed process leaves what it wrote in the page cache either way."""
-    tempfile.tempdir = tempfile.mkdtemp()
-    mount_tmpfs(tempfile.tempdir, 2 << 30)  # pages are taken as used
+    tempfile.tempdir = base = tempfile.mkdtemp()
+    mount_tmpfs(base, 2 << 30)  # pages are taken as used
+    atexit.register(lambda: LIBC.umount2(base.encode(), 2) or os.rmdir(base))
 
 
 def without(tree, *paths):
@@ -178,6 +180,7 @@ class Sweep:
         with tempfile.NamedTemporaryFile('r') as table, self.copy() as board:
             self.play(board, ['strace', '-f', '-c', '-o', table.name, '-e', 'trace=' + KILL_CALLS])
             calls = [(f[-1], int(f[3])) for f in map(str.split, table) if len(f) >= 5 and f[3].isdigit()]
+        self.faults += ['strace counted no call'] * (not calls)
         outcomes = []
         for call, count in calls:
             for n in range(1, count + 18):  # a run may make a few calls more than counted (the spinner's)
@@ -285,9 +288,9 @@ class Sweep:
         for path, kind in [(path, kind) for path in paths for kind in HOSTILE]:
             with self.copy() as board:
                 make_hostile(board.path(path), kind)
-                before = without(board.snapshot(), path, '/flash/postlog')
+                before = board.snapshot(path, '/flash/postlog')
                 (_, status, out, err, _), = self.play(board)
-                after = without(board.snapshot(), path, '/flash/postlog')
+                after = board.snapshot(path, '/flash/postlog')
             outside = [{p: e for p, e in t.items() if not re.match('/(flash|ram)(/|$)', p)} for t in (before, after)]
             contained = outside[0] == outside[1]
             outcomes.append(('other' if status not in statuses or not contained else 'old' if after == before else
