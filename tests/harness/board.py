@@ -168,8 +168,8 @@ class Board:
             [self.config['pkgtool']] if kind == 'pkgtool' else [self.config['installer'], '-r', self.root])) + args
         # A tracer starts the program, and enters the root through chroot(8) so that it stays outside.
         argv = [w.encode('latin-1') for w in list(tracer) + ['chroot', self.root] * (inside and bool(tracer)) + argv]
-        env = {k: v for k, v in {**os.environb, **{k.encode(): v if v is None else v.encode('latin-1') for k, v in
-                                                   self.env.items()}}.items() if v is not None}
+        env = {k: v for k, v in os.environb.items() if k.decode('latin-1') not in self.env}  # and unset if None
+        env.update((k.encode('latin-1'), v.encode('latin-1')) for k, v in self.env.items() if v is not None)
 
         def child():
             signal.alarm(RUN_SECONDS)
@@ -180,7 +180,7 @@ class Board:
             if inside and not tracer:
                 os.chroot(self.root)
                 os.chdir('/')
-        with tempfile.TemporaryFile(dir=self.scratch) as f:  # a file, as a board's callers give
+        with tempfile.TemporaryFile(dir=self.scratch) as f:  # standard input is a file, as the C++ tests gave it
             f.write(stdin.encode('latin-1'))
             f.seek(0)
             done = subprocess.run(argv, stdin=f, capture_output=True, env=env, preexec_fn=child,

@@ -63,8 +63,9 @@ def console_view(out):
     """What a terminal shows: \\r and \\b move back, escape sequences and line-ending blanks are unseen."""
     shown, line, col = '', [], 0
     for c in re.sub(r'\x1b(\[[^\x40-\x7e]*[\x40-\x7e]?)?', '', out) + '\n':
+        if c == '\n':
+            shown, line = shown + ''.join(line).rstrip(' ') + '\n', []
         if c in '\r\b\n':
-            shown, line = (shown + ''.join(line).rstrip(' ') + '\n', []) if c == '\n' else (shown, line)
             col = max(col - 1, 0) if c == '\b' else 0
         else:
             line[col:col + 1] = [c]
@@ -101,9 +102,10 @@ def content(token, expected=False):
     return lambda packages: random.Random(count).randbytes(count).decode('latin-1') if m[2] else byte * count
 
 
-def make(token, packages):
+def make(token, packages):  # the bytes of an input content
     made = content(token)
-    return made(need(not isinstance(made, tuple), 'a digest names a content but cannot make one') and packages)
+    need(not isinstance(made, tuple), 'a digest names a content but cannot make one')
+    return made(packages)
 
 
 def describe(data, packages):
