@@ -16,7 +16,7 @@ import tempfile
 
 from board import Board, Unavailable, enter_private_namespace
 from sweep import Sweep, scratch_on_tmpfs
-from language import RUNS, Fault, console_view, content, describe, entry_files, entry_words, escape, make, \
+from language import RUNS, Fault, console_view, content, describe, entry_files, entry_words, escape, make, need, \
     output_lines, parse_states, read_file, rewrite
 
 DATABASE, RUN_TOO_BIG = '/flash/var/pdb/', 'ERROR: not enough space for upgrade'
@@ -195,21 +195,26 @@ def check_block(config, path, title, rewriting=False, plans=None):
         return [fault or (block and block.error) or (0, 'no block titled ' + title)]
     if any(step.keyword == 'sweep' for step in block.steps):
         scratch_on_tmpfs()
-    scenario, faults, runs, sweep = Scenario(config), [], [], None
+    scenario, faults, runs, sweeps = Scenario(config), [], [], []
     try:
         for step in block.steps + [None]:
-            if sweep and (step is None or step.keyword not in RUNS or step.gap):  # the end of a sweep's section
-                faults, sweep = faults + sweep.finish(), None
+            if sweeps and (step is None or step.keyword not in RUNS or step.gap):
+                need(sweeps[0].section or step and step.keyword == 'sweep', 'a sweep is followed by its runs')
+            if sweeps and sweeps[0].section and (step is None or step.keyword not in RUNS or step.gap):
+                new = scenario.board.snapshot()  # the end of the section the sweeps run again
+                scenario.board.close()
+                scenario.board = sweeps[0].main
+                faults, sweeps = faults + sum((sweep.finish(new) for sweep in sweeps), []), []
             if step is None:
                 break
             if step.keyword == 'sweep':
-                sweep = Sweep(scenario, step)
+                sweeps.append(Sweep(scenario, step, sweeps[0] if sweeps else None))
             elif step.keyword not in RUNS:
                 scenario.board.setup(step)
             if step.keyword not in RUNS:
                 continue
-            if sweep:
-                sweep.section.append(step)
+            if sweeps:
+                sweeps[0].section.append(step)
             plan, safe, found = (scenario.plan(step) if plans is not None else None) or (None, False, [])
             actual = scenario.run(step)
             if plans is not None:
@@ -222,11 +227,11 @@ def check_block(config, path, title, rewriting=False, plans=None):
             if found and not rewriting:
                 break
     except Fault as fault:
-        return faults + [((step or sweep).line, str(fault))]
+        return faults + [((step or sweeps[-1]).line, str(fault))]
     finally:
         scenario.board.close()
-        if sweep:
-            sweep.main.close()
+        if sweeps:
+            sweeps[0].main.close()
     if rewriting and faults:
         rewrite(path, title, runs)
         print('%s:%d: rewrote %s' % (path, block.line, title))

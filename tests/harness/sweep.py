@@ -102,12 +102,15 @@ def tree_diff(expected, actual):
 
 
 class Sweep:
-    def __init__(self, scenario, step):
+    def __init__(self, scenario, step, first=None):
         self.scenario, self.line, self.section, self.faults = scenario, step.line, [], []
         self.kind, *self.args = re.findall(r'[^ \t]+', step.rest + ' ' + ' '.join(text for _, text in step.body))
         need(self.kind in ('kill', 'tamper', 'space', 'hostile'), 'unknown sweep "%s"' % self.kind)
-        self.main, self.old = scenario.board, scenario.board.snapshot()
-        scenario.board = self.copy()  # where the section runs as usual
+        if first:  # sweep lines stacked on one section share it
+            self.main, self.old, self.section = first.main, first.old, first.section
+        else:
+            self.main, self.old = scenario.board, scenario.board.snapshot()
+            scenario.board = self.copy()  # where the section runs as usual
 
     def copy(self, sizes=(), package=None):
         """A board with the main one's mounts (sizes changed as given) in the state the section began in; with
@@ -146,11 +149,9 @@ class Sweep:
         self.scenario.board = self.main
         return results
 
-    def finish(self):
-        """The faults of the sweep's cases, as (line, message); its tally printed."""
-        self.new = self.scenario.board.snapshot()
-        self.scenario.board.close()
-        self.scenario.board = self.main
+    def finish(self, new):
+        """The faults of the sweep's cases, as (line, message), its tally printed; new: the section's end."""
+        self.new = new
         outcomes = getattr(self, self.kind)(*self.args)
         counts = collections.Counter(outcome for outcome, _, _ in outcomes)
         explained = collections.Counter(o for o, _, _ in outcomes if o not in ('old', 'new', 'other'))
