@@ -31,14 +31,13 @@ TEST(ProcessorClass, EveryRowOfTheTableInItsOrder) {
 }
 
 // scripts/target-test sets INSTALLER_EXPECTED_PROCESSOR_CLASS ("none", 1 to 4) for each emulated
-// processor, none of which has its class decided by the flash variant.
+// processor, none of which has its class decided by the flash variant; elsewhere there is none.
 TEST(ProcessorClass, RunningBoardGetsTheClassItIsExpectedToHave) {
   const char* text = std::getenv("INSTALLER_EXPECTED_PROCESSOR_CLASS");
 #if defined(__powerpc__) || defined(__PPC__)
   if (text == nullptr) GTEST_SKIP() << "INSTALLER_EXPECTED_PROCESSOR_CLASS names no class to compare with";
 #endif
-  const std::string expected = text ? text : "none";  // elsewhere the stand-in register has no class
-  ASSERT_TRUE(expected == "none" || (expected.size() == 1 && expected[0] >= '1' && expected[0] <= '4')) << expected;
+  const std::string expected = text ? text : "none";
   const int found = processorClass(RunningProcessorVersion(), [] { return false; });
   EXPECT_EQ(found == kNoProcessorClass ? "none" : std::to_string(found), expected)
       << std::hex << "register 0x" << RunningProcessorVersion().read();

@@ -11,43 +11,28 @@ namespace {
 using namespace curve25519;
 using namespace curve_reference;
 
-constexpr int32_t k26 = (1 << 26) - 1, k25 = (1 << 25) - 1;
-
-FieldElement nearP(int32_t offset) { return {{k26 - 18 + offset, k25, k26, k25, k26, k25, k26, k25, k26, k25}}; }
-FieldElement decoded(const mpz_class& n) {  // 0 <= n < 2^256
-  FieldElement f;
-  decode(f, toBytes(n).data());
-  return f;
-}
-FieldElement inverse(const FieldElement& f) {
-  FieldElement out;
-  invert(out, f);
-  return out;
-}
-
 // Limbs at, around and twice p, negative limbs (a zero top limb over a negative one), all 256
 // bits decoded, the inverse of zero: the canonical value and its lowest bit. Typical values take
 // every operation in the ladder below.
 TEST(FieldElement, EncodeAndParityTakeTheCanonicalValue) {
+  constexpr int32_t k26 = (1 << 26) - 1, k25 = (1 << 25) - 1;
+  const auto nearP = [](int32_t offset) { return FieldElement{{k26 - 18 + offset, k25, k26, k25, k26, k25, k26, k25, k26, k25}}; };
+  Bytes32 ones;
+  ones.fill(0xff);
+  FieldElement allOnes, inverseOfP;
+  decode(allOnes, ones.data());
+  invert(inverseOfP, nearP(0));
   const mpz_class two = 2;
   const std::pair<FieldElement, mpz_class> cases[] = {
       {nearP(1), kPrime + 1}, {nearP(0), kPrime}, {nearP(-1), kPrime - 1}, {nearP(18), kPrime + 18}, {{{-1}}, -1},
       {{{2 * k26 - 36, 2 * k25, 2 * k26, 2 * k25, 2 * k26, 2 * k25, 2 * k26, 2 * k25, 2 * k26, 2 * k25}}, 2 * kPrime},
-      {{{0, -1}}, -(two << 25)}, {{{5, 0, 0, 0, 0, 0, 0, 0, 0, -1}}, 5 - (two << 229)},
-      {decoded((two << 255) - 1), (two << 255) - 1}, {inverse(nearP(0)), 0},
-  };
+      {{{0, -1}}, -(two << 25)}, {{{5, 0, 0, 0, 0, 0, 0, 0, 0, -1}}, 5 - (two << 229)}, {allOnes, (two << 255) - 1}, {inverseOfP, 0}};
   for (const auto& [f, n] : cases) {
     Bytes32 bytes;
     encode(bytes.data(), f);
     EXPECT_EQ(fromBytes(bytes.data()), reduce(n)) << n;
     EXPECT_EQ(parity(f), mpz_odd_p(reduce(n).get_mpz_t()) ? 1 : 0) << n;
   }
-}
-
-Bytes32 ladder(const Bytes32& s, const Bytes32& k, const Bytes32& key) {
-  Bytes32 out;
-  doubleScalarX(s.data(), k.data(), key.data(), out.data());
-  return out;
 }
 
 // [s]K + [k]G for whole, unreduced scalars against affine arithmetic on K's even root (the odd
@@ -58,6 +43,11 @@ TEST(DoubleScalarX, AgreesWithAffineArithmetic) {
     Bytes32 bytes;
     for (auto& byte : bytes) byte = static_cast<unsigned char>(engine());
     return bytes;
+  };
+  const auto ladder = [](const Bytes32& s, const Bytes32& k, const Bytes32& key) {
+    Bytes32 out;
+    doubleScalarX(s.data(), k.data(), key.data(), out.data());
+    return out;
   };
   const Bytes32 zero{}, one = toBytes(1), l = toBytes(groupOrder());
   for (int i = 0; i < 24; ++i) {
