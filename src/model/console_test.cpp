@@ -14,13 +14,13 @@ TEST(Console, CutsMessagesDrawsBarsOfAnySizeAndTellsCreateFailures) {
   repository.console = &out;
   for (int length : {254, 255, 256, 5000}) reportWarning(repository, "%s", std::string(length, 'x').c_str());
   for (int i = 0; i < 4; ++i) EXPECT_EQ(repository.messages[i], "WARNING: " + std::string(std::min(254 + i, 255), 'x'));
-  const std::tuple<uint64_t, uint64_t, int> bars[] = {
-      {0, 1000, 0},       {500, 1000, 29}, {999, 1000, 57}, {1000, 1000, 58},
-      {0xFFFFFFFEu, 0xFFFFFFFFu, 57},      {2000, 1000, 58}, {10, 0, 0}};
+  const std::tuple<uint64_t, uint64_t, int> bars[] = {{0, 1000, 0},     {500, 1000, 29}, {999, 1000, 57},
+                                                      {1000, 1000, 58}, {2000, 1000, 58}, {10, 0, 0},
+                                                      {0xFFFFFFFEu, 0xFFFFFFFFu, 57}};
+  const std::string label = "installing ppp  ";  // 16 characters, which leave 58 cells
   for (const auto& [done, total, filled] : bars) {
-    showReadProgress(repository, "installing ppp  ", done, total);  // a 16-character label leaves 58 cells
-    EXPECT_EQ(repository.progressLine, "installing ppp   [" + std::string(filled, '#') + std::string(58 - filled, ' ') +
-                                           "]");
+    showReadProgress(repository, label, done, total);
+    EXPECT_EQ(repository.progressLine, label + " [" + std::string(filled, '#') + std::string(58 - filled, ' ') + "]");
   }
   showReadProgress(repository, std::string(90, 'l'), 1, 2);
   EXPECT_EQ(repository.progressLine, std::string(90, 'l') + " []");

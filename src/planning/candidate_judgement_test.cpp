@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "platform/flash_devices.h"
 #include "support/state_notation.h"
 
@@ -69,8 +67,6 @@ TEST(Judgement, GivesEveryReasonAndTellsTheFirstNotPermitted) {
     parseVersionText(c.minimum, &board.minimum);
     board.eraseSize = c.eraseSize;
     Repository repository;
-    std::ostringstream console;
-    repository.console = &console;
     repository.architecture = "powerpc";
     repository.packages = makePackages(c.installed);
     const auto candidate = std::move(makePackages(c.candidate)[0]);

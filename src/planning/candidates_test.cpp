@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "model/relations.h"
 #include "support/state_notation.h"
 
@@ -28,8 +26,6 @@ TEST(Selection, KeepsTheBestOfEachPackageAndOrdersThemByWhatTheyNeed) {
   };
   for (const auto& [text, downgrade, expected] : cases) {
     Repository repository;
-    std::ostringstream console;
-    repository.console = &console;
     const auto records = makePackages(text, true);
     std::vector<Package*> candidates;
     for (const auto& record : records) candidates.push_back(record.get());
