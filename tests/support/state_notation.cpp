@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <sstream>
+
+#include "pkgtool/version_parse.h"
 
 namespace {
 
 bool isName(const std::string& s) {
-  return !s.empty() && s.find_first_not_of("-_.0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ") == s.npos;
+  const char* const kNameBytes = "-_.0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  return !s.empty() && s.find_first_not_of(kNameBytes) == s.npos;
 }
 
 std::vector<std::string> fields(const std::string& text, char separator) {
@@ -46,12 +47,8 @@ bool readWord(const std::string& word, PackageState* s) {
 }  // namespace
 
 bool parseVersionText(const std::string& text, Version* version) {
-  unsigned major = 0, minor = 0, number = 0;
-  char word[8] = "";
-  if (std::sscanf(text.c_str(), "%3u.%3u%7[a-z.]%3u", &major, &minor, word, &number) < 2) return false;
-  const Version parsed = makeVersion(major, minor, !*word || *word == '.' ? 'f' : *word == 'r' ? 'c' : *word, number);
-  // Only the spelling installer prints: no "6.40.0", no "06.40", nothing after the number.
-  return text == versionText(parsed) && (*version = parsed, true);
+  std::string error;
+  return parseVersion(text, version, &error);
 }
 
 bool parsePackageStates(const std::string& text, std::vector<PackageState>* states, NotationError* error,
@@ -60,9 +57,8 @@ bool parsePackageStates(const std::string& text, std::vector<PackageState>* stat
   size_t start = 0;  // of the package's text
   for (const std::string& part : fields(text, ';')) {
     std::vector<std::pair<size_t, std::string>> words;
-    std::istringstream in(part);
-    size_t at = 0;
-    for (std::string word; in >> word; at += word.size()) words.emplace_back(start + (at = part.find(word, at)), word);
+    for (size_t at = 0; (at = part.find_first_not_of(" \t", at)) != std::string::npos; at += words.back().second.size())
+      words.emplace_back(start + at, part.substr(at, part.find_first_of(" \t", at) - at));
     start += part.size() + 1;
     // A blank text is no package; a ";" that ends the text is allowed.
     if (words.empty() && start <= text.size())

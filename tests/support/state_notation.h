@@ -23,14 +23,14 @@ struct PackageState {
 };
 
 struct NotationError {
-  size_t offset = 0;  // of the word at fault in the text
+  size_t offset = 0;  // of the word at fault
   std::string what;
 };
 
 // Packages are separated by ";", words by blanks; built= defaults to defaultBuildTime.
 bool parsePackageStates(const std::string& text, std::vector<PackageState>* states, NotationError* error,
                         uint32_t defaultBuildTime = 0);
-// A version as installer prints it: "6.41", "6.40.1", "6.41beta3", "6.41rc2".
+// A version as installer prints it: "6.41", "6.40.1", "6.41beta3", "6.41rc2" (pkgtool's reading).
 bool parseVersionText(const std::string& text, Version* version);
 // The packages as a run's records, files with a leading "/"; with `nest` a member goes into the
 // last bundle of its name before it. A text that does not parse fails the running test.
