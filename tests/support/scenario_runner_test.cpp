@@ -111,7 +111,7 @@ TEST(ScenarioFile, NamesTheLineOfEveryFault) {
       {"=== A\nrun\n+ /a 644 \"x\"\n", "3: expected a mode (0644) or \"-> TARGET\" after the path"},
       {"=== A\nrun\n+ /a/ 0755 \"x\"\n",
        "3: a directory line ends after its mode (or \"entry\" and a package's notation)"},
-      {"=== A\nrun\n+ /a/ 0755 entry 1.0 >\n", "3: entry: bad package name in \"\""},
+      {"=== A\nrun\n+ /a/ 0755 entry 1.0 >\n", "3: entry: bad word \">\""},
       {"=== A\nrun\n- /a 0644\n", "3: a removal line ends after its path"},
       {"=== A\nrun\n+ /a 0644 {x*}\n", "3: expected {BYTE*COUNT}, not {x*}"},
       {"=== A\nrun\n+ /a 0644 {1 bytes md5 x}\n", "3: expected {SIZE bytes sha1 HEX}"},
