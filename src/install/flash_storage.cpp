@@ -37,12 +37,29 @@ void SpaceBudget::consume(const std::string& source, const std::string& destinat
   }
 }
 
+namespace {
+
+// The device of the nearest directory of `path` that exists: where the commit
+// places the file.
+uint64_t homeDevice(std::string path) {
+  struct stat info;
+  while (stat(path.c_str(), &info) != 0) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || path.size() <= 1) return 0;
+    path.resize(slash == 0 ? 1 : slash);
+  }
+  return static_cast<uint64_t>(info.st_dev);
+}
+
+}  // namespace
+
 void SpaceBudget::consume(uint64_t device, uint64_t size, const std::string& destination) {
   if (!counts(destination)) return;
   // A source on the destination's device replaces it in place.
   struct stat destinationInfo;
   if (stat(destination.c_str(), &destinationInfo) == 0 && static_cast<uint64_t>(destinationInfo.st_dev) == device)
     return;
+  if (homeDevice(destination) != device) copiedBlocks += static_cast<int64_t>(blocksOf(size));
   freeBlocks -= static_cast<int64_t>(blocksOf(size));
   // The old destination file will be freed.
   release(destination);
@@ -85,6 +102,7 @@ SpaceCheck checkSpace(const Transaction& transaction) {
       consumeStaged(main, op, destination, true);
     }
   }
+  const int64_t bootRoom = boot.freeBlocks, mainRoom = main.freeBlocks;
 
   for (const auto& [destination, op] : transaction) {
     switch (op.kind) {
@@ -108,7 +126,8 @@ SpaceCheck checkSpace(const Transaction& transaction) {
     }
   }
 
-  check.enough = boot.freeBlocks > kReservedBlocks && main.freeBlocks > kReservedBlocks;
+  check.enough = boot.freeBlocks > kReservedBlocks && main.freeBlocks > kReservedBlocks &&
+                 boot.copiedBlocks <= bootRoom && main.copiedBlocks <= mainRoom;
   return check;
 }
 

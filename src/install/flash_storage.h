@@ -28,7 +28,8 @@ class SpaceBudget {
   // The file at `path` will be freed.
   void release(const std::string& path);
   // `source` will take the place of `destination`. It costs nothing when it
-  // already lies on the destination's device and replaces a file there.
+  // already lies on the destination's device and replaces a file there. One
+  // that lies on another device is also counted in `copiedBlocks`.
   void consume(const std::string& source, const std::string& destination);
   // The same for a file of `size` bytes that lies on `device`.
   void consume(uint64_t device, uint64_t size, const std::string& destination);
@@ -40,6 +41,9 @@ class SpaceBudget {
   uint32_t blockSize = 0;
   // Wider than the board's counter so that no transaction can wrap it.
   int64_t freeBlocks = 0;
+  // The files the commit copies in from another device: each is placed
+  // beside its destination before any old file is freed.
+  int64_t copiedBlocks = 0;
 };
 
 // The space check of a transaction: the free blocks of the boot area and of
@@ -49,13 +53,15 @@ struct SpaceCheck {
   SpaceBudget main;
   int64_t bootFreeBefore = 0;
   int64_t mainFreeBefore = 0;
-  // Both budgets keep more than 16 free blocks.
+  // Both budgets keep more than 16 free blocks, and the files copied in
+  // fit beside the old ones.
   bool enough = false;
 };
 SpaceCheck checkSpace(const Transaction& transaction);
 
 // True when the staged changes leave more than 16 free blocks on the boot
-// area and on the main flash file system of the transaction's board.
+// area and on the main flash file system of the transaction's board, and the
+// commit has room to place the files it copies in from another device.
 bool hasEnoughSpace(const Transaction& transaction);
 
 // Stages where a package's stored image goes: the boot image is moved to

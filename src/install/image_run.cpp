@@ -43,9 +43,10 @@ RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags
   report.stream = installFromStream(run, input, &image);
   const bool installed = isInstalled(report.stream);
   if (!installed) report.outcome = RunOutcome::StreamNotInstalled;
-  // A copy cut short would be kept as a broken stored image.
+  // A copy cut short would be kept as a broken stored image. The log, which
+  // already says the package was installed, must say that it was not.
   if (!image.close() && installed) {
-    printImageError(repository, "could not write image");
+    reportError(repository, "could not write image");
     report.outcome = RunOutcome::ImageFileFailed;
   }
   if (report.outcome == RunOutcome::Done && !report.stream.imageDirectory.empty()) {
