@@ -21,11 +21,12 @@ TEST(FuzzSeeds, EachGivesTheVerdictItsNameBeginsWith) {
   DIR* seeds = opendir(INSTALLER_FUZZ_SEEDS);
   ASSERT_NE(seeds, nullptr);
   for (const dirent* entry; (entry = readdir(seeds)) != nullptr;) {
-    const std::string name = entry->d_name, bytes = readFile(INSTALLER_FUZZ_SEEDS "/" + name);
+    const std::string name = entry->d_name;
+    if (name[0] == '.') continue;
+    const std::string bytes = readFile(INSTALLER_FUZZ_SEEDS "/" + name);
     std::stringbuf candidate(bytes, std::ios::in), compressed(bytes, std::ios::in), input(bytes, std::ios::in), tee;
     PackageStream stream(&candidate, true);
     PackageInfo record;
-    if (name[0] == '.') continue;
     EXPECT_EQ(readPackageFileParts(record, stream), name.rfind("unreadable.", 0) != 0) << name;
     InflateStream(&compressed).ignore(1 << 20);
     std::ostringstream console;
