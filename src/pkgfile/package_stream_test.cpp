@@ -9,6 +9,7 @@
 #include "pkgfile/package_signature.h"
 #include "pkgfile/record_name.h"
 #include "support/package_writer.h"
+#include "support/scratch_dir.h"
 
 using namespace std::string_literals;
 

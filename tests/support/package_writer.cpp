@@ -52,13 +52,11 @@ std::string PackageWriter::bytes() const {
   return le(magic_, 4) + le(fixedLength_ ? length_ : static_cast<uint32_t>(body_.size()), 4) + body_;
 }
 
-std::string developmentKeyPath() { return INSTALLER_DEVELOPMENT_KEY; }
-
 const PrivateKey& developmentSigningKey() {
   static const PrivateKey key = [] {
     PrivateKey read = {};
     std::string error;
-    if (!readPrivateKeyFile(developmentKeyPath(), &read, &error)) ADD_FAILURE() << error;
+    if (!readPrivateKeyFile(INSTALLER_DEVELOPMENT_KEY, &read, &error)) ADD_FAILURE() << error;
     return read;
   }();
   return key;

@@ -1,16 +1,14 @@
-// Package files for tests: byte by byte (well-formed, or with the lying lengths, cut
-// parts and unknown parts a reader must survive), signed over the bytes the installer
-// hashes, or made by pkgtool in this process as packages are shipped.
+// Package files for tests, byte by byte: well-formed, or with the lying lengths, cut
+// parts and unknown parts a reader must survive, signed over the bytes the installer
+// hashes.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "model/dependency.h"
 #include "signature/signing_key.h"
-#include "support/scratch_dir.h"
 
 constexpr uint32_t kWriterPackageMagic = 0xBAD0F11E, kWriterUnregisteredMagic = 0xA1100FFB;
 std::string partHeader(uint16_t type, uint32_t length);
@@ -32,7 +30,6 @@ class PackageWriter {
   // The file header's length field, instead of the size less 8.
   PackageWriter& lengthField(uint32_t length) { return fixedLength_ = true, length_ = length, *this; }
   std::string bytes() const;
-  bool writeTo(const std::string& path) const { return writeFile(path, bytes()); }
 
  private:
   uint32_t magic_, length_ = 0;
@@ -42,18 +39,8 @@ class PackageWriter {
 
 // The development key pair of keys/, which a default build trusts.
 const PrivateKey& developmentSigningKey();
-std::string developmentKeyPath();
 // One package's parts (header part to signature part) and the signature part:
 // 68 signature bytes, then extra, which no signature covers.
 std::string signedPackageParts(const PrivateKey& key, const std::string& parts, const std::string& extra = "");
 
-// In the packaging support. pkgtool's output goes to messages (may be null).
-bool runPackagingTool(const std::vector<std::string>& words, std::string* messages = nullptr);
-constexpr uint32_t kTestBuildTime = 1700000000;  // of every package made here
-struct PackageRecipe {
-  std::string name, version;                                // version as pkgtool takes it: "2.1rc3"
-  std::vector<std::pair<std::string, std::string>> files;  // below the flash root; 0755 below bin/
-  std::vector<std::string> options;                         // further words of `pkgtool build`
-};
-bool buildPackageFile(const PackageRecipe& recipe, const std::string& out, std::string* messages = nullptr);
 std::string incompressibleBytes(size_t size);  // a fixed xorshift sequence

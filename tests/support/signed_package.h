@@ -1,3 +1,0 @@
-// Signed package parts for tests, declared with the package writer.
-#pragma once
-#include "support/package_writer.h"
