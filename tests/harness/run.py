@@ -19,7 +19,11 @@ from sweep import Sweep, scratch_on_tmpfs
 from language import RUNS, Fault, console_view, content, describe, entry_files, entry_words, escape, make, need, \
     output_lines, parse_states, read_file, rewrite
 
-DATABASE, RUN_TOO_BIG = '/flash/var/pdb/', 'ERROR: not enough space for upgrade'
+DATABASE = '/flash/var/pdb/'
+# The words of an upgrade run; a run with any other (-r ROOT, -, --show, --commit...) is no upgrade of this board.
+UPGRADE_OPTIONS = {'--safe', '-q', '-down', '--reinstall', '-b', '--force', '--noupgrade', '-i'}
+COMMIT_STAGE = r'ERROR: (not enough space for upgrade$|could not (commit|save) )'
+WRITE_FAILURE = r'ERROR: installation of .* failed: (disk is too small|disk error|could not create )'
 
 
 def diff(expected, actual):
@@ -99,17 +103,17 @@ class Scenario:
             ['status %d' % status] * bool(status) + got_out + got_err + got
 
     def plan(self, step):
-        """Before an upgrade run (else None), pkgtool plan on the board: the plan, --safe, what the plan must not do."""
-        words = re.sub(r'(?:^| )-r [^ ]+', '', ' '.join(self.board.expand(step.rest))).split()
-        if step.keyword not in ('run', 'run-inside') or '<' in step.rest or not set(words) <= {
-                '--safe', '-down', '--reinstall', '-q', '-b', '--force', '--noupgrade', '-i'}:
+        """Before an upgrade run of this board (else None), pkgtool plan on it: the plan, the run's options and what
+        the plan must not do. A run on another root (-r) is none: options as installer's command line reads them."""
+        words = self.board.expand(step.rest)
+        if step.keyword not in ('run', 'run-inside') or '<' in step.rest or not set(words) <= UPGRADE_OPTIONS:
             return None
         before, scratch, env = self.board.snapshot(), tempfile.mkdtemp(dir=self.board.scratch), self.board.env
         self.board.env = dict(env, TMPDIR=scratch)  # where it stages, and must leave nothing
         status, out, err = self.board.run('pkgtool', ['plan', '--json', '-r', self.board.root] + [
             '--down'] * ('-down' in words) + ['--reinstall'] * ('--reinstall' in words))
         self.board.env = env
-        return json.loads(out) if status < 2 else None, '--safe' in words, \
+        return json.loads(out) if status < 2 else None, set(words), \
             ['the plan changed the board'] * (self.board.snapshot() != before) + \
             ['the plan left files behind'] * bool(os.listdir(scratch)) + ['pkgtool plan: ' + err] * (status > 1)
 
@@ -165,23 +169,27 @@ def matches(line, change, packages):
         return False
 
 
-def disagreements(plan, safe, actual):
-    """How the run did not say and do what the plan foretold: its messages in order, the space check (status 28
-    but when a commit fails for another reason), the entries changed, whether --safe saved a manifest."""
+def disagreements(plan, options, actual):
+    """How the run did not say and do what the plan foretold: its messages in order (but a quiet run's, and but
+    what the commit stage says), the space check, the entries changed, or whether --safe saved a manifest. Where
+    the commit or the manifest's save failed (status 1), the space check passed and nothing else is compared. A
+    package whose files could not be written, which no plan can foresee, ends the run: the messages are compared
+    up to it, nothing else."""
     status, out, _, found = actual
-    said = [line for line in console_view(out).split('\n') if line and line != 'Resuming upgrade...']
-    commit = [line for line in said if re.match(r'ERROR: (not enough space for upgrade$|could not (commit|save) )',
-                                                line)]
+    said = [line for line in console_view(out).split('\n') if line and line != 'Resuming upgrade...' and
+            not re.match(COMMIT_STAGE, line)]
+    cut = next((i for i, line in enumerate(said) if re.match(WRITE_FAILURE, line)), None)
     foretold = plan['scheduled'] + plan['selection'] + sum((p['messages'] for p in plan['packages']), []) + \
         plan['closing']
-    said, failed, enough = [x for x in said if x not in commit], commit[:1] not in ([], [RUN_TOO_BIG]), \
-        plan['space']['enough']
-    saved = any(c[1] == '/ram/MANIFEST' and c[0] != '-' for c in found)
-    names = sorted({c[1][len(DATABASE):].split('/')[0] for c in found if c[1].startswith(DATABASE)})
-    checks = [(foretold, said, 'messages'), (enough, status != 28 or failed, 'enough space'),
-              (safe and plan['verdict'] == 'commit', safe and saved, 'a manifest saved by --safe'),
-              (sorted({c['name'] for c in plan['changes']}), names if not safe and not failed else
-               sorted({c['name'] for c in plan['changes']}), 'the entries changed')]
+    checks = [(foretold[:cut], said[:cut], 'messages')] * ('-q' not in options)
+    checks += [(plan['space']['enough'], status != 28, 'enough space')] * (cut is None)
+    if cut is None and status != 1 and '--safe' in options:
+        checks.append((plan['verdict'] == 'commit', any(c[1] == '/ram/MANIFEST' and c[0] != '-' for c in found),
+                       'a manifest saved by --safe'))
+    elif cut is None and status != 1:
+        checks.append((sorted({c['name'] for c in plan['changes']}),
+                       sorted({c[1][len(DATABASE):].split('/')[0] for c in found if c[1].startswith(DATABASE)}),
+                       'the entries changed'))
     return ['%s: the plan foretold %s, the run gave %s' % (what, planned, given) for planned, given, what in checks
             if planned != given]
 
@@ -215,11 +223,11 @@ def check_block(config, path, title, rewriting=False, plans=None):
                 continue
             if sweeps:
                 sweeps[0].section.append(step)
-            plan, safe, found = (scenario.plan(step) if plans is not None else None) or (None, False, [])
+            plan, options, found = (scenario.plan(step) if plans is not None else None) or (None, set(), [])
             actual = scenario.run(step)
             if plans is not None:
                 plans += [plan] * bool(plan)
-                faults += [(step.line, x) for x in found + (disagreements(plan, safe, actual) if plan else [])]
+                faults += [(step.line, x) for x in found + (disagreements(plan, options, actual) if plan else [])]
                 continue
             found, lines = scenario.compare(step, actual)
             faults += found
