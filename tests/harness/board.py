@@ -155,8 +155,11 @@ class Board:
         return text
 
     def emulator(self, inside=False):
-        """The emulator's words before a program; inside the root, that of the static one copied there."""
-        return self.config['chroot_emulator' if inside else 'emulator'].split()
+        """The emulator's words before a program; inside the root, those of the static one copied there. The
+        processor it plays is INSTALLER_EMULATED_CPU's where that is set (scripts/target-test sets it)."""
+        words, cpu = self.config['chroot_emulator' if inside else 'emulator'].split(), os.environ.get(
+            'INSTALLER_EMULATED_CPU')
+        return [cpu if cpu and words[i - 1:i] == ['-cpu'] else word for i, word in enumerate(words)]
 
     def run(self, kind, args, stdin='', tracer=()):
         """installer -r ROOT (run), /installer inside the root (run-inside) or pkgtool in it: status, out, err."""

@@ -39,18 +39,13 @@ def need(value, message):  # the value, unless it is None or False
     return value
 
 
-def unescape(text, end_c=False):
-    """The bytes of a text with C escapes; with end_c, also whether it ended in \\c."""
-    ended = []
-
+def unescape(text):
+    """The bytes of a text with C escapes."""
     def one(m):
-        if m[1] == 'c' and end_c and m.end() == len(text):
-            return ended.append(m) or ''
         need(m[1] in ESCAPES or len(m[1]) == 3,
              'bad escape "%s" (\\n \\t \\r \\b \\e \\0 \\\\ \\" \\\' \\xNN)' % text[m.start():m.start() + 4])
         return ESCAPES.get(m[1]) or chr(int(m[1][1:], 16))
-    out = re.sub(r'(?s)\\(x[0-9a-fA-F]{2}|.|$)', one, text)
-    return (out, bool(ended)) if end_c else out
+    return re.sub(r'(?s)\\(x[0-9a-fA-F]{2}|.|$)', one, text)
 
 
 def escape(data, quote=False):
@@ -85,27 +80,17 @@ def size(text, most=0xFFFFFFFF):  # "300K", "1M" or plain bytes up to `most`, el
     return value if m and value <= most else None
 
 
-def content(token, expected=False):
-    """A content as a function of the packages built, or a digest (size, hex), which makes none."""
-    if expected and len(token) > 1 and token[0] == token[-1] == '"' or not expected and token[:1] + token[-1:] != '{}':
-        text = unescape(token[1:-1] if expected else token)
-        return lambda packages: text
-    m = need(re.fullmatch(r'\{(?:package (\S+)|random (\S+)|(\S+) bytes sha1 ([0-9a-f]{40})|(.*)\*(\S+))\}', token),
-             'unknown content ' + token)
+def make(token, packages):
+    """The bytes of an input content: text, or {BYTE*COUNT}, {random COUNT} or {package NAME}."""
+    if token[:1] + token[-1:] != '{}':
+        return unescape(token)
+    m = need(re.fullmatch(r'\{(?:package (\S+)|random (\S+)|(.*)\*(\S+))\}', token), 'unknown content ' + token)
     if m[1]:
-        return lambda packages: packages[m[1]]
-    count = need(size(m[2] or m[3] or m[6], 0xFFFFFFFF if m[3] else 64 << 20), 'bad size in ' + token)
-    if m[3]:
-        return count, m[4]
-    byte = need(m[2] or len(unescape(m[5])) == 1 and unescape(m[5]), 'expected {BYTE*COUNT}, not ' + token)
-    # Random bytes do not compress; generated contents are up to 64M.
-    return lambda packages: random.Random(count).randbytes(count).decode('latin-1') if m[2] else byte * count
-
-
-def make(token, packages):  # the bytes of an input content
-    made = content(token)
-    need(not isinstance(made, tuple), 'a digest names a content but cannot make one')
-    return made(packages)
+        return packages[m[1]]
+    count = need(size(m[2] or m[4], 64 << 20), 'bad size in ' + token)  # up to 64M
+    byte = need(m[2] or len(unescape(m[3])) == 1 and unescape(m[3]), 'expected {BYTE*COUNT}, not ' + token)
+    # Random bytes do not compress.
+    return random.Random(count).randbytes(count).decode('latin-1') if m[2] else byte * count
 
 
 def describe(data, packages):
@@ -204,32 +189,10 @@ def entry_words(name, files):
     return ' '.join(words) if len(states) == 1 and entry_files(states[0]) == files else None
 
 
-class Step:
-    """A directive, its indented lines, and for a run what it must give (*_line: the first line of each kind)."""
-
-    def __init__(self, number, keyword, rest, gap):  # gap: after a blank or comment line
-        self.line, self.keyword, self.rest, self.body, self.gap = number, keyword, rest, [], gap
-        self.status, self.exact, self.out, self.err, self.changes = 0, False, '', '', []
-        self.first = self.last = self.status_line = self.out_line = self.err_line = 0
-
-    def expect(self, number, line):
-        self.first, self.last = self.first or number, number
-        if line[0] in '+~-':  # kept as written, with the path changes are sorted by
-            path = unescape(line[2:].split(' ')[0])
-            return self.changes.append((number, line, path[:-1] if path.endswith('/') and len(path) > 1 else path))
-        kind = 'status' if line.startswith('status ') else 'err' if line[0] == '!' else 'out'
-        setattr(self, kind + '_line', getattr(self, kind + '_line') or number)
-        if kind == 'status':
-            self.status = int(need(re.fullmatch(r'\d{1,3}', line[7:]) and int(line[7:]) < 256 and line[7:],
-                                   'status is a number from 0 to 255'))
-            return
-        text, no_newline = unescape(line[2:], True)
-        setattr(self, kind, getattr(self, kind) + text + '\n' * (not no_newline))
-        self.exact = line[0] == '=' if kind == 'out' else self.exact
-
-
 def parse_file(text):
-    """Blocks by title (.title, .line, .steps, .error), and the first fault outside them as (line, message)."""
+    """Blocks by title (.title, .line, .steps, .error), and the first fault outside them as (line, message). A step
+    is a directive: its line, keyword, rest, whether a blank or comment line came before it (gap), its indented
+    lines (body) and, for a run, the lines that say what it gives (expected), each (line, text)."""
     blocks, fault, block, body, expected, gap = {}, None, None, False, False, False
     lines = text.split('\n')
     for number, line in enumerate(lines[:-1] if text.endswith('\n') else lines, 1):
@@ -249,11 +212,12 @@ def parse_file(text):
                     block.steps[-1].body.append((number, line.lstrip(' \t')))
                 elif re.match(r'status |[|=!]( |$)|[-+~] .', line):
                     need(expected, 'expected lines follow their run directly')
-                    block.steps[-1].expect(number, line)
+                    block.steps[-1].expected.append((number, line))
                 else:
                     keyword, rest = re.match(r'([^ \t]*)[ \t]*(.*)', line).groups()
                     need(keyword in DIRECTIVES, 'unknown directive "%s"' % keyword)
-                    block.steps.append(Step(number, keyword, rest, gap))
+                    block.steps.append(types.SimpleNamespace(line=number, keyword=keyword, rest=rest, gap=gap, body=[],
+                                                             expected=[]))
                     body, expected, gap = keyword in ('package', 'unchecked-package', 'sweep'), keyword in RUNS, False
             except Fault as error:
                 block.error = number, str(error)
@@ -273,7 +237,8 @@ def rewrite(path, title, runs):
         lines = f.read().decode('latin-1').split('\n')
         steps = [step for step in parse_file('\n'.join(lines))[0][title].steps if step.keyword in RUNS]
         for step, new in reversed([(step, new) for step, new in zip(steps, runs) if new is not None]):
-            lines[step.first - 1 if step.first else step.line:step.last or step.line] = new
+            first, last = (step.expected[0][0] - 1, step.expected[-1][0]) if step.expected else (step.line, step.line)
+            lines[first:last] = new
         f.seek(0)
         f.truncate()
         f.write('\n'.join(lines).encode('latin-1'))

@@ -7,7 +7,6 @@ CMake writes, names the binaries, the key and the emulators of a cross build.
   run.py CONFIG --self-test          wrong expected lines planted in a block fail where they are written
 """
 import difflib
-import hashlib
 import json
 import os
 import re
@@ -15,9 +14,9 @@ import sys
 import tempfile
 
 from board import Board, Unavailable, enter_private_namespace
-from sweep import Sweep, scratch_on_tmpfs
-from language import RUNS, Fault, console_view, content, describe, entry_files, entry_words, escape, make, need, \
-    output_lines, parse_states, read_file, rewrite
+from sweep import Sweep, end_section, scratch_on_tmpfs
+from language import RUNS, Fault, console_view, describe, entry_words, escape, make, need, output_lines, read_file, \
+    rewrite
 
 DATABASE = '/flash/var/pdb/'
 # The words of an upgrade run; a run with any other (-r ROOT, -, --show, --commit...) is no upgrade of this board.
@@ -79,28 +78,19 @@ class Scenario:
         return status, self.named(self.board.hide(out)), self.named(self.board.hide(err)), changes(before, after)
 
     def compare(self, step, actual):
-        """The faults of a run as (line, message), and the expected lines that would make it pass."""
+        """The faults of a run as (line, message), at the first expected line that differs, and the expected lines
+        that would make it pass. Output is compared as the console shows it, or byte for byte where "=" lines
+        give it ("= \\c": none at all)."""
         status, out, err, found = actual
-        mark, packages = '=' if step.exact else '|', self.board.packages
-        got_out, got_err = output_lines(mark, out if step.exact else console_view(out)), output_lines('!', err)
-        # A change that an expected line describes keeps that line as written.
-        got = [next((text for _, text, _ in step.changes if matches(text, c, packages)), None) or
-               ''.join(change_line(c, packages)) for c in found]
-        written = [text for _, text, _ in sorted(step.changes, key=lambda c: c[2])]
-        faults = [(step.status_line, 'status %d, expected %d' % (status, step.status))] * (status != step.status)
-        for what, first, expected, actual in (
-                ('standard output' + ' as the console shows it' * (not step.exact), step.out_line,
-                 output_lines(mark, step.out), got_out),
-                ('standard error', step.err_line, output_lines('!', step.err), got_err)):
-            at = next((i for i in range(len(expected) - 1) if i >= len(actual) or expected[i] != actual[i]),
-                      max(len(expected) - 1, 0))  # the first expected line that differs
-            faults += [(first and first + at, what + ' differs:\n' + diff(expected, actual))] * (expected != actual)
-        # At the first expected change that did not come, else the first.
-        missing = [n for n, text, _ in step.changes if text not in got] + [n for n, _, _ in step.changes] + [0]
-        faults += [(missing[0], 'the board\'s changes differ:\n' + diff(written, got))] * (got != written)
+        exact = any(text[0] == '=' for _, text in step.expected)
+        shown = (output_lines('=', out) or ['= \\c']) if exact else output_lines('|', console_view(out))
+        got = ['status %d' % status] * bool(status) + shown + output_lines('!', err) + [
+            change_line(change, self.board.packages) for change in found]
+        written = [text for _, text in step.expected]
+        at = next((i for i, text in enumerate(written) if got[i:i + 1] != [text]), len(written) - 1)
         where = 'after `%s` (line %d): ' % (' '.join(filter(None, (step.keyword, step.rest))), step.line)
-        return [(line or step.line, where + what) for line, what in faults], \
-            ['status %d' % status] * bool(status) + got_out + got_err + got
+        return [(step.expected[at][0] if written else step.line, where + 'the run gives other lines:\n' +
+                 diff(written, got))] * (got != written), got
 
     def plan(self, step):
         """Before an upgrade run of this board (else None), pkgtool plan on it: the plan, the run's options and what
@@ -119,14 +109,14 @@ class Scenario:
 
 
 def changes(before, after):
-    """The changes between two snapshots in path order, [op, path, entry, entry words, entry files], but
-    removals below a removed directory; a new database entry that the notation gives takes its files as words."""
+    """The changes between two snapshots in path order as [op, path, (kind, mode, data), entry words], but
+    removals below a removed directory; a new database entry that the notation gives is one change, its words."""
     found = [['-' if path not in after else '+' if path not in before else '~', path,
-              after.get(path) or before[path], None, None]
+              after.get(path) or before[path], None]
              for path in sorted(set(before) | set(after)) if before.get(path) != after.get(path)]
     removed, kept = set(), []
     for change in found:
-        op, path, (kind, _, _), words = change[:4]
+        op, path, (kind, _, _), words = change
         if words == 'folded' or op == '-' and any(path[:i] in removed for i in range(len(path)) if path[i] == '/'):
             continue
         removed |= {path} if op == '-' and kind == 'd' else set()
@@ -134,39 +124,24 @@ def changes(before, after):
         if op == '+' and kind == 'd' and path.startswith(DATABASE) and '/' not in path[len(DATABASE):]:
             inside = [c for c in found if c[1].startswith(path + '/')]
             files = {c[1][len(path) + 1:]: c[2][2] for c in inside if c[0] == '+' and c[2][:2] == ('f', 0o600)}
-            words = entry_words(path[len(DATABASE):], files)
-            if words is not None and len(files) == len(inside) and not any('/' in name for name in files):
-                change[3:] = [words, files]
+            change[3] = entry_words(path[len(DATABASE):], files)
+            if change[3] is not None and len(files) == len(inside) and not any('/' in name for name in files):
                 for c in inside:
                     c[3] = 'folded'
+            else:
+                change[3] = None
     return kept
 
 
-def change_line(change, packages=None):
-    """A change's line as head and tail: content (described where packages are given), link text, entry words."""
-    op, path, (kind, mode, data), words = change[:4]
+def change_line(change, packages):
+    """A change as an expected line: its content described, a link's text, or a new entry's words."""
+    op, path, (kind, mode, data), words = change
     head = op + ' ' + escape(path).replace(' ', '\\x20') + '/' * (kind == 'd')
     if op == '-' or kind == 'l':
-        return head + ' -> ' * (op != '-'), '"%s"' % escape(data, True) if op != '-' else ''
-    tail = words or ('' if kind in 'do' else describe(data, packages) if packages is not None else None)
-    return '%s %04o%s' % (head, mode, ' entry ' * bool(words) or {'d': '', 'o': ' other'}.get(kind, ' ')), tail
-
-
-def matches(line, change, packages):
-    """Whether an expected line describes the change: as its own line does, or with a content form that holds."""
-    head, tail = change_line(change)
-    if tail == '' or not line.startswith(head):
-        return line == head + (tail or '')
-    try:
-        if change[3]:  # a new database entry
-            states = parse_states(change[1][change[1].rfind('/') + 1:] + ' ' + line[len(head):])
-            return len(states) == 1 and entry_files(states[0]) == change[4]
-        spec = content(line[len(head):], True)
-        data = change[2][2]
-        digest = isinstance(spec, tuple) and hashlib.sha1(data.encode('latin-1')).hexdigest()
-        return (len(data), digest) == spec if digest else spec(packages) == data
-    except Fault:  # a content that cannot be read, a package never built
-        return False
+        return head + (' -> "%s"' % escape(data, True)) * (op != '-')
+    if words:
+        return '%s %04o entry %s' % (head, mode, words)
+    return '%s %04o' % (head, mode) + {'d': '', 'o': ' other'}.get(kind, ' ' + describe(data, packages))
 
 
 def disagreements(plan, options, actual):
@@ -203,16 +178,14 @@ def check_block(config, path, title, rewriting=False, plans=None):
         return [fault or (block and block.error) or (0, 'no block titled ' + title)]
     if any(step.keyword == 'sweep' for step in block.steps):
         scratch_on_tmpfs()
-    scenario, faults, runs, sweeps = Scenario(config), [], [], []
+    scenario, faults, runs, sweeps, step = Scenario(config), [], [], [], None
     try:
         for step in block.steps + [None]:
-            if sweeps and (step is None or step.keyword not in RUNS or step.gap):
-                need(sweeps[0].section or step and step.keyword == 'sweep', 'a sweep is followed by its runs')
-            if sweeps and sweeps[0].section and (step is None or step.keyword not in RUNS or step.gap):
-                new = scenario.board.snapshot()  # the end of the section the sweeps run again
-                scenario.board.close()
-                scenario.board = sweeps[0].main
-                faults, sweeps = faults + sum((sweep.finish(new) for sweep in sweeps), []), []
+            if sweeps and not sweeps[0].section:
+                need(step and (step.keyword == 'sweep' or step.keyword in RUNS and not step.gap),
+                     'a sweep is followed by its runs')
+            elif sweeps and (step is None or step.keyword not in RUNS or step.gap):
+                faults, sweeps = faults + end_section(scenario, sweeps), []
             if step is None:
                 break
             if step.keyword == 'sweep':
@@ -255,22 +228,20 @@ def self_test(config):
     """self_test.scn passes, each planted line fails at its line, all of them rewritten give the right block."""
     with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), 'self_test.scn')) as f:
         right = f.read()
-
-    def faults_of(text, rewriting=False):  # of a copy of the block with the text
-        with open(copy.name, 'w') as f:
-            f.write(text)
-        return ['%d: %s' % fault for fault in check_block(config, copy.name, 'T', rewriting)]
+    wrong = right
+    for old, new, _ in PLANTED:
+        wrong = wrong.replace(old, new, 1)
     with tempfile.NamedTemporaryFile('r', suffix='.scn') as copy:
+        def faults_of(text, rewriting=False):  # of a copy of the block with the text
+            with open(copy.name, 'w') as f:
+                f.write(text)
+            return ['%d: %s' % fault for fault in check_block(config, copy.name, 'T', rewriting)]
         problems = ['the right block fails: ' + x for x in faults_of(right)]
         for old, new, line in PLANTED:
             found = faults_of(right.replace(old, new, 1))
-            problems += [] if found[:1] and found[0].startswith('%d: after `' % line) else ['planted %r: %s' % (
-                new, found)]
-        wrong = right
-        for old, new, _ in PLANTED:
-            wrong = wrong.replace(old, new, 1)
+            problems += ['planted %r: %s' % (new, found)] * (not found or not found[0].startswith('%d: after `' % line))
         faults_of(wrong, True)
-        return problems + ([] if copy.read() == right else ['the rewrite did not give the right block back'])
+        return problems + ['the rewrite did not give the right block back'] * (copy.read() != right)
 
 
 def main(config_path, command, *args):

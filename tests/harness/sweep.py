@@ -1,8 +1,8 @@
-# The reliability sweeps (tests/sweeps/*.scn): "sweep KIND ARGS" makes a section
-# of the runs that follow it. They run once as usual (their expected lines
-# pinning the new state) on a copy of the board as the section found it, then
-# once for each case of the sweep on another copy, and each case must end as
-# the kind says; the main board stays as it was. Each sweep prints its tally.
+# The reliability sweeps (tests/sweeps/*.scn): "sweep KIND ARGS" lines make a
+# section of the runs that follow them. The section runs once as usual (its
+# expected lines pinning the new state) on a copy of the board as it found it,
+# then once for each case of each sweep on another copy, and each case must end
+# as the kind says; the main board stays as it was. Each sweep prints its tally.
 import atexit
 import collections
 import os
@@ -26,6 +26,7 @@ FAILURES = [('upgrade', 28, 'ERROR: not enough space for upgrade\n', 'no space f
             ('image', 255, 'ERROR: could not write image\n', 'could not write image'),
             ('commit', 28, ': No space left on device: nothing was changed\n', 'no space for the commit')]
 HOSTILE = ('garbage', 'directory', 'named pipe', 'dangling link', 'huge file')
+POSTLOG, MANIFEST = '/flash/postlog', '/ram/MANIFEST'
 
 
 def scratch_on_tmpfs():
@@ -36,6 +37,14 @@ def scratch_on_tmpfs():
     atexit.register(lambda: LIBC.umount2(base.encode(), 2) or os.rmdir(base))
 
 
+def end_section(scenario, sweeps):
+    """The faults of the sweeps of a section that has run as usual; the scenario back on its main board."""
+    new = scenario.board.snapshot()
+    scenario.board.close()
+    scenario.board = sweeps[0].main
+    return sum((sweep.finish(new) for sweep in sweeps), [])
+
+
 def without(tree, *paths):
     """The tree without the paths and all below them."""
     return {p: e for p, e in tree.items() if not any(p == q or p.startswith(q + '/') for q in paths)}
@@ -44,35 +53,31 @@ def without(tree, *paths):
 def by_destination(tree):
     """The staged files a saved manifest names, named after where it moves them, so that two saves of one
     transaction compare equal."""
-    if '/ram/MANIFEST' not in tree:
+    if MANIFEST not in tree:
         return tree
-    kind, mode, text = tree['/ram/MANIFEST']
+    kind, mode, text = tree[MANIFEST]
     for destination, source in re.findall(r'^M (\S+) (\S+)$', text, re.M):
         if re.fullmatch(r'\.?tmp.{6}', os.path.basename(source)) and source in tree:
             renamed = os.path.dirname(source) + '/tmp[%s]' % destination
             tree = dict(without(tree, source), **{renamed: tree[source]})
             text = text.replace(source + '\n', renamed + '\n')
-    return dict(tree, **{'/ram/MANIFEST': (kind, mode, text)})
-
-
-def garbage():
-    """Bytes with newlines, blanks, NULs and high bytes: a line reader's worst."""
-    data = bytearray(random.Random(0).randbytes(4096))
-    for i in range(0, len(data), 37):
-        data[i] = b'\n \0'[i % 3]
-    return bytes(data)
+    return dict(tree, **{MANIFEST: (kind, mode, text)})
 
 
 def make_hostile(host, kind):
+    """Garbage (newlines, blanks, NULs and high bytes: a line reader's worst), a directory, a named pipe, a link to
+    nowhere or a 64 MiB file (garbage first and last, a hole between) at a host path."""
     if os.path.lexists(host) and not os.path.isdir(host):
         os.unlink(host)
     os.makedirs(os.path.dirname(host), exist_ok=True)
+    garbage = bytearray(random.Random(0).randbytes(4096))
+    garbage[::37] = (b'\n \0' * 37)[:len(garbage[::37])]
     if kind in ('garbage', 'huge file'):
         with open(host, 'wb') as f:
-            f.write(garbage())
-            if kind == 'huge file':  # garbage first and last, a hole between
+            f.write(garbage)
+            if kind == 'huge file':
                 f.seek((64 << 20) - 4096)
-                f.write(garbage())
+                f.write(garbage)
     elif kind == 'dangling link':
         os.symlink(b'/rw/hostile-target', host)  # outside /flash, so that a write through it would show
     elif kind == 'directory':
@@ -113,24 +118,13 @@ class Sweep:
             scenario.board = self.copy()  # where the section runs as usual
 
     def copy(self, sizes=(), package=None):
-        """A board with the main one's mounts (sizes changed as given) in the state the section began in; with
-        package, (name, bytes) in place of the package built last under the name."""
+        """A board with the main one's mounts (sizes changed as given) and tree; with package, (name, bytes) in
+        place of the package built last under the name."""
         board, main = Board(self.main.config), self.main
         board.env, board.packages, board.placed = dict(main.env), Packages(main.packages), dict(main.placed)
         for path, count in main.mounts:
             board.mount(path, dict(sizes).get(path, count))
-        for path, (kind, mode, data) in sorted(self.old.items()):
-            host = board.path(path)
-            if kind == 'f':
-                board.write(host, data, mode)
-            elif kind == 'l':
-                os.symlink(data.encode('latin-1'), host)
-            elif kind == 'o':
-                os.mkfifo(host)
-            else:
-                os.makedirs(host, exist_ok=True)
-            if kind in 'do':
-                os.chmod(host, mode)
+        subprocess.run(['cp', '-a', main.root + '/.', board.root], check=True)
         if package and board.placed.get(package[0]):
             board.write(board.path(board.placed[package[0]]), package[1])
         board.packages.update([package] if package else [])
@@ -150,21 +144,13 @@ class Sweep:
         return results
 
     def finish(self, new):
-        """The faults of the sweep's cases, as (line, message), its tally printed; new: the section's end."""
+        """The faults of the sweep's cases as (line, message), its tally printed; new: the section's end."""
         self.new = new
         outcomes = getattr(self, self.kind)(*self.args)
-        counts = collections.Counter(outcome for outcome, _, _ in outcomes)
-        explained = collections.Counter(o for o, _, _ in outcomes if o not in ('old', 'new', 'other'))
-
-        def listed(counter):
-            return ' (%s)' % ', '.join('%s %d' % item for item in sorted(counter.items())) if counter else ''
-        old, new = (listed(collections.Counter(d for o, d, _ in outcomes if o == k and d)) for k in ('old', 'new'))
+        tally = collections.Counter(outcome + ' (%s)' % why * bool(why) for outcome, why, _ in outcomes)
         runs = '; '.join(' '.join(filter(None, (step.keyword, step.rest))) for step in self.section)
-        name = {'kill': ['kill points'], 'tamper': ['tamper'] + self.args[:1], 'space': ['full flash'] + self.args[:3],
-                'hostile': ['hostile local files']}[self.kind]
-        print('SWEEP %s, %s: %d cases, %d old%s, %d new%s, %d explained%s, %d other' % (
-            ' '.join(name), runs, len(outcomes), counts['old'], old, counts['new'], new, sum(explained.values()),
-            listed(explained), counts['other']), flush=True)
+        print('SWEEP %s, %s: %d cases: %s' % (' '.join([self.kind] + self.args[:{'tamper': 1, 'space': 3}.get(
+            self.kind, 0)]), runs, len(outcomes), ', '.join('%d %s' % (n, o) for o, n in sorted(tally.items()))))
         return [(self.line, fault) for fault in self.faults + [f for o, _, f in outcomes if o == 'other']]
 
     def kill(self):
@@ -174,7 +160,7 @@ class Sweep:
         if subprocess.run(['strace', '-f', '-o', '/dev/null', 'true'], capture_output=True).returncode != 0:
             raise Unavailable('strace cannot trace here (not installed, or ptrace not permitted); scripts/setup '
                               'installs it')
-        old, new = (by_destination(without(tree, '/flash/postlog')) for tree in (self.old, self.new))
+        old, new = (by_destination(without(tree, POSTLOG)) for tree in (self.old, self.new))
         left = [p for tree in (old, new) for p in tree
                 if re.fullmatch(r'\.?tmp.{6}|\.journal(\.new)?|\.staged', os.path.basename(p))]
         self.faults += ['the runs change nothing'] * (old == new) + ['%s is left over' % path for path in left]
@@ -188,7 +174,7 @@ class Sweep:
                 with self.copy() as board:
                     results = self.play(board, ['strace', '-f', '-o', '/dev/null', '-e', 'trace=' + call,
                                                 '-e', 'inject=%s:signal=KILL:when=%d' % (call, n)])
-                    after = by_destination(without(board.snapshot(), '/flash/postlog'))
+                    after = by_destination(without(board.snapshot(), POSTLOG))
                 if results[0][1] != 128 + 9:
                     break
                 self.faults += ['%s was called far more often than counted' % call] * (n == count + 17)
@@ -203,12 +189,12 @@ class Sweep:
         with INSTALLER_SWEEP=full): a changed signed byte leaves the board as it was. A byte no signature covers
         may change what is installed only as far as it says: the bundle's own entry, its name in its members'
         entries, its stored image, or which members start disabled, as the earlier builds under the name chose."""
-        subject, placed, postlog = self.main.packages[name], self.main.placed.get(name), '/flash/postlog'
+        subject, placed = self.main.packages[name], self.main.placed.get(name)
         roles, members = byte_roles(subject)
 
         def installed(tree, data):  # the board with the package file itself (placed, or kept as its image) named
             return {p: (k, m, '<the installed file>' if d == data else d) for p, (k, m, d) in tree.items()
-                    if p != postlog}
+                    if p != POSTLOG}
 
         def explained(reference, after):  # what a byte no signature covers changed, by path; None: anything else
             kinds = set()
@@ -258,45 +244,41 @@ class Sweep:
             kind = 'image' if '-' in words else 'commit' if '--commit' in words else 'upgrade'
             return next(('%s [%d]' % (what, status) for k, s, message, what in FAILURES
                          if (k, s) == (kind, status) and message in out), None)
-        manifest, postlog = '/ram/MANIFEST', '/flash/postlog'
         sizes = [(f.split('=')[0], size(f.split('=')[1])) for f in fixed]
-        new, outcomes = without(self.new, postlog, manifest), []
+        new, outcomes = without(self.new, POSTLOG, MANIFEST), []
         for count in range(need(size(low), 'bad size ' + low), need(size(high), 'bad size ' + high), 4096):
             with self.copy(sizes + [(path, count)]) as board:
                 words, status, out, _, before = self.play(board, stop=failure)[-1]
                 after = board.snapshot()
             documented = failure(words, status, out)
             if documented:  # the board as the failing run found it
-                outcome = 'old' if without(after, postlog) == without(before, postlog) else 'other'
+                outcome = 'old' if without(after, POSTLOG) == without(before, POSTLOG) else 'other'
             else:
-                outcome = 'new' if status == 0 and without(after, postlog, manifest) == new else 'other'
-            if '--commit' in words and manifest in after and after[manifest] != before.get(manifest):
+                outcome = 'new' if status == 0 and without(after, POSTLOG, MANIFEST) == new else 'other'
+            if '--commit' in words and MANIFEST in after and after[MANIFEST] != before.get(MANIFEST):
                 outcome = 'other'
             copied = outcome == 'new' and any(p.startswith('/ram/tmp') for p in before) and 'copied from /ram'
             outcomes.append((outcome, documented or copied or '', '%s of %d bytes, status %d\n%s' % (
                 path, count, status, out) + 'against the old state:%s\nagainst the new:%s' % (
-                tree_diff(before, after), tree_diff(new, without(after, postlog, manifest)))))
+                tree_diff(before, after), tree_diff(new, without(after, POSTLOG, MANIFEST)))))
         return outcomes
 
     def hostile(self, *paths):
         """Each path in turn replaced by garbage, a directory, a named pipe, a link to a missing file and a 64 MiB
         file: no run waits (the alarm would end it) or ends by a signal, each ends with a status its mode
-        documents, and nothing outside /flash and /ram changes. Each case is listed."""
-        words, run = self.scenario.words(self.section[0])[0], self.section[0]
+        documents, and nothing outside /flash and /ram changes."""
+        words = self.scenario.words(self.section[0])[0]
         statuses = (0,) if '--show' in words else (0, 1, 2, 3, 28, 255) if '-' in words else (0, 1) if \
             '--cancel' in words else (0, 1, 28)
         outcomes = []
         for path, kind in [(path, kind) for path in paths for kind in HOSTILE]:
             with self.copy() as board:
                 make_hostile(board.path(path), kind)
-                before = board.snapshot(path, '/flash/postlog')
-                (_, status, out, err, _), = self.play(board)
-                after = board.snapshot(path, '/flash/postlog')
+                before = board.snapshot(path, POSTLOG)
+                (_, status, out, _, _), = self.play(board)
+                after = board.snapshot(path, POSTLOG)
             outside = [{p: e for p, e in t.items() if not re.match('/(flash|ram)(/|$)', p)} for t in (before, after)]
-            contained = outside[0] == outside[1]
-            outcomes.append(('other' if status not in statuses or not contained else 'old' if after == before else
-                             'new', '', '%s, %s: status %d%s\n%s' % (path, kind, status, tree_diff(*outside), out)))
-            line = (out or err).split('\n')[0]  # whose last redraw shows
-            print('HOSTILE %s | %s | %s %s | %d | %s' % (path, kind, run.keyword, run.rest, status,
-                                                         line[line.rfind('\r') + 1:]))
+            outcomes.append(('other' if status not in statuses or outside[0] != outside[1] else 'old' if
+                             after == before else 'new', 'status %d' % status,
+                             '%s, %s: status %d%s\n%s' % (path, kind, status, tree_diff(*outside), out)))
         return outcomes
