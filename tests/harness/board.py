@@ -11,7 +11,7 @@ import subprocess
 import tempfile
 import zlib
 
-from language import BUILT, Fault, Packages, entry_files, make, need, parse_states, size, unescape, version
+from language import BUILT, Fault, Packages, entry_files, make, need, parse_states, replaced, size, unescape, version
 
 LIBC = ctypes.CDLL(None, use_errno=True)
 CLONE_NEWNS, CLONE_NEWUSER, MS_NOSUID, MS_NODEV, MS_BIND, MS_REC, MS_PRIVATE = \
@@ -19,19 +19,15 @@ CLONE_NEWNS, CLONE_NEWUSER, MS_NOSUID, MS_NODEV, MS_BIND, MS_REC, MS_PRIVATE = \
 LIBRARY_DIRS = ('lib', 'lib64', 'usr', 'proc')  # what a dynamic (sanitized) binary needs in the root
 RUN_SECONDS = 120  # far longer than any run takes, even emulated; SIGALRM then ends it (status 142)
 
-
 class Unavailable(Exception):
     """The machine cannot give what a step needs: the test is skipped."""
-
 
 def check(result, what):
     if result != 0:
         raise Unavailable('%s: %s' % (what, os.strerror(ctypes.get_errno())))
 
-
 def enter_private_namespace():
-    """A mount namespace of this process's own (as root, else through a user namespace): no mount or chroot
-    reaches the machine's tree."""
+    """A mount namespace of the process's own (through a user namespace unless root): mounts stay in it."""
     uid, gid = os.geteuid(), os.getegid()
     check(LIBC.unshare(CLONE_NEWNS | (uid and CLONE_NEWUSER)), 'unshare of a mount namespace' + (
         ' in a user namespace (unprivileged user namespaces disabled?)' if uid else ''))
@@ -40,17 +36,14 @@ def enter_private_namespace():
             f.write(text)
     check(LIBC.mount(None, b'/', None, MS_REC | MS_PRIVATE, None), 'making the mounts private')
 
-
 def mount_tmpfs(path, byte_count):
     os.makedirs(path, exist_ok=True)
     check(LIBC.mount(b'tmpfs', os.fsencode(path), b'tmpfs', MS_NOSUID | MS_NODEV, b'size=%d,mode=0755' % byte_count),
           'mounting a tmpfs at %s' % os.fsdecode(path))
 
-
 def snapshot(root, excluded=()):
     """Path below root -> (kind f/d/l/o, permission bits, content or link text), but the paths excluded."""
     tree = {}
-
     def walk(rel):  # names are bytes on the way, latin-1 strings in the snapshot
         for name in os.listdir(os.fsencode(root) + rel):
             host, path = os.fsencode(root) + rel + name, (rel + name).decode('latin-1')
@@ -64,15 +57,12 @@ def snapshot(root, excluded=()):
     walk(b'/')
     return tree
 
-
 def damaged(data, knob):
-    """A package file (8-byte header, then parts: type u16, length u32, payload) with one knob's damage;
-    offsets below 0 count from the end."""
+    """A package file (8-byte header, then parts: u16 type, u32 length, payload) damaged by one knob."""
     n, parts, at, word, args = len(data), [], 8, knob[0], knob[1:]
     while at + 6 <= n:  # (offset, type) of each part whose header lies inside the file
         kind, count = struct.unpack('<HI', data[at:at + 6].encode('latin-1'))
         parts, at = parts + [(at, kind)], at + 6 + count
-
     def length(field, value):
         value = len(data) - 8 if value == 'fit' and field == 4 else int(value, 0)
         need(0 <= value < 2**32 and field + 4 <= len(data), 'no length field to set to %d there' % value)
@@ -98,10 +88,30 @@ def damaged(data, knob):
     raise Fault('bad damage "%s" (flip OFFSET [MASK], cut SIZE, length N|fit, part K N, type T N, unsigned, '
                 'append CONTENT)' % ' '.join(knob))
 
+class StagedNames:
+    """Staged files ("tmp" and six random letters or digits) named tmp#1, tmp#2... in paths and contents, but the
+    scenario's own. Random names sort at random: new ones are numbered as contents (the manifest) mention them first."""
+    def __init__(self):
+        self.own, self.numbered = set(), {}
+
+    def tree(self, tree, own=False):
+        """The tree with staged files named; with own, the new ones are the scenario's own and keep their names."""
+        names = {c for path in tree for c in path.split('/') if re.fullmatch(r'tmp[A-Za-z0-9]{6}', c)}
+        fresh, order = sorted(names - self.own - set(self.numbered)), []
+        self.own.update(fresh if own else ())
+        for number, (path, (_, mode, data)) in enumerate(sorted(tree.items()) if not own else (), 1):
+            order += [('%010d %010d' % (number, data.find(name)), name) for name in fresh if name in data]
+            name = path[path.rfind('/') + 1:]
+            order += [('~%s\0%s\0%d' % (path[:-len(name)], data, mode), name)] * (name in fresh)
+        for _, name in sorted(order):
+            self.numbered.setdefault(name, 'tmp#%d' % (len(self.numbered) + 1))
+        return {self.text(p): (k, m, self.text(d)) for p, (k, m, d) in tree.items()}
+
+    def text(self, text):
+        return replaced(text, sorted(self.numbered.items()))
 
 class Board:
     """A board's tree (flash, ram, rw, dev) in a scratch directory, what the scenario built, and its runs."""
-
     def __init__(self, config):
         self.config, self.mounts, self.copied, self.made = config, [], False, 0
         self.scratch = tempfile.mkdtemp(prefix='installer-test-')
@@ -112,12 +122,6 @@ class Board:
         self.env = {'arch': None, 'bootimage': None, 'SOURCE_DATE_EPOCH': str(BUILT)}
         self.packages, self.placed, self.history, key = Packages(), {}, {}, config['key']
         self.keys = (('$KEY', key), ('$PUB', key[:key.rfind('.')] + '.pub'), ('$ROOT', self.root))
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *_):
-        self.close()
 
     def close(self):
         for path, _ in reversed(self.mounts):
@@ -144,15 +148,10 @@ class Board:
 
     def expand(self, text):
         """The words of a line with their escapes decoded and $KEY, $PUB (the development keys), $ROOT replaced."""
-        found = [unescape(word) for word in re.findall(r'[^ \t]+', text)]
-        for name, value in self.keys:
-            found = [word.replace(name, value) for word in found]
-        return found
+        return [replaced(unescape(word), self.keys) for word in re.findall(r'[^ \t]+', text)]
 
     def hide(self, text):
-        for name, value in self.keys:
-            text = text.replace(value, name)
-        return text
+        return replaced(text, [(value, name) for name, value in self.keys])
 
     def emulator(self, inside=False):
         """The emulator's words before a program; inside the root, those of the static one copied there. The
@@ -173,7 +172,6 @@ class Board:
         argv = [w.encode('latin-1') for w in list(tracer) + ['chroot', self.root] * (inside and bool(tracer)) + argv]
         env = {k: v for k, v in os.environb.items() if k.decode('latin-1') not in self.env}  # and unset if None
         env.update((k.encode('latin-1'), v.encode('latin-1')) for k, v in self.env.items() if v is not None)
-
         def child():
             signal.alarm(RUN_SECONDS)
             if kind != 'pkgtool' and self.config['static'] != '1' and LIBC.unshare(CLONE_NEWNS) == 0:
@@ -192,14 +190,12 @@ class Board:
         return status, done.stdout.decode('latin-1'), done.stderr.decode('latin-1')
 
     def pkgtool(self, command, name, number, args):
-        """A package file made by pkgtool with the development key at the fixed build time: its bytes."""
+        """The package NAME made by pkgtool with the development key at the fixed build time."""
         self.made += 1
         out = '%s/made%d.vpa' % (self.scratch, self.made)
-        args = [command, '--key', self.config['key']] + (['--name', name, '--version', number, '--build-time',
-                                                          str(BUILT)] if command != 'sign' else []) + args
-        args = [w.encode('latin-1') for w in self.emulator() + [self.config['pkgtool']] + args + ['-o', out]]
-        done = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        need(done.returncode == 0, done.stdout.decode('latin-1').strip())
+        named = ['--name', name, '--version', number, '--build-time', str(BUILT)] if command != 'sign' else []
+        status, said, err = self.run('pkgtool', [command, '--key', self.config['key']] + named + args + ['-o', out])
+        need(status == 0, (said + err).strip())
         self.packages[name] = open(out, 'rb').read().decode('latin-1')
         self.history.setdefault(name, []).append(self.packages[name])
 
@@ -209,20 +205,14 @@ class Board:
         except OSError as error:
             raise Fault('%s: %s' % (step.keyword, error.strerror))
 
-    def file_line(self, text, mode):
-        m = need(re.fullmatch(r'(?:([0-7]{4}) )?([^=]+)=(.*)', text, re.S), 'expected [MODE ]PATH=CONTENT: ' + text)
-        return unescape(m[2]), int(m[1], 8) if m[1] else mode, make(m[3], self.packages)
-
-    def board_path(self, text, mode, usage, after=''):
-        """The path of "[MODE ]PATH[AFTER]" in a directive, its mode, and what AFTER finds."""
-        m = need(re.fullmatch(r'(?:([0-7]{4}) )?(/.*?)' + after, text, re.S), 'expected ' + usage)
+    def path_line(self, text, mode, after, usage, board=True):
+        """"[MODE ]PATH" then AFTER (a pattern): the path (of the board, or in a package), its mode, AFTER's groups."""
+        m = need(re.fullmatch(r'(?:([0-7]{4}) )?(%s[^=]*?)' % ('/' * board) + after, text, re.S), 'expected ' + usage)
         return (unescape(m[2]), int(m[1], 8) if m[1] else mode) + m.groups()[2:]
 
     def do_installed(self, step):
-        """Each package's database entry, schedule word and files, each "NAME\\n" (below /flash/x/NAME/ when
-        disabled)."""
+        """Each package's entry, schedule word and files, each "NAME\\n" (below /flash/x/NAME/ when disabled)."""
         for s in parse_states(step.rest):
-            s['files'] = [f[1:] if f[0] == '/' else f for f in s['files']]
             for name, data in entry_files(s).items():
                 self.write(self.path('/flash/var/pdb/%s/%s' % (s['name'], name)), data)
             for f in s['files']:
@@ -231,14 +221,14 @@ class Board:
                 self.write(self.path('/ram/pdb/%s/schedule' % s['name']), s['scheduled'] + '\n')
 
     def do_file(self, step):
-        path, mode, data = self.file_line(step.rest, 0o644)
-        self.write(self.path(need(path.startswith('/') and path, 'a board path starts with "/"')), data, mode)
+        path, mode, data = self.path_line(step.rest, 0o644, '=(.*)', 'file [MODE ]/PATH=CONTENT')
+        self.write(self.path(path), make(data, self.packages), mode)
 
     def do_dir(self, step):
         """dir [MODE ]PATH, fifo [MODE ]PATH, link PATH=TARGET and remove PATH."""
         kind = step.keyword
-        path, mode, target = self.board_path(step.rest, 0o755 if kind == 'dir' else 0o644, kind + ' [MODE ]PATH',
-                                             '=(.*)' if kind == 'link' else '()')
+        path, mode, target = self.path_line(step.rest, 0o755 if kind == 'dir' else 0o644,
+                                            '=(.*)' if kind == 'link' else '()', kind + ' [MODE ]/PATH')
         path = self.path(path)
         if kind == 'remove':
             return shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
@@ -253,8 +243,8 @@ class Board:
 
     def do_tmpfs(self, step):
         """A tmpfs of a size; the directories below the mount point are made again on it."""
-        usage = 'tmpfs PATH SIZE (SIZE: bytes, 64K, 1M)'
-        path, _, count = self.board_path(step.rest, None, usage, r' (\S+)')
+        usage = 'tmpfs /PATH SIZE (SIZE: bytes, 64K, 1M)'
+        path, _, count = self.path_line(step.rest, None, r' (\S+)', usage)
         below = snapshot(self.path(path))
         self.mount(path, need(size(count), 'expected ' + usage))
         for rel, (kind, mode, _) in sorted(below.items()):
@@ -274,12 +264,13 @@ class Board:
             self.env[name], w = value, w[1 + (value is None):]
 
     def do_package(self, step):
-        """package and unchecked-package NAME VERSION OPTIONS... with indented [MODE ]PATH=CONTENT lines (0755
-        below bin/), and bundle NAME VERSION MEMBER... OPTIONS...; each then -> PLACE: a board path, image or -."""
+        """package, unchecked-package and bundle, each put where -> PLACE says (a board path, image or -)."""
         w = self.expand(step.rest)
         place, w = (w[-1], w[:-2]) if len(w) >= 2 and w[-2] == '->' else (None, w)
         name, number, *w = need(len(w) >= 2 and w, 'expected NAME VERSION')
-        files = [self.file_line(text, 0o755 if text.startswith('bin/') else 0o644) for _, text in step.body]
+        files = [self.path_line(text, 0o755 if text.startswith('bin/') else 0o644, '=(.*)', '[MODE ]PATH=CONTENT',
+                                False) for _, text in step.body]
+        files = [(path, mode, make(data, self.packages)) for path, mode, data in files]
         members = w[:next((i for i, m in enumerate(w) if m.startswith('-')), len(w))] * (step.keyword == 'bundle')
         tree = '%s/tree%d' % (self.scratch, self.made)
         paths = ['%s/member%d' % (tree, i) for i in range(len(members))]

@@ -1,6 +1,5 @@
-# The scenario language (tests/scenarios/README.md): escapes, contents, the
-# package notation and the database entries it stands for, and the reading
-# and rewriting of .scn files. Bytes are latin-1 strings: a character a byte.
+# The scenario language (tests/scenarios/README.md): escapes, contents, the package notation and the database
+# entries it stands for, and the reading and rewriting of .scn files. Bytes are latin-1 strings: a character a byte.
 import fcntl
 import hashlib
 import random
@@ -21,23 +20,23 @@ WORDS = {'disabled': ('disabled', 'user'), 'disabled=user': ('disabled', 'user')
          'enabled=user': ('enabled', True), 'bundle': ('is_bundle', True), 'uninstall': ('scheduled', 'uninstall'),
          'enable': ('scheduled', 'enable'), 'disable': ('scheduled', 'disable')}
 
-
 class Fault(Exception):
     """A fault of a scenario line, or of what a step met."""
 
-
 class Packages(dict):
     """The package files built, by name: a name means the package of that name built last."""
-
     def __missing__(self, name):
         raise Fault('no package %s was built' % name)
-
 
 def need(value, message):  # the value, unless it is None or False
     if value is None or value is False:
         raise Fault(message)
     return value
 
+def replaced(text, pairs):  # each (old, new) in turn
+    for old, new in pairs:
+        text = text.replace(old, new)
+    return text
 
 def unescape(text):
     """The bytes of a text with C escapes."""
@@ -47,12 +46,10 @@ def unescape(text):
         return ESCAPES.get(m[1]) or chr(int(m[1][1:], 16))
     return re.sub(r'(?s)\\(x[0-9a-fA-F]{2}|.|$)', one, text)
 
-
 def escape(data, quote=False):
     named = {'\n': 'n', '\t': 't', '\r': 'r', '\b': 'b', '\x1b': 'e', '\\': '\\', '"': quote and '"'}
     out = ''.join('\\' + named[c] if named.get(c) else c if ' ' <= c < '\x7f' else '\\x%02x' % ord(c) for c in data)
     return out[:-1] + '\\x20' if out.endswith(' ') else out  # so that no editor eats it
-
 
 def console_view(out):
     """What a terminal shows: \\r and \\b move back, escape sequences and line-ending blanks are unseen."""
@@ -63,22 +60,18 @@ def console_view(out):
         if c in '\r\b\n':
             col = max(col - 1, 0) if c == '\b' else 0
         else:
-            line[col:col + 1] = [c]
-            col += 1
+            line[col:col + 1], col = [c], col + 1
     return shown[:-1]
-
 
 def output_lines(mark, text):
     """Output as expected lines: each escaped after the mark, a last one without newline ending in \\c."""
     *full, last = text.split('\n')
     return [mark + ' ' + escape(p) if p else mark for p in full] + [mark + ' ' + escape(last) + '\\c'] * bool(last)
 
-
 def size(text, most=0xFFFFFFFF):  # "300K", "1M" or plain bytes up to `most`, else None
     m = re.fullmatch(r'(\d{1,10})([KM]?)', text)
     value = m and int(m[1]) << {'': 0, 'K': 10, 'M': 20}[m[2]]
     return value if m and value <= most else None
-
 
 def make(token, packages):
     """The bytes of an input content: text, or {BYTE*COUNT}, {random COUNT} or {package NAME}."""
@@ -89,9 +82,7 @@ def make(token, packages):
         return packages[m[1]]
     count = need(size(m[2] or m[4], 64 << 20), 'bad size in ' + token)  # up to 64M
     byte = need(m[2] or len(unescape(m[3])) == 1 and unescape(m[3]), 'expected {BYTE*COUNT}, not ' + token)
-    # Random bytes do not compress.
-    return random.Random(count).randbytes(count).decode('latin-1') if m[2] else byte * count
-
+    return random.Random(count).randbytes(count).decode('latin-1') if m[2] else byte * count  # random: incompressible
 
 def describe(data, packages):
     """The expected form of bytes: a repeated byte, a package, quoted text or a digest."""
@@ -102,13 +93,10 @@ def describe(data, packages):
     return '{package %s}' % named[0] if named else quoted if len(quoted) <= (1024 if text else 240) else \
         '{%d bytes sha1 %s}' % (len(data), hashlib.sha1(data.encode('latin-1')).hexdigest())
 
-
-def version_text(v):
-    stage, number, text = chr(v >> 8 & 0xFF), v & 0xFF, '%d.%d' % (v >> 24, v >> 16 & 0xFF)
-    if stage == 'f':
-        return text + ('.%d' % number if number else '')
-    return text + {'a': 'alpha', 'b': 'beta', 'c': 'rc'}.get(stage, '') + (str(number) if number else '')
-
+def version_text(v):  # as installer prints it: 6.41, 6.40.1, 6.41beta3
+    stage, number = chr(v >> 8 & 0xFF), v & 0xFF
+    return '%d.%d%s' % (v >> 24, v >> 16 & 0xFF, {'a': 'alpha', 'b': 'beta', 'c': 'rc'}.get(stage, '')) + (
+        '.' * (stage == 'f') + str(number) if number else '')
 
 def version(text):
     """A version as installer prints it ("6.41", "6.40.1", "6.41beta3"), and only so; else None."""
@@ -117,28 +105,24 @@ def version(text):
                int(m[3] or m[5] or 0)) & 0xFFFFFFFF
     return v if m and version_text(v) == text else None
 
-
 def parse_states(text):
     """The packages of a line of package notation ("system 6.41; ppp 6.40 disabled >system"), as STATE dicts."""
     states, parts = [], text.split(';')
     for i, part in enumerate(parts):
         found = re.findall(r'[^ \t]+', part)
-        need(bool(found) or i == len(parts) - 1, 'a package needs a name and a version')
-        for j, word in enumerate(found):
-            take_word(word, states, j, len(found))
+        need(len(found) > 1 or not found and i == len(parts) - 1, 'a package needs a name and a version')
+        if found:
+            states.append(dict(STATE, name=need(re.fullmatch(NAME, found[0]), 'bad package name "%s"' % found[0])[0]))
+            states[-1]['version'], states[-1]['built'] = (PLACEHOLDER, PLACEHOLDER) if found[1] == 'placeholder' \
+                else (need(version(found[1]), 'bad version "%s"' % found[1]), BUILT)
+        for word in found[2:]:
+            take_word(word, states[-1])
     return states
 
-
-def take_word(word, states, i, count):
-    """The i-th word of a package of `count` words: its name, its version or "placeholder", then the rest."""
-    s, key, value = states[-1] if states else None, word[:6], word[6:]
-    if i == 0:
-        states.append(dict(STATE, name=need(re.fullmatch(NAME, word), 'bad package name "%s"' % word)[0]))
-        need(count > 1, 'no version after "%s"' % word)
-    elif i == 1:
-        s['version'], s['built'] = (PLACEHOLDER, PLACEHOLDER) if word == 'placeholder' else (
-            need(version(word), 'bad version "%s"' % word), BUILT)
-    elif word in WORDS:
+def take_word(word, s):
+    """One word after a package's name and version."""
+    key, value = word[:6], word[6:]  # of files= and built=
+    if word in WORDS:
         s[WORDS[word][0]] = WORDS[word][1]
     elif word[0] in LISTS:
         f = word[1:].split(':')  # NAME[:MIN[:MAX[:PRIORITY]]]
@@ -156,7 +140,6 @@ def take_word(word, states, i, count):
     else:
         raise Fault('unknown word "%s"' % word)
 
-
 def entry_files(s):
     """File name -> content of the database entry installer writes for a package."""
     def lines(key):
@@ -166,7 +149,6 @@ def entry_files(s):
     files.update((key, s[key] + '\n') for key in ('bundle', 'disabled') if s[key])
     files.update({'enabled': 'user\n'} if s['enabled'] else {})
     return files if s['is_bundle'] else dict(files, files=''.join(f + '\n' for f in s['files']))
-
 
 def entry_words(name, files):
     """The package notation after the name that gives exactly these entry files, or None."""
@@ -188,11 +170,9 @@ def entry_words(name, files):
         return None
     return ' '.join(words) if len(states) == 1 and entry_files(states[0]) == files else None
 
-
 def parse_file(text):
-    """Blocks by title (.title, .line, .steps, .error), and the first fault outside them as (line, message). A step
-    is a directive: its line, keyword, rest, whether a blank or comment line came before it (gap), its indented
-    lines (body) and, for a run, the lines that say what it gives (expected), each (line, text)."""
+    """Blocks by title (.title, .line, .steps, .error), and the first fault outside them as (line, message). A step:
+    a directive's line, keyword, rest, gap (after a blank or comment line), body and expected lines as (line, text)."""
     blocks, fault, block, body, expected, gap = {}, None, None, False, False, False
     lines = text.split('\n')
     for number, line in enumerate(lines[:-1] if text.endswith('\n') else lines, 1):
@@ -223,15 +203,12 @@ def parse_file(text):
                 block.error = number, str(error)
     return blocks, fault or None
 
-
 def read_file(path):
     with open(path, 'rb') as f:
         return parse_file(f.read().decode('latin-1'))
 
-
 def rewrite(path, title, runs):
-    """Replaces the expected lines of the block's runs where `runs` gives lines (else None); blocks of one file
-    may be rewritten at once."""
+    """The expected lines of the block's runs replaced where `runs` gives lines; one file's blocks may run at once."""
     with open(path, 'r+b') as f:
         fcntl.flock(f, fcntl.LOCK_EX)
         lines = f.read().decode('latin-1').split('\n')

@@ -1,10 +1,9 @@
-# The reliability sweeps (tests/sweeps/*.scn): "sweep KIND ARGS" lines make a
-# section of the runs that follow them. The section runs once as usual (its
-# expected lines pinning the new state) on a copy of the board as it found it,
-# then once for each case of each sweep on another copy, and each case must end
-# as the kind says; the main board stays as it was. Each sweep prints its tally.
+# The reliability sweeps (tests/sweeps/*.scn): "sweep KIND ARGS" lines make a section of the runs that follow them,
+# which runs once as usual (its expected lines pinning the new state) on a copy of the board as it found it, then once
+# for each case of each sweep on another copy; each case must end as the kind says. Each sweep prints its tally.
 import atexit
 import collections
+import contextlib
 import os
 import random
 import re
@@ -12,7 +11,7 @@ import struct
 import subprocess
 import tempfile
 
-from board import LIBC, Board, Unavailable, mount_tmpfs
+from board import LIBC, Board, StagedNames, Unavailable, mount_tmpfs
 from language import Packages, need, size
 
 KILL_CALLS = ('open,openat,creat,write,writev,pwrite64,rename,renameat,renameat2,link,linkat,unlink,unlinkat,mkdir,'
@@ -28,45 +27,18 @@ FAILURES = [('upgrade', 28, 'ERROR: not enough space for upgrade\n', 'no space f
 HOSTILE = ('garbage', 'directory', 'named pipe', 'dangling link', 'huge file')
 POSTLOG, MANIFEST = '/flash/postlog', '/ram/MANIFEST'
 
-
 def scratch_on_tmpfs():
-    """Boards on a tmpfs of the process's own: the thousands of runs sync and fsync, which on a shared disk take
-    most of the time, and a killed process leaves what it wrote in the page cache either way."""
+    """Boards on a tmpfs of the process's own: on a shared disk the syncs of thousands of runs take most of the time,
+    and a killed process leaves what it wrote in the page cache either way."""
     tempfile.tempdir = base = tempfile.mkdtemp()
     mount_tmpfs(base, 2 << 30)  # pages are taken as used
     atexit.register(lambda: LIBC.umount2(base.encode(), 2) or os.rmdir(base))
 
-
-def end_section(scenario, sweeps):
-    """The faults of the sweeps of a section that has run as usual; the scenario back on its main board."""
-    new = scenario.board.snapshot()
-    scenario.board.close()
-    scenario.board = sweeps[0].main
-    return sum((sweep.finish(new) for sweep in sweeps), [])
-
-
-def without(tree, *paths):
-    """The tree without the paths and all below them."""
+def without(tree, *paths):  # the tree without the paths and all below them
     return {p: e for p, e in tree.items() if not any(p == q or p.startswith(q + '/') for q in paths)}
 
-
-def by_destination(tree):
-    """The staged files a saved manifest names, named after where it moves them, so that two saves of one
-    transaction compare equal."""
-    if MANIFEST not in tree:
-        return tree
-    kind, mode, text = tree[MANIFEST]
-    for destination, source in re.findall(r'^M (\S+) (\S+)$', text, re.M):
-        if re.fullmatch(r'\.?tmp.{6}', os.path.basename(source)) and source in tree:
-            renamed = os.path.dirname(source) + '/tmp[%s]' % destination
-            tree = dict(without(tree, source), **{renamed: tree[source]})
-            text = text.replace(source + '\n', renamed + '\n')
-    return dict(tree, **{MANIFEST: (kind, mode, text)})
-
-
 def make_hostile(host, kind):
-    """Garbage (newlines, blanks, NULs and high bytes: a line reader's worst), a directory, a named pipe, a link to
-    nowhere or a 64 MiB file (garbage first and last, a hole between) at a host path."""
+    """Garbage (a line reader's worst), a directory, a named pipe, a link to nowhere or a 64 MiB file at a path."""
     if os.path.lexists(host) and not os.path.isdir(host):
         os.unlink(host)
     os.makedirs(os.path.dirname(host), exist_ok=True)
@@ -85,11 +57,9 @@ def make_hostile(host, kind):
     else:
         os.mkfifo(host)
 
-
 def byte_roles(data):
-    """For each byte of a package file, the part that no signature covers it lies in, or None where a changed
-    value must make the installer refuse the file (from a package's header part, type 1, to its signature's 68
-    bytes); and the names of the packages the file holds."""
+    """For each byte of a package file, the unsigned part it lies in, or None where a changed value must make the
+    installer refuse the file (from a package's header part, type 1, to its 68 signature bytes); the packages' names."""
     roles, members, at, signed = ['file header'] * 8, [], 8, False
     while at + 6 <= len(data):
         kind, length = struct.unpack('<HI', data[at:at + 6].encode('latin-1'))
@@ -100,13 +70,12 @@ def byte_roles(data):
         signed, at = signed and kind != 9, end
     return roles[:len(data)] + [''] * (len(data) - len(roles)), members
 
-
 def tree_diff(expected, actual):
     return ''.join('\n  %s: %s, is %s' % (p, str(expected.get(p))[:80], str(actual.get(p))[:80])
                    for p in sorted(set(expected) | set(actual)) if expected.get(p) != actual.get(p))
 
-
 class Sweep:
+    """A sweep line: its kind, arguments and section, and the cases it runs when the section ends."""
     def __init__(self, scenario, step, first=None):
         self.scenario, self.line, self.section, self.faults = scenario, step.line, [], []
         self.kind, *self.args = re.findall(r'[^ \t]+', step.rest + ' ' + ' '.join(text for _, text in step.body))
@@ -118,8 +87,7 @@ class Sweep:
             scenario.board = self.copy()  # where the section runs as usual
 
     def copy(self, sizes=(), package=None):
-        """A board with the main one's mounts (sizes changed as given) and tree; with package, (name, bytes) in
-        place of the package built last under the name."""
+        """A copy of the main board, mounts sized as given, package: (name, bytes) built last under the name."""
         board, main = Board(self.main.config), self.main
         board.env, board.packages, board.placed = dict(main.env), Packages(main.packages), dict(main.placed)
         for path, count in main.mounts:
@@ -131,8 +99,8 @@ class Sweep:
         return board
 
     def play(self, board, tracer=(), stop=None):
-        """The section's runs on the board: (words, status, out, err, the board before) of each. A tracer starts
-        the first run; a run that `stop` holds for ends them."""
+        """(words, status, out, err, the board before) of the section's runs on the board, the first under the
+        tracer, up to one that `stop` holds for."""
         self.scenario.board, results = board, []
         for step in self.section:
             words, stdin = self.scenario.words(step)
@@ -154,60 +122,54 @@ class Sweep:
         return [(self.line, fault) for fault in self.faults + [f for o, _, f in outcomes if o == 'other']]
 
     def kill(self):
-        """Every file-changing system call of the first run in turn kills it (strace's fault injection), N = 1,
-        2... until it completes; the rest then run. The board must end byte for byte in the old state or the new,
-        with no temporary file, journal or staging record left but the staged files a saved manifest names."""
+        """Each file-changing system call of the first run in turn kills it (strace), N = 1, 2... until it completes;
+        the rest then run. The board ends as it was or as the uncut runs leave it, no staged file left over."""
         if subprocess.run(['strace', '-f', '-o', '/dev/null', 'true'], capture_output=True).returncode != 0:
-            raise Unavailable('strace cannot trace here (not installed, or ptrace not permitted); scripts/setup '
-                              'installs it')
-        old, new = (by_destination(without(tree, POSTLOG)) for tree in (self.old, self.new))
-        left = [p for tree in (old, new) for p in tree
-                if re.fullmatch(r'\.?tmp.{6}|\.journal(\.new)?|\.staged', os.path.basename(p))]
+            raise Unavailable('strace cannot trace here (scripts/setup installs it; is ptrace forbidden?)')
+        left = [p for tree in (self.old, self.new) for p in tree  # but the staged files a saved manifest names
+                if re.fullmatch(r'tmp.{6}|\.journal(\.new)?|\.staged', os.path.basename(p)) and
+                ' %s\n' % p not in tree.get(MANIFEST, ('f', 0o644, ''))[2]]
+        # Staged files named as they come, so that two saves of one transaction compare equal.
+        old, new = (StagedNames().tree(without(tree, POSTLOG)) for tree in (self.old, self.new))
         self.faults += ['the runs change nothing'] * (old == new) + ['%s is left over' % path for path in left]
-        with tempfile.NamedTemporaryFile('r') as table, self.copy() as board:
+        with tempfile.NamedTemporaryFile('r') as table, contextlib.closing(self.copy()) as board:
             self.play(board, ['strace', '-f', '-c', '-o', table.name, '-e', 'trace=' + KILL_CALLS])
             calls = [(f[-1], int(f[3])) for f in map(str.split, table) if len(f) >= 5 and f[3].isdigit()]
         self.faults += ['strace counted no call'] * (not calls)
         outcomes = []
         for call, count in calls:
             for n in range(1, count + 18):  # a run may make a few calls more than counted (the spinner's)
-                with self.copy() as board:
+                with contextlib.closing(self.copy()) as board:
                     results = self.play(board, ['strace', '-f', '-o', '/dev/null', '-e', 'trace=' + call,
                                                 '-e', 'inject=%s:signal=KILL:when=%d' % (call, n)])
-                    after = by_destination(without(board.snapshot(), POSTLOG))
+                    after = StagedNames().tree(without(board.snapshot(), POSTLOG))
                 if results[0][1] != 128 + 9:
                     break
                 self.faults += ['%s was called far more often than counted' % call] * (n == count + 17)
-                outcomes.append(('old' if after == old else 'new' if after == new else 'other', '',
-                                 'killed at %s #%d, then %s; against the old state:%s\nagainst the new:%s' % (
-                                     call, n, [r[1] for r in results[1:]], tree_diff(old, after),
-                                     tree_diff(new, after))))
+                outcomes.append(('old' if after == old else 'new' if after == new else 'other', '', 'killed at %s #%d, '
+                                 'then %s; against the old state:%s\nagainst the new:%s' % (call, n, [
+                                     r[1] for r in results[1:]], tree_diff(old, after), tree_diff(new, after))))
         return outcomes
 
     def tamper(self, name):
-        """Every byte of the package built last under the name changed in turn by xor 0x01 and 0x80 (every bit
-        with INSTALLER_SWEEP=full): a changed signed byte leaves the board as it was. A byte no signature covers
-        may change what is installed only as far as it says: the bundle's own entry, its name in its members'
-        entries, its stored image, or which members start disabled, as the earlier builds under the name chose."""
+        """Each byte of the package built last under the name changed (xor 0x01 and 0x80; every bit with
+        INSTALLER_SWEEP=full): a signed one leaves the board as it was, another changes only what it says."""
         subject, placed = self.main.packages[name], self.main.placed.get(name)
         roles, members = byte_roles(subject)
-
         def installed(tree, data):  # the board with the package file itself (placed, or kept as its image) named
             return {p: (k, m, '<the installed file>' if d == data else d) for p, (k, m, d) in tree.items()
                     if p != POSTLOG}
-
-        def explained(reference, after):  # what a byte no signature covers changed, by path; None: anything else
+        def explained(reference, after):  # what a byte no signature covers changed; None: anything else
             kinds = set()
             for path in {p for p in set(reference) | set(after) if reference.get(p) != after.get(p)}:
                 entry = path[15:].split('/')[0] if path.startswith('/flash/var/pdb/') else None
                 if path == placed or entry and entry not in members:
                     kinds.add('bundle entry')
                 elif entry and path == '/flash/var/pdb/%s/bundle' % entry:
-                    kinds.add('members\' bundle name')
+                    kinds.add("members' bundle name")
                 else:
                     return None
             return sorted(kinds)
-
         def outcome(status, at, before, after):
             if status >= 128 and status != 255:
                 return 'other'
@@ -221,14 +183,14 @@ class Sweep:
             return 'other'
         references = [installed(self.new, subject)]
         for variant in self.main.history[name][:-1]:
-            with self.copy(package=(name, variant)) as board:
+            with contextlib.closing(self.copy(package=(name, variant))) as board:
                 self.faults += ['%s built earlier does not install' % name] * (self.play(board)[0][1] != 0)
                 references.append(installed(board.snapshot(), variant))
         outcomes = []
         for at in range(len(subject)):
             for mask in [1 << bit for bit in range(8)] if os.environ.get('INSTALLER_SWEEP') == 'full' else (1, 0x80):
                 data = subject[:at] + chr(ord(subject[at]) ^ mask) + subject[at + 1:]
-                with self.copy(package=(name, data)) as board:
+                with contextlib.closing(self.copy(package=(name, data))) as board:
                     (_, status, out, _, before), = self.play(board)
                     after = installed(board.snapshot(), data)
                 outcomes.append((outcome(status, at, installed(before, data), after), '',
@@ -237,9 +199,8 @@ class Sweep:
         return outcomes
 
     def space(self, path, low, high, *fixed):
-        """The tmpfs at PATH stepped page by page from LOW up to HIGH (other mounts PATH=SIZE): every case ends
-        with status 0 in the whole new state, or at a run's documented failure with the board as that run found
-        it. A --commit never changes the manifest."""
+        """The tmpfs at PATH from LOW up to HIGH page by page (others PATH=SIZE): status 0 in the whole new state, or
+        a documented failure with the board as the failing run found it; a --commit never changes the manifest."""
         def failure(words, status, out):
             kind = 'image' if '-' in words else 'commit' if '--commit' in words else 'upgrade'
             return next(('%s [%d]' % (what, status) for k, s, message, what in FAILURES
@@ -247,14 +208,12 @@ class Sweep:
         sizes = [(f.split('=')[0], size(f.split('=')[1])) for f in fixed]
         new, outcomes = without(self.new, POSTLOG, MANIFEST), []
         for count in range(need(size(low), 'bad size ' + low), need(size(high), 'bad size ' + high), 4096):
-            with self.copy(sizes + [(path, count)]) as board:
+            with contextlib.closing(self.copy(sizes + [(path, count)])) as board:
                 words, status, out, _, before = self.play(board, stop=failure)[-1]
                 after = board.snapshot()
-            documented = failure(words, status, out)
-            if documented:  # the board as the failing run found it
-                outcome = 'old' if without(after, POSTLOG) == without(before, POSTLOG) else 'other'
-            else:
-                outcome = 'new' if status == 0 and without(after, POSTLOG, MANIFEST) == new else 'other'
+            documented = failure(words, status, out)  # and then the board as the failing run found it
+            outcome = ('old' if without(after, POSTLOG) == without(before, POSTLOG) else 'other') if documented else \
+                'new' if status == 0 and without(after, POSTLOG, MANIFEST) == new else 'other'
             if '--commit' in words and MANIFEST in after and after[MANIFEST] != before.get(MANIFEST):
                 outcome = 'other'
             copied = outcome == 'new' and any(p.startswith('/ram/tmp') for p in before) and 'copied from /ram'
@@ -264,15 +223,14 @@ class Sweep:
         return outcomes
 
     def hostile(self, *paths):
-        """Each path in turn replaced by garbage, a directory, a named pipe, a link to a missing file and a 64 MiB
-        file: no run waits (the alarm would end it) or ends by a signal, each ends with a status its mode
-        documents, and nothing outside /flash and /ram changes."""
+        """Each path in turn made hostile: no run waits (the alarm would end it) or ends by a signal, each ends with
+        a status its mode documents, and nothing outside /flash and /ram changes."""
         words = self.scenario.words(self.section[0])[0]
         statuses = (0,) if '--show' in words else (0, 1, 2, 3, 28, 255) if '-' in words else (0, 1) if \
             '--cancel' in words else (0, 1, 28)
         outcomes = []
         for path, kind in [(path, kind) for path in paths for kind in HOSTILE]:
-            with self.copy() as board:
+            with contextlib.closing(self.copy()) as board:
                 make_hostile(board.path(path), kind)
                 before = board.snapshot(path, POSTLOG)
                 (_, status, out, _, _), = self.play(board)
