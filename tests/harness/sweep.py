@@ -43,7 +43,7 @@ def make_hostile(host, kind):
         os.unlink(host)
     os.makedirs(os.path.dirname(host), exist_ok=True)
     garbage = bytearray(random.Random(0).randbytes(4096))
-    garbage[::37] = (b'\n \0' * 37)[:len(garbage[::37])]
+    garbage[::37] = (b'\n \0' * 37)[:len(garbage[::37])]  # every 37th byte a newline, a blank or a NUL
     if kind in ('garbage', 'huge file'):
         with open(host, 'wb') as f:
             f.write(garbage)
@@ -87,7 +87,7 @@ class Sweep:
             scenario.board = self.copy()  # where the section runs as usual
 
     def copy(self, sizes=(), package=None):
-        """A copy of the main board, mounts sized as given, package: (name, bytes) built last under the name."""
+        """A copy of the main board, its mounts sized as given; package: (name, bytes) for that name's last build."""
         board, main = Board(self.main.config), self.main
         board.env, board.packages, board.placed = dict(main.env), Packages(main.packages), dict(main.placed)
         for path, count in main.mounts:
