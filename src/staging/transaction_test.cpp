@@ -1,445 +1,199 @@
+// The transaction, its manifest and its journal, on scratch boards.
 #include "staging/transaction.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <vector>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "platform/file_sink.h"
-#include "platform/path_utils.h"
+#include "staging/staged_files.h"
 #include "support/scratch_dir.h"
 #include "support/tmpfs_mount.h"
 
 namespace {
 
-using testing::internal::CaptureStderr;
-using testing::internal::GetCapturedStderr;
+// The tree below `root` in path order: "path=content" ("@mode" before "=" unless 0644), "path/", "path>link".
+std::string tree(const std::string& root) {
+  std::map<std::string, std::string> words;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    struct stat info;
+    ::lstat(entry.path().c_str(), &info);
+    std::ostringstream word;
+    if (S_ISLNK(info.st_mode)) word << '>' << std::filesystem::read_symlink(entry.path()).string();
+    else if (S_ISDIR(info.st_mode)) word << '/';
+    else if ((info.st_mode & 07777) != 0644) word << '@' << std::oct << (info.st_mode & 07777);
+    if (S_ISREG(info.st_mode)) word << '=' << readFile(entry.path());
+    words[entry.path().string().substr(root.size() + 1)] = word.str();
+  }
+  std::string text;
+  for (const auto& [path, word] : words) text += (text.empty() ? "" : " ") + path + word;
+  return text;
+}
 
-// A scratch board: "flash" for destinations, "ram" as the fallback staging
-// directory.
+// A scratch board with "/flash" and "/ram", the fallback staging directory.
 class TransactionTest : public testing::Test {
  protected:
-  TransactionTest() : ram_(scratch_ / "ram"), transaction_(BoardPaths(scratch_.path())) {
-    ::mkdir(ram_.c_str(), 0755);
-    ::mkdir((scratch_ / "flash").c_str(), 0755);
+  TransactionTest() {
+    ::umask(022);
+    for (const char* dir : {"/ram", "/flash"}) std::filesystem::create_directories(at(dir));
   }
-
-  std::string flash(const std::string& relative) const { return scratch_ / ("flash/" + relative); }
-
-  // Stages content through create() and closes the file.
-  std::string stageContent(const std::string& destination, const std::string& content, uint32_t hint = 0,
-                           uint32_t mode = 0) {
-    FileSink out(transaction_.create(destination, hint, mode));
-    out.sputn(content.data(), static_cast<std::streamsize>(content.size()));
-    EXPECT_TRUE(out.close()) << destination;
-    const StagedOp* op = transaction_.find(destination);
-    return op ? op->source : std::string();
+  std::string at(const std::string& path) const { return root_ + path; }
+  // Stages new content; the board path of the directory it is staged in.
+  std::string create(const std::string& path, uint32_t hint, uint32_t mode = 0, const std::string& content = "") {
+    FileSink(transaction_.create(at(path), hint, mode)).sputn(content.data(), static_cast<std::streamsize>(content.size()));
+    return std::filesystem::path(transaction_.find(at(path))->source).parent_path().string().substr(root_.size());
   }
-
-  std::vector<std::string> stagedPaths() const {
-    std::vector<std::string> paths;
-    for (const auto& entry : transaction_) paths.push_back(entry.first);
-    return paths;
+  // Stages manifest lines that name board paths, as a saved transaction is.
+  bool load(Transaction& transaction, const std::string& lines) {
+    writeFile(at("/lines"), std::regex_replace(lines, std::regex("(^|[ \n])/"), "$1" + root_ + "/"));
+    return transaction.load(at("/lines")) && std::filesystem::remove(at("/lines"));
   }
-
+  // The staged operations as unescaped manifest lines that name board paths; a creation is a move.
+  std::string staged(const Transaction& transaction) const {
+    std::string lines;
+    for (const auto& [path, op] : transaction) lines += "MM LU"[int(op.kind)] + (" " + path + " " + op.source) + "|";
+    return std::regex_replace(lines, std::regex(root_ + "| (?=\\|)"), "");
+  }
   ScratchDir scratch_;
-  std::string ram_;
-  Transaction transaction_;
+  const std::string root_ = scratch_.path();
+  Transaction transaction_{BoardPaths(root_)};
 };
 
-// Every path below `root`, relative to it, in order.
-std::vector<std::string> listTree(const std::string& root, const std::string& prefix = std::string()) {
-  std::vector<std::string> paths;
-  DIR* dir = ::opendir((root + "/" + prefix).c_str());
-  if (!dir) return paths;
-  while (struct dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    paths.push_back(prefix + name);
-    if (entry->d_type == DT_DIR) {
-      const std::vector<std::string> below = listTree(root, prefix + name + "/");
-      paths.insert(paths.end(), below.begin(), below.end());
-    }
-  }
-  ::closedir(dir);
-  std::sort(paths.begin(), paths.end());
-  return paths;
-}
+// New content lies beside its destination where that file system has room for it and a tenth (in 32
+// bits, as the board computes) and the staged path stays within 127 characters; else on the RAM disk.
+TEST_F(TransactionTest, StagingDirectoryIsTheNearestExistingOneWithRoomElseTheRamDisk) {
+  const std::string fits = "/flash/" + std::string(117 - at("/flash/").size(), 'd');  // and "/tmpXXXXXX": 127
+  for (const std::string& dir : {fits, fits + "e"}) std::filesystem::create_directories(at(dir));
+  EXPECT_EQ(create("/flash/x", 0) + create("/flash/new/x", 10) + create(fits + "/x", 10) + create(fits + "e/x", 10),
+            "/ram/flash" + fits + "/ram");
+  for (const auto& [hint, block, blocks, room] : {std::make_tuple(930u, 1024u, 1u, true), {931u, 1024u, 1u, false},
+                                                  {1u, 4096u, 1u << 20, false}, {1u, 4096u, (1u << 20) + 1, true}})
+    EXPECT_EQ(roomForStaging(hint, block, blocks), room) << hint << " " << blocks;
 
-mode_t permissions(const std::string& path) {
-  struct stat info;
-  return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
-}
-
-std::string linkText(const std::string& path) {
-  char buffer[256];
-  ssize_t length = ::readlink(path.c_str(), buffer, sizeof buffer);
-  return length < 0 ? std::string() : std::string(buffer, static_cast<size_t>(length));
-}
-
-TEST_F(TransactionTest, ReplacingACreateDeletesItsTemporaryFile) {
-  std::string first = stageContent(flash("f"), "first");
-  std::string second = stageContent(flash("f"), "second");
-  EXPECT_NE(first, second);
-  EXPECT_FALSE(pathExists(first));
-  transaction_.commit(false);
-  EXPECT_EQ(readFile(flash("f")), "second");
-  EXPECT_FALSE(pathExists(second));
-}
-
-TEST_F(TransactionTest, StagingOtherOperationsOverACreateDeletesItsTemporaryFile) {
-  ASSERT_TRUE(writeFile(flash("existing"), "x"));
-  std::string forMove = stageContent(flash("a"), "a");
-  std::string forLink = stageContent(flash("b"), "b");
-  std::string forRemove = stageContent(flash("existing"), "c");
-  transaction_.move(flash("elsewhere"), flash("a"));
-  transaction_.link("target", flash("b"));
-  transaction_.remove(flash("existing"));
-  EXPECT_FALSE(pathExists(forMove));
-  EXPECT_FALSE(pathExists(forLink));
-  EXPECT_FALSE(pathExists(forRemove));
-  EXPECT_EQ(transaction_.find(flash("existing"))->kind, OpKind::Remove);
-}
-
-TEST_F(TransactionTest, StagingDirectoryIsTheFirstExistingAncestorWithRoom) {
-  struct Case {
-    const char* what;
-    std::string destination;
-    uint32_t hint;
-    std::string stagingDir;
-  } cases[] = {
-      {"size hint 0 always stages in the fallback", flash("x"), 0, ram_},
-      {"the parent decides", flash("x"), 10, scratch_ / "flash"},
-      {"missing directories are skipped upwards", flash("new/deeper/x"), 10, scratch_ / "flash"},
-  };
-  for (const Case& c : cases) {
-    std::string temporary = stageContent(c.destination, "content", c.hint);
-    EXPECT_EQ(parentDir(temporary), c.stagingDir) << c.what;
-    EXPECT_EQ(baseName(temporary).substr(0, 3), "tmp") << c.what;
-    EXPECT_EQ(readFile(temporary), "content") << c.what;
-  }
-}
-
-TEST_F(TransactionTest, AStagingPathLongerThan127CharactersFallsBack) {
-  // dir + "/tmpXXXXXX" is exactly 127 characters, then 128.
-  std::string fits = scratch_.path() + "/";
-  fits += std::string(117 - fits.size(), 'd');
-  std::string tooLong = fits + "e";
-  ASSERT_EQ(fits.size() + 10, 127u);
-  ::mkdir(fits.c_str(), 0755);
-  ::mkdir(tooLong.c_str(), 0755);
-  EXPECT_EQ(parentDir(stageContent(fits + "/x", "a", 10)), fits);
-  EXPECT_EQ(parentDir(stageContent(tooLong + "/x", "b", 10)), ram_);
-}
-
-TEST_F(TransactionTest, CreateGivesTheTemporaryFileItsMode) {
-  EXPECT_EQ(permissions(stageContent(flash("exec"), "#!", 0, 0755)), 0755u);
-  EXPECT_EQ(permissions(stageContent(flash("plain"), "x", 0, 0)), 0600u) << "mkstemp's own mode";
-}
-
-TEST_F(TransactionTest, CreateWithoutATemporaryFileStagesNothingAndFails) {
-  Transaction transaction{BoardPaths(scratch_ / "no-such-root")};
-  errno = 0;
-  EXPECT_EQ(transaction.create(flash("x"), 0, 0644), -1);
-  EXPECT_EQ(errno, ENOENT);
-  EXPECT_TRUE(transaction.isEmpty());
-}
-
-TEST(StagingRoom, ContentPlusATenthMustStayBelowTheFreeBytes) {
-  struct Case {
-    uint32_t hint, blockSize, freeBlocks;
-    bool room;
-  } cases[] = {
-      {1000, 1024, 1, false},               // 1000 + 100 is not below 1024
-      {930, 1024, 1, true},                 // 930 + 93 = 1023
-      {931, 1024, 1, false},                // 931 + 93 = 1024
-      {1, 4096, 0, false},                  // a full file system
-      {1, 4096, 1u << 20, false},           // 4 GiB free wraps to 0
-      {1, 4096, (1u << 20) + 1, true},      // ... and 4 GiB + 4 KiB to 4 KiB
-      {5000, 4096, (1u << 20) + 1, false},  // which is then too small
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(roomForStaging(c.hint, c.blockSize, c.freeBlocks), c.room)
-        << c.hint << " bytes, " << c.freeBlocks << " blocks of " << c.blockSize;
-  }
-}
-
-TEST_F(TransactionTest, StagingDirectoryChoiceAtTheFreeSpaceBoundaryOfARealFileSystem) {
-  TmpfsMount fs(scratch_ / "flash/fs", 64 * 1024);
+  // At a real file system's limit; a dry run stages where a real run would, counting its staged files.
+  TmpfsMount fs(at("/flash/f"), 64 * 1024);
   if (!fs.mounted()) GTEST_SKIP() << fs.error();
-  struct statfs info;
-  ASSERT_EQ(::statfs((scratch_ / "flash/fs").c_str(), &info), 0);
-  uint32_t freeBytes = static_cast<uint32_t>(info.f_bsize) * static_cast<uint32_t>(info.f_bfree);
-  // The largest hint whose content plus a tenth stays below the free bytes.
-  uint32_t largest = freeBytes * 10 / 11 + 10;
-  while (largest + largest / 10 >= freeBytes) --largest;
-  EXPECT_EQ(parentDir(stageContent(flash("fs/a"), "", largest)), scratch_ / "flash/fs");
-  EXPECT_EQ(parentDir(stageContent(flash("fs/b"), "", largest + 1)), ram_);
+  const uint32_t free = static_cast<uint32_t>(std::filesystem::space(at("/flash/f")).free);
+  uint32_t largest = free * 10 / 11 + 10;
+  while (largest + largest / 10 >= free) --largest;
+  EXPECT_EQ(create("/flash/f/a", largest) + create("/flash/f/b", largest + 1), "/flash/f/ram");
+  Transaction dry = Transaction::dryRun(BoardPaths(root_), at("/ram"));
+  for (const char* name : {"/flash/f/a", "/flash/f/b", "/flash/f/c"}) FileSink(dry.create(at(name), 24000, 0)).sputn("x", 1);
+  EXPECT_EQ(dry.stagedIn(at("/flash/f/b")) + dry.stagedIn(at("/flash/f/c")), at("/flash/f") + at("/ram"));
+  EXPECT_FALSE(dry.commit(false) || dry.save(at("/ram/MANIFEST")));
 }
 
-TEST_F(TransactionTest, RemoveStagesOnlyWhatExistsAndDropsWhatDoesNot) {
-  ASSERT_TRUE(writeFile(flash("file"), "x"));
-  ASSERT_EQ(::mkdir(flash("dir").c_str(), 0755), 0);
-  ASSERT_EQ(::symlink("nowhere", flash("dangling").c_str()), 0);
-  transaction_.remove(flash("file"));
-  transaction_.remove(flash("dir"));
-  transaction_.remove(flash("absent"));
-  transaction_.remove(flash("dangling"));
-  std::string temporary = stageContent(flash("new"), "content");
-  transaction_.remove(flash("new"));
-
-  EXPECT_EQ(stagedPaths(), (std::vector<std::string>{flash("dir"), flash("file")}));
-  EXPECT_EQ(transaction_.find(flash("dir"))->kind, OpKind::Remove);
-  EXPECT_EQ(transaction_.find(flash("file"))->source, "");
-  EXPECT_FALSE(pathExists(temporary)) << "dropping a creation deletes its temporary file";
-}
-
-TEST_F(TransactionTest, KeepDropsOnlyAStagedRemovalAndTellsWhetherThePathIsFree) {
-  ASSERT_TRUE(writeFile(flash("file"), "x"));
-  ASSERT_EQ(::mkdir(flash("dir").c_str(), 0755), 0);
-  ASSERT_EQ(::symlink("nowhere", flash("dangling").c_str()), 0);
-  transaction_.remove(flash("dir"));
-  transaction_.remove(flash("file"));
-  std::string temporary = stageContent(flash("created"), "x");
-  transaction_.link("target", flash("linked"));
-
-  EXPECT_TRUE(transaction_.keep(flash("dir")));
-  EXPECT_EQ(transaction_.find(flash("dir")), nullptr);
-  EXPECT_FALSE(transaction_.keep(flash("file"))) << "a file is in the way";
-  EXPECT_EQ(transaction_.find(flash("file")), nullptr) << "its removal is dropped all the same";
-  EXPECT_TRUE(transaction_.keep(flash("absent")));
-  EXPECT_TRUE(transaction_.keep(flash("dangling"))) << "stat follows the link";
-  EXPECT_FALSE(transaction_.keep(flash("created")));
-  EXPECT_FALSE(transaction_.keep(flash("linked")));
-  EXPECT_TRUE(pathExists(temporary));
-  EXPECT_EQ(stagedPaths(), (std::vector<std::string>{flash("created"), flash("linked")}));
-}
-
-TEST_F(TransactionTest, IteratesInPlainByteOrder) {
-  for (const char* path : {"/ab", "/a\xff", "/a/b", "/a-", "/a"}) transaction_.link("x", path);
-  EXPECT_EQ(stagedPaths(), (std::vector<std::string>{"/a", "/a-", "/a/b", "/ab", "/a\xff"}));
-}
-
-TEST_F(TransactionTest, CommitAppliesEveryKindAndKeepsTheOperationsStaged) {
-  ASSERT_TRUE(writeFile(flash("old"), "old"));
-  ASSERT_TRUE(writeFile(flash("replaced-by-link"), "x"));
-  ASSERT_TRUE(writeFile(scratch_ / "package.vpa", "package"));
-  std::string temporary = stageContent(flash("new/dir/created"), "created", 10, 0700);
-  transaction_.move(scratch_ / "package.vpa", flash("var/pdb/p/image"));
-  transaction_.link("/flash/bootimage", flash("replaced-by-link"));
-  transaction_.link("target", flash("links/deep/l"));
-  transaction_.remove(flash("old"));
-  transaction_.commit(false);
-
-  EXPECT_EQ(readFile(flash("new/dir/created")), "created");
-  EXPECT_EQ(permissions(flash("new/dir/created")), 0700u);
-  EXPECT_FALSE(pathExists(temporary));
-  EXPECT_EQ(readFile(flash("var/pdb/p/image")), "package");
-  EXPECT_FALSE(pathExists(scratch_ / "package.vpa"));
-  EXPECT_EQ(linkText(flash("replaced-by-link")), "/flash/bootimage");
-  EXPECT_EQ(linkText(flash("links/deep/l")), "target");
-  EXPECT_FALSE(pathExists(flash("old")));
-  EXPECT_FALSE(transaction_.isEmpty());
-  EXPECT_EQ(stagedPaths().size(), 5u);
-}
-
-TEST_F(TransactionTest, RemovingADirectoryDeletesItsPlainFilesAndItselfUnlessSomethingHolds) {
-  struct Case {
-    const char* what;
-    std::vector<std::string> entries;  // a trailing "/" makes a directory
-    std::vector<std::string> survivors;
-    bool directoryStays;
-  } cases[] = {
-      {"plain files only", {"a", "b"}, {}, false},
-      {"a dot-file keeps the directory", {"a", ".keep"}, {".keep"}, true},
-      {"a subdirectory is not descended into", {"a", "sub/", "sub/inner"}, {"sub/inner"}, true},
-      {"an empty directory", {}, {}, false},
-  };
-  for (const Case& c : cases) {
-    std::string dir = flash(std::string("d-") + c.what);
-    ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
-    for (const std::string& entry : c.entries) {
-      if (entry.back() == '/') ASSERT_EQ(::mkdir((dir + "/" + entry).c_str(), 0755), 0);
-      else ASSERT_TRUE(writeFile(dir + "/" + entry, entry));
-    }
-    Transaction transaction{BoardPaths(scratch_.path())};
-    transaction.remove(dir);
-    transaction.commit(false);
-    EXPECT_EQ(pathExists(dir), c.directoryStays) << c.what;
-    for (const std::string& entry : c.entries) {
-      bool survives = entry.back() == '/' || std::find(c.survivors.begin(), c.survivors.end(), entry) != c.survivors.end();
-      EXPECT_EQ(pathExists(dir + "/" + entry), survives) << c.what << ": " << entry;
-    }
-  }
-}
-
-// What a commit cannot place on its destination's file system stops it
-// before anything changes: the board, the staged files and the operations are
-// as they were, and no copy is left.
-TEST_F(TransactionTest, ACommitThatCannotPlaceEveryFileChangesNothing) {
-  TmpfsMount small(scratch_ / "flash/small", 32 * 1024);
+// A commit places every new file on its destination's file system before it changes anything: what
+// cannot be placed leaves the board, the staged files and the operations as they were, and no copy.
+// Then deletions and links come first and moves last: a directory deleted (but for its hidden files)
+// and filled again keeps its new file. A file from another file system is copied, chunk by chunk, with
+// its mode; a moved file stays where it was, a staged one goes, and so does content staged over.
+TEST_F(TransactionTest, ACommitPlacesEveryFileFirstThenDeletesAndLinksThenMoves) {
+  TmpfsMount small(at("/flash/s"), 96 * 1024);
   if (!small.mounted()) GTEST_SKIP() << small.error();
-  struct Case {
-    const char* what;
-    void (*stage)(Transaction&, const std::string& flash);
-    int error;
-    const char* path;
-  };
-  const Case cases[] = {
-      {"a missing source", [](Transaction& t, const std::string& f) { t.move(f + "missing", f + "b"); }, ENOENT,
-       "missing"},
-      {"a source the commit removes",
-       [](Transaction& t, const std::string& f) {
-         t.move(f + "old", f + "a");
-         t.remove(f + "old");
-       },
-       EINVAL, "old"},
-      {"a source the commit links over",
-       [](Transaction& t, const std::string& f) {
-         t.link("target", f + "old");
-         t.move(f + "old", f + "a");
-       },
-       EINVAL, "old"},
-      {"a copy that does not fit",
-       [](Transaction& t, const std::string& f) { t.move(f + "big", f + "small/dst"); }, ENOSPC, "small/dst"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    ASSERT_TRUE(writeFile(flash("old"), "old"));
-    ASSERT_TRUE(writeFile(flash("big"), std::string(128 * 1024, 'b')));
-    ASSERT_TRUE(writeFile(flash("small/dst"), "small"));
-    Transaction transaction{BoardPaths(scratch_.path())};
-    FileSink(transaction.create(flash("new/created"), 10, 0)).sputn("created", 7);
-    transaction.remove(flash("small/dst"));
-    c.stage(transaction, flash(""));
-    const size_t staged = std::distance(transaction.begin(), transaction.end());
-    const std::vector<std::string> before = listTree(scratch_.path());
-
+  for (const char* file : {"/flash/old", "/flash/s/dst", "/flash/plain/a", "/flash/plain/.b", "/flash/rw/p.vpa"})
+    writeFile(at(file), "x");
+  writeFile(at("/ram/big"), std::string(200000, 'b'));
+  const std::tuple<const char*, int, const char*> rows[] = {
+      {"M /flash/b /flash/missing", ENOENT, "/flash/missing"}, {"M /flash/s/dst /ram/big", ENOSPC, "/flash/s/dst"},
+      {"M /flash/a /flash/old\nU /flash/old", EINVAL, "/flash/old"},  // a source the commit changes, or twice
+      {"L /flash/old t\nM /flash/a /flash/old", EINVAL, "/flash/old"},
+      {"M /flash/a /ram/big\nM /flash/b /ram/big", EINVAL, "/ram/big"}};
+  for (const auto& [lines, error, path] : rows) {
+    Transaction transaction{BoardPaths(root_)};
+    FileSink(transaction.create(at("/flash/new"), 10, 0)).sputn("created", 7);
+    ASSERT_TRUE(load(transaction, std::string("U /flash/s/dst\n") + lines + "\n"));
+    const std::string ops = staged(transaction);
+    std::filesystem::remove(at("/flash/.staged"));  // which records the copies too
+    const std::string before = tree(root_);
     CommitFailure failure;
     EXPECT_FALSE(transaction.commit(false, &failure));
-
-    EXPECT_EQ(failure.error, c.error);
-    EXPECT_EQ(failure.path, flash(c.path));
-    EXPECT_EQ(listTree(scratch_.path()), before);
-    EXPECT_EQ(readFile(flash("small/dst")), "small");
-    EXPECT_EQ(std::distance(transaction.begin(), transaction.end()), static_cast<long>(staged));
+    std::filesystem::remove(at("/flash/.staged"));
+    EXPECT_EQ(std::make_tuple(failure.error, failure.path, tree(root_), staged(transaction)),
+              std::make_tuple(error, at(path), before, ops)) << lines;
     transaction.cancel();
   }
-}
-
-TEST_F(TransactionTest, AFailingLinkIsReportedAndTheRestIsStillApplied) {
-  ASSERT_TRUE(writeFile(flash("plain"), "x"));
-  ASSERT_TRUE(writeFile(flash("src"), "moved"));
-  transaction_.link("target", flash("plain/link"));  // below a file
-  transaction_.move(flash("src"), flash("c"));
-  transaction_.link("target", flash("d"));
-  CaptureStderr();
+  std::string content(3 * 16384 + 1, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 131 + i / 7);
+  writeFile(at("/ram/src"), content);
+  ::chmod(at("/ram/src").c_str(), 0640);
+  for (const char* path : {"/flash/twice", "/flash/twice", "/flash/gone"}) create(path, 0, 0, path);
+  transaction_.remove(at("/flash/gone"));
+  create("/flash/plain/new", 0, 0700, "new");
+  EXPECT_EQ(create("/flash/s/created", 0, 0750), "/ram");
+  ASSERT_TRUE(load(transaction_, "U /flash/old\nU /flash/plain\nL /flash/s/dst t\nL /flash/new/link t\n"
+                                 "M /flash/image /flash/rw/p.vpa\nM /flash/s/sub/dst /ram/src\n"));
   EXPECT_TRUE(transaction_.commit(false));
-  EXPECT_EQ(GetCapturedStderr(), "symlink: Not a directory\n");
-  EXPECT_EQ(readFile(flash("c")), "moved");
-  EXPECT_EQ(linkText(flash("d")), "target");
+  EXPECT_EQ(tree(at("/flash")), "image=x new/ new/link>t plain/ plain/.b=x plain/new@700=new rw/ s/ s/created@750= "
+                                "s/dst>t s/sub/ s/sub/dst@640=" + content + " twice@600=/flash/twice");
+  EXPECT_EQ(tree(at("/ram")), "big=" + std::string(200000, 'b') + " src@640=" + content);
+  EXPECT_EQ(std::distance(transaction_.begin(), transaction_.end()), 9);
 }
 
-// Across file systems the content is copied beside its destination first; a
-// moved file stays where it was, a staged file in the fallback goes.
-TEST_F(TransactionTest, FilesAcrossFileSystemsAreCopiedAndOnlyStagedOnesDeleted) {
-  TmpfsMount other(scratch_ / "flash/other", 1024 * 1024);
-  if (!other.mounted()) GTEST_SKIP() << other.error();
-  std::string content(40000, 'q');
-  ASSERT_TRUE(writeFile(flash("src"), content));
-  ASSERT_EQ(::chmod(flash("src").c_str(), 0640), 0);
-  transaction_.move(flash("src"), flash("other/sub/dst"));
-  const std::string staged = stageContent(flash("other/created"), "created", 0, 0750);
-  ASSERT_EQ(parentDir(staged), ram_);
-  CaptureStderr();
-  EXPECT_TRUE(transaction_.commit(false));
-  EXPECT_EQ(GetCapturedStderr(), "");
-  EXPECT_EQ(readFile(flash("other/sub/dst")), content);
-  EXPECT_EQ(permissions(flash("other/sub/dst")), 0640u);
-  EXPECT_EQ(readFile(flash("src")), content);
-  EXPECT_EQ(readFile(flash("other/created")), "created");
-  EXPECT_EQ(permissions(flash("other/created")), 0750u);
-  EXPECT_FALSE(pathExists(staged));
-  EXPECT_EQ(listTree(scratch_ / "flash/other"),
-            (std::vector<std::string>{"created", "sub", "sub/dst"}));
-}
-
-TEST_F(TransactionTest, CancelDeletesOnlyTheTemporaryFilesOfCreations) {
-  ASSERT_TRUE(writeFile(flash("package.vpa"), "p"));
-  std::string temporary = stageContent(flash("new"), "n", 10);
-  transaction_.move(flash("package.vpa"), flash("var/pdb/p/image"));
-  transaction_.cancel();
-  EXPECT_TRUE(transaction_.isEmpty());
-  EXPECT_FALSE(pathExists(temporary));
-  EXPECT_EQ(readFile(flash("package.vpa")), "p");
-  EXPECT_FALSE(pathExists(flash("new")));
-}
-
-TEST_F(TransactionTest, CancelSavedDeletesTheTemporaryFilesCreateMadeAndNoOther) {
-  struct Case {
-    const char* what;
-    std::string source;
-    std::string destination;
-    bool deleted;
-  } cases[] = {
-      {"staged on the destination's file system", flash("tmpAb3dE9"), flash("var/pdb/p/version"), true},
-      {"staged in the fallback directory", ram_ + "/tmpZZZZZZ", flash("a"), true},
-      {"a package file", flash("rw/pckg/p.vpa"), flash("var/pdb/p/image"), false},
-      {"tmp-like name outside the destination's ancestors", scratch_ / "elsewhere/tmpQQQQQQ", flash("b"), false},
-      {"not the form mkstemp makes", flash("tmpAB"), flash("c"), false},
-      {"not the form mkstemp makes either", flash("tmp-x.y_z"), flash("d"), false},
-  };
-  for (const Case& c : cases) {
-    ASSERT_TRUE(writeFile(c.source, "s"));
-    transaction_.move(c.source, c.destination);
+// A manifest keeps every byte of its paths; only one whole and well-formed is staged, and only when it
+// changes nothing outside the flash and moves nothing in from outside flash and RAM disk.
+TEST_F(TransactionTest, AManifestKeepsEveryByteOfItsPathsAndLoadsWholeOrNotAtAll) {
+  transaction_.link("two words\tand\na \\ back\x7f\xc3\xa9", at("/flash/with blank"));
+  ASSERT_TRUE(transaction_.save(at("/ram/MANIFEST")));
+  EXPECT_EQ(readFile(at("/ram/MANIFEST")),
+            "L " + at("/flash/with\\040blank") + " two\\040words\\011and\\012a\\040\\134\\040back\x7f\xc3\xa9\n");
+  const std::pair<std::string, std::string> rows[] = {
+      {"", ""}, {"U /flash/a\nL /flash/b /t\nM /flash/c /ram/s\n", "U /flash/a|L /flash/b /t|M /flash/c /ram/s|"},
+      {"M  /flash/a   /flash/b \n", "M /flash/a /flash/b|"}, {"U /flash/a\nM /flash/a /ram/s\n", "M /flash/a /ram/s|"},
+      {"M /flash/a\\040b /ram/t\\011\\012\\134\\177\\377\n", "M /flash/a b /ram/t\t\n\\\x7f\xff|"},
+      {"U /flash/a\\b\\0\\9999\\000x\\400\n", "U /flash/a\\b\\0\\9999\\000x\\400|"},
+      {"U /flash/a\r\n", "U /flash/a\r|"}, {"U /flash/a\nM /flash/c /ram/s", "no"}, {"U /flash/a\nU\n", "no"},
+      {"U /flash/a\nX /flash/a /flash/b\n", "no"}, {"U /flash/a\nL /flash/b\n", "no"}, {"U /flash/a extra\n", "no"},
+      {"U /flash/a\n\nU /flash/b\n", "no"}, {"U /flash/a\n   \n", "no"}, {"U /flash/a\nU /rw/b\n", "no"},
+      {std::string("U /flash/a\nU /flash/\0\n", 22), "no"}, {"U /flash\n", "no"}, {"U /flash/../rw/b\n", "no"},
+      {"M /flash/a /rw/b\n", "no"}, {"M /flash/a /ram/../rw/b\n", "no"}, {std::string(4096, '\0'), "no"}};  // noise
+  for (auto [lines, expected] : rows) {
+    if (lines[0] == '\0') for (size_t i = 0; i < lines.size(); ++i) lines[i] = static_cast<char>(i * 7919 + (i >> 3));
+    Transaction transaction{BoardPaths(root_)};
+    EXPECT_EQ(load(transaction, lines) ? staged(transaction) : "no", expected) << lines;
   }
-  transaction_.cancelSaved();
-  EXPECT_TRUE(transaction_.isEmpty());
-  for (const Case& c : cases) EXPECT_EQ(pathExists(c.source), !c.deleted) << c.what;
+}
+
+// The next run completes the journal of a commit that stopped, wherever it stopped, or drops it whole
+// when it is not whole and well-formed; then it deletes what was staged and is not saved.
+std::string recover(const std::string& journal, const std::string& stopped) {
+  ScratchDir scratch;
+  const BoardPaths board(scratch.path());
+  for (const char* file : {"/flash/old", "/flash/dir/plain", "/flash/.tmpNew", "/flash/tmpRenamed", "/ram/tmpCopied",
+                           "/ram/tmpLeft", "/ram/tmpSaved", "/rw/tmpOutside"})
+    writeFile(board.at(file), file);
+  for (const char* file : {"/ram/tmpLeft", "/ram/tmpSaved", "/rw/tmpOutside"}) recordStagedFile(board, board.at(file));
+  writeFile(board.at("/ram/MANIFEST"), "M " + board.at("/flash/x") + " " + board.at("/ram/tmpSaved") + "\n");
+  if (!stopped.empty()) {  // deletions and links are done when renaming begins
+    std::filesystem::remove(board.at("/flash/old"));
+    std::filesystem::remove(board.at("/flash/dir/plain"));
+    std::filesystem::create_symlink("/flash/bootimage", board.at("/flash/link"));
+  }
+  if (stopped.size() > 2) std::filesystem::rename(board.at("/flash/.tmpNew"), board.at("/flash/dir/new"));
+  const std::string text = journal + stopped.substr(0, 2);
+  writeFile(board.at("/flash/.journal"), std::regex_replace(text, std::regex("@"), scratch.path()));
+  recoverInterruptedRun(board);
+  std::filesystem::remove(board.at("/ram/MANIFEST"));
+  return tree(scratch.path());
+}
+
+TEST(InterruptedCommit, TheNextRunCompletesItWhereverItStoppedOrDropsAJournalNotWhole) {
+  const std::string kept = " ram/tmpSaved=/ram/tmpSaved rw/ rw/tmpOutside=/rw/tmpOutside";
+  for (const char* stopped : {"", "R\n", "R\nand renamed"})
+    EXPECT_EQ(recover("U @/flash/old\nU @/flash/dir\nL @/flash/link /flash/bootimage\nD @/ram/tmpCopied\n"
+                      "M @/flash/dir/new @/flash/.tmpNew\nM @/flash/renamed @/flash/tmpRenamed\n", stopped),
+              "flash/ flash/dir/ flash/dir/new=/flash/.tmpNew flash/link>/flash/bootimage "
+              "flash/renamed=/flash/tmpRenamed ram/" + kept) << stopped;
+  for (const char* bad : {"M @/flash/dir/new @/flash/.tmpN", "X @/flash/dir\n", "U @/rw/tmpOutside\n", "U\n",
+                          "M @/flash/new @/rw/tmpOutside\n", "D @/flash/../rw/tmpOutside\n", "D @/rw/tmpOutside\n"})
+    EXPECT_EQ(recover(std::string("U @/flash/old\n") + bad, ""),
+              "flash/ flash/.tmpNew=/flash/.tmpNew flash/dir/ flash/dir/plain=/flash/dir/plain flash/old=/flash/old "
+              "flash/tmpRenamed=/flash/tmpRenamed ram/ ram/tmpCopied=/ram/tmpCopied" + kept) << bad;
 }
 
 }  // namespace
-
-// A dry run stages where a real run would, counting the room its staged
-// files would have taken, and changes nothing on the board.
-TEST_F(TransactionTest, ADryRunChoosesTheStagingDirectoriesOfARealRunAndTouchesNothing) {
-  TmpfsMount fs(scratch_ / "flash/fs", 64 * 1024);
-  if (!fs.mounted()) GTEST_SKIP() << fs.error();
-  ScratchDir elsewhere;
-  Transaction dry = Transaction::dryRun(BoardPaths(scratch_.path()), elsewhere.path());
-  ASSERT_TRUE(dry.isDryRun());
-  EXPECT_FALSE(transaction_.isDryRun());
-  const std::vector<std::string> boardBefore = listTree(scratch_.path());
-  const std::vector<uint32_t> sizes = {20000, 20000, 20000, 20000, 1000};
-  std::vector<std::string> realDirectories;
-  for (size_t i = 0; i < sizes.size(); ++i)
-    realDirectories.push_back(
-        parentDir(stageContent(flash("fs/f" + std::to_string(i)), std::string(sizes[i], 'x'), sizes[i])));
-  ASSERT_NE(realDirectories[0], realDirectories[3]) << "the staged files do not fill the file system";
-  transaction_.cancel();
-  for (size_t i = 0; i < sizes.size(); ++i) {
-    const std::string destination = flash("fs/f" + std::to_string(i));
-    FileSink out(dry.create(destination, sizes[i], 0));
-    out.sputn(std::string(sizes[i], 'x').data(), sizes[i]);
-    out.close();
-    const StagedOp* op = dry.find(destination);
-    ASSERT_NE(op, nullptr);
-    EXPECT_EQ(dry.stagedIn(destination), realDirectories[i]) << "file " << i;
-    EXPECT_EQ(parentDir(op->source), elsewhere.path());
-  }
-  EXPECT_EQ(listTree(scratch_.path()), boardBefore);
-
-  CommitFailure failure;
-  EXPECT_FALSE(dry.commit(false, &failure));
-  EXPECT_EQ(failure.error, EROFS);
-  EXPECT_FALSE(dry.save(scratch_ / "ram/MANIFEST"));
-  EXPECT_EQ(listTree(scratch_.path()), boardBefore);
-  dry.cancel();
-  EXPECT_TRUE(listTree(elsewhere.path()).empty());
-}

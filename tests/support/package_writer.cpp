@@ -1,125 +1,73 @@
 #include "support/package_writer.h"
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <fstream>
-
+#include "pkgfile/package_stream.h"
 #include "platform/little_endian.h"
+#include "signing/package_signer.h"
 
-namespace {
-
-void appendLe16(std::string& out, uint16_t value) {
-  unsigned char bytes[2];
-  putLe16(bytes, value);
-  out.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
-}
-
-void appendLe32(std::string& out, uint32_t value) {
+static std::string le(uint32_t value, size_t size) {
   unsigned char bytes[4];
   putLe32(bytes, value);
-  out.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
+  return std::string(reinterpret_cast<const char*>(bytes), size);
 }
 
-void appendName(std::string& out, const std::string& name) {
-  std::string field = name.substr(0, 16);
-  field.resize(16, '\0');
-  out += field;
+static std::string nameField(const std::string& name) { return (name + std::string(16, '\0')).substr(0, 16); }
+
+std::string partHeader(uint16_t type, uint32_t length) { return le(type, 2) + le(length, 4); }
+
+std::string headerPayload(const std::string& name, uint32_t version, uint32_t buildTime, int64_t flags) {
+  const std::string payload = nameField(name) + le(version, 4) + le(buildTime, 4) + std::string(8, '\0');
+  return flags < 0 ? payload : payload + le(static_cast<uint32_t>(flags), 4);
 }
 
-}  // namespace
-
-std::string partHeader(uint16_t type, uint32_t length) {
-  std::string out;
-  appendLe16(out, type);
-  appendLe32(out, length);
-  return out;
-}
-
-std::string headerPayload(const std::string& name, Version version, uint32_t buildTime) {
-  std::string out;
-  appendName(out, name);
-  appendLe32(out, version);
-  appendLe32(out, buildTime);
-  out.append(8, '\0');  // reserved
-  return out;
-}
-
-std::string headerPayload(const std::string& name, Version version, uint32_t buildTime, uint32_t flags) {
-  std::string out = headerPayload(name, version, buildTime);
-  appendLe32(out, flags);
-  return out;
-}
-
-std::string listPayload(const std::vector<Dependency>& entries) {
-  return listPayload(entries, static_cast<uint16_t>(entries.size()));
-}
-
-std::string listPayload(const std::vector<Dependency>& entries, uint16_t count) {
-  std::string out;
-  appendLe16(out, count);
-  for (const Dependency& entry : entries) {
-    appendName(out, entry.name);
-    appendLe32(out, entry.min);
-    appendLe32(out, 0);  // reserved
-    appendLe32(out, entry.max);
-    appendLe32(out, static_cast<uint32_t>(entry.priority));
-  }
+std::string listPayload(const std::vector<Dependency>& entries, int count) {
+  std::string out = le(static_cast<uint32_t>(count < 0 ? entries.size() : count), 2);
+  for (const Dependency& entry : entries)  // name, min, reserved, max, priority
+    out += nameField(entry.name) + le(entry.min, 4) + le(0, 4) + le(entry.max, 4) + le(entry.priority, 4);
   return out;
 }
 
 std::string fileRecord(uint16_t mode, uint8_t processorClass, const std::string& name, const std::string& content) {
-  std::string out;
-  appendLe16(out, mode);
-  out.append(21, '\0');  // reserved
-  out.push_back(static_cast<char>(processorClass));
-  appendLe32(out, static_cast<uint32_t>(content.size()));
-  appendLe16(out, static_cast<uint16_t>(name.size()));
-  out += name;
-  out += content;
-  return out;
+  return le(mode, 2) + std::string(21, '\0') + static_cast<char>(processorClass) +
+         le(static_cast<uint32_t>(content.size()), 4) + le(static_cast<uint32_t>(name.size()), 2) + name + content;
 }
 
 std::string zlibCompress(const std::string& data) {
   uLongf size = compressBound(static_cast<uLong>(data.size()));
   std::string out(size, '\0');
-  if (compress2(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(data.data()),
-                static_cast<uLong>(data.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
-    return std::string();
-  out.resize(size);
-  return out;
+  compress(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(data.data()), data.size());
+  return out.substr(0, size);
 }
 
-PackageWriter& PackageWriter::part(uint16_t type, const std::string& payload) {
-  return part(type, static_cast<uint32_t>(payload.size()), payload);
-}
-
-PackageWriter& PackageWriter::part(uint16_t type, uint32_t lengthField, const std::string& payload) {
-  body_ += partHeader(type, lengthField);
-  body_ += payload;
-  return *this;
-}
-
-PackageWriter& PackageWriter::raw(const std::string& bytes) {
-  body_ += bytes;
-  return *this;
-}
-
-PackageWriter& PackageWriter::lengthField(uint32_t length) {
-  fixedLength_ = true;
-  length_ = length;
-  return *this;
+std::string incompressibleBytes(size_t size) {
+  std::string bytes(size, '\0');
+  uint32_t state = 2463534242u;
+  for (char& byte : bytes) state ^= state << 13, state ^= state >> 17, state ^= state << 5, byte = char(state);
+  return bytes;
 }
 
 std::string PackageWriter::bytes() const {
-  std::string out;
-  appendLe32(out, magic_);
-  appendLe32(out, fixedLength_ ? length_ : static_cast<uint32_t>(body_.size()));
-  return out + body_;
+  return le(magic_, 4) + le(fixedLength_ ? length_ : static_cast<uint32_t>(body_.size()), 4) + body_;
 }
 
-bool PackageWriter::writeTo(const std::string& path) const {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes();
-  out.close();
-  return !out.fail();
+const PrivateKey& developmentSigningKey() {
+  static const PrivateKey key = [] {
+    PrivateKey read = {};
+    std::string error;
+    if (!readPrivateKeyFile(INSTALLER_DEVELOPMENT_KEY, &read, &error)) ADD_FAILURE() << error;
+    return read;
+  }();
+  return key;
+}
+
+std::string signedPackageParts(const PrivateKey& key, const std::string& parts, const std::string& extra) {
+  const std::string head = parts + partHeader(kSignaturePart, uint32_t(kSignaturePayloadLength + extra.size()));
+  SHA1 hash;
+  hash.update(head.data(), head.size());
+  unsigned char digest[SHA1::kDigestLength], payload[kSignaturePayloadLength];
+  hash.digest(digest);
+  if (!signDigest(key, digest, payload)) return std::string();
+  return head + std::string(reinterpret_cast<const char*>(payload), sizeof payload) + extra;
 }

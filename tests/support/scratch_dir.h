@@ -1,25 +1,35 @@
-// A private scratch directory for one test, removed with everything in it.
+// A private scratch directory for one test, removed with all it holds, and the file helpers tests share.
 #pragma once
-
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 class ScratchDir {
  public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
+  ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path(ignored_) / "installer-test-XXXXXX").string();
+    if (::mkdtemp(&pattern[0])) path_ = pattern;
+  }
+  ~ScratchDir() { std::filesystem::remove_all(path_, ignored_); }
+  ScratchDir(ScratchDir&&) = delete;  // and so neither copied nor assigned
   const std::string& path() const { return path_; }
-  // path() + "/" + relative
   std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
-
  private:
   std::string path_;
+  std::error_code ignored_;
 };
 
-// Writes a file (creating parent directories); returns false on failure.
-bool writeFile(const std::string& path, const std::string& content);
-// Reads a whole (small) test file; empty when it cannot be read.
-std::string readFile(const std::string& path);
-bool pathExists(const std::string& path);
+inline bool writeFile(const std::string& path, const std::string& content) {  // makes the parents
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+  return !(std::ofstream(path, std::ios::binary) << content).flush().fail();
+}
+inline std::string readFile(const std::string& path) {  // empty when it cannot be read
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+inline bool pathExists(const std::string& path) {  // a dangling link exists
+  std::error_code ignored;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}

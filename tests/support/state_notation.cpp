@@ -1,219 +1,100 @@
 #include "support/state_notation.h"
 
-#include <cstring>
-#include <limits>
+#include <gtest/gtest.h>
 
-#include "model/package.h"
+#include <algorithm>
+
+#include "pkgtool/version_parse.h"
 
 namespace {
 
-constexpr unsigned kVersionFieldMax = 255;
-
-struct Word {
-  size_t offset;
-  std::string text;
-};
-
-bool isNameByte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+bool isName(const std::string& s) {
+  const char* const kNameBytes = "-_.0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  return !s.empty() && s.find_first_not_of(kNameBytes) == s.npos;
 }
 
-bool isName(const std::string& text) {
-  if (text.empty()) return false;
-  for (char c : text)
-    if (!isNameByte(c)) return false;
-  return true;
-}
-
-// Decimal digits at text[*pos] up to `max`; false when there are none or too many.
-bool readDecimal(const std::string& text, size_t* pos, uint64_t max, uint64_t* value) {
-  const size_t start = *pos;
-  uint64_t result = 0;
-  for (; *pos < text.size() && text[*pos] >= '0' && text[*pos] <= '9'; ++*pos) {
-    result = result * 10 + static_cast<uint64_t>(text[*pos] - '0');
-    if (result > max) return false;
-  }
-  *value = result;
-  return *pos > start;
-}
-
-bool wholeDecimal(const std::string& text, uint64_t max, uint64_t* value) {
-  size_t pos = 0;
-  return readDecimal(text, &pos, max, value) && pos == text.size();
-}
-
-bool readStage(const std::string& text, size_t* pos, unsigned char* stage) {
-  static const struct {
-    const char* word;
-    unsigned char stage;
-  } kStages[] = {{"alpha", 'a'}, {"beta", 'b'}, {"rc", 'c'}};
-  for (const auto& entry : kStages) {
-    if (text.compare(*pos, std::strlen(entry.word), entry.word) != 0) continue;
-    *pos += std::strlen(entry.word);
-    *stage = entry.stage;
-    return true;
-  }
-  return false;
-}
-
-// A version bound of a list entry: empty for an open bound.
-bool parseBound(const std::string& text, Version* bound) {
-  *bound = 0;
-  return text.empty() || parseVersionText(text, bound);
-}
-
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1)
-    parts.push_back(text.substr(start, end - start));
-  parts.push_back(text.substr(start));
+std::vector<std::string> fields(const std::string& text, char separator) {
+  std::vector<std::string> parts(1);
+  for (char c : text) c == separator ? parts.emplace_back() : parts.back() += c;
   return parts;
 }
 
-// NAME[:MIN[:MAX]], or with `withPriority` NAME[:MIN[:MAX[:PRIORITY]]].
-bool parseListEntry(const std::string& text, bool withPriority, Dependency* entry, std::string* what) {
-  const std::vector<std::string> fields = split(text, ':');
-  if (fields.size() > (withPriority ? 4u : 3u)) return *what = "too many fields in \"" + text + "\"", false;
-  if (!isName(fields[0])) return *what = "bad package name in \"" + text + "\"", false;
-  entry->name = fields[0];
-  if ((fields.size() > 1 && !parseBound(fields[1], &entry->min)) ||
-      (fields.size() > 2 && !parseBound(fields[2], &entry->max)))
-    return *what = "bad version bound in \"" + text + "\"", false;
-  if (fields.size() > 3) {
-    const std::string& priority = fields[3];
-    const bool negative = !priority.empty() && priority[0] == '-';
-    uint64_t magnitude = 0;
-    if (!wholeDecimal(priority.substr(negative ? 1 : 0), negative ? 0x80000000u : 0x7FFFFFFFu, &magnitude))
-      return *what = "bad priority in \"" + text + "\"", false;
-    entry->priority =
-        negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude)) : static_cast<int32_t>(magnitude);
-  }
-  return true;
+// NAME[:MIN[:MAX]], when `ranked` also [:PRIORITY]; an empty bound is open.
+bool readEntry(const std::string& text, bool ranked, std::vector<Dependency>* list) {
+  const std::vector<std::string> f = fields(text, ':');
+  Dependency& entry = list->emplace_back(Dependency{f[0]});
+  const auto bound = [&](size_t i, Version* v) { return f.size() <= i || f[i].empty() || parseVersionText(f[i], v); };
+  if (f.size() == 4) entry.priority = static_cast<int32_t>(std::strtoll(f[3].c_str(), nullptr, 10));
+  return isName(f[0]) && f.size() <= (ranked ? 4u : 3u) && bound(1, &entry.min) && bound(2, &entry.max) &&
+         (f.size() < 4 || std::to_string(entry.priority) == f[3]);
 }
 
-bool parseFiles(const std::string& list, PackageState* state, std::string* what) {
-  state->files.clear();
-  if (list.empty()) return true;
-  for (const std::string& path : split(list, ','))
-    if (path.empty())
-      return *what = "empty path in files=", false;
-    else
-      state->files.push_back(path);
-  return true;
-}
-
-bool parseStateWord(const std::string& word, PackageState* state, std::string* what) {
-  const std::string value = word.substr(word.find('=') + 1);
-  if (word == "disabled" || word == "disabled=user" || word == "disabled=auto") {
-    state->disabled = word == "disabled=auto" ? "auto" : "user";
-  } else if (word == "enabled=user") {
-    state->enabledByUser = true;
-  } else if (word == "bundle") {
-    state->isBundle = true;
-  } else if (word == "uninstall" || word == "enable" || word == "disable") {
-    state->scheduled = word;
-  } else if (word.compare(0, 6, "files=") == 0) {
-    return parseFiles(value, state, what);
-  } else if (word.compare(0, 6, "built=") == 0) {
-    if (state->placeholder) return *what = "a placeholder has no build time", false;
-    uint64_t time = 0;
-    if (!wholeDecimal(value, std::numeric_limits<uint32_t>::max(), &time))
-      return *what = "bad build time \"" + value + "\"", false;
-    state->buildTime = static_cast<uint32_t>(time);
-  } else {
-    return *what = "unknown word \"" + word + "\"", false;
-  }
-  return true;
-}
-
-bool parseWord(const std::string& word, PackageState* state, std::string* what) {
-  Dependency entry;
-  switch (word[0]) {
-    case '>':
-      if (!parseListEntry(word.substr(1), false, &entry, what)) return false;
-      state->depends.push_back(entry);
-      return true;
-    case '!':
-      if (!parseListEntry(word.substr(1), false, &entry, what)) return false;
-      state->conflicts.push_back(entry);
-      return true;
-    case '+':
-      if (!parseListEntry(word.substr(1), true, &entry, what)) return false;
-      state->provides.push_back(entry);
-      return true;
-    case '@':
-      if (!isName(word.substr(1))) return *what = "bad bundle name in \"" + word + "\"", false;
-      state->bundle = word.substr(1);
-      return true;
-    default:
-      return parseStateWord(word, state, what);
-  }
-}
-
-// One package: its name, its version or "placeholder", then state words.
-bool parsePackage(const std::vector<Word>& words, uint32_t defaultBuildTime, PackageState* state,
-                  NotationError* error) {
-  state->buildTime = defaultBuildTime;
-  if (!isName(words[0].text)) return *error = {words[0].offset, "bad package name \"" + words[0].text + "\""}, false;
-  state->name = words[0].text;
-  if (words.size() < 2) return *error = {words[0].offset, "no version after \"" + state->name + "\""}, false;
-  if (words[1].text == "placeholder") {
-    state->placeholder = true;
-    state->version = state->buildTime = kPlaceholderMark;
-  } else if (!parseVersionText(words[1].text, &state->version)) {
-    return *error = {words[1].offset, "bad version \"" + words[1].text + "\""}, false;
-  }
-  for (size_t i = 2; i < words.size(); ++i) {
-    if (!parseWord(words[i].text, state, &error->what)) return error->offset = words[i].offset, false;
-  }
-  return true;
+bool readWord(const std::string& word, PackageState* s) {
+  const std::string key = word.substr(0, word.find('=') + 1), value = word.substr(key.size());
+  auto* list = word[0] == '>' ? &s->depends : word[0] == '+' ? &s->provides : word[0] == '!' ? &s->conflicts : nullptr;
+  if (list) return readEntry(word.substr(1), word[0] == '+', list);
+  if (word[0] == '@') return isName(s->bundle = word.substr(1));
+  if (word == "disabled" || word == "disabled=auto") return s->disabled = word == "disabled" ? "user" : "auto", true;
+  if (word == "enabled=user") return s->enabledByUser = true;
+  if (word == "bundle") return s->isBundle = true;
+  if (word == "uninstall" || word == "enable" || word == "disable") return s->scheduled = word, true;
+  if (key == "files=") s->files = value.empty() ? std::vector<std::string>() : fields(value, ',');
+  if (key == "files=") return std::count(s->files.begin(), s->files.end(), "") == 0;
+  s->buildTime = static_cast<uint32_t>(std::strtoull(value.c_str(), nullptr, 10));
+  return key == "built=" && s->version != kPlaceholderMark && std::to_string(s->buildTime) == value;
 }
 
 }  // namespace
 
 bool parseVersionText(const std::string& text, Version* version) {
-  size_t pos = 0;
-  uint64_t major = 0, minor = 0, number = 0;
-  unsigned char stage = 'f';
-  if (!readDecimal(text, &pos, kVersionFieldMax, &major) || pos >= text.size() || text[pos++] != '.' ||
-      !readDecimal(text, &pos, kVersionFieldMax, &minor))
-    return false;
-  if (pos < text.size() && text[pos] == '.') {
-    ++pos;
-    if (!readDecimal(text, &pos, kVersionFieldMax, &number)) return false;
-  } else if (pos < text.size()) {
-    if (!readStage(text, &pos, &stage)) return false;
-    if (pos < text.size() && !readDecimal(text, &pos, kVersionFieldMax, &number)) return false;
-  }
-  const Version parsed =
-      makeVersion(static_cast<unsigned>(major), static_cast<unsigned>(minor), stage, static_cast<unsigned>(number));
-  // Only the spelling installer prints: no "6.40.0", no "06.40".
-  if (pos != text.size() || text != versionText(parsed)) return false;
-  *version = parsed;
-  return true;
+  std::string error;
+  return parseVersion(text, version, &error);
 }
 
 bool parsePackageStates(const std::string& text, std::vector<PackageState>* states, NotationError* error,
                         uint32_t defaultBuildTime) {
   states->clear();
-  std::vector<Word> words;
-  for (size_t pos = 0; pos <= text.size(); ++pos) {
-    const char c = pos < text.size() ? text[pos] : ';';
-    if (c == ';') {
-      // A blank text is no package; a ";" that ends the text is allowed.
-      if (words.empty() && pos < text.size()) return *error = {pos, "a package needs a name and a version"}, false;
-      if (!words.empty()) {
-        states->emplace_back();
-        if (!parsePackage(words, defaultBuildTime, &states->back(), error)) return false;
-      }
-      words.clear();
-    } else if (c != ' ' && c != '\t') {
-      const size_t end = text.find_first_of(" \t;", pos);
-      const size_t stop = end == std::string::npos ? text.size() : end;
-      words.push_back({pos, text.substr(pos, stop - pos)});
-      pos = stop - 1;
-    }
+  size_t start = 0;  // of the package's text
+  for (const std::string& part : fields(text, ';')) {
+    std::vector<std::pair<size_t, std::string>> words;
+    for (size_t at = 0; (at = part.find_first_not_of(" \t", at)) != std::string::npos; at += words.back().second.size())
+      words.emplace_back(start + at, part.substr(at, part.find_first_of(" \t", at) - at));
+    start += part.size() + 1;
+    // A blank text is no package; a ";" that ends the text is allowed.
+    if (words.empty() && start <= text.size())
+      return *error = {start - 1, "a package needs a name and a version"}, false;
+    if (words.empty()) continue;
+    const auto fault = [&](size_t i, const char* what) {
+      return *error = {words[i].first, what + (" \"" + words[i].second + "\"")}, false;
+    };
+    PackageState& s = states->emplace_back();
+    s.buildTime = defaultBuildTime;
+    if (!isName(s.name = words[0].second)) return fault(0, "bad package name");
+    if (words.size() < 2) return fault(0, "no version after");
+    if (words[1].second == "placeholder") s.version = s.buildTime = kPlaceholderMark;
+    if (s.version != kPlaceholderMark && !parseVersionText(words[1].second, &s.version)) return fault(1, "bad version");
+    for (size_t i = 2; i < words.size(); ++i)
+      if (!readWord(words[i].second, &s)) return fault(i, "bad word");
   }
   return true;
+}
+
+std::vector<std::unique_ptr<Package>> makePackages(const std::string& text, bool nest) {
+  std::vector<PackageState> states;
+  NotationError error;
+  EXPECT_TRUE(parsePackageStates(text, &states, &error)) << text << "\nat " << error.offset << ": " << error.what;
+  std::vector<std::unique_ptr<Package>> packages;
+  for (const PackageState& s : states) {
+    auto p = std::make_unique<Package>(s.name);
+    p->version = s.version, p->buildTime = s.buildTime, p->depends = s.depends, p->provides = s.provides;
+    p->conflicts = s.conflicts, p->bundle.name = s.bundle, p->isBundle = s.isBundle, p->disabled = !s.disabled.empty();
+    for (const std::string& file : s.files) p->files.insert("/" + file);
+    for (auto action : {PackageAction::Uninstall, PackageAction::Enable, PackageAction::Disable})
+      if (s.scheduled == actionWord(action)) p->action = action;
+    const auto bundle =
+        std::find_if(packages.rbegin(), packages.rend(), [&](auto& b) { return nest && b->name == s.bundle; });
+    if (bundle == packages.rend()) packages.push_back(std::move(p));
+    else (*bundle)->isBundle = true, (*bundle)->members.push_back(std::move(p));
+  }
+  return packages;
 }

@@ -1,26 +1,21 @@
-// A small tmpfs mounted inside a scratch tree for one test (a second file
-// system for moves that must copy, or a disk that fills up), unmounted again
-// when the object goes.
+// A small tmpfs (whole pages) at a path for one test, in the private mount namespace, unmounted when it goes.
 #pragma once
-
-#include <cstddef>
-#include <string>
+#include <sys/stat.h>
+#include "support/mount_namespace.h"
 
 class TmpfsMount {
  public:
-  // Makes `path` if needed and mounts a tmpfs of `bytes` (rounded up to
-  // whole pages by the kernel) there, inside the private mount namespace.
-  TmpfsMount(const std::string& path, size_t bytes);
-  ~TmpfsMount();
-  TmpfsMount(const TmpfsMount&) = delete;
-  TmpfsMount& operator=(const TmpfsMount&) = delete;
-
-  bool mounted() const { return mounted_; }
-  // Why the mount was not made; for GTEST_SKIP messages.
-  const std::string& error() const { return error_; }
-
+  TmpfsMount(const std::string& path, size_t bytes) : path_(path) {
+    if (!enterPrivateMountNamespace(&error_)) return;
+    ::mkdir(path.c_str(), 0755);
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (::mount("tmpfs", path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
+      error_ = "mounting a tmpfs at " + path + ": " + std::strerror(errno);
+  }
+  ~TmpfsMount() { if (mounted()) ::umount2(path_.c_str(), MNT_DETACH); }
+  TmpfsMount(TmpfsMount&&) = delete;  // and so neither copied nor assigned
+  bool mounted() const { return error_.empty(); }
+  const std::string& error() const { return error_; }  // why not, for GTEST_SKIP
  private:
-  std::string path_;
-  bool mounted_ = false;
-  std::string error_;
+  std::string path_, error_;
 };

@@ -1,0 +1,242 @@
+# The reliability sweeps (tests/sweeps/*.scn): "sweep KIND ARGS" lines make a section of the runs that follow them,
+# which runs once as usual (its expected lines pinning the new state) on a copy of the board as it found it, then once
+# for each case of each sweep on another copy; each case must end as the kind says. Each sweep prints its tally.
+import atexit
+import collections
+import contextlib
+import os
+import random
+import re
+import struct
+import subprocess
+import tempfile
+
+from board import LIBC, Board, StagedNames, Unavailable, mount_tmpfs
+from language import Packages, need, size
+
+KILL_CALLS = ('open,openat,creat,write,writev,pwrite64,rename,renameat,renameat2,link,linkat,unlink,unlinkat,mkdir,'
+              'mkdirat,rmdir,symlink,symlinkat,chmod,fchmod,fchmodat,truncate,ftruncate,fsync,fdatasync,sync,syncfs')
+# Documented failures that leave the board as it was: (the kind of run, status, output, what it is).
+FAILURES = [('upgrade', 28, 'ERROR: not enough space for upgrade\n', 'no space for upgrade'),
+            ('upgrade', 0, 'failed: disk is too small\n', 'disk is too small'),
+            ('upgrade', 1, 'ERROR: could not save /ram/MANIFEST\n', 'could not save the manifest'),
+            ('image', 1, 'failed: disk is too small\n', 'disk is too small'),
+            ('image', 28, ': No space left on device\n', 'no space for the commit'),
+            ('image', 255, 'ERROR: could not write image\n', 'could not write image'),
+            ('commit', 28, ': No space left on device: nothing was changed\n', 'no space for the commit')]
+HOSTILE = ('garbage', 'directory', 'named pipe', 'dangling link', 'huge file')
+POSTLOG, MANIFEST = '/flash/postlog', '/ram/MANIFEST'
+
+def scratch_on_tmpfs():
+    """Boards on a tmpfs of the process's own: on a shared disk the syncs of thousands of runs take most of the time,
+    and a killed process leaves what it wrote in the page cache either way."""
+    tempfile.tempdir = base = tempfile.mkdtemp()
+    mount_tmpfs(base, 2 << 30)  # pages are taken as used
+    atexit.register(lambda: LIBC.umount2(base.encode(), 2) or os.rmdir(base))
+
+def without(tree, *paths):  # the tree without the paths and all below them
+    return {p: e for p, e in tree.items() if not any(p == q or p.startswith(q + '/') for q in paths)}
+
+def make_hostile(host, kind):
+    """Garbage (a line reader's worst), a directory, a named pipe, a link to nowhere or a 64 MiB file at a path."""
+    if os.path.lexists(host) and not os.path.isdir(host):
+        os.unlink(host)
+    os.makedirs(os.path.dirname(host), exist_ok=True)
+    garbage = bytearray(random.Random(0).randbytes(4096))
+    garbage[::37] = (b'\n \0' * 37)[:len(garbage[::37])]  # every 37th byte a newline, a blank or a NUL
+    if kind in ('garbage', 'huge file'):
+        with open(host, 'wb') as f:
+            f.write(garbage)
+            if kind == 'huge file':
+                f.seek((64 << 20) - 4096)
+                f.write(garbage)
+    elif kind == 'dangling link':
+        os.symlink(b'/rw/hostile-target', host)  # outside /flash, so that a write through it would show
+    elif kind == 'directory':
+        os.mkdir(host)
+    else:
+        os.mkfifo(host)
+
+def byte_roles(data):
+    """For each byte of a package file, the unsigned part it lies in, or None where a changed value must make the
+    installer refuse the file (from a package's header part, type 1, to its 68 signature bytes); the packages' names."""
+    roles, members, at, signed = ['file header'] * 8, [], 8, False
+    while at + 6 <= len(data):
+        kind, length = struct.unpack('<HI', data[at:at + 6].encode('latin-1'))
+        end, signed = min(len(data), at + 6 + length), signed or kind == 1
+        covered = min(end, at + 6 + 68) if kind == 9 else end
+        members += [data[at + 6:at + 22].split('\0')[0]] * (kind == 1)
+        roles += [None if signed and i < covered else 'part %d' % kind for i in range(at, end)]
+        signed, at = signed and kind != 9, end
+    return roles[:len(data)] + [''] * (len(data) - len(roles)), members
+
+def tree_diff(expected, actual):
+    return ''.join('\n  %s: %s, is %s' % (p, str(expected.get(p))[:80], str(actual.get(p))[:80])
+                   for p in sorted(set(expected) | set(actual)) if expected.get(p) != actual.get(p))
+
+class Sweep:
+    """A sweep line: its kind, arguments and section, and the cases it runs when the section ends."""
+    def __init__(self, scenario, step, first=None):
+        self.scenario, self.line, self.section, self.faults = scenario, step.line, [], []
+        self.kind, *self.args = re.findall(r'[^ \t]+', step.rest + ' ' + ' '.join(text for _, text in step.body))
+        need(self.kind in ('kill', 'tamper', 'space', 'hostile'), 'unknown sweep "%s"' % self.kind)
+        if first:  # sweep lines stacked on one section share it
+            self.main, self.old, self.section = first.main, first.old, first.section
+        else:
+            self.main, self.old = scenario.board, scenario.board.snapshot()
+            scenario.board = self.copy()  # where the section runs as usual
+
+    def copy(self, sizes=(), package=None):
+        """A copy of the main board, its mounts sized as given; package: (name, bytes) for that name's last build."""
+        board, main = Board(self.main.config), self.main
+        board.env, board.packages, board.placed = dict(main.env), Packages(main.packages), dict(main.placed)
+        for path, count in main.mounts:
+            board.mount(path, dict(sizes).get(path, count))
+        subprocess.run(['cp', '-a', main.root + '/.', board.root], check=True)
+        if package and board.placed.get(package[0]):
+            board.write(board.path(board.placed[package[0]]), package[1])
+        board.packages.update([package] if package else [])
+        return board
+
+    def play(self, board, tracer=(), stop=None):
+        """(words, status, out, err, the board before) of the section's runs on the board, the first under the
+        tracer, up to one that `stop` holds for."""
+        self.scenario.board, results = board, []
+        for step in self.section:
+            words, stdin = self.scenario.words(step)
+            before = board.snapshot()
+            results.append((words, *board.run(step.keyword, words, stdin, () if results else tracer), before))
+            if stop and stop(*results[-1][:3]):
+                break
+        self.scenario.board = self.main
+        return results
+
+    def finish(self, new):
+        """The faults of the sweep's cases as (line, message), its tally printed; new: the section's end."""
+        self.new = new
+        outcomes = getattr(self, self.kind)(*self.args)
+        tally = collections.Counter(outcome + ' (%s)' % why * bool(why) for outcome, why, _ in outcomes)
+        runs = '; '.join(' '.join(filter(None, (step.keyword, step.rest))) for step in self.section)
+        print('SWEEP %s, %s: %d cases: %s' % (' '.join([self.kind] + self.args[:{'tamper': 1, 'space': 3}.get(
+            self.kind, 0)]), runs, len(outcomes), ', '.join('%d %s' % (n, o) for o, n in sorted(tally.items()))))
+        return [(self.line, fault) for fault in self.faults + [f for o, _, f in outcomes if o == 'other']]
+
+    def kill(self):
+        """Each file-changing system call of the first run in turn kills it (strace), N = 1, 2... until it completes;
+        the rest then run. The board ends as it was or as the uncut runs leave it, no staged file left over."""
+        if subprocess.run(['strace', '-f', '-o', '/dev/null', 'true'], capture_output=True).returncode != 0:
+            raise Unavailable('strace cannot trace here (scripts/setup installs it; is ptrace forbidden?)')
+        left = [p for tree in (self.old, self.new) for p in tree  # but the staged files a saved manifest names
+                if re.fullmatch(r'tmp.{6}|\.journal(\.new)?|\.staged', os.path.basename(p)) and
+                ' %s\n' % p not in tree.get(MANIFEST, ('f', 0o644, ''))[2]]
+        # Staged files named as they come, so that two saves of one transaction compare equal.
+        old, new = (StagedNames().tree(without(tree, POSTLOG)) for tree in (self.old, self.new))
+        self.faults += ['the runs change nothing'] * (old == new) + ['%s is left over' % path for path in left]
+        with tempfile.NamedTemporaryFile('r') as table, contextlib.closing(self.copy()) as board:
+            self.play(board, ['strace', '-f', '-c', '-o', table.name, '-e', 'trace=' + KILL_CALLS])
+            calls = [(f[-1], int(f[3])) for f in map(str.split, table) if len(f) >= 5 and f[3].isdigit()]
+        self.faults += ['strace counted no call'] * (not calls)
+        outcomes = []
+        for call, count in calls:
+            for n in range(1, count + 18):  # a run may make a few calls more than counted (the spinner's)
+                with contextlib.closing(self.copy()) as board:
+                    results = self.play(board, ['strace', '-f', '-o', '/dev/null', '-e', 'trace=' + call,
+                                                '-e', 'inject=%s:signal=KILL:when=%d' % (call, n)])
+                    after = StagedNames().tree(without(board.snapshot(), POSTLOG))
+                if results[0][1] != 128 + 9:
+                    break
+                self.faults += ['%s was called far more often than counted' % call] * (n == count + 17)
+                outcomes.append(('old' if after == old else 'new' if after == new else 'other', '', 'killed at %s #%d, '
+                                 'then %s; against the old state:%s\nagainst the new:%s' % (call, n, [
+                                     r[1] for r in results[1:]], tree_diff(old, after), tree_diff(new, after))))
+        return outcomes
+
+    def tamper(self, name):
+        """Each byte of the package built last under the name changed (xor 0x01 and 0x80; every bit with
+        INSTALLER_SWEEP=full): a signed one leaves the board as it was, another changes only what it says."""
+        subject, placed = self.main.packages[name], self.main.placed.get(name)
+        roles, members = byte_roles(subject)
+        def installed(tree, data):  # the board with the package file itself (placed, or kept as its image) named
+            return {p: (k, m, '<the installed file>' if d == data else d) for p, (k, m, d) in tree.items()
+                    if p != POSTLOG}
+        def explained(reference, after):  # what a byte no signature covers changed; None: anything else
+            kinds = set()
+            for path in {p for p in set(reference) | set(after) if reference.get(p) != after.get(p)}:
+                entry = path[15:].split('/')[0] if path.startswith('/flash/var/pdb/') else None
+                if path == placed or entry and entry not in members:
+                    kinds.add('bundle entry')
+                elif entry and path == '/flash/var/pdb/%s/bundle' % entry:
+                    kinds.add("members' bundle name")
+                else:
+                    return None
+            return sorted(kinds)
+        def outcome(status, at, before, after):
+            if status >= 128 and status != 255:
+                return 'other'
+            if after == before:
+                return 'old'
+            for r, reference in enumerate(references if roles[at] is not None else []):
+                kinds = explained(reference, after)
+                if kinds is not None:  # a board no untampered file gives, but for what the changed byte says
+                    return '%s: %s' % (roles[at], ' + '.join(kinds + ['members\' start state'] * (r > 0)) or
+                                       'stored image')
+            return 'other'
+        references = [installed(self.new, subject)]
+        for variant in self.main.history[name][:-1]:
+            with contextlib.closing(self.copy(package=(name, variant))) as board:
+                self.faults += ['%s built earlier does not install' % name] * (self.play(board)[0][1] != 0)
+                references.append(installed(board.snapshot(), variant))
+        outcomes = []
+        for at in range(len(subject)):
+            for mask in [1 << bit for bit in range(8)] if os.environ.get('INSTALLER_SWEEP') == 'full' else (1, 0x80):
+                data = subject[:at] + chr(ord(subject[at]) ^ mask) + subject[at + 1:]
+                with contextlib.closing(self.copy(package=(name, data))) as board:
+                    (_, status, out, _, before), = self.play(board)
+                    after = installed(board.snapshot(), data)
+                outcomes.append((outcome(status, at, installed(before, data), after), '',
+                                 'byte %d xor %d (%s), status %d\n%sagainst the untampered install:%s' % (
+                                     at, mask, roles[at] or 'signed', status, out, tree_diff(references[0], after))))
+        return outcomes
+
+    def space(self, path, low, high, *fixed):
+        """The tmpfs at PATH from LOW up to HIGH page by page (others PATH=SIZE): status 0 in the whole new state, or
+        a documented failure with the board as the failing run found it; a --commit never changes the manifest."""
+        def failure(words, status, out):
+            kind = 'image' if '-' in words else 'commit' if '--commit' in words else 'upgrade'
+            return next(('%s [%d]' % (what, status) for k, s, message, what in FAILURES
+                         if (k, s) == (kind, status) and message in out), None)
+        sizes = [(f.split('=')[0], size(f.split('=')[1])) for f in fixed]
+        new, outcomes = without(self.new, POSTLOG, MANIFEST), []
+        for count in range(need(size(low), 'bad size ' + low), need(size(high), 'bad size ' + high), 4096):
+            with contextlib.closing(self.copy(sizes + [(path, count)])) as board:
+                words, status, out, _, before = self.play(board, stop=failure)[-1]
+                after = board.snapshot()
+            documented = failure(words, status, out)  # and then the board as the failing run found it
+            outcome = ('old' if without(after, POSTLOG) == without(before, POSTLOG) else 'other') if documented else \
+                'new' if status == 0 and without(after, POSTLOG, MANIFEST) == new else 'other'
+            if '--commit' in words and MANIFEST in after and after[MANIFEST] != before.get(MANIFEST):
+                outcome = 'other'
+            copied = outcome == 'new' and any(p.startswith('/ram/tmp') for p in before) and 'copied from /ram'
+            outcomes.append((outcome, documented or copied or '', '%s of %d bytes, status %d\n%s' % (
+                path, count, status, out) + 'against the old state:%s\nagainst the new:%s' % (
+                tree_diff(before, after), tree_diff(new, without(after, POSTLOG, MANIFEST)))))
+        return outcomes
+
+    def hostile(self, *paths):
+        """Each path in turn made hostile: no run waits (the alarm would end it) or ends by a signal, each ends with
+        a status its mode documents, and nothing outside /flash and /ram changes."""
+        words = self.scenario.words(self.section[0])[0]
+        statuses = (0,) if '--show' in words else (0, 1, 2, 3, 28, 255) if '-' in words else (0, 1) if \
+            '--cancel' in words else (0, 1, 28)
+        outcomes = []
+        for path, kind in [(path, kind) for path in paths for kind in HOSTILE]:
+            with contextlib.closing(self.copy()) as board:
+                make_hostile(board.path(path), kind)
+                before = board.snapshot(path, POSTLOG)
+                (_, status, out, _, _), = self.play(board)
+                after = board.snapshot(path, POSTLOG)
+            outside = [{p: e for p, e in t.items() if not re.match('/(flash|ram)(/|$)', p)} for t in (before, after)]
+            outcomes.append(('other' if status not in statuses or outside[0] != outside[1] else 'old' if
+                             after == before else 'new', 'status %d' % status,
+                             '%s, %s: status %d%s\n%s' % (path, kind, status, tree_diff(*outside), out)))
+        return outcomes
