@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -46,7 +45,7 @@ TEST(SpaceCheck, BothBudgetsKeepMoreThanSixteenBlocksAndRoomForWhatIsCopiedIn) {
     if (!area.mounted()) GTEST_SKIP() << area.error();
     for (const auto& [path, size] : sizes) writeFile(scratch.path() + path, std::string(size, 'x'));
     const std::string manifest = *lines ? lines + std::string("\n") : "";
-    writeFile(scratch / "lines", std::regex_replace(manifest, std::regex("(^|[ \n])/"), "$1" + scratch.path() + "/"));
+    writeFile(scratch / "lines", rooted(manifest, scratch.path()));
     Transaction transaction{BoardPaths(scratch.path())};
     ASSERT_TRUE(transaction.load(scratch / "lines"));
     EXPECT_EQ(hasEnoughSpace(transaction), enough) << main << " " << boot << " " << files << " | " << lines;

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <map>
-#include <regex>
 #include <sstream>
 #include <tuple>
 
@@ -50,14 +49,14 @@ class TransactionTest : public testing::Test {
   }
   // Stages manifest lines that name board paths, as a saved transaction is.
   bool load(Transaction& transaction, const std::string& lines) {
-    writeFile(at("/lines"), std::regex_replace(lines, std::regex("(^|[ \n])/"), "$1" + root_ + "/"));
+    writeFile(at("/lines"), rooted(lines, root_));
     return transaction.load(at("/lines")) && std::filesystem::remove(at("/lines"));
   }
   // The staged operations as unescaped manifest lines that name board paths; a creation is a move.
   std::string staged(const Transaction& transaction) const {
     std::string lines;
     for (const auto& [path, op] : transaction) lines += "MM LU"[int(op.kind)] + (" " + path + " " + op.source) + "|";
-    return std::regex_replace(lines, std::regex(root_ + "| (?=\\|)"), "");
+    return replaceAll(replaceAll(lines, root_, ""), " |", "|");
   }
   ScratchDir scratch_;
   const std::string root_ = scratch_.path();
@@ -176,7 +175,7 @@ std::string recover(const std::string& journal, const std::string& stopped) {
   }
   if (stopped.size() > 2) std::filesystem::rename(board.at("/flash/.tmpNew"), board.at("/flash/dir/new"));
   const std::string text = journal + stopped.substr(0, 2);
-  writeFile(board.at("/flash/.journal"), std::regex_replace(text, std::regex("@"), scratch.path()));
+  writeFile(board.at("/flash/.journal"), replaceAll(text, "@", scratch.path()));
   recoverInterruptedRun(board);
   std::filesystem::remove(board.at("/ram/MANIFEST"));
   return tree(scratch.path());

@@ -33,3 +33,18 @@ inline bool pathExists(const std::string& path) {  // a dangling link exists
   std::error_code ignored;
   return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
 }
+// `text` with every `from` replaced by `to`.
+inline std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+// Board paths below `root`: `root` goes before each "/" that begins a line or follows a blank.
+inline std::string rooted(const std::string& text, const std::string& root) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '/' && (i == 0 || text[i - 1] == ' ' || text[i - 1] == '\n')) out += root;
+    out += text[i];
+  }
+  return out;
+}
