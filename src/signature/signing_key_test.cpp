@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "support/curve_reference.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -85,6 +86,12 @@ TEST(SigningKey, KeyFilesAreReadAndMalformedOnesRefusedWithTheReason) {
   EXPECT_FALSE(parsePublicKey(good, &publicKey, &error) || error.find("must not carry the private-key") == std::string::npos);
   EXPECT_TRUE(isBelowGroupOrder(toBytes(l - 1).data()) && !isBelowGroupOrder(toBytes(2 * bit255 - 1).data()));
   EXPECT_TRUE(!readPublicKeyFile(keys, &publicKey, &error) && error.rfind(keys + ": ", 0) == 0);  // no such file
+  ScratchDir scratch;  // a key file of the largest size is read; one byte more is refused
+  for (const size_t size : {size_t{16384}, size_t{16385}}) {
+    ASSERT_TRUE(writeFile(scratch / "padded.key", "#" + std::string(size - good.size() - 2, 'x') + "\n" + good));
+    PrivateKey read;
+    EXPECT_EQ(readPrivateKeyFile(scratch / "padded.key", &read, &error), size == 16384) << size << ": " << error;
+  }
 }
 
 }  // namespace
