@@ -74,23 +74,28 @@ class Scenario:
             ['the plan left files behind'] * bool(os.listdir(scratch)) + ['pkgtool plan: ' + err] * (status > 1)
 
 def changes(before, after):
-    """The changes between two snapshots in path order, [op, path, (kind, mode, data), entry words], but those below
-    a removed directory or in a new database entry that the notation gives (its words then)."""
+    """The changes between two snapshots in path order, [op, path, (kind, mode, data), entry words]. A database entry,
+    new or changed, that the notation gives is its words alone; a new directory of mode 0755 goes without saying
+    where something new lies below it; nothing is told below a removed directory."""
     found = [['-' if path not in after else '+' if path not in before else '~', path,
               after.get(path) or before[path], None]
              for path in sorted(set(before) | set(after)) if before.get(path) != after.get(path)]
+    entries = {DATABASE + c[1][len(DATABASE):].split('/')[0] for c in found if c[1].startswith(DATABASE)}
+    found += [['~', path, after[path], None] for path in entries if path in before and before[path] == after.get(path)]
     kept, covered = [], []
-    for change in found:
+    for change in sorted(found, key=lambda c: c[1]):
         op, path, (kind, _, _), _ = change
         if any(path.startswith(directory + '/') for directory in covered):
             continue
-        kept.append(change)
-        if op == '+' and kind == 'd' and path.startswith(DATABASE) and '/' not in path[len(DATABASE):]:
-            inside = [c for c in found if c[1].startswith(path + '/')]
-            files = {c[1][len(path) + 1:]: c[2][2] for c in inside if c[2][:2] == ('f', 0o600)}
+        if op != '-' and kind == 'd' and path in entries:
+            inside = {p[len(path) + 1:]: e for p, e in after.items() if p.startswith(path + '/')}
+            files = {name: e[2] for name, e in inside.items() if e[:2] == ('f', 0o600)}
             change[3] = entry_words(path[len(DATABASE):], files) if len(files) == len(inside) else None
-        covered += [path] * (op == '-' and kind == 'd' or change[3] is not None)
-    return kept
+        if change[3] is not None or before.get(path) != after.get(path):  # an unchanged entry only to carry words
+            kept.append(change)
+            covered += [path] * (op == '-' and kind == 'd' or change[3] is not None)
+    return [c for c in kept if c[3] or c[0] != '+' or c[2][:2] != ('d', 0o755) or
+            not any(k[0] == '+' and k[1].startswith(c[1] + '/') for k in kept)]
 
 def change_line(change, packages):
     """A change as an expected line: its content described, a link's text, or a new entry's words."""
@@ -169,8 +174,8 @@ def check_block(config, path, title, rewriting=False, plans=None):
     return [] if rewriting else faults
 
 # Wrong expected lines planted in self_test.scn (text replaced, replacement), and the line each must fail at.
-PLANTED = [('| installed', 'status 1\n| installed', 6), ('app-1.0\n+', 'app\n+', 6), ('0755 "a', '0644 "a', 9),
-           ('files=bin/app', 'files=bin/b', 11), ('install... \\b\\x20', 'install...', 13)]
+PLANTED = [('| installed', 'status 1\n| installed', 6), ('app-1.0\n+', 'app\n+', 6), ('0755 "a', '0644 "a', 8),
+           ('files=bin/app', 'files=bin/b', 10), ('install... \\b\\x20', 'install...', 12)]
 
 def self_test(config):
     """self_test.scn passes, each planted line fails at its line, all of them rewritten give the right block."""
