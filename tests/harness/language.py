@@ -11,6 +11,7 @@ DIRECTIVES = RUNS + ('installed', 'file', 'dir', 'link', 'fifo', 'remove', 'tmpf
                      'unchecked-package', 'bundle', 'damage', 'sweep')
 BUILT = 1700000000  # the build time of every package a scenario makes
 PLACEHOLDER = 0xFFFFFFFF
+POSTLOG, MANIFEST = '/flash/postlog', '/ram/MANIFEST'
 NAME = r'[A-Za-z0-9._-]+'
 ESCAPES = dict(zip('ntrbe0\\"\'', '\n\t\r\b\x1b\0\\"\''))
 LISTS = {'>': 'deps', '+': 'provides', '!': 'conflicts'}

@@ -14,7 +14,7 @@ import tempfile
 
 from board import Board, StagedNames, Unavailable, enter_private_namespace
 from sweep import Sweep, scratch_on_tmpfs
-from language import RUNS, Fault, console_view, describe, entry_words, escape, make, need, output_lines, read_file, \
+from language import POSTLOG, RUNS, Fault, console_view, describe, entry_words, escape, make, need, output_lines, read_file, \
     rewrite
 
 DATABASE = '/flash/var/pdb/'
@@ -41,8 +41,12 @@ class Scenario:
         before = self.names.tree(self.board.snapshot(), own=True)  # staged files already there are the block's own
         status, out, err = self.board.run(step.keyword, words, stdin)
         after = self.names.tree(self.board.snapshot())
-        return status, self.names.text(self.board.hide(out)), self.names.text(self.board.hide(err)), \
-            changes(before, after)
+        out, err = self.names.text(self.board.hide(out)), self.names.text(self.board.hide(err))
+        # A post-install log written as the earlier one and then the lines the run shows goes without saying.
+        shown = [line + '\n' for line in console_view(out).split('\n') if line]
+        logged = ['+' if POSTLOG not in before else '~', POSTLOG, ('f', 0o644, ''.join(
+            [before.get(POSTLOG, ('f', 0, ''))[2]] + shown)), None]
+        return status, out, err, [c for c in changes(before, after) if c != logged]
 
     def compare(self, step, actual):
         """The faults of a run as (line, message) and the expected lines that would make it pass; output as the
@@ -175,7 +179,7 @@ def check_block(config, path, title, rewriting=False, plans=None):
 
 # Wrong expected lines planted in self_test.scn (text replaced, replacement), and the line each must fail at.
 PLANTED = [('| installed', 'status 1\n| installed', 6), ('app-1.0\n+', 'app\n+', 6), ('0755 "a', '0644 "a', 8),
-           ('files=bin/app', 'files=bin/b', 10), ('install... \\b\\x20', 'install...', 12)]
+           ('files=bin/app', 'files=bin/b', 9), ('install... \\b\\x20', 'install...', 11)]
 
 def self_test(config):
     """self_test.scn passes, each planted line fails at its line, all of them rewritten give the right block."""

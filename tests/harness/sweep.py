@@ -12,7 +12,7 @@ import subprocess
 import tempfile
 
 from board import LIBC, Board, StagedNames, Unavailable, mount_tmpfs
-from language import Packages, need, size
+from language import MANIFEST, POSTLOG, Packages, need, size
 
 KILL_CALLS = ('open,openat,creat,write,writev,pwrite64,rename,renameat,renameat2,link,linkat,unlink,unlinkat,mkdir,'
               'mkdirat,rmdir,symlink,symlinkat,chmod,fchmod,fchmodat,truncate,ftruncate,fsync,fdatasync,sync,syncfs')
@@ -25,7 +25,6 @@ FAILURES = [('upgrade', 28, 'ERROR: not enough space for upgrade\n', 'no space f
             ('image', 255, 'ERROR: could not write image\n', 'could not write image'),
             ('commit', 28, ': No space left on device: nothing was changed\n', 'no space for the commit')]
 HOSTILE = ('garbage', 'directory', 'named pipe', 'dangling link', 'huge file')
-POSTLOG, MANIFEST = '/flash/postlog', '/ram/MANIFEST'
 
 def scratch_on_tmpfs():
     """Boards on a tmpfs of the process's own: on a shared disk the syncs of thousands of runs take most of the time,
