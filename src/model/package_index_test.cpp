@@ -38,8 +38,7 @@ std::vector<std::string> lookups(const Repository& repository) {
   return answers;
 }
 
-// With the index, every lookup answers as the scan over all packages does,
-// whichever packages are disabled at the time.
+// With the index, every lookup answers as the scan over all packages does, whichever packages are disabled at the time.
 TEST(PackageIndex, IndexedLookupsAnswerAsTheScanOverEveryPackage) {
   Repository repository = filled();
   ASSERT_EQ(repository.packages.size(), 10u);

@@ -9,9 +9,8 @@
 
 namespace {
 
-// A file container that ends inside a record is broken, and says where: in
-// the record's header, its name or its content. Only whole records end the
-// walk well.
+// A file container that ends inside a record is broken, and says where: in the record's header, its name or its
+// content. Only whole records end the walk well.
 TEST(FileRecords, AContainerEndingInsideARecordIsBrokenWhereItEnds) {
   const std::string record = fileRecord(0100644, 0, "bin/tool", "content");
   const std::pair<size_t, std::string> cases[] = {
