@@ -8,10 +8,8 @@
 
 namespace {
 
-// Single bytes, pieces that fit the buffer and pieces larger than it, in
-// turn across several refills of the buffer: every byte arrives once, in
-// order (bytes differ from position to position, so a repeated or lost
-// piece shows).
+// Single bytes, pieces that fit the buffer and pieces larger than it, in turn across several refills of the buffer:
+// every byte arrives once, in order (bytes differ from position to position, so a repeated or lost piece shows).
 TEST(FileSink, WritesOfEverySizeArriveInOrderByteForByte) {
   ScratchDir scratch;
   std::string bytes(400000, '\0');

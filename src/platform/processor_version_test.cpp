@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-// scripts/target-test sets INSTALLER_EXPECTED_PVR for each emulated processor; elsewhere the
-// stand-in register is read.
+// scripts/target-test sets INSTALLER_EXPECTED_PVR for each emulated processor; elsewhere the stand-in register is read.
 TEST(ProcessorVersion, RunningProcessorHasTheRegisterItIsExpectedToHave) {
   const char* text = std::getenv("INSTALLER_EXPECTED_PVR");
 #if defined(__powerpc__) || defined(__PPC__)

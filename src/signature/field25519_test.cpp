@@ -11,9 +11,8 @@ namespace {
 using namespace curve25519;
 using namespace curve_reference;
 
-// Limbs at, around and twice p, negative limbs (a zero top limb over a negative one), all 256
-// bits decoded, the inverse of zero: the canonical value and its lowest bit. Typical values take
-// every operation in the ladder below.
+// Limbs at, around and twice p, negative limbs (a zero top limb over a negative one), all 256 bits decoded, the inverse
+// of zero: the canonical value and its lowest bit. Typical values take every operation in the ladder below.
 TEST(FieldElement, EncodeAndParityTakeTheCanonicalValue) {
   constexpr int32_t k26 = (1 << 26) - 1, k25 = (1 << 25) - 1;
   const auto nearP = [](int32_t offset) { return FieldElement{{k26 - 18 + offset, k25, k26, k25, k26, k25, k26, k25, k26, k25}}; };

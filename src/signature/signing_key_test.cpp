@@ -65,16 +65,13 @@ TEST(SigningKey, KeyFilesAreReadAndMalformedOnesRefusedWithTheReason) {
       {good + "remark here\n", "unknown field \"remark\""},
       {changed(pointAt, ""), "public-key must be 64 lowercase hex digits"},
       {changed(pointAt, "D"), "public-key must be 64 lowercase hex digits"},
-      {with(u + bit255, a), "not the u-coordinate"},
-      {with(curve_reference::kPrime + 9, a), "not the u-coordinate"},
+      {with(u + bit255, a), "not the u-coordinate"}, {with(curve_reference::kPrime + 9, a), "not the u-coordinate"},
       {with(2, a), "not the u-coordinate"},  // 2^3 + 486662 * 2^2 + 2 is no square mod p
-      {changed(stateAt + 22, ""), "8 words"},
-      {changed(stateAt + 30, "  "), "8 words"},
+      {changed(stateAt + 22, ""), "8 words"}, {changed(stateAt + 30, "  "), "8 words"},
       {changed(good.find("\nsighash-round-constants ") + 25, "g"), "64 words"},
       {withLine(good, "private-key", "private-key 00\n"), "private-key must be 64 hex digits"},
-      {with(u, a + 1), "does not belong to the public-key"},
+      {with(u, a + 1), "does not belong to the public-key"}, {with(u, l), "not below the group order"},
       {with(u, l - a), "does not belong to the public-key"},  // [l - a]G has the odd v
-      {with(u, l), "not below the group order"},
   };
   for (const auto& [text, reason] : cases) {
     PrivateKey read;

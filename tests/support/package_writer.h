@@ -1,6 +1,5 @@
-// Package files for tests, byte by byte: well-formed, or with the lying lengths, cut
-// parts and unknown parts a reader must survive, signed over the bytes the installer
-// hashes.
+// Package files for tests, byte by byte: well-formed, or with the lying lengths, cut parts and unknown parts a reader
+// must survive, signed over the bytes the installer hashes.
 #pragma once
 
 #include <cstdint>

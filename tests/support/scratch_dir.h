@@ -29,10 +29,6 @@ inline std::string readFile(const std::string& path) {  // empty when it cannot 
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-inline bool pathExists(const std::string& path) {  // a dangling link exists
-  std::error_code ignored;
-  return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
-}
 // `text` with every `from` replaced by `to`.
 inline std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))

@@ -29,19 +29,23 @@ bool readEntry(const std::string& text, bool ranked, std::vector<Dependency>* li
          (f.size() < 4 || std::to_string(entry.priority) == f[3]);
 }
 
-bool readWord(const std::string& word, PackageState* s) {
+bool readWord(const std::string& word, Package* p) {
   const std::string key = word.substr(0, word.find('=') + 1), value = word.substr(key.size());
-  auto* list = word[0] == '>' ? &s->depends : word[0] == '+' ? &s->provides : word[0] == '!' ? &s->conflicts : nullptr;
+  auto* list = word[0] == '>' ? &p->depends : word[0] == '+' ? &p->provides : word[0] == '!' ? &p->conflicts : nullptr;
   if (list) return readEntry(word.substr(1), word[0] == '+', list);
-  if (word[0] == '@') return isName(s->bundle = word.substr(1));
-  if (word == "disabled" || word == "disabled=auto") return s->disabled = word == "disabled" ? "user" : "auto", true;
-  if (word == "enabled=user") return s->enabledByUser = true;
-  if (word == "bundle") return s->isBundle = true;
-  if (word == "uninstall" || word == "enable" || word == "disable") return s->scheduled = word, true;
-  if (key == "files=") s->files = value.empty() ? std::vector<std::string>() : fields(value, ',');
-  if (key == "files=") return std::count(s->files.begin(), s->files.end(), "") == 0;
-  s->buildTime = static_cast<uint32_t>(std::strtoull(value.c_str(), nullptr, 10));
-  return key == "built=" && s->version != kPlaceholderMark && std::to_string(s->buildTime) == value;
+  if (word[0] == '@') return isName(p->bundle.name = word.substr(1));
+  if (word == "disabled" || word == "disabled=auto") return p->disabled = true, p->userForced = word == "disabled";
+  if (word == "enabled=user") return p->userForced = true;
+  if (word == "bundle") return p->isBundle = true;
+  for (auto action : {PackageAction::Uninstall, PackageAction::Enable, PackageAction::Disable})
+    if (word == actionWord(action)) return p->action = action, true;
+  if (key == "files=") {
+    const std::vector<std::string> names = value.empty() ? std::vector<std::string>() : fields(value, ',');
+    for (const std::string& name : names) p->files.insert("/" + name);
+    return std::count(names.begin(), names.end(), "") == 0;
+  }
+  p->buildTime = static_cast<uint32_t>(std::strtoull(value.c_str(), nullptr, 10));
+  return key == "built=" && p->version != kPlaceholderMark && std::to_string(p->buildTime) == value;
 }
 
 }  // namespace
@@ -51,9 +55,9 @@ bool parseVersionText(const std::string& text, Version* version) {
   return parseVersion(text, version, &error);
 }
 
-bool parsePackageStates(const std::string& text, std::vector<PackageState>* states, NotationError* error,
-                        uint32_t defaultBuildTime) {
-  states->clear();
+bool parsePackages(const std::string& text, std::vector<std::unique_ptr<Package>>* packages, NotationError* error,
+                   bool nest) {
+  packages->clear();
   size_t start = 0;  // of the package's text
   for (const std::string& part : fields(text, ';')) {
     std::vector<std::pair<size_t, std::string>> words;
@@ -67,34 +71,25 @@ bool parsePackageStates(const std::string& text, std::vector<PackageState>* stat
     const auto fault = [&](size_t i, const char* what) {
       return *error = {words[i].first, what + (" \"" + words[i].second + "\"")}, false;
     };
-    PackageState& s = states->emplace_back();
-    s.buildTime = defaultBuildTime;
-    if (!isName(s.name = words[0].second)) return fault(0, "bad package name");
+    auto p = std::make_unique<Package>(words[0].second);
+    if (!isName(p->name)) return fault(0, "bad package name");
     if (words.size() < 2) return fault(0, "no version after");
-    if (words[1].second == "placeholder") s.version = s.buildTime = kPlaceholderMark;
-    if (s.version != kPlaceholderMark && !parseVersionText(words[1].second, &s.version)) return fault(1, "bad version");
+    if (words[1].second == "placeholder") p->version = p->buildTime = kPlaceholderMark;
+    if (p->version != kPlaceholderMark && !parseVersionText(words[1].second, &p->version))
+      return fault(1, "bad version");
     for (size_t i = 2; i < words.size(); ++i)
-      if (!readWord(words[i].second, &s)) return fault(i, "bad word");
+      if (!readWord(words[i].second, p.get())) return fault(i, "bad word");
+    const auto bundle =
+        std::find_if(packages->rbegin(), packages->rend(), [&](auto& b) { return nest && b->name == p->bundle.name; });
+    if (bundle == packages->rend()) packages->push_back(std::move(p));
+    else (*bundle)->isBundle = true, (*bundle)->members.push_back(std::move(p));
   }
   return true;
 }
 
 std::vector<std::unique_ptr<Package>> makePackages(const std::string& text, bool nest) {
-  std::vector<PackageState> states;
-  NotationError error;
-  EXPECT_TRUE(parsePackageStates(text, &states, &error)) << text << "\nat " << error.offset << ": " << error.what;
   std::vector<std::unique_ptr<Package>> packages;
-  for (const PackageState& s : states) {
-    auto p = std::make_unique<Package>(s.name);
-    p->version = s.version, p->buildTime = s.buildTime, p->depends = s.depends, p->provides = s.provides;
-    p->conflicts = s.conflicts, p->bundle.name = s.bundle, p->isBundle = s.isBundle, p->disabled = !s.disabled.empty();
-    for (const std::string& file : s.files) p->files.insert("/" + file);
-    for (auto action : {PackageAction::Uninstall, PackageAction::Enable, PackageAction::Disable})
-      if (s.scheduled == actionWord(action)) p->action = action;
-    const auto bundle =
-        std::find_if(packages.rbegin(), packages.rend(), [&](auto& b) { return nest && b->name == s.bundle; });
-    if (bundle == packages.rend()) packages.push_back(std::move(p));
-    else (*bundle)->isBundle = true, (*bundle)->members.push_back(std::move(p));
-  }
+  NotationError error;
+  EXPECT_TRUE(parsePackages(text, &packages, &error, nest)) << text << "\nat " << error.offset << ": " << error.what;
   return packages;
 }

@@ -12,8 +12,8 @@ TEST(StateNotation, FindsTheFirstFaultAtItsWord) {
       {"a 1.0 built=4294967296", 6}, {"a placeholder built=1", 14}, {"a 1.0 files=a,,b", 6}, {"a 1.0   disabled=x", 8},
   };
   for (const auto& [text, offset] : cases) {
-    std::vector<PackageState> states;
+    std::vector<std::unique_ptr<Package>> packages;
     NotationError error;
-    EXPECT_EQ(parsePackageStates(text, &states, &error) ? -1 : static_cast<int>(error.offset), offset) << text;
+    EXPECT_EQ(parsePackages(text, &packages, &error) ? -1 : static_cast<int>(error.offset), offset) << text;
   }
 }

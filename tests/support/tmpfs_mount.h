@@ -1,7 +1,28 @@
-// A small tmpfs (whole pages) at a path for one test, in the private mount namespace, unmounted when it goes.
+// A small tmpfs (whole pages) at a path for one test, unmounted when it goes, in a mount namespace private
+// to the test process, so that its mounts never reach the machine's tree.
 #pragma once
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
-#include "support/mount_namespace.h"
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+// Entered on the first call, with one thread; false, with why, where the machine forbids it.
+inline bool enterPrivateMountNamespace(std::string* whyNot) {
+  static const std::pair<bool, std::string> entered = [] {
+    // Root enters directly; a user becomes root in a user namespace, setgroups denied before the group is mapped.
+    const std::string uid = std::to_string(::geteuid()), gid = std::to_string(::getegid());
+    auto map = [&](const char* file, std::string text) { return uid == "0" || (std::ofstream(file) << text).flush(); };
+    const bool done = ::unshare(uid == "0" ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) == 0 &&
+                      map("/proc/self/setgroups", "deny") && map("/proc/self/uid_map", "0 " + uid + " 1") &&
+                      map("/proc/self/gid_map", "0 " + gid + " 1") && ::mount(0, "/", 0, MS_REC | MS_PRIVATE, 0) == 0;
+    return std::make_pair(done, done ? "" : std::string("no private mount namespace: ") + std::strerror(errno));
+  }();
+  *whyNot = entered.second;
+  return entered.first;
+}
 
 class TmpfsMount {
  public:

@@ -6,8 +6,7 @@
 
 namespace {
 
-// What the options refuse, each row with a part of the reason: d --depends,
-// p --provides, c --class, t a build time.
+// What the options refuse, each row with a part of the reason: d --depends, p --provides, c --class, t a build time.
 TEST(CommandOptions, RefuseMalformedValuesWithTheReason) {
   const char* rows[][3] = {
       {"d", "seventeen-bytes-x", "1 to 16"}, {"d", "a b", "\"a b\""}, {"d", "..", "\"..\""}, {"d", "a:1:2:3", "NAME["},
