@@ -5,8 +5,6 @@
 
 namespace {
 
-using Traits = std::streambuf::traits_type;
-
 // The zlib interface the program is written against; zlib checks only that
 // the major number agrees, and the structure size passed along with it.
 const char kZlibInterfaceVersion[] = "1.2.3";
@@ -18,52 +16,17 @@ const std::streambuf::pos_type kSeekFailed = std::streambuf::pos_type(std::strea
 
 }  // namespace
 
-InflateStreamBuf::InflateStreamBuf(std::streambuf* source) : source_(source) {
+InflateStreamBuf::InflateStreamBuf(std::streambuf* source)
+    : DirectReadBuffer(area_, kWindowSize, kDirectRead), source_(source) {
   std::memset(&zstream_, 0, sizeof zstream_);
   // A failed initialisation shows up as the first refill's failure.
   inflateInit_(&zstream_, kZlibInterfaceVersion, static_cast<int>(sizeof(z_stream)));
-  setg(window(), window(), window());
 }
 
 InflateStreamBuf::~InflateStreamBuf() { inflateEnd(&zstream_); }
 
-InflateStreamBuf::int_type InflateStreamBuf::underflow() {
-  if (gptr() < egptr()) return Traits::to_int_type(*gptr());
-  // Keep the last byte read, so that it can be given back after the refill.
-  const bool keep = egptr() > eback();
-  if (keep) area_[0] = egptr()[-1];
-  const size_t produced = inflateInto(window(), kWindowSize);
-  if (produced == 0) return Traits::eof();
-  // New bytes become the get area, behind the kept byte.
-  setg(keep ? area_ : window(), window(), window() + produced);
-  return Traits::to_int_type(*gptr());
-}
-
-std::streamsize InflateStreamBuf::xsgetn(char_type* out, std::streamsize count) {
-  std::streamsize done = 0;
-  while (done < count) {
-    const std::streamsize buffered = egptr() - gptr();
-    if (buffered > 0) {
-      const std::streamsize taken = std::min(buffered, count - done);
-      std::memcpy(out + done, gptr(), static_cast<size_t>(taken));
-      gbump(static_cast<int>(taken));
-      done += taken;
-    } else if (static_cast<size_t>(count - done) >= kDirectRead) {
-      const size_t want = std::min<size_t>(static_cast<size_t>(count - done), kMaxDirectRead);
-      const size_t produced = inflateInto(out + done, want);
-      if (produced == 0) break;
-      done += static_cast<std::streamsize>(produced);
-      // The last byte stays there to be given back, as after a refill.
-      area_[0] = out[done - 1];
-      setg(area_, window(), window());
-    } else if (Traits::eq_int_type(underflow(), Traits::eof())) {
-      break;
-    }
-  }
-  return done;
-}
-
-size_t InflateStreamBuf::inflateInto(char* out, size_t size) {
+size_t InflateStreamBuf::readInto(char* out, size_t size) {
+  size = std::min(size, kMaxDirectRead);
   while (!finished_) {
     // Refill the input when zlib has used it all. A dry source still gets
     // one inflate call, which delivers output zlib may be holding back.

@@ -9,9 +9,10 @@
 #include <cstdint>
 #include <istream>
 #include <memory>
-#include <streambuf>
 
-class InflateStreamBuf : public std::streambuf {
+#include "platform/direct_read_buffer.h"
+
+class InflateStreamBuf : public DirectReadBuffer {
  public:
   static constexpr size_t kWindowSize = 4096;
   static constexpr size_t kInputSize = 16384;
@@ -34,17 +35,14 @@ class InflateStreamBuf : public std::streambuf {
   // is the new read position in the decompressed data.
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode which) override;
   pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
-  int_type underflow() override;
-  std::streamsize xsgetn(char_type* out, std::streamsize count) override;
 
  private:
-  char* window() { return area_ + 1; }
   uint64_t position() const { return inflated_ - static_cast<uint64_t>(egptr() - gptr()); }
   // Reads and discards count bytes; false when the data ends first.
   bool skip(uint64_t count);
   // Inflates up to `size` bytes into `out`, refilling the input as zlib asks.
   // 0 when the data has ended, the source ran dry or zlib failed.
-  size_t inflateInto(char* out, size_t size);
+  size_t readInto(char* out, size_t size) override;
 
   char area_[1 + kWindowSize];  // the putback byte, then the window
   unsigned char input_[kInputSize];

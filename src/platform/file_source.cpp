@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstring>
 
 #include "platform/file_io.h"
 
@@ -15,13 +13,13 @@ const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
 }  // namespace
 
 FileSource::FileSource(const std::string& path)
-    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), ownsFd_(true), offset_(0) {
-  setg(buffer_ + 1, buffer_ + 1, buffer_ + 1);
-}
+    : DirectReadBuffer(buffer_, kBufferSize, kDirectRead),
+      fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)),
+      ownsFd_(true),
+      offset_(0) {}
 
-FileSource::FileSource(int fd) : fd_(fd), ownsFd_(false), offset_(-1) {
-  setg(buffer_ + 1, buffer_ + 1, buffer_ + 1);
-}
+FileSource::FileSource(int fd)
+    : DirectReadBuffer(buffer_, kBufferSize, kDirectRead), fd_(fd), ownsFd_(false), offset_(-1) {}
 
 FileSource::~FileSource() {
   if (ownsFd_ && fd_ >= 0) ::close(fd_);
@@ -33,39 +31,6 @@ size_t FileSource::readInto(char* out, size_t count) {
   if (got < 0) readFailed_ = true;
   if (got > 0 && offset_ >= 0) offset_ += got;
   return got > 0 ? static_cast<size_t>(got) : 0;
-}
-
-FileSource::int_type FileSource::underflow() {
-  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-  bool keepsPutback = gptr() > eback();
-  if (keepsPutback) buffer_[0] = gptr()[-1];
-  const size_t got = readInto(buffer_ + 1, kBufferSize);
-  if (got == 0) return traits_type::eof();
-  setg(keepsPutback ? buffer_ : buffer_ + 1, buffer_ + 1, buffer_ + 1 + got);
-  return traits_type::to_int_type(*gptr());
-}
-
-std::streamsize FileSource::xsgetn(char_type* out, std::streamsize count) {
-  std::streamsize done = 0;
-  while (done < count) {
-    const std::streamsize buffered = egptr() - gptr();
-    if (buffered > 0) {
-      const std::streamsize taken = std::min(buffered, count - done);
-      std::memcpy(out + done, gptr(), static_cast<size_t>(taken));
-      gbump(static_cast<int>(taken));
-      done += taken;
-    } else if (static_cast<size_t>(count - done) >= kDirectRead) {
-      const size_t got = readInto(out + done, static_cast<size_t>(count - done));
-      if (got == 0) break;
-      done += static_cast<std::streamsize>(got);
-      // The last byte stays there to be given back, as after a refill.
-      buffer_[0] = out[done - 1];
-      setg(buffer_, buffer_ + 1, buffer_ + 1);
-    } else if (traits_type::eq_int_type(underflow(), traits_type::eof())) {
-      break;
-    }
-  }
-  return done;
 }
 
 // Seeks the descriptor; a pipe cannot, and its reader then skips by reading.
@@ -91,7 +56,7 @@ FileSource::pos_type FileSource::seekoff(off_type offset, std::ios_base::seekdir
   }
   if (position < 0) return kSeekFailed;
   offset_ = position;
-  setg(buffer_ + 1, buffer_ + 1, buffer_ + 1);
+  emptyArea();
   return pos_type(position);
 }
 

@@ -5,10 +5,11 @@
 
 #include <sys/types.h>
 
-#include <streambuf>
 #include <string>
 
-class FileSource : public std::streambuf {
+#include "platform/direct_read_buffer.h"
+
+class FileSource : public DirectReadBuffer {
  public:
   // Opens `path` read-only; isOpen() tells whether that worked.
   explicit FileSource(const std::string& path);
@@ -23,8 +24,6 @@ class FileSource : public std::streambuf {
   bool readFailed() const { return readFailed_; }
 
  protected:
-  int_type underflow() override;
-  std::streamsize xsgetn(char_type* out, std::streamsize count) override;
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode which) override;
   pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
 
@@ -35,7 +34,7 @@ class FileSource : public std::streambuf {
   static constexpr size_t kDirectRead = 4096;
 
   // One read of the descriptor; a failure is remembered and reads as 0.
-  size_t readInto(char* out, size_t count);
+  size_t readInto(char* out, size_t count) override;
 
   int fd_;
   bool ownsFd_;
@@ -44,7 +43,5 @@ class FileSource : public std::streambuf {
   // need not ask for it; -1 until known (a descriptor handed over may stand
   // anywhere).
   off_t offset_;
-  // One byte before the data keeps the last byte of the previous fill, so
-  // that a byte can be given back after a refill.
-  char buffer_[1 + kBufferSize];
+  char buffer_[1 + kBufferSize];  // the putback byte, then the data
 };
