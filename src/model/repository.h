@@ -45,29 +45,28 @@ class Repository {
   // returns false.
   template <typename Visit>
   void forEachNamed(const std::string& name, Visit visit) const {
-    if (const PackageIndex* index = usableIndex()) {
-      for (uint32_t position : index->withName(name))
-        if (!visit(position)) return;
-      return;
-    }
-    for (uint32_t position = 0; position < packages.size(); ++position)
-      if (!visit(position)) return;
+    forEachPosition([&](const PackageIndex& index) { return index.withName(name); }, visit);
   }
   // The same for every package that may conflict with `package`, or it with
   // them.
   template <typename Visit>
   void forEachRelated(const PackageInfo& package, Visit visit) const {
+    forEachPosition([&](const PackageIndex& index) { return index.related(package); }, visit);
+  }
+
+ private:
+  friend class IndexedLookups;
+  // The positions the index gives, or every position without one, until `visit` returns false.
+  template <typename IndexedPositions, typename Visit>
+  void forEachPosition(IndexedPositions indexed, Visit visit) const {
     if (const PackageIndex* index = usableIndex()) {
-      for (uint32_t position : index->related(package))
+      for (uint32_t position : indexed(*index))
         if (!visit(position)) return;
       return;
     }
     for (uint32_t position = 0; position < packages.size(); ++position)
       if (!visit(position)) return;
   }
-
- private:
-  friend class IndexedLookups;
   const PackageIndex* usableIndex() const { return index_ && index_->covers(*this) ? index_ : nullptr; }
 
   const PackageIndex* index_ = nullptr;
