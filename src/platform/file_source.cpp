@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-
 #include "platform/file_io.h"
 
 namespace {

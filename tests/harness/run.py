@@ -14,8 +14,8 @@ import tempfile
 
 from board import Board, StagedNames, Unavailable, enter_private_namespace
 from sweep import Sweep, scratch_on_tmpfs
-from language import POSTLOG, RUNS, Fault, console_view, describe, entry_words, escape, make, need, output_lines, read_file, \
-    rewrite
+from language import POSTLOG, RUNS, Fault, console_view, describe, entry_words, escape, make, need, output_lines, \
+    read_file, rewrite
 
 DATABASE = '/flash/var/pdb/'
 # The words of an upgrade run; a run with any other (-r ROOT, -, --show, --commit...) is no upgrade of this board.
@@ -42,11 +42,8 @@ class Scenario:
         status, out, err = self.board.run(step.keyword, words, stdin)
         after = self.names.tree(self.board.snapshot())
         out, err = self.names.text(self.board.hide(out)), self.names.text(self.board.hide(err))
-        # A post-install log written as the earlier one and then the lines the run shows goes without saying.
-        shown = [line + '\n' for line in console_view(out).split('\n') if line]
-        logged = ['+' if POSTLOG not in before else '~', POSTLOG, ('f', 0o644, ''.join(
-            [before.get(POSTLOG, ('f', 0, ''))[2]] + shown)), None]
-        return status, out, err, [c for c in changes(before, after) if c != logged]
+        shown = ''.join(line + '\n' for line in console_view(out).split('\n') if line)
+        return status, out, err, changes(before, after, shown)
 
     def compare(self, step, actual):
         """The faults of a run as (line, message) and the expected lines that would make it pass; output as the
@@ -77,13 +74,16 @@ class Scenario:
             ['the plan changed the board'] * (self.board.snapshot() != before) + \
             ['the plan left files behind'] * bool(os.listdir(scratch)) + ['pkgtool plan: ' + err] * (status > 1)
 
-def changes(before, after):
+def changes(before, after, shown=''):
     """The changes between two snapshots in path order, [op, path, (kind, mode, data), entry words]. A database entry,
     new or changed, that the notation gives is its words alone; a new directory of mode 0755 goes without saying
-    where something new lies below it; nothing is told below a removed directory."""
+    where something new lies below it, and so does a post-install log written as the earlier one followed by the
+    lines the run showed; nothing is told below a removed directory."""
+    logged = ('f', 0o644, before.get(POSTLOG, ('f', 0o644, ''))[2] + shown)
     found = [['-' if path not in after else '+' if path not in before else '~', path,
               after.get(path) or before[path], None]
-             for path in sorted(set(before) | set(after)) if before.get(path) != after.get(path)]
+             for path in sorted(set(before) | set(after))
+             if before.get(path) != after.get(path) and (path != POSTLOG or after.get(path) != logged)]
     entries = {DATABASE + c[1][len(DATABASE):].split('/')[0] for c in found if c[1].startswith(DATABASE)}
     found += [['~', path, after[path], None] for path in entries if path in before and before[path] == after.get(path)]
     kept, covered = [], []
