@@ -101,17 +101,10 @@ void readBundleImage(Repository& repository, Package& bundle, PackageStream& str
   }
 }
 
-// Only a regular file (or a link to one, such as the boot image) can be an
-// image.
-bool isImageFile(const std::string& path) {
-  struct stat info;
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// The stored image of one database entry, when it can be read.
+// The stored image of one database entry, when it can be read. Only a
+// regular file (or a link to one, such as the boot image) can be an image.
 void readStoredImage(Repository& repository, const std::string& name, const std::string& imagePath) {
-  if (!isImageFile(imagePath)) return;
-  FileSource file(imagePath);
+  FileSource file = FileSource::regularFile(imagePath);
   if (!file.isOpen()) return;
   auto package = std::make_unique<Package>(name);
   PackageStream stream(&file, false);

@@ -208,7 +208,8 @@ bool writeMetadata(const Package& package, Transaction& transaction, const std::
     if (!stageMetadataIf(!package.bundle.name.empty(), transaction, dir, kBundleFile, package, failure))
       return false;
   }
-  if (package.isBundle) return true;
+  // A list never read is the one on flash, and stays as it is.
+  if (package.isBundle || package.filesUnread) return true;
   return stageMetadata(transaction, dir, kFilesFile, package, failure);
 }
 
@@ -241,11 +242,19 @@ void readEntry(Package& package, const BoardPaths& board, bool scheduled) {
   } else {
     // Loaded from a stored image: the image knows everything but the files
     // the package installed, which are kept beside it.
-    readFilesFile(dir + "files", package);
+    package.filesUnread = true;
   }
   readState(dir, package);
   if (isPlaceholder(package) || !scheduled) return;
   readSchedule(board.scheduleFile(package.name), package);
+}
+
+const std::set<std::string>& installedFiles(Package& package, const BoardPaths& board) {
+  if (package.filesUnread) {
+    package.filesUnread = false;
+    readFilesFile(board.entryDirectory(package.name) + "files", package);
+  }
+  return package.files;
 }
 
 bool prepareEntry(const Package& package, Transaction& transaction) {

@@ -3,6 +3,7 @@
 // written only through the run's Transaction. Schedule files below /ram/pdb/.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,13 @@ bool readEntryList(const std::string& path, std::vector<Dependency>& list, bool 
 // (version 0); the state files and the schedule always, unless the caller
 // knows there is no schedule (`scheduled` false: nothing below /ram/pdb/ has
 // the package's name). Never fails: a broken entry shows only as the action
-// Uninstall.
+// Uninstall. The files list of a package a stored image described is left
+// for installedFiles, so that a run which removes nothing never reads it.
 void readEntry(Package& package, const BoardPaths& board, bool scheduled = true);
+
+// The files the package installed, read from its entry the first time they
+// are asked for when readEntry left them unread.
+const std::set<std::string>& installedFiles(Package& package, const BoardPaths& board);
 
 // The writers below stage through the transaction, in the board it stages for.
 

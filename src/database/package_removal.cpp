@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "database/package_database.h"
 #include "model/board_paths.h"
 #include "pkgfile/record_name.h"
 #include "staging/transaction.h"
@@ -30,7 +31,7 @@ std::vector<std::string> uninstallPackage(Package& package, Transaction& transac
   // a removal also takes back a file staged earlier in the same run. A
   // damaged list must not reach beyond the flash.
   std::vector<std::string> refused;
-  for (const std::string& recorded : package.files) {
+  for (const std::string& recorded : installedFiles(package, board)) {
     if (isSafeRecordName(recorded)) {
       transaction.remove(board.installedFile(recorded));
     } else {

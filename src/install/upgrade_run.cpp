@@ -13,7 +13,6 @@
 #include "model/relations.h"
 #include "planning/candidates.h"
 #include "platform/file_source.h"
-#include "platform/regular_file.h"
 
 namespace {
 
@@ -76,8 +75,7 @@ bool installCandidate(InstallRun& run, const PackageFile& candidate, CandidateRe
   const size_t said = run.repository.messages.size();
   // A candidate that is no longer a regular file, or cannot be opened, is
   // passed over.
-  if (!isRegularFile(candidate.path)) return true;
-  FileSource file(candidate.path);
+  FileSource file = FileSource::regularFile(candidate.path);
   if (!file.isOpen()) return true;
   report.result = installFromStream(run, &file, nullptr);
   report.messages.assign(run.repository.messages.begin() + static_cast<long>(said), run.repository.messages.end());

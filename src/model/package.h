@@ -56,6 +56,9 @@ class Package : public PackageInfo {
   explicit Package(std::string packageName = std::string()) : PackageInfo(std::move(packageName)) {}
 
   std::set<std::string> files;  // paths below /flash, each beginning with "/"
+  // Set while `files` is not read yet: a stored image described the package,
+  // and its entry's list is read only when the files are asked for.
+  bool filesUnread = false;
   Dependency bundle;            // empty name: not a bundle member
   bool disabled = false;
   bool userForced = false;

@@ -1,12 +1,9 @@
 #include "pkgfile/package_file.h"
 
-#include <sys/stat.h>
-
 #include <memory>
 
 #include "pkgfile/package_header.h"
 #include "platform/file_source.h"
-#include "platform/regular_file.h"
 
 namespace {
 
@@ -51,11 +48,10 @@ bool loadPackageFile(PackageFile& record, const std::string& path) {
   // passed over, by a reader of its own. What is no regular file cannot be
   // read, and must not make the run wait.
   record.path = path;
-  if (!isRegularFile(path)) return false;
-  FileSource file(path);
+  FileSource file = FileSource::regularFile(path);
+  if (!file.isOpen()) return false;
   PackageStream stream(&file, false);
   // The header's length must agree with the size on disk.
-  struct stat info;
-  if (::stat(path.c_str(), &info) == 0 && static_cast<uint64_t>(info.st_size) != stream.fileSize()) return false;
+  if (static_cast<uint64_t>(file.sizeAtOpen()) != stream.fileSize()) return false;
   return readPackageFileParts(record, stream);
 }

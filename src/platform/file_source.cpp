@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "platform/file_io.h"
+#include "platform/regular_file.h"
 
 namespace {
 
@@ -17,6 +18,12 @@ FileSource::FileSource(const std::string& path)
       ownsFd_(true),
       offset_(0) {}
 
+// O_NONBLOCK stays: it changes nothing for a regular file.
+FileSource::FileSource(const std::string& path, bool)
+    : DirectReadBuffer(buffer_, kBufferSize, kDirectRead), fd_(-1), ownsFd_(true), offset_(0) {
+  fd_ = openRegularFile(path, O_RDONLY | O_NONBLOCK, 0, &size_);
+}
+
 FileSource::FileSource(int fd)
     : DirectReadBuffer(buffer_, kBufferSize, kDirectRead), fd_(fd), ownsFd_(false), offset_(-1) {}
 
@@ -25,7 +32,7 @@ FileSource::~FileSource() {
 }
 
 size_t FileSource::readInto(char* out, size_t count) {
-  if (fd_ < 0 || readFailed_) return 0;
+  if (fd_ < 0 || readFailed_ || (size_ >= 0 && offset_ >= size_)) return 0;
   const ssize_t got = readSome(fd_, out, count);
   if (got < 0) readFailed_ = true;
   if (got > 0 && offset_ >= 0) offset_ += got;

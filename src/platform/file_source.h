@@ -13,6 +13,10 @@ class FileSource : public DirectReadBuffer {
  public:
   // Opens `path` read-only; isOpen() tells whether that worked.
   explicit FileSource(const std::string& path);
+  // Opens `path` only if it is a regular file, without waiting on a pipe in
+  // its place. The data end at the size the file had then, so reaching it
+  // costs no read that finds nothing.
+  static FileSource regularFile(const std::string& path) { return FileSource(path, true); }
   // Reads an open descriptor (standard input) that stays open afterwards.
   explicit FileSource(int fd);
   ~FileSource() override;
@@ -20,6 +24,8 @@ class FileSource : public DirectReadBuffer {
   FileSource& operator=(const FileSource&) = delete;
 
   bool isOpen() const { return fd_ >= 0; }
+  // The size a regular file had when it was opened; -1 when not known.
+  off_t sizeAtOpen() const { return size_; }
   // A read failed (an I/O error, or the path names a directory).
   bool readFailed() const { return readFailed_; }
 
@@ -33,6 +39,8 @@ class FileSource : public DirectReadBuffer {
   // into the reader's buffer, saving a copy.
   static constexpr size_t kDirectRead = 4096;
 
+  FileSource(const std::string& path, bool regularOnly);
+
   // One read of the descriptor; a failure is remembered and reads as 0.
   size_t readInto(char* out, size_t count) override;
 
@@ -43,5 +51,6 @@ class FileSource : public DirectReadBuffer {
   // need not ask for it; -1 until known (a descriptor handed over may stand
   // anywhere).
   off_t offset_;
+  off_t size_ = -1;
   char buffer_[1 + kBufferSize];  // the putback byte, then the data
 };

@@ -12,7 +12,7 @@ bool isRegularFile(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-int openRegularFile(const std::string& path, int flags, unsigned mode) {
+int openRegularFile(const std::string& path, int flags, unsigned mode, off_t* size) {
   // O_NONBLOCK keeps the open of a pipe without a writer (or reader) from
   // waiting; it means nothing for a regular file and is taken off again.
   const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
@@ -25,6 +25,7 @@ int openRegularFile(const std::string& path, int flags, unsigned mode) {
     return -1;
   }
   if (!(flags & O_NONBLOCK)) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (size != nullptr) *size = info.st_size;
   return fd;
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "database/installed_packages.h"
+#include "database/package_database.h"
 
 std::string boardRoot(const std::string& option) {
   std::string root = option;
@@ -24,6 +25,9 @@ bool loadBoard(const std::string& root, Repository* repository, std::string* err
   closedir(dir);
   repository->quiet = true;
   repository->architecture.clear();
-  loadInstalled(*repository, BoardPaths(root));
+  const BoardPaths board(root);
+  loadInstalled(*repository, board);
+  // Every query may tell the files; a run reads them only when it removes.
+  for (const auto& package : repository->packages) installedFiles(*package, board);
   return true;
 }
