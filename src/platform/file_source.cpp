@@ -19,7 +19,7 @@ FileSource::FileSource(const std::string& path)
       offset_(0) {}
 
 // O_NONBLOCK stays: it changes nothing for a regular file.
-FileSource::FileSource(const std::string& path, bool)
+FileSource::FileSource(const std::string& path, RegularOnly)
     : DirectReadBuffer(buffer_, kBufferSize, kDirectRead), fd_(-1), ownsFd_(true), offset_(0) {
   fd_ = openRegularFile(path, O_RDONLY | O_NONBLOCK, 0, &size_);
 }

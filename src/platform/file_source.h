@@ -16,7 +16,7 @@ class FileSource : public DirectReadBuffer {
   // Opens `path` only if it is a regular file, without waiting on a pipe in
   // its place. The data end at the size the file had then, so reaching it
   // costs no read that finds nothing.
-  static FileSource regularFile(const std::string& path) { return FileSource(path, true); }
+  static FileSource regularFile(const std::string& path) { return FileSource(path, RegularOnly()); }
   // Reads an open descriptor (standard input) that stays open afterwards.
   explicit FileSource(int fd);
   ~FileSource() override;
@@ -39,7 +39,8 @@ class FileSource : public DirectReadBuffer {
   // into the reader's buffer, saving a copy.
   static constexpr size_t kDirectRead = 4096;
 
-  FileSource(const std::string& path, bool regularOnly);
+  struct RegularOnly {};
+  FileSource(const std::string& path, RegularOnly);
 
   // One read of the descriptor; a failure is remembered and reads as 0.
   size_t readInto(char* out, size_t count) override;
