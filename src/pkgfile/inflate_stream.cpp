@@ -19,15 +19,31 @@ const std::streambuf::pos_type kSeekFailed = std::streambuf::pos_type(std::strea
 InflateStreamBuf::InflateStreamBuf(std::streambuf* source)
     : DirectReadBuffer(area_, kWindowSize, kDirectRead), source_(source) {
   std::memset(&zstream_, 0, sizeof zstream_);
-  // A failed initialisation shows up as the first refill's failure.
-  inflateInit_(&zstream_, kZlibInterfaceVersion, static_cast<int>(sizeof(z_stream)));
+  // Raw deflate data after the header this buffer checks itself. A failed
+  // initialisation shows up as the first refill's failure.
+  inflateInit2_(&zstream_, -MAX_WBITS, kZlibInterfaceVersion, static_cast<int>(sizeof(z_stream)));
 }
 
 InflateStreamBuf::~InflateStreamBuf() { inflateEnd(&zstream_); }
 
+bool InflateStreamBuf::takeHeader() {
+  while (headerBytes_ < sizeof header_ && zstream_.avail_in > 0) {
+    header_[headerBytes_++] = *zstream_.next_in++;
+    --zstream_.avail_in;
+  }
+  if (headerBytes_ < sizeof header_) return false;
+  // Deflate with a window of at most 32 KiB, a check that divides by 31, and
+  // no preset dictionary, which no package can supply.
+  const unsigned method = header_[0] & 0x0f;
+  const unsigned windowBits = (header_[0] >> 4) + 8;
+  const unsigned check = (unsigned{header_[0]} << 8) | header_[1];
+  headerRefused_ = method != Z_DEFLATED || windowBits > MAX_WBITS || check % 31 != 0 || (header_[1] & 0x20) != 0;
+  return !headerRefused_;
+}
+
 size_t InflateStreamBuf::readInto(char* out, size_t size) {
   size = std::min(size, kMaxDirectRead);
-  while (!finished_) {
+  while (!finished_ && !headerRefused_) {
     // Refill the input when zlib has used it all. A dry source still gets
     // one inflate call, which delivers output zlib may be holding back.
     bool dry = false;
@@ -39,6 +55,13 @@ size_t InflateStreamBuf::readInto(char* out, size_t size) {
       } else {
         dry = true;
       }
+    }
+    if (headerBytes_ < sizeof header_) {
+      if (!takeHeader()) {
+        if (headerRefused_ || dry) return 0;
+        continue;
+      }
+      if (zstream_.avail_in == 0 && !dry) continue;  // the header was all the input
     }
     zstream_.next_out = reinterpret_cast<Bytef*>(out);
     zstream_.avail_out = static_cast<uInt>(size);

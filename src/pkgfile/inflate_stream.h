@@ -21,7 +21,10 @@ class InflateStreamBuf : public DirectReadBuffer {
   // straight into the reader's buffer, saving a copy through the window.
   static constexpr size_t kDirectRead = kWindowSize;
 
-  // source: a zlib stream (RFC 1950); not owned.
+  // source: a zlib stream (RFC 1950); not owned. Its two header bytes are
+  // checked as zlib checks them, its Adler-32 trailer is not read: the
+  // container's signature covers every byte of it, and the check would
+  // cost more than a twentieth of an install.
   explicit InflateStreamBuf(std::streambuf* source);
   ~InflateStreamBuf() override;
   InflateStreamBuf(const InflateStreamBuf&) = delete;
@@ -43,6 +46,9 @@ class InflateStreamBuf : public DirectReadBuffer {
   // Inflates up to `size` bytes into `out`, refilling the input as zlib asks.
   // 0 when the data has ended, the source ran dry or zlib failed.
   size_t readInto(char* out, size_t size) override;
+  // Takes the zlib header from the input; false once it proved wrong, and
+  // while it has not all come.
+  bool takeHeader();
 
   char area_[1 + kWindowSize];  // the putback byte, then the window
   unsigned char input_[kInputSize];
@@ -50,6 +56,9 @@ class InflateStreamBuf : public DirectReadBuffer {
   std::streambuf* source_;
   uint64_t inflated_ = 0;
   bool finished_ = false;  // zlib reported the end of the compressed data
+  unsigned char header_[2] = {};
+  size_t headerBytes_ = 0;
+  bool headerRefused_ = false;
 };
 
 // An input stream of the decompressed data; owns its buffer, never the source.

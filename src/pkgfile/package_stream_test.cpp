@@ -133,6 +133,35 @@ TEST(InflateStream, DeliversTheDecompressedBytesUpToTheEndOrTheCut) {
   EXPECT_TRUE(in.get() == static_cast<unsigned char>(data[9096]) && !in.seekg(9000));
 }
 
+// The zlib header may come a byte at a time; a header zlib would refuse gives no data at all, and the trailer is
+// never read.
+TEST(InflateStream, TakesTheHeaderInAnyPiecesAndRefusesAWrongOne) {
+  struct ByteByByte : std::stringbuf {
+    using std::stringbuf::stringbuf;
+    std::streamsize xsgetn(char* out, std::streamsize n) override { return std::stringbuf::xsgetn(out, n > 0); }
+  };
+  const std::string data = incompressibleBytes(5000), compressed = zlibCompress(data);
+  const std::string body = compressed.substr(2, compressed.size() - 6);
+  const struct {
+    std::string header;
+    size_t delivered;
+  } rows[] = {
+      {compressed.substr(0, 2), data.size()},
+      {"\x08\x1d", data.size()},  // a window of 256 bytes is told, not enforced, as zlib does
+      {"\x79\x18", 0},            // method 9
+      {"\x78\x9d", 0},            // the check does not divide by 31
+      {"\x88\x98", 0},            // a window of 64 KiB
+      {"\x78\xbb", 0},            // a preset dictionary
+  };
+  for (const auto& row : rows) {
+    ByteByByte source(row.header + body + "????", std::ios::in);
+    InflateStream in(&source);
+    std::string out(std::istreambuf_iterator<char>(in), {});
+    EXPECT_EQ(out.size(), row.delivered) << testing::PrintToString(row.header);
+    EXPECT_TRUE(row.delivered == 0 || out == data);
+  }
+}
+
 std::string part(uint16_t type, const std::string& payload) { return partHeader(type, uint32_t(payload.size())) + payload; }
 std::string file(const std::string& parts) { return PackageWriter().raw(parts).bytes(); }
 std::string member(const std::string& name) {
