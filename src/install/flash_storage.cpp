@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 
+#include "platform/path_utils.h"
 #include "staging/transaction.h"
 
 const struct stat* PathStatus::info() {
@@ -53,21 +54,18 @@ void SpaceBudget::consume(PathStatus& source, PathStatus& destination) {
   }
 }
 
-namespace {
-
-// The device of the nearest directory of `path` that exists: where the commit
-// places the file.
-uint64_t homeDevice(std::string path) {
+uint64_t SpaceBudget::homeDevice(const std::string& dir) {
+  if (dir == homeDir_ && !dir.empty()) return homeDevice_;
+  homeDir_ = dir;
+  std::string path = dir;
   struct stat info;
   while (stat(path.c_str(), &info) != 0) {
     const size_t slash = path.rfind('/');
-    if (slash == std::string::npos || path.size() <= 1) return 0;
+    if (slash == std::string::npos || path.size() <= 1) return homeDevice_ = 0;
     path.resize(slash == 0 ? 1 : slash);
   }
-  return static_cast<uint64_t>(info.st_dev);
+  return homeDevice_ = static_cast<uint64_t>(info.st_dev);
 }
-
-}  // namespace
 
 void SpaceBudget::consume(uint64_t device, uint64_t size, const std::string& destination) {
   PathStatus status(destination);
@@ -81,7 +79,8 @@ void SpaceBudget::consume(uint64_t device, uint64_t size, PathStatus& destinatio
   if (info != nullptr && static_cast<uint64_t>(info->st_dev) == device) return;
   // A file that exists lies on another device; a new one goes where its
   // nearest existing directory lies.
-  if (info != nullptr || homeDevice(destination.path()) != device) copiedBlocks += static_cast<int64_t>(blocksOf(size));
+  if (info != nullptr || homeDevice(parentDir(destination.path())) != device)
+    copiedBlocks += static_cast<int64_t>(blocksOf(size));
   freeBlocks -= static_cast<int64_t>(blocksOf(size));
   // The old destination file will be freed.
   release(destination);

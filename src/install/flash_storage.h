@@ -65,6 +65,15 @@ class SpaceBudget {
   // The files the commit copies in from another device: each is placed
   // beside its destination before any old file is freed.
   int64_t copiedBlocks = 0;
+
+ private:
+  // The device of the nearest directory of `dir` that exists: where the
+  // commit places a new file below it. Asked once for a run of files in one
+  // directory, as a transaction lists them.
+  uint64_t homeDevice(const std::string& dir);
+
+  std::string homeDir_;
+  uint64_t homeDevice_ = 0;
 };
 
 // The space check of a transaction: the free blocks of the boot area and of

@@ -27,6 +27,9 @@ TEST(SpaceCheck, BothBudgetsKeepMoreThanSixteenBlocksAndRoomForWhatIsCopiedIn) {
       {17, 17, "/flash/o:1 /ram/n:2", "M /flash/o /ram/n", false},
       {30, 17, "/flash/o:30 /ram/n:31", "M /flash/o /ram/n", false},  // no room beside the file it replaces
       {30, 17, "/flash/o:30 /ram/n:30", "M /flash/o /ram/n", true},
+      // A new file goes where its nearest directory lies, asked again for each directory: w is copied in.
+      {17, 18, "/flash/big:30 /flash/boot/t:1 /flash/boot/u:20",
+       "U /flash/big\nM /flash/boot/y /flash/boot/t\nM /flash/z/w /flash/boot/u", false},
       {19, 19, "/flash/i:2", image, true}, {19, 18, "/flash/i:2", image, false}, {18, 19, "/flash/i:2", image, false},
       {17, 17, "/flash/i:2 /flash/bootimage:1", image, true}, {16, 17, "/flash/l:1", "L /flash/l x", false},
       {16, 17, "/flash/boot/k:3", "U /flash/boot/k", true}, {16, 17, "/flash/boot/k:3", "U /flash/x", false}};
