@@ -21,6 +21,8 @@ TEST(Planning, KeepsWhatActivePackagesNeedAndSettlesConflictsAndBundles) {
       {"x 1.0 disabled uninstall; y 1.0 disabled >x; base 1.0", "uninstall x-1.0"},
       {"x 1.0 uninstall; x 2.0; y 1.0 disabled >x; base 1.0", "uninstall x-1.0"},
       {"x 1.0 disabled disable; y 1.0 >x; base 1.0", "disable y-1.0, WARNING: can not disable x-1.0: y depends on it"},
+      {"z 1.0 >y; y 1.0 >x; x 1.0 disabled disable; base 1.0",  // down a chain listed the other way
+       "disable y-1.0, disable z-1.0, WARNING: can not disable x-1.0: y depends on it"},
       // Enabling pulls in the best disabled provider, silently, and through a chain.
       {"p 1.0 disabled enable >q; q 1.0 disabled; base 1.0", "enable p-1.0, enable q-1.0"},
       {"p 1.0 disabled enable >q; q 1.0 disabled; q 2.0 disabled", "enable p-1.0, enable q-2.0"},
