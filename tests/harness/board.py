@@ -225,21 +225,23 @@ class Board:
         self.write(self.path(path), make(data, self.packages), mode)
 
     def do_dir(self, step):
-        """dir [MODE ]PATH, fifo [MODE ]PATH, link PATH=TARGET and remove PATH."""
+        """dir [MODE ]PATH, fifo [MODE ]PATH, link PATH=TARGET, hardlink PATH=/BOARD-PATH and remove PATH."""
         kind = step.keyword
         path, mode, target = self.path_line(step.rest, 0o755 if kind == 'dir' else 0o644,
-                                            '=(.*)' if kind == 'link' else '()', kind + ' [MODE ]/PATH')
+                                            '=(.*)' if 'link' in kind else '()', kind + ' [MODE ]/PATH')
         path = self.path(path)
         if kind == 'remove':
             return shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
         os.makedirs(path if kind == 'dir' else os.path.dirname(path), exist_ok=True)
         if kind == 'link':
             return os.symlink(unescape(target).encode('latin-1'), path)
+        if kind == 'hardlink':
+            return os.link(self.path(unescape(target)), path)
         if kind == 'fifo':
             os.mkfifo(path)
         os.chmod(path, mode)
 
-    do_fifo = do_link = do_remove = do_dir
+    do_fifo = do_link = do_hardlink = do_remove = do_dir
 
     def do_tmpfs(self, step):
         """A tmpfs of a size; the directories below the mount point are made again on it."""
