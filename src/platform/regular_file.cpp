@@ -18,8 +18,9 @@ int openRegularFile(const std::string& path, int flags, unsigned mode, off_t* si
   const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
   if (fd < 0) return -1;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+  const bool known = ::fstat(fd, &info) == 0;
+  if (!known || !S_ISREG(info.st_mode)) {
+    const int error = !known ? errno : S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
     ::close(fd);
     errno = error;
     return -1;
