@@ -29,10 +29,9 @@ namespace {
 // Where each piece of the input goes, in order; the pieces are separated by
 // the byte 0x1e, and a piece that is not there leaves its file out.
 const char* const kPieces[] = {
-    "/flash/.journal",           "/ram/MANIFEST",          "/flash/.staged",
-    "/ram/pdb/p/schedule",       "/flash/var/pdb/p/version", "/flash/var/pdb/p/deps",
-    "/flash/var/pdb/p/provides", "/flash/var/pdb/p/conflicts", "/flash/var/pdb/p/files",
-    "/flash/var/pdb/p/bundle",   "/flash/var/pdb/p/disabled", "/flash/var/pdb/p/enabled",
+    "/flash/.journal",          "/ram/MANIFEST",           "/flash/.staged",           "/ram/pdb/p/schedule",
+    "/flash/var/pdb/p/version", "/flash/var/pdb/p/deps",   "/flash/var/pdb/p/provides", "/flash/var/pdb/p/conflicts",
+    "/flash/var/pdb/p/files",   "/flash/var/pdb/p/bundle", "/flash/var/pdb/p/disabled", "/flash/var/pdb/p/enabled",
     "/flash/var/pdb/p/image",
 };
 const char* const kDirectories[] = {"/flash", "/flash/boot", "/flash/var", "/flash/var/pdb", "/flash/var/pdb/p",

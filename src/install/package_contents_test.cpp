@@ -24,7 +24,8 @@ TEST(PackageContents, InstallsTheRecordsOfTheBoardsClassUntilOneCannotBe) {
       {0x80040201, fileRecord(0100644, 4, "c", "content").substr(0, 35), "/c0 "},
       {0x80040201, fileRecord(0100644, 0, std::string(5000, 'n'), "x"), "failed: /c0 |could not create nnnnnnnnn"},
       {0x80040201, fileRecord(0100644, 0, deep, "x"), "/" + deep + " /c0 "},
-      {0x80040201, fileRecord(0100644, 0, "d/" + std::string(256, 'n'), "x"), "failed: /c0 |could not create d/nnnnnnn"}};
+      {0x80040201, fileRecord(0100644, 0, "d/" + std::string(256, 'n'), "x"),
+       "failed: /c0 |could not create d/nnnnnnn"}};
   for (const auto& [pvr, last, expected] : rows) {
     ScratchDir scratch;
     FixedProcessorVersion processor(pvr);

@@ -7,8 +7,8 @@ import re
 import types
 
 RUNS = ('run', 'run-inside', 'pkgtool')
-DIRECTIVES = RUNS + ('installed', 'file', 'dir', 'link', 'hardlink', 'fifo', 'remove', 'tmpfs', 'manifest', 'env', 'package',
-                     'unchecked-package', 'bundle', 'damage', 'sweep')
+DIRECTIVES = RUNS + ('installed', 'file', 'dir', 'link', 'hardlink', 'fifo', 'remove', 'tmpfs', 'manifest', 'env',
+                     'package', 'unchecked-package', 'bundle', 'damage', 'sweep')
 BUILT = 1700000000  # the build time of every package a scenario makes
 PLACEHOLDER = 0xFFFFFFFF
 POSTLOG, MANIFEST = '/flash/postlog', '/ram/MANIFEST'
