@@ -13,8 +13,8 @@
 namespace {
 
 // Records of every processor class and then `last`, unpacked on a board of that processor version register: the
-// files staged, the messages. A record cut where it is passed over ends the container; too long a name, or a name
-// of too long a component, is refused.
+// files staged, the messages. A record cut where it is passed over ends the container, one cut in its name breaks the
+// package; too long a name, or a name of too long a component, is refused.
 TEST(PackageContents, InstallsTheRecordsOfTheBoardsClassUntilOneCannotBe) {
   std::string records;
   for (uint8_t c = 0; c <= 4; ++c) records += fileRecord(0100644, c, "c" + std::to_string(c), "x");
@@ -22,6 +22,7 @@ TEST(PackageContents, InstallsTheRecordsOfTheBoardsClassUntilOneCannotBe) {
   const std::tuple<uint32_t, std::string, std::string> rows[] = {
       {0x00850010, "", "/c0 /c1 "}, {0x80210030, "", "/c0 /c2 "},  // e300c3, e500v2
       {0x80040201, fileRecord(0100644, 4, "c", "content").substr(0, 35), "/c0 "},
+      {0x80040201, fileRecord(0100644, 0, "cut", "content").substr(0, 31), "failed: /c0 |broken package"},
       {0x80040201, fileRecord(0100644, 0, std::string(5000, 'n'), "x"), "failed: /c0 |could not create nnnnnnnnn"},
       {0x80040201, fileRecord(0100644, 0, deep, "x"), "/" + deep + " /c0 "},
       {0x80040201, fileRecord(0100644, 0, "d/" + std::string(256, 'n'), "x"),
