@@ -33,6 +33,8 @@ TEST(Keygen, WritesAPrivateKeyOnlyItsOwnerReadsAndNeverOverwritesIt) {
   const std::string before = readFile(scratch / "k.key");
   EXPECT_NE(std::system(command.c_str()), 0);
   EXPECT_EQ(readFile(scratch / "k.key"), before);
+  const std::string extra = std::string(INSTALLER_KEYGEN) + " " + (scratch / "x") + " comment extra 2>/dev/null";
+  EXPECT_TRUE(std::system(extra.c_str()) == 2 << 8 && stat((scratch / "x.key").c_str(), &info) != 0);  // usage
 }
 
 }  // namespace
