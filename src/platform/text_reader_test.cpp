@@ -42,8 +42,8 @@ TEST(TextReader, ReadsWordsLinesAndNumbersAsTheLibraryStreamDoes) {
       {"-4294967295 -4294967296", "uu"}, {"2147483647 -2147483648 2147483648", "iii"}, {"-2147483649", "i"},
       {"99999999999999999999999999 1", "uu"}, {"- 5", "uu"}, {"+", "i"}, {"0007 000", "uu"},
       {"12abc 34", "uwu"}, {"1.5 0x10", "uwuw"}, {"\v\f\r name\xA0" "x\xff tail", "ww"},
-      {std::string("a\0b c", 5), "ww"}, {"first\n\nthird", "llll"}, {"no newline", "ll"},
-      {"word rest of line\nnext", "wlw"}, {"7 rest", "ul"}, {"entry 1 2 5\nother 3", "wuuiwuu"},
+      {std::string("a\0b \0c", 6), "ww"}, {std::string("\0x\ny", 4), "ll"}, {"first\n\nthird", "llll"},
+      {"no newline", "ll"}, {"word rest of line\nnext", "wlw"}, {"7 rest", "ul"}, {"entry 1 2 5\nother 3", "wuuiwuu"},
       {std::string(4090, 'a') + " 1234567 " + std::string(5000, 'b') + "\nend", "wuwlw"},
   };
   ScratchDir scratch;
