@@ -191,7 +191,7 @@ def parse_file(text):
                 elif line[0] in ' \t':
                     need(body, 'an indented line belongs to a package')
                     block.steps[-1].body.append((number, line.lstrip(' \t')))
-                elif re.match(r'status |[|=!]( |$)|[-+~] .', line):
+                elif re.match(r'status |[|=!]( |$)|[-+~] .|\.\.\.$', line):
                     need(expected, 'expected lines follow their run directly')
                     block.steps[-1].expected.append((number, line))
                 else:

@@ -1,6 +1,6 @@
 # The reliability sweeps (tests/sweeps/*.scn): "sweep KIND ARGS" lines make a section of the runs that follow them,
-# which runs once as usual (its expected lines pinning the new state) on a copy of the board as it found it, then once
-# for each case of each sweep on another copy; each case must end as the kind says. Each sweep prints its tally.
+# which runs once as usual on a copy of the board as it found it, giving the new state, then once for each case of
+# each sweep on another copy; each case must end as the kind says. Each sweep prints its tally.
 import atexit
 import collections
 import contextlib
