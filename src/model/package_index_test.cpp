@@ -51,16 +51,4 @@ TEST(PackageIndex, IndexedLookupsAnswerAsTheScanOverEveryPackage) {
   }
 }
 
-// An index in place serves a nested scope, and none outlives its scope.
-TEST(PackageIndex, TheIndexLastsAsLongAsTheOutermostScope) {
-  Repository repository = filled();
-  {
-    const IndexedLookups outer(repository);
-    { const IndexedLookups inner(repository); }
-    EXPECT_EQ(repository.findProvider("vpn"), repository.packages[9].get()) << "the outer index still serves";
-  }
-  repository.packages[0]->provides = repository.packages[9]->provides;
-  EXPECT_EQ(repository.findProvider("vpn"), repository.packages[0].get()) << "no index left to go stale";
-}
-
 }  // namespace

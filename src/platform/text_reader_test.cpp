@@ -57,13 +57,4 @@ TEST(TextReader, ReadsWordsLinesAndNumbersAsTheLibraryStreamDoes) {
   }
 }
 
-TEST(TextReader, WhatIsNoRegularFileIsNotOpenAndReadsNothing) {
-  ScratchDir scratch;
-  for (const std::string& path : {scratch / "missing", scratch.path(), std::string("/dev/null")}) {
-    TextReader reader(path);
-    std::string text;
-    EXPECT_FALSE(reader.isOpen() || reader.word(&text) || reader.line(&text)) << path;
-  }
-}
-
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <sstream>
 
 #include "pkgtool/version_parse.h"
 
@@ -55,41 +57,22 @@ bool parseVersionText(const std::string& text, Version* version) {
   return parseVersion(text, version, &error);
 }
 
-bool parsePackages(const std::string& text, std::vector<std::unique_ptr<Package>>* packages, NotationError* error,
-                   bool nest) {
-  packages->clear();
-  size_t start = 0;  // of the package's text
-  for (const std::string& part : fields(text, ';')) {
-    std::vector<std::pair<size_t, std::string>> words;
-    for (size_t at = 0; (at = part.find_first_not_of(" \t", at)) != std::string::npos; at += words.back().second.size())
-      words.emplace_back(start + at, part.substr(at, part.find_first_of(" \t", at) - at));
-    start += part.size() + 1;
-    // A blank text is no package; a ";" that ends the text is allowed.
-    if (words.empty() && start <= text.size())
-      return *error = {start - 1, "a package needs a name and a version"}, false;
-    if (words.empty()) continue;
-    const auto fault = [&](size_t i, const char* what) {
-      return *error = {words[i].first, what + (" \"" + words[i].second + "\"")}, false;
-    };
-    auto p = std::make_unique<Package>(words[0].second);
-    if (!isName(p->name)) return fault(0, "bad package name");
-    if (words.size() < 2) return fault(0, "no version after");
-    if (words[1].second == "placeholder") p->version = p->buildTime = kPlaceholderMark;
-    if (p->version != kPlaceholderMark && !parseVersionText(words[1].second, &p->version))
-      return fault(1, "bad version");
-    for (size_t i = 2; i < words.size(); ++i)
-      if (!readWord(words[i].second, p.get())) return fault(i, "bad word");
-    const auto bundle =
-        std::find_if(packages->rbegin(), packages->rend(), [&](auto& b) { return nest && b->name == p->bundle.name; });
-    if (bundle == packages->rend()) packages->push_back(std::move(p));
-    else (*bundle)->isBundle = true, (*bundle)->members.push_back(std::move(p));
-  }
-  return true;
-}
-
 std::vector<std::unique_ptr<Package>> makePackages(const std::string& text, bool nest) {
   std::vector<std::unique_ptr<Package>> packages;
-  NotationError error;
-  EXPECT_TRUE(parsePackages(text, &packages, &error, nest)) << text << "\nat " << error.offset << ": " << error.what;
+  for (const std::string& part : fields(text, ';')) {
+    std::istringstream in(part);
+    const std::vector<std::string> words{std::istream_iterator<std::string>(in), {}};
+    if (words.empty()) continue;  // as after a ";" that ends the text
+    auto p = std::make_unique<Package>(words[0]);
+    if (words[1 % words.size()] == "placeholder") p->version = p->buildTime = kPlaceholderMark;
+    bool ok = isName(p->name) && words.size() > 1 &&
+              (p->version == kPlaceholderMark || parseVersionText(words[1], &p->version));
+    for (size_t i = 2; ok && i < words.size(); ++i) ok = readWord(words[i], p.get());
+    if (!ok) ADD_FAILURE() << "bad package \"" << part << "\" in " << text;
+    const auto bundle =
+        std::find_if(packages.rbegin(), packages.rend(), [&](auto& b) { return nest && b->name == p->bundle.name; });
+    if (bundle == packages.rend()) packages.push_back(std::move(p));
+    else (*bundle)->isBundle = true, (*bundle)->members.push_back(std::move(p));
+  }
   return packages;
 }

@@ -9,16 +9,8 @@
 
 #include "model/package.h"
 
-struct NotationError {
-  size_t offset = 0;  // of the word at fault
-  std::string what;
-};
-
-// Packages are separated by ";", words by blanks; files get a leading "/". With `nest` a member goes
-// into the last bundle of its name before it.
-bool parsePackages(const std::string& text, std::vector<std::unique_ptr<Package>>* packages, NotationError* error,
-                   bool nest = false);
 // A version as installer prints it: "6.41", "6.40.1", "6.41beta3", "6.41rc2" (pkgtool's reading).
 bool parseVersionText(const std::string& text, Version* version);
-// parsePackages, where a text that does not parse fails the running test.
+// The packages, separated by ";", of words separated by blanks; files get a leading "/". With `nest` a
+// member goes into the last bundle of its name before it. A word that does not parse fails the running test.
 std::vector<std::unique_ptr<Package>> makePackages(const std::string& text, bool nest = false);
