@@ -64,7 +64,7 @@ std::vector<std::unique_ptr<Package>> makePackages(const std::string& text, bool
     const std::vector<std::string> words{std::istream_iterator<std::string>(in), {}};
     if (words.empty()) continue;  // as after a ";" that ends the text
     auto p = std::make_unique<Package>(words[0]);
-    if (words[1 % words.size()] == "placeholder") p->version = p->buildTime = kPlaceholderMark;
+    if (words.size() > 1 && words[1] == "placeholder") p->version = p->buildTime = kPlaceholderMark;
     bool ok = isName(p->name) && words.size() > 1 &&
               (p->version == kPlaceholderMark || parseVersionText(words[1], &p->version));
     for (size_t i = 2; ok && i < words.size(); ++i) ok = readWord(words[i], p.get());

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "pkgtool/version_parse.h"
-
 namespace {
 
 // What the options refuse, each row with a part of the reason: d --depends, p --provides, c --class, t a build time.
