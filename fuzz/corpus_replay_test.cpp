@@ -15,6 +15,7 @@
 TEST(FuzzSeeds, EachGivesTheVerdictItsNameBeginsWith) {
   const char* const verdicts[] = {"installed", "resumed",           "skipped",    "not-newer", "refused",
                                   "withdrawn", "nothing-installed", "unreadable", "broken"};  // of InstallOutcome
+  PosixFileSystem posixFs;
   ScratchDir board;
   makeDirs(board / "flash/var/pdb");
   makeDirs(board / "ram");
@@ -33,7 +34,7 @@ TEST(FuzzSeeds, EachGivesTheVerdictItsNameBeginsWith) {
     Repository repository;
     repository.architecture = "i386";
     repository.console = &console;
-    Transaction transaction{BoardPaths(board.path())};
+    Transaction transaction{BoardPaths(posixFs, board.path())};
     InstallRun run{repository, transaction, InstallFlags::Upgrade | InstallFlags::Downgrade | InstallFlags::Reinstall, {}};
     const InstallOutcome outcome = installFromStream(run, &input, &tee).outcome;
     EXPECT_EQ(name.substr(0, name.find('.')), verdicts[static_cast<int>(outcome)]) << console.str();

@@ -16,6 +16,8 @@
 
 namespace {
 
+PosixFileSystem posixFs;
+
 // The scratch board, made once per process below $TMPDIR.
 const std::string& board() {
   static const std::string root = [] {
@@ -40,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Repository repository;
   repository.architecture = "i386";
   repository.console = &console;
-  Transaction transaction{BoardPaths(board())};
+  Transaction transaction{BoardPaths(posixFs, board())};
   std::stringbuf input(std::string(reinterpret_cast<const char*>(data), size), std::ios::in);
   std::stringbuf tee;
   InstallRun run{

@@ -37,9 +37,7 @@ int exitStatus(const RunReport& report) {
 
 }  // namespace
 
-int runModes(const RunOptions& options) {
-  // The run has entered its root: the board's paths are its own.
-  const BoardPaths board;
+int runModes(const RunOptions& options, const BoardPaths& board) {
   // The board is in the old state or the new one before anything reads it.
   recoverInterruptedRun(board);
 

@@ -4,7 +4,8 @@
 #pragma once
 
 #include "cli/command_line.h"
+#include "model/board_paths.h"
 
 // Loads the installed packages, then runs the selected mode (show, cleanup,
 // image, upgrade) and returns the exit status.
-int runModes(const RunOptions& options);
+int runModes(const RunOptions& options, const BoardPaths& board);

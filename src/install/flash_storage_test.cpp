@@ -13,6 +13,8 @@
 
 namespace {
 
+PosixFileSystem posixFs;
+
 // A board whose "/flash" and "/flash/boot" are tmpfs mounts with `main` and `boot` blocks free once the files
 // ("path:BLOCKS", "+" for a byte more) are written, and a transaction of manifest lines. Each budget must keep
 // more than 16 blocks, and a file copied in from another device must fit beside the one it replaces.
@@ -49,7 +51,7 @@ TEST(SpaceCheck, BothBudgetsKeepMoreThanSixteenBlocksAndRoomForWhatIsCopiedIn) {
     for (const auto& [path, size] : sizes) writeFile(scratch.path() + path, std::string(size, 'x'));
     const std::string manifest = *lines ? lines + std::string("\n") : "";
     writeFile(scratch / "lines", rooted(manifest, scratch.path()));
-    Transaction transaction{BoardPaths(scratch.path())};
+    Transaction transaction{BoardPaths(posixFs, scratch.path())};
     ASSERT_TRUE(transaction.load(scratch / "lines"));
     EXPECT_EQ(hasEnoughSpace(transaction), enough) << main << " " << boot << " " << files << " | " << lines;
   }

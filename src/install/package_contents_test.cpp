@@ -12,6 +12,8 @@
 
 namespace {
 
+PosixFileSystem posixFs;
+
 // Records of every processor class and then `last`, unpacked on a board of that processor version register: the
 // files staged, the messages. A record cut where it is passed over ends the container, one cut in its name breaks the
 // package; too long a name, or a name of too long a component, is refused.
@@ -34,7 +36,7 @@ TEST(PackageContents, InstallsTheRecordsOfTheBoardsClassUntilOneCannotBe) {
     std::ostringstream console;
     Repository repository;
     repository.console = &console;
-    Transaction transaction{BoardPaths(scratch.path())};
+    Transaction transaction{BoardPaths(posixFs, scratch.path())};
     InstallRun run{repository, transaction, InstallFlags::None, {}};
     std::stringbuf file(PackageWriter().part(kFileContainerPart, zlibCompress(records + last)).bytes());
     PackageStream stream(&file, false);

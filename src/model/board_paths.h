@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/file_system.h"
+
 // The main flash file system; every installed file lies below it.
 constexpr char kFlashDir[] = "/flash";
 // The boot area, a file system budgeted on its own.
@@ -51,8 +53,10 @@ constexpr char kStagedRecordPath[] = "/flash/.staged";
 
 class BoardPaths {
  public:
-  explicit BoardPaths(std::string root = std::string()) : root_(std::move(root)) {}
+  // Every call on the board's files goes through `fs`, which outlives this.
+  explicit BoardPaths(FileSystem& fs, std::string root = std::string()) : fs_(&fs), root_(std::move(root)) {}
 
+  FileSystem& fs() const { return *fs_; }
   const std::string& root() const { return root_; }
   // Where the board path (one of the constants above) lies in the tree.
   std::string at(const std::string& boardPath) const { return root_ + boardPath; }
@@ -69,5 +73,6 @@ class BoardPaths {
   bool liesBelow(const std::string& path, const char* boardDir) const;
 
  private:
+  FileSystem* fs_;
   std::string root_;
 };

@@ -47,7 +47,7 @@ class Transaction {
   // New content that has no room on its destination's file system is staged
   // in the board's RAM disk; the record of staged files and the commit
   // journal live on its flash.
-  explicit Transaction(BoardPaths board = BoardPaths());
+  explicit Transaction(BoardPaths board);
 
   // A transaction that changes nothing on the board, for asking what a run
   // would do: new content goes to `scratchDirectory` (the caller's, outside

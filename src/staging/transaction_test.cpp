@@ -16,6 +16,8 @@
 
 namespace {
 
+PosixFileSystem posixFs;
+
 // The tree below `root` in path order: "path=content" ("@mode" before "=" unless 0644), "path/", "path>link".
 std::string tree(const std::string& root) {
   std::map<std::string, std::string> words;
@@ -60,7 +62,7 @@ class TransactionTest : public testing::Test {
   }
   ScratchDir scratch_;
   const std::string root_ = scratch_.path();
-  Transaction transaction_{BoardPaths(root_)};
+  Transaction transaction_{BoardPaths(posixFs, root_)};
 };
 
 // New content lies beside its destination where that file system has room for it and a tenth (in 32
@@ -81,7 +83,7 @@ TEST_F(TransactionTest, StagingDirectoryIsTheNearestExistingOneWithRoomElseTheRa
   uint32_t largest = free * 10 / 11 + 10;
   while (largest + largest / 10 >= free) --largest;
   EXPECT_EQ(create("/flash/f/a", largest) + create("/flash/f/b", largest + 1), "/flash/f/ram");
-  Transaction dry = Transaction::dryRun(BoardPaths(root_), at("/ram"));
+  Transaction dry = Transaction::dryRun(BoardPaths(posixFs, root_), at("/ram"));
   for (const char* name : {"/flash/f/a", "/flash/f/b", "/flash/f/c"}) FileSink(dry.create(at(name), 24000, 0)).sputn("x", 1);
   EXPECT_EQ(dry.stagedIn(at("/flash/f/b")) + dry.stagedIn(at("/flash/f/c")), at("/flash/f") + at("/ram"));
   EXPECT_FALSE(dry.commit(false) || dry.save(at("/ram/MANIFEST")));
@@ -104,7 +106,7 @@ TEST_F(TransactionTest, ACommitPlacesEveryFileFirstThenDeletesAndLinksThenMoves)
       {"L /flash/old t\nM /flash/a /flash/old", EINVAL, "/flash/old"},
       {"M /flash/a /ram/big\nM /flash/b /ram/big", EINVAL, "/ram/big"}};
   for (const auto& [lines, error, path] : rows) {
-    Transaction transaction{BoardPaths(root_)};
+    Transaction transaction{BoardPaths(posixFs, root_)};
     FileSink(transaction.create(at("/flash/new"), 10, 0)).sputn("created", 7);
     ASSERT_TRUE(load(transaction, std::string("U /flash/s/dst\n") + lines + "\n"));
     const std::string ops = staged(transaction);
@@ -153,7 +155,7 @@ TEST_F(TransactionTest, AManifestKeepsEveryByteOfItsPathsAndLoadsWholeOrNotAtAll
       {"M /flash/a /rw/b\n", "no"}, {"M /flash/a /ram/../rw/b\n", "no"}, {std::string(4096, '\0'), "no"}};  // noise
   for (auto [lines, expected] : rows) {
     if (lines[0] == '\0') for (size_t i = 0; i < lines.size(); ++i) lines[i] = static_cast<char>(i * 7919 + (i >> 3));
-    Transaction transaction{BoardPaths(root_)};
+    Transaction transaction{BoardPaths(posixFs, root_)};
     EXPECT_EQ(load(transaction, lines) ? staged(transaction) : "no", expected) << lines;
   }
 }
@@ -162,7 +164,7 @@ TEST_F(TransactionTest, AManifestKeepsEveryByteOfItsPathsAndLoadsWholeOrNotAtAll
 // when it is not whole and well-formed; then it deletes what was staged and is not saved.
 std::string recover(const std::string& journal, const std::string& stopped) {
   ScratchDir scratch;
-  const BoardPaths board(scratch.path());
+  const BoardPaths board(posixFs, scratch.path());
   for (const char* file : {"/flash/old", "/flash/dir/plain", "/flash/.tmpNew", "/flash/tmpRenamed", "/ram/tmpCopied",
                            "/ram/tmpLeft", "/ram/tmpSaved", "/rw/tmpOutside"})
     writeFile(board.at(file), file);

@@ -25,7 +25,8 @@ bool loadBoard(const std::string& root, Repository* repository, std::string* err
   closedir(dir);
   repository->quiet = true;
   repository->architecture.clear();
-  const BoardPaths board(root);
+  static PosixFileSystem fs;
+  const BoardPaths board(fs, root);
   loadInstalled(*repository, board);
   // Every query may tell the files; a run reads them only when it removes.
   for (const auto& package : repository->packages) installedFiles(*package, board);

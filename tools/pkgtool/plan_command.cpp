@@ -132,7 +132,8 @@ int runPlan(int argc, char** argv, std::ostream& out, std::ostream& err) {
   const char* arch = std::getenv("arch");
   const char* tmp = std::getenv("TMPDIR");
   const std::string board = boardRoot(root);
-  const UpgradePlan plan = planUpgrade(BoardPaths(board), permitted, arch ? arch : "i386", tmp && *tmp ? tmp : "/tmp");
+  PosixFileSystem fs;
+  const UpgradePlan plan = planUpgrade(BoardPaths(fs, board), permitted, arch ? arch : "i386", tmp && *tmp ? tmp : "/tmp");
   if (!plan.database) return failure(err, "plan", board + "/flash/var/pdb: no package database", kExitBroken);
   if (json) {
     out << jsonText(planJson(plan, board)) << "\n";
