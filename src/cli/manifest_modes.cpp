@@ -46,10 +46,7 @@ int runCommitMode(const BoardPaths& board, std::ostream& out) {
   // Backspace and blank wipe the last spinner character.
   out << "\b \n";
   out.flush();
-  if (committed) {
-    transaction.forgetSaved();
-    return 0;
-  }
+  if (committed) return 0;
   if (failure.journalLeft) {
     out << "ERROR: " << commitLeftMessage(failure) << "\n" << std::flush;
     return kFailedStatus;

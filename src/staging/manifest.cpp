@@ -46,7 +46,9 @@ bool Transaction::save(const std::string& manifestPath) {
   // Readable by the other programs of the system, as a manifest always was.
   bool saved = fd >= 0 && fs.setMode(fd, kManifestMode) && fs.write(fd, text.data(), text.size()) && fs.syncFile(fd);
   if (fd >= 0) saved = fs.close(fd) && saved;
-  saved = saved && fs.rename(temporary, manifestPath) && record_.handOverToManifest();
+  // The record moves beside the manifest first: a manifest that exists always
+  // has its staged files recorded.
+  saved = saved && record_.handOverToManifest() && fs.rename(temporary, manifestPath);
   if (!saved) {
     const int error = errno;
     if (fd >= 0) fs.unlink(temporary);

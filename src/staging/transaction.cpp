@@ -98,10 +98,13 @@ class HomeDirectories {
 
 // What a commit does, walked from the staged operations themselves: deletions,
 // links and moves in path order, with the copies placed for those staged on
-// another file system, then the deletions of the staged files copied.
+// another file system, then the deletions of the staged files copied and,
+// for a saved transaction, of the record of its staged files: it goes with
+// the commit, never before or after it.
 class CommitSteps : public JournalSteps {
  public:
-  CommitSteps(const Transaction::OpMap& ops, const std::vector<PlacedCopy>& copies) : ops_(ops), copies_(copies) {}
+  CommitSteps(const Transaction::OpMap& ops, const std::vector<PlacedCopy>& copies, std::string savedRecord)
+      : ops_(ops), copies_(copies), savedRecord_(std::move(savedRecord)) {}
 
   void forEach(const Visit& visit) const override {
     static const std::string kNone;
@@ -118,11 +121,13 @@ class CommitSteps : public JournalSteps {
     }
     for (const PlacedCopy& placed : copies_)
       if (placed.dropsSource) visit(JournalStep{'D', *placed.source, kNone});
+    if (!savedRecord_.empty()) visit(JournalStep{'D', savedRecord_, kNone});
   }
 
  private:
   const Transaction::OpMap& ops_;
   const std::vector<PlacedCopy>& copies_;
+  const std::string savedRecord_;
 };
 
 }  // namespace
@@ -296,7 +301,7 @@ bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
     *failure = CommitFailure{errno, unsynced};
     placed = false;
   }
-  const CommitSteps steps(ops_, copies);
+  const CommitSteps steps(ops_, copies, loaded_ ? board_.at(kSavedRecordPath) : std::string());
   if (!placed || !writeJournal(board_, steps, failure)) {
     for (const PlacedCopy& copy : copies) fs.unlink(copy.path);
     return false;
@@ -404,10 +409,8 @@ void Transaction::cancelSaved() {
     if (op.kind == OpKind::Move && isStagingFile(op.source, destination)) board_.fs().unlink(op.source);
   }
   cancel();
-  forgetSaved();
+  deleteStagedFiles(board_, board_.at(kSavedRecordPath), {});
 }
-
-void Transaction::forgetSaved() { deleteStagedFiles(board_, board_.at(kSavedRecordPath), {}); }
 
 bool recoverInterruptedRun(const BoardPaths& board, CommitFailure* failure) {
   FileSystem& fs = board.fs();

@@ -101,8 +101,6 @@ class Transaction {
   // that create() made for its moves are deleted as well, no other file, and
   // with them the record of the saved files.
   void cancelSaved();
-  // A committed manifest's staged files are all in place: their record goes.
-  void forgetSaved();
 
   // Writes the manifest whole or not at all (a temporary file renamed into
   // place); false, with no manifest left, when it cannot. Once saved, the
