@@ -5,6 +5,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
+#include <set>
+#include <string>
 
 #include "staging/transaction.h"
 
@@ -14,26 +17,68 @@ constexpr int kFailedStatus = 1;
 constexpr int kNoSpaceStatus = 28;
 
 // Loads the saved transaction of the tree. A missing manifest is nothing to
-// do; one that cannot be read whole and well-formed is reported.
-bool loadSaved(const BoardPaths& board, Transaction& transaction, std::ostream& out) {
+// do; false for one that cannot be read whole and well-formed.
+bool loadSaved(const BoardPaths& board, Transaction& transaction) {
   struct stat info;
   const std::string manifest = board.at(kManifestPath);
-  if (::lstat(manifest.c_str(), &info) != 0 || transaction.load(manifest)) return true;
-  out << "ERROR: damaged manifest " << kManifestPath << ": nothing was changed\n" << std::flush;
-  return false;
+  return ::lstat(manifest.c_str(), &info) != 0 || transaction.load(manifest);
 }
+
+int reportDamaged(std::ostream& out) {
+  out << "ERROR: damaged manifest " << kManifestPath << ": nothing was changed\n" << std::flush;
+  return kFailedStatus;
+}
+
+// Holds the steps of a commit this run completed from its journal against a
+// saved transaction. A --commit killed after its journal was durable has had
+// its commit made so: its staged files are gone, and nothing is left to do.
+class CompletedCommit {
+ public:
+  explicit CompletedCommit(const Transaction& saved) : saved_(saved) {}
+
+  void see(const JournalStep& step) {
+    // A file copied in from another file system is named by its copy; its
+    // staged file goes at the end.
+    if (step.kind == 'D') {
+      matched_ += copiedSources_.erase(step.path);
+      return;
+    }
+    const StagedOp* op = saved_.find(step.path);
+    if (op == nullptr) return;
+    if ((step.kind == 'U' && op->kind == OpKind::Remove) ||
+        (step.kind == 'L' && op->kind == OpKind::Link && op->source == step.source) ||
+        (step.kind == 'M' && op->kind == OpKind::Move && op->source == step.source)) {
+      ++matched_;
+    } else if (step.kind == 'M' && op->kind == OpKind::Move) {
+      copiedSources_.insert(op->source);
+    }
+  }
+
+  // Every operation of the saved transaction was carried out.
+  bool made() const {
+    return !saved_.isEmpty() && matched_ == static_cast<size_t>(std::distance(saved_.begin(), saved_.end()));
+  }
+
+ private:
+  const Transaction& saved_;
+  size_t matched_ = 0;
+  std::set<std::string> copiedSources_;
+};
 
 }  // namespace
 
 int runCommitMode(const BoardPaths& board, std::ostream& out) {
-  recoverInterruptedRun(board);
+  // Read before an interrupted commit is completed, to be held against it.
   Transaction transaction(board);
-  if (!loadSaved(board, transaction, out)) return kFailedStatus;
+  const bool loaded = loadSaved(board, transaction);
+  CompletedCommit completed(transaction);
+  recoverInterruptedRun(board, [&completed](const JournalStep& step) { completed.see(step); });
+  if (!loaded) return reportDamaged(out);
   // The spinner draws after this text.
   out << "finishing install... ";
   out.flush();
   CommitFailure failure;
-  const bool committed = transaction.commit(true, &failure);
+  const bool committed = completed.made() || transaction.commit(true, &failure);
   // Backspace and blank wipe the last spinner character.
   out << "\b \n";
   out.flush();
@@ -48,7 +93,7 @@ int runCommitMode(const BoardPaths& board, std::ostream& out) {
 int runCancelMode(const BoardPaths& board, std::ostream& out) {
   recoverInterruptedRun(board);
   Transaction transaction(board);
-  if (!loadSaved(board, transaction, out)) return kFailedStatus;
+  if (!loadSaved(board, transaction)) return reportDamaged(out);
   transaction.cancelSaved();
   ::unlink(board.at(kManifestPath).c_str());
   return 0;

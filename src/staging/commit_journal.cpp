@@ -203,12 +203,13 @@ void applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renam
   ::unlink((board.at(kJournalPath)).c_str());
 }
 
-void completeJournal(const BoardPaths& board) {
+void completeJournal(const BoardPaths& board, const JournalSteps::Visit& carriedOut) {
   // A journal still being written when the run ended was never acted on.
   removeAnyEntry(board.at(kNewJournalPath));
   JournalText journal(board);
   if (journal.read()) {
     applyJournal(board, journal, journal.renamingBegun());
+    if (carriedOut) journal.forEach(carriedOut);
     return;
   }
   // A damaged journal, or anything else in its place, would block every commit.

@@ -43,7 +43,8 @@ bool writeJournal(const BoardPaths& board, const JournalSteps& steps, CommitFail
 // symlink or rename is reported in the manner of perror.
 void applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renamingBegun);
 
-// Completes the journal of an interrupted commit, if there is one. A journal
-// that is not whole and well-formed, or names paths outside the flash and
-// the RAM disk, is not carried out: it is deleted and the board left as it is.
-void completeJournal(const BoardPaths& board);
+// Completes the journal of an interrupted commit, if there is one, and shows
+// `carriedOut` (may be empty) every step it carried out. A journal that is
+// not whole and well-formed, or names paths outside the flash and the RAM
+// disk, is not carried out: it is deleted and the board left as it is.
+void completeJournal(const BoardPaths& board, const JournalSteps::Visit& carriedOut = nullptr);

@@ -365,8 +365,8 @@ void Transaction::cancelSaved() {
   cancel();
 }
 
-void recoverInterruptedRun(const BoardPaths& board) {
-  completeJournal(board);
+void recoverInterruptedRun(const BoardPaths& board, const JournalSteps::Visit& carriedOut) {
+  completeJournal(board, carriedOut);
   // The files a saved manifest names wait for its --commit or --cancel.
   std::set<std::string> saved;
   Transaction manifest(board);

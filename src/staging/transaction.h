@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "model/board_paths.h"
+#include "staging/commit_journal.h"
 #include "staging/staged_files.h"
 
 class FileSystems;
@@ -150,5 +151,6 @@ bool roomForStaging(uint32_t sizeHint, uint32_t blockSize, uint32_t freeBlocks);
 // Completes a commit that an earlier run began and did not finish, and
 // deletes what an earlier run staged and neither committed, cancelled nor
 // saved (the files a saved manifest names are kept). Every run does this
-// before it reads the package database.
-void recoverInterruptedRun(const BoardPaths& board);
+// before it reads the package database. `carriedOut` (may be empty) is shown
+// every step of a completed commit.
+void recoverInterruptedRun(const BoardPaths& board, const JournalSteps::Visit& carriedOut = nullptr);
