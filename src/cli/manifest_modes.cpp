@@ -4,6 +4,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
+#include <set>
+#include <string>
 
 #include "install/run_report.h"
 #include "staging/transaction.h"
@@ -14,35 +17,77 @@ constexpr int kFailedStatus = 1;
 constexpr int kNoSpaceStatus = 28;
 
 // Loads the saved transaction of the tree. A missing manifest is nothing to
-// do; one that cannot be read whole and well-formed is reported.
-bool loadSaved(const BoardPaths& board, Transaction& transaction, std::ostream& out) {
+// do; false for one that cannot be read whole and well-formed.
+bool loadSaved(const BoardPaths& board, Transaction& transaction) {
   struct stat info;
   const std::string manifest = board.at(kManifestPath);
-  if (!board.fs().status(manifest, &info, false) || transaction.load(manifest)) return true;
-  out << "ERROR: damaged manifest " << kManifestPath << ": nothing was changed\n" << std::flush;
-  return false;
+  return !board.fs().status(manifest, &info, false) || transaction.load(manifest);
 }
 
-// Completes what an interrupted run left; false, said on `out`, when a
-// commit stays half way.
-bool recover(const BoardPaths& board, std::ostream& out) {
+int reportDamaged(std::ostream& out) {
+  out << "ERROR: damaged manifest " << kManifestPath << ": nothing was changed\n" << std::flush;
+  return kFailedStatus;
+}
+
+// Completes what an interrupted run left, showing `carriedOut` the steps of
+// a journal it completed; false, said on `out`, when a commit stays half way.
+bool recover(const BoardPaths& board, std::ostream& out, const JournalSteps::Visit& carriedOut = nullptr) {
   CommitFailure stuck;
-  if (recoverInterruptedRun(board, &stuck)) return true;
+  if (recoverInterruptedRun(board, &stuck, carriedOut)) return true;
   out << "ERROR: " << commitLeftMessage(stuck) << "\n" << std::flush;
   return false;
 }
 
+// Holds the steps of a commit this run completed from its journal against a
+// saved transaction. A --commit killed after its journal was durable has had
+// its commit made so: its staged files are gone, and nothing is left to do.
+class CompletedCommit {
+ public:
+  explicit CompletedCommit(const Transaction& saved) : saved_(saved) {}
+
+  void see(const JournalStep& step) {
+    // A file copied in from another file system is named by its copy; its
+    // staged file goes at the end.
+    if (step.kind == 'D') {
+      matched_ += copiedSources_.erase(step.path);
+      return;
+    }
+    const StagedOp* op = saved_.find(step.path);
+    if (op == nullptr) return;
+    if ((step.kind == 'U' && op->kind == OpKind::Remove) ||
+        (step.kind == 'L' && op->kind == OpKind::Link && op->source == step.source) ||
+        (step.kind == 'M' && op->kind == OpKind::Move && op->source == step.source)) {
+      ++matched_;
+    } else if (step.kind == 'M' && op->kind == OpKind::Move) {
+      copiedSources_.insert(op->source);
+    }
+  }
+
+  // Every operation of the saved transaction was carried out.
+  bool made() const {
+    return !saved_.isEmpty() && matched_ == static_cast<size_t>(std::distance(saved_.begin(), saved_.end()));
+  }
+
+ private:
+  const Transaction& saved_;
+  size_t matched_ = 0;
+  std::set<std::string> copiedSources_;
+};
+
 }  // namespace
 
 int runCommitMode(const BoardPaths& board, std::ostream& out) {
-  if (!recover(board, out)) return kFailedStatus;
+  // Read before an interrupted commit is completed, to be held against it.
   Transaction transaction(board);
-  if (!loadSaved(board, transaction, out)) return kFailedStatus;
+  const bool loaded = loadSaved(board, transaction);
+  CompletedCommit completed(transaction);
+  if (!recover(board, out, [&completed](const JournalStep& step) { completed.see(step); })) return kFailedStatus;
+  if (!loaded) return reportDamaged(out);
   // The spinner draws after this text.
   out << "finishing install... ";
   out.flush();
   CommitFailure failure;
-  const bool committed = transaction.commit(true, &failure);
+  const bool committed = completed.made() || transaction.commit(true, &failure);
   // Backspace and blank wipe the last spinner character.
   out << "\b \n";
   out.flush();
@@ -61,7 +106,7 @@ int runCommitMode(const BoardPaths& board, std::ostream& out) {
 int runCancelMode(const BoardPaths& board, std::ostream& out) {
   if (!recover(board, out)) return kFailedStatus;
   Transaction transaction(board);
-  if (!loadSaved(board, transaction, out)) return kFailedStatus;
+  if (!loadSaved(board, transaction)) return reportDamaged(out);
   // The manifest goes first: its files are deleted only once nothing can
   // commit them any more.
   if (!board.fs().unlink(board.at(kManifestPath)) && errno != ENOENT) {

@@ -11,9 +11,11 @@
 
 // Loads /ram/MANIFEST (a missing one gives nothing to do), prints
 // "finishing install... ", commits with the spinner and wipes its last
-// character. The manifest stays in place. Returns the exit status: 0, or, with
-// a message on `out` and nothing changed, 1 for a damaged manifest or a
-// commit that failed, 28 for one that found no space.
+// character. The manifest stays in place. Returns the exit status: 0 (also
+// when the run found the manifest's own commit interrupted after its journal
+// was durable, and completed it), or, with a message on `out` and nothing
+// changed, 1 for a damaged manifest or a commit that failed, 28 for one that
+// found no space.
 int runCommitMode(const BoardPaths& board, std::ostream& out);
 
 // Loads the manifest, deletes the temporary files its run staged, drops it

@@ -23,19 +23,29 @@ void removeStagedEntryFiles(Transaction& transaction, const std::string& directo
   for (const std::string& path : staged) transaction.remove(path);
 }
 
+// Whether a package of another name lists the path: a file that moved to
+// another package, or that two packages bring, belongs to the one that stays.
+bool listedByAnother(Repository& repository, const Package& package, const std::string& recorded,
+                     const BoardPaths& board) {
+  for (const auto& other : repository.packages) {
+    if (other->name != package.name && installedFiles(*other, board).count(recorded) != 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
-std::vector<std::string> uninstallPackage(Package& package, Transaction& transaction) {
+std::vector<std::string> uninstallPackage(Package& package, Repository& repository, Transaction& transaction) {
   const BoardPaths& board = transaction.board();
   // The installed files, under the paths unpacking staged them with, so that
   // a removal also takes back a file staged earlier in the same run. A
   // damaged list must not reach beyond the flash.
   std::vector<std::string> refused;
   for (const std::string& recorded : installedFiles(package, board)) {
-    if (isSafeRecordName(recorded)) {
-      transaction.remove(board.installedFile(recorded));
-    } else {
+    if (!isSafeRecordName(recorded)) {
       refused.push_back(recorded);
+    } else if (!listedByAnother(repository, package, recorded, board)) {
+      transaction.remove(board.installedFile(recorded));
     }
   }
   package.files.clear();

@@ -3,6 +3,7 @@
 #include "install/flash_storage.h"
 
 #include "platform/path_utils.h"
+#include "staging/op_line.h"
 #include "staging/transaction.h"
 
 const struct stat* PathStatus::info() {
@@ -43,12 +44,11 @@ void SpaceBudget::consume(const std::string& source, const std::string& destinat
   consume(sourceStatus, destinationStatus);
 }
 
-void SpaceBudget::consume(PathStatus& source, PathStatus& destination) {
-  if (const struct stat* info = source.info()) {
-    consume(static_cast<uint64_t>(info->st_dev), static_cast<uint64_t>(info->st_size), destination);
-  } else {
-    release(destination);  // a source that cannot be seen costs nothing
-  }
+bool SpaceBudget::consume(PathStatus& source, PathStatus& destination) {
+  if (const struct stat* info = source.info())
+    return consume(static_cast<uint64_t>(info->st_dev), static_cast<uint64_t>(info->st_size), destination);
+  release(destination);  // a source that cannot be seen costs nothing
+  return false;
 }
 
 uint64_t SpaceBudget::homeDevice(const std::string& dir) {
@@ -69,18 +69,19 @@ void SpaceBudget::consume(uint64_t device, uint64_t size, const std::string& des
   consume(device, size, status);
 }
 
-void SpaceBudget::consume(uint64_t device, uint64_t size, PathStatus& destination) {
-  if (!counts(destination.path())) return;
+bool SpaceBudget::consume(uint64_t device, uint64_t size, PathStatus& destination) {
+  if (!counts(destination.path())) return false;
   // A source on the destination's device replaces it in place.
   const struct stat* info = destination.info();
-  if (info != nullptr && static_cast<uint64_t>(info->st_dev) == device) return;
+  if (info != nullptr && static_cast<uint64_t>(info->st_dev) == device) return false;
   // A file that exists lies on another device; a new one goes where its
   // nearest existing directory lies.
-  if (info != nullptr || homeDevice(parentDir(destination.path())) != device)
-    copiedBlocks += static_cast<int64_t>(blocksOf(size));
+  const bool copied = info != nullptr || homeDevice(parentDir(destination.path())) != device;
+  if (copied) copiedBlocks += static_cast<int64_t>(blocksOf(size));
   freeBlocks -= static_cast<int64_t>(blocksOf(size));
   // The old destination file will be freed.
   release(destination);
+  return copied;
 }
 
 void SpaceBudget::take(uint64_t device, uint64_t size) {
@@ -91,20 +92,71 @@ void SpaceBudget::take(uint64_t device, uint64_t size) {
 
 namespace {
 
+// What the lines a run adds to the post-install log take.
+constexpr int64_t kLogBlocks = 1;
+
+// How staged files and the copies a commit places are named: "tmp" or
+// ".tmp" and six letters or digits.
+constexpr char kStagedName[] = "/tmpXXXXXX";
+constexpr char kCopyName[] = "/.tmpXXXXXX";
+
 // A creation of a dry run lies where a real run would have staged it.
-void consumeStaged(SpaceBudget& budget, const Transaction& transaction, const StagedOp& op,
+bool consumeStaged(SpaceBudget& budget, const Transaction& transaction, const StagedOp& op,
                    const std::string& destination, bool takeFirst) {
   FileSystem& fs = transaction.board().fs();
   struct stat dir, file;
-  if (!fs.status(transaction.stagedIn(destination), &dir) || !fs.status(op.source, &file)) return;
+  if (!fs.status(transaction.stagedIn(destination), &dir) || !fs.status(op.source, &file)) return false;
   const auto device = static_cast<uint64_t>(dir.st_dev);
   const auto size = static_cast<uint64_t>(file.st_size);
   if (takeFirst) {
     budget.take(device, size);
-  } else {
-    budget.consume(device, size, destination);
+    return false;
   }
+  PathStatus target(fs, destination);
+  return budget.consume(device, size, target);
 }
+
+// What a commit writes on the main flash while the files it copies in lie
+// beside the old ones: the lines it adds to the record of staged files, and
+// its journal, which ends with the line that marks that renaming has begun.
+// Paths as the board names them, whatever root the check looks at.
+class CommitWriting {
+ public:
+  explicit CommitWriting(const Transaction& transaction) : transaction_(transaction) {}
+
+  void step(char letter, const std::string& path, const std::string& second = std::string()) {
+    journalBytes += formatOpLine(letter, onBoard(path), onBoard(second)).size() + 1;
+  }
+  // A line the run or its commit adds to a record of staged files: the one
+  // it has, or, for the commit of a saved transaction, a new one beside the
+  // record that the manifest keeps until the commit ends.
+  void stagedFile(const std::string& path) { newRecordBytes += formatOpLine('S', onBoard(path)).size() + 1; }
+
+  // A move or creation: a file copied in goes beside its destination first,
+  // and a staged file copied goes once everything is in place.
+  void place(const std::string& destination, const StagedOp& op, bool copied) {
+    const std::string source =
+        transaction_.isDryRun() && op.kind == OpKind::Create ? transaction_.stagedIn(destination) + kStagedName
+                                                             : op.source;
+    if (!copied) return step('M', destination, source);
+    const std::string copy = parentDir(destination) + kCopyName;
+    stagedFile(copy);
+    step('M', destination, copy);
+    if (op.kind == OpKind::Create) step('D', source);
+  }
+
+  uint64_t recordBytes = 0;
+  uint64_t newRecordBytes = 0;
+  uint64_t journalBytes = 2;
+
+ private:
+  std::string onBoard(const std::string& path) const {
+    const std::string& root = transaction_.board().root();
+    return path.compare(0, root.size(), root) == 0 ? path.substr(root.size()) : path;
+  }
+
+  const Transaction& transaction_;
+};
 
 }  // namespace
 
@@ -123,7 +175,23 @@ SpaceCheck checkSpace(const Transaction& transaction) {
       consumeStaged(main, transaction, op, destination, true);
     }
   }
-  const int64_t bootRoom = boot.freeBlocks, mainRoom = main.freeBlocks;
+  const int64_t bootRoom = boot.freeBlocks;
+
+  // The record goes when the run ends; the commit writes its own meanwhile,
+  // with a line for the change marker the run stages last. A dry run has
+  // none: it counts the lines a real run would have written.
+  CommitWriting writing(transaction);
+  if (!transaction.isDryRun()) {
+    PathStatus record(fs, transaction.board().at(kStagedRecordPath));
+    main.release(record);
+    if (record.info() != nullptr) writing.recordBytes = static_cast<uint64_t>(record.info()->st_size);
+  }
+  writing.stagedFile(transaction.board().at(kFlashDir) + kStagedName);
+  // The run's post-install log is written beside the old one once the check
+  // is done, before any --commit of what a --safe run saves: a run's lines
+  // take a block.
+  main.freeBlocks -= kLogBlocks;
+  const int64_t mainWithoutRecord = main.freeBlocks;
 
   for (const auto& [destination, op] : transaction) {
     switch (op.kind) {
@@ -131,12 +199,14 @@ SpaceCheck checkSpace(const Transaction& transaction) {
         PathStatus removed(fs, destination);
         boot.release(removed);
         main.release(removed);
+        writing.step('U', destination);
         break;
       }
       case OpKind::Create:
         if (transaction.isDryRun()) {
+          writing.stagedFile(transaction.stagedIn(destination) + kStagedName);
           consumeStaged(boot, transaction, op, destination, false);
-          consumeStaged(main, transaction, op, destination, false);
+          writing.place(destination, op, consumeStaged(main, transaction, op, destination, false));
           break;
         }
         [[fallthrough]];
@@ -144,16 +214,21 @@ SpaceCheck checkSpace(const Transaction& transaction) {
         PathStatus source(fs, op.source);
         PathStatus target(fs, destination);
         boot.consume(source, target);
-        main.consume(source, target);
+        writing.place(destination, op, main.consume(source, target));
         break;
       }
       case OpKind::Link:
+        writing.step('L', destination, op.source);
         break;
     }
   }
 
+  // Nothing is freed before every file is placed and the journal written.
+  const int64_t written = static_cast<int64_t>(main.blocksOf(writing.recordBytes) + main.blocksOf(writing.newRecordBytes) +
+                                               main.blocksOf(writing.journalBytes));
+  const bool placeable = transaction.isEmpty() || main.copiedBlocks + written <= mainWithoutRecord;
   check.enough = boot.freeBlocks > kReservedBlocks && main.freeBlocks > kReservedBlocks &&
-                 boot.copiedBlocks <= bootRoom && main.copiedBlocks <= mainRoom;
+                 boot.copiedBlocks <= bootRoom && placeable;
   return check;
 }
 

@@ -53,10 +53,11 @@ class SpaceBudget {
   // already lies on the destination's device and replaces a file there. One
   // that lies on another device is also counted in `copiedBlocks`.
   void consume(const std::string& source, const std::string& destination);
-  void consume(PathStatus& source, PathStatus& destination);
+  // True when the commit copies it in.
+  bool consume(PathStatus& source, PathStatus& destination);
   // The same for a file of `size` bytes that lies on `device`.
   void consume(uint64_t device, uint64_t size, const std::string& destination);
-  void consume(uint64_t device, uint64_t size, PathStatus& destination);
+  bool consume(uint64_t device, uint64_t size, PathStatus& destination);
   // A staged file of `size` bytes on `device` takes its blocks, when that is
   // this budget's file system.
   void take(uint64_t device, uint64_t size);
@@ -81,14 +82,17 @@ class SpaceBudget {
 };
 
 // The space check of a transaction: the free blocks of the boot area and of
-// the main flash file system now, and what the staged changes leave.
+// the main flash file system now, and what the staged changes leave. The
+// run's own record of staged files, which goes when the run ends, counts as
+// free.
 struct SpaceCheck {
   SpaceBudget boot;
   SpaceBudget main;
   int64_t bootFreeBefore = 0;
   int64_t mainFreeBefore = 0;
   // Both budgets keep more than 16 free blocks, and the files copied in
-  // fit beside the old ones.
+  // fit beside the old ones, with the record of staged files and the
+  // journal the commit writes on the main flash meanwhile.
   bool enough = false;
 };
 SpaceCheck checkSpace(const Transaction& transaction);

@@ -62,7 +62,7 @@ void dropPackage(InstallRun& run, Package& package) {
 
 void uninstallInstalled(InstallRun& run, Package& package) {
   const std::string title = packageTitle(package);
-  for (const std::string& refused : uninstallPackage(package, run.transaction)) {
+  for (const std::string& refused : uninstallPackage(package, run.repository, run.transaction)) {
     reportWarning(run.repository, "not removing %s of %s: it names no file below /flash", shownPath(refused).c_str(),
                   title.c_str());
   }

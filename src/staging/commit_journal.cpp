@@ -247,11 +247,15 @@ bool applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renam
   return done;
 }
 
-bool completeJournal(const BoardPaths& board, CommitFailure* failure) {
+bool completeJournal(const BoardPaths& board, CommitFailure* failure, const JournalSteps::Visit& carriedOut) {
   // A journal still being written when the run ended was never acted on.
   removeAnyEntry(board.fs(), board.at(kNewJournalPath));
   JournalText journal(board);
-  if (journal.read()) return applyJournal(board, journal, journal.renamingBegun(), failure);
+  if (journal.read()) {
+    if (!applyJournal(board, journal, journal.renamingBegun(), failure)) return false;
+    if (carriedOut) journal.forEach(carriedOut);
+    return true;
+  }
   if (journal.unreadable()) return failed(failure, board.at(kJournalPath));
   // A damaged journal, or anything else in its place, would block every commit.
   removeAnyEntry(board.fs(), board.at(kJournalPath));

@@ -46,9 +46,11 @@ bool writeJournal(const BoardPaths& board, const JournalSteps& steps, CommitFail
 // reported in the manner of perror.
 bool applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renamingBegun, CommitFailure* failure);
 
-// Completes the journal of an interrupted commit, if there is one. A journal
+// Completes the journal of an interrupted commit, if there is one, and shows
+// `carriedOut` (may be empty) every step of a journal it completed. A journal
 // that is not whole and well-formed, names paths outside the flash and the
 // RAM disk, or is no regular file (a link is not followed), is not carried
 // out: it is deleted and the board left as it is. False, with `failure`,
 // when a journal stays because a step of it fails again.
-bool completeJournal(const BoardPaths& board, CommitFailure* failure);
+bool completeJournal(const BoardPaths& board, CommitFailure* failure,
+                     const JournalSteps::Visit& carriedOut = nullptr);

@@ -412,10 +412,10 @@ void Transaction::cancelSaved() {
   deleteStagedFiles(board_, board_.at(kSavedRecordPath), {});
 }
 
-bool recoverInterruptedRun(const BoardPaths& board, CommitFailure* failure) {
+bool recoverInterruptedRun(const BoardPaths& board, CommitFailure* failure, const JournalSteps::Visit& carriedOut) {
   FileSystem& fs = board.fs();
   // A journal that stays names staged files as its sources: they stay too.
-  if (!completeJournal(board, failure)) return false;
+  if (!completeJournal(board, failure, carriedOut)) return false;
   removeAnyEntry(fs, board.at(kNewPostlogPath));
   // The files a saved manifest names wait for its --commit or --cancel; a
   // manifest lost with the RAM disk leaves them to go.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "model/board_paths.h"
+#include "staging/commit_journal.h"
 #include "staging/staged_files.h"
 
 class FileSystems;
@@ -164,4 +165,6 @@ bool roomForStaging(uint32_t sizeHint, uint32_t blockSize, uint32_t freeBlocks);
 // Every run does this before it reads the package database. False, with
 // `failure`, when a journal stays because it cannot be completed: nothing
 // else may then change the board.
-bool recoverInterruptedRun(const BoardPaths& board, CommitFailure* failure);
+// `carriedOut` (may be empty) is shown every step of a journal completed.
+bool recoverInterruptedRun(const BoardPaths& board, CommitFailure* failure,
+                           const JournalSteps::Visit& carriedOut = nullptr);
