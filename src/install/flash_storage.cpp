@@ -189,9 +189,8 @@ SpaceCheck checkSpace(const Transaction& transaction) {
   writing.stagedFile(transaction.board().at(kFlashDir) + kStagedName);
   // The run's post-install log is written beside the old one once the check
   // is done, before any --commit of what a --safe run saves: a run's lines
-  // take a block.
-  main.freeBlocks -= kLogBlocks;
-  const int64_t mainWithoutRecord = main.freeBlocks;
+  // take a block of the room the copies have.
+  const int64_t mainWithoutRecord = main.freeBlocks - kLogBlocks;
 
   for (const auto& [destination, op] : transaction) {
     switch (op.kind) {

@@ -27,8 +27,8 @@ TEST(SpaceCheck, BothBudgetsKeepMoreThanSixteenBlocksAndRoomForWhatIsCopiedIn) {
       {17, 17, "/flash/o:1 /flash/t:3", "M /flash/o /flash/t", true},  // on its own device it replaces for nothing
       {18, 17, "/flash/o:1 /ram/n:2", "M /flash/o /ram/n", true},
       {17, 17, "/flash/o:1 /ram/n:2", "M /flash/o /ram/n", false},
-      {30, 17, "/flash/o:30 /ram/n:29", "M /flash/o /ram/n", false},  // no room beside it, the record and journal
-      {30, 17, "/flash/o:30 /ram/n:28", "M /flash/o /ram/n", true},
+      {30, 17, "/flash/o:30 /ram/n:28", "M /flash/o /ram/n", false},  // no room beside it, the log, records, journal
+      {30, 17, "/flash/o:30 /ram/n:27", "M /flash/o /ram/n", true},
       // A new file goes where its nearest directory lies, asked again for each directory: w is copied in.
       {17, 18, "/flash/big:30 /flash/boot/t:1 /flash/boot/u:20",
        "U /flash/big\nM /flash/boot/y /flash/boot/t\nM /flash/z/w /flash/boot/u", false},
