@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <fstream>
+#include <vector>
 
 #include "database/package_database.h"
 #include "model/relations.h"
@@ -11,7 +13,6 @@
 #include "pkgtool/report_output.h"
 
 namespace {
-
 
 struct BoardQuery {
   std::string root;     // as the loader takes it: "" for "/"
@@ -49,9 +50,35 @@ std::string storedImage(const BoardQuery& query, const Package& package) {
   return std::string();
 }
 
-std::string stateText(const Package& package) {
-  if (package.disabled) return package.userForced ? "disabled (user)" : "disabled (auto)";
-  return package.userForced ? "enabled (user)" : "enabled";
+// The state the entry's files hold now, read as the loader reads them. The
+// loader marks a package with a pending schedule as the user's already; only
+// the next run acts on the schedule.
+std::string stateText(const BoardQuery& query, const Package& package) {
+  const std::string entry = query.root + kDatabaseDir + package.name + "/";
+  std::ifstream disabled(entry + "disabled");
+  std::string line;
+  if (disabled.is_open()) return std::getline(disabled, line) && line == "auto" ? "disabled (auto)" : "disabled (user)";
+  struct stat st;
+  return stat((entry + "enabled").c_str(), &st) == 0 ? "enabled (user)" : "enabled";
+}
+
+// The board path PATH names, "." and ".." and repeated "/" taken out as the
+// kernel would, without following links.
+std::string normalPath(const std::string& path) {
+  std::vector<std::string> names;
+  for (size_t start = 0, end; start <= path.size(); start = end + 1) {
+    end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string name = path.substr(start, end - start);
+    if (name == "..") {
+      if (!names.empty()) names.pop_back();
+    } else if (!name.empty() && name != ".") {
+      names.push_back(name);
+    }
+  }
+  std::string normal;
+  for (const std::string& name : names) normal += "/" + name;
+  return normal;
 }
 
 void printList(const char* title, const std::vector<Dependency>& list, bool withPriority, std::ostream& out) {
@@ -64,7 +91,7 @@ void printStatus(const BoardQuery& query, const Package& package, std::ostream& 
   out << "package: " << package.name << "\n"
       << "version: " << versionText(package.version) << "\n"
       << "build time: " << buildTimeText(package.buildTime) << " (" << package.buildTime << ")\n"
-      << "state: " << stateText(package) << "\n";
+      << "state: " << stateText(query, package) << "\n";
   if (package.action != PackageAction::None) out << "next run: " << actionWord(package.action) << "\n";
   if (!package.description.empty()) out << "description: " << package.description << "\n";
   printList("depends", package.depends, false, out);
@@ -122,10 +149,11 @@ int runOwner(int argc, char** argv, std::ostream& out, std::ostream& err) {
   std::string error;
   if (!readQuery(argc, argv, &query, &error)) return usageError(err, "owner", error);
   if (!query.hasSubject) return usageError(err, "owner", "give a path below /flash");
-  const std::string& path = query.subject;
+  const std::string path = normalPath(query.subject);
   const size_t prefix = strlen(kFlashDir);
-  if (path.compare(0, prefix, kFlashDir) != 0 || path.size() <= prefix + 1 || path[prefix] != '/')
-    return failure(err, "owner", path + ": not below /flash, where every installed file lies", kExitNo);
+  if (query.subject[0] != '/' || path.compare(0, prefix, kFlashDir) != 0 || path.size() <= prefix + 1 ||
+      path[prefix] != '/')
+    return usageError(err, "owner", query.subject + ": not a path below /flash, where every installed file lies");
   if (!loadBoard(query.root, &repository, &error)) return failure(err, "owner", error, kExitBroken);
   bool owned = false;
   for (const auto& package : repository.packages) {

@@ -26,26 +26,26 @@ struct Member {
 };
 
 // Each member is one whole package whose signature holds.
-bool checkMember(const std::string& path, const PublicKey& key, Member* member, std::string* error) {
+BundleFault checkMember(const std::string& path, const PublicKey& key, Member* member, std::string* error) {
   FileReport report;
-  if (!inspectFile(path, key, false, &report, error)) return false;
+  if (!inspectFile(path, key, true, &report, error)) return BundleFault::MemberBroken;
   if (report.broken()) {
     *error = path + ": broken package file: " + report.layout.broken;
-    return false;
+    return BundleFault::MemberBroken;
   }
   if (report.packages.size() != 1 || report.packages[0].info->isBundle) {
     *error = path + ": a bundle member must be a single package, not a bundle";
-    return false;
+    return BundleFault::Refused;
   }
   if (report.packages[0].signature != SignatureVerdict::Ok) {
     *error = path + ": signature " + (report.packages[0].signature == SignatureVerdict::Missing
                                           ? "missing"
                                           : "does not hold under the key");
-    return false;
+    return BundleFault::MemberSignature;
   }
   const PackageInfo& info = *report.packages[0].info;
   *member = Member{path, info.name, info.architecture, report.layout.size};
-  return true;
+  return BundleFault::None;
 }
 
 // The member names, once each, and the list of those starting
@@ -67,20 +67,23 @@ void warnOfArchitecture(const BundleRequest& request, const Member& member, std:
                       bundle + "\"");
 }
 
-bool collectMembers(const BundleRequest& request, const PublicKey& key, std::vector<Member>* members,
-                    std::vector<Dependency>* startDisabled, std::vector<std::string>* warnings, std::string* error) {
+BundleFault collectMembers(const BundleRequest& request, const PublicKey& key, std::vector<Member>* members,
+                           std::vector<Dependency>* startDisabled, std::vector<std::string>* warnings,
+                           std::string* error) {
   if (request.members.empty()) {
     *error = "a bundle needs at least one member";
-    return false;
+    return BundleFault::Refused;
   }
   for (const std::string& path : request.members) {
     Member member;
-    if (!checkMember(path, key, &member, error) || !checkMemberName(request, member, error)) return false;
+    const BundleFault fault = checkMember(path, key, &member, error);
+    if (fault != BundleFault::None) return fault;
+    if (!checkMemberName(request, member, error)) return BundleFault::Refused;
     warnOfArchitecture(request, member, warnings);
     for (const Member& earlier : *members) {
       if (earlier.name == member.name) {
         *error = path + ": a second member named " + member.name + " (also in " + earlier.path + ")";
-        return false;
+        return BundleFault::Refused;
       }
     }
     members->push_back(member);
@@ -90,12 +93,12 @@ bool collectMembers(const BundleRequest& request, const PublicKey& key, std::vec
     for (const Member& member : *members) found = found || member.name == name;
     if (!found) {
       *error = "--start-disabled " + name + ": no member of that name";
-      return false;
+      return BundleFault::Refused;
     }
     // A record that conflicts with every version of the member.
     startDisabled->push_back(Dependency{name, 0, 0, 0});
   }
-  return true;
+  return BundleFault::None;
 }
 
 // The member's parts, everything after its 8-byte file header.
@@ -113,14 +116,9 @@ bool copyMember(const Member& member, OutputFile* out, std::string* error) {
   return ok;
 }
 
-}  // namespace
-
-bool buildBundle(const BundleRequest& request, const PublicKey& memberKey, const std::string& outPath,
-                 std::string* error, std::vector<std::string>* warnings) {
-  if (!checkPackageName(request.header.name, error)) return false;
-  std::vector<Member> members;
-  std::vector<Dependency> startDisabled;
-  if (!collectMembers(request, memberKey, &members, &startDisabled, warnings, error)) return false;
+// The bundle's parts, then each member's, into out.
+bool writeBundle(const BundleRequest& request, const std::vector<Member>& members,
+                 const std::vector<Dependency>& startDisabled, const std::string& outPath, std::string* error) {
   OutputFile out;
   if (!out.open(outPath, error)) return false;
   // The bundle's own parts, which no signature covers.
@@ -131,4 +129,16 @@ bool buildBundle(const BundleRequest& request, const PublicKey& memberKey, const
   for (const Member& member : members)
     if (!copyMember(member, &out, error)) return false;
   return writer.finishFile(error) && out.commit(error);
+}
+
+}  // namespace
+
+BundleFault buildBundle(const BundleRequest& request, const PublicKey& memberKey, const std::string& outPath,
+                        std::string* error, std::vector<std::string>* warnings) {
+  if (!checkPackageName(request.header.name, error)) return BundleFault::Refused;
+  std::vector<Member> members;
+  std::vector<Dependency> startDisabled;
+  const BundleFault fault = collectMembers(request, memberKey, &members, &startDisabled, warnings, error);
+  if (fault != BundleFault::None) return fault;
+  return writeBundle(request, members, startDisabled, outPath, error) ? BundleFault::None : BundleFault::Output;
 }

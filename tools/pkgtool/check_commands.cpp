@@ -72,10 +72,10 @@ int runInspect(int argc, char** argv, std::ostream& out, std::ostream& err) {
   if (files != 1) return usageError(err, "inspect", "give exactly one package file");
   PublicKey key;
   std::string error;
-  if (!chooseKey(keyPath, &key, &error)) return usageError(err, "inspect", error);
+  if (!chooseKey(keyPath, &key, &error)) return failure(err, "inspect", error, kExitBroken);
   FileReport report;
   if (!inspectNamed(path, key, true, &report, &error)) {
-    if (json) out << jsonText(unreadableJson(path, error)) << "\n";
+    if (json) out << jsonText(unreadableJson(path)) << "\n";
     return failure(err, "inspect", error, kExitBroken);
   }
   if (json)
@@ -97,12 +97,12 @@ int runVerify(int argc, char** argv, std::ostream& out, std::ostream& err) {
   if (paths.empty()) return usageError(err, "verify", "no package files given");
   PublicKey key;
   std::string error;
-  if (!chooseKey(keyPath, &key, &error)) return usageError(err, "verify", error);
+  if (!chooseKey(keyPath, &key, &error)) return failure(err, "verify", error, kExitBroken);
   int status = kExitOk;
   for (const std::string& path : paths) {
     FileReport report;
     int fileStatus = kExitBroken;
-    if (!inspectNamed(path, key, false, &report, &error)) {
+    if (!inspectNamed(path, key, true, &report, &error)) {
       out << path << ": UNREADABLE: " << error << "\n";
     } else {
       fileStatus = statusOf(report);

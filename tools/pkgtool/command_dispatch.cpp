@@ -4,36 +4,38 @@
 
 #include "pkgtool/command_help.h"
 #include "pkgtool/commands.h"
+#include "pkgtool/json_outcome.h"
 #include "signature/signing_key.h"
 
 namespace {
 
-const char kPkgtoolVersion[] = "1.1";
+const char kPkgtoolVersion[] = PKGTOOL_VERSION;
 
 struct Command {
   const char* name;
-  int (*run)(int argc, char** argv, std::ostream& out, std::ostream& err);
+  CommandRunner run;
+  bool ownJson;  // takes --json itself and prints its own object
 };
 
 // In the order of the help's overview; a new command goes into its group.
 constexpr Command kCommands[] = {
     // Making package files.
-    {"keygen", runKeygen},
-    {"build", runBuild},
-    {"bundle", runBundle},
-    {"sign", runSign},
+    {"keygen", runKeygen, false},
+    {"build", runBuild, false},
+    {"bundle", runBundle, false},
+    {"sign", runSign, false},
     // Seeing inside package files.
-    {"inspect", runInspect},
-    {"verify", runVerify},
-    {"list", runList},
-    {"extract", runExtract},
+    {"inspect", runInspect, true},
+    {"verify", runVerify, false},
+    {"list", runList, false},
+    {"extract", runExtract, false},
     // Versions.
-    {"version", runVersion},
+    {"version", runVersion, false},
     // Asking a board.
-    {"files", runFiles},
-    {"owner", runOwner},
-    {"status", runStatus},
-    {"plan", runPlan},
+    {"files", runFiles, false},
+    {"owner", runOwner, false},
+    {"status", runStatus, false},
+    {"plan", runPlan, true},
 };
 
 bool isHelpWord(const char* word) { return strcmp(word, "--help") == 0 || strcmp(word, "-h") == 0; }
@@ -83,6 +85,8 @@ int runPkgtool(int argc, char** argv, std::ostream& out, std::ostream& err) {
   for (const Command& command : kCommands) {
     if (strcmp(word, command.name) != 0) continue;
     if (asksForHelp(argc - 2, argv + 2)) return runHelp(1, argv + 1, out, err);
+    if (jsonWordIndex(argc - 2, argv + 2) >= 0)
+      return runWithJsonOutcome(command.name, command.run, command.ownJson, argc - 2, argv + 2, out, err);
     return command.run(argc - 2, argv + 2, out, err);
   }
   err << "pkgtool: unknown command " << word << "\nTry 'pkgtool --help'.\n";

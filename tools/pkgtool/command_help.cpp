@@ -24,9 +24,10 @@ constexpr CommandHelp kHelp[] = {
      "  --from FILE.key      an existing private key whose public file to write\n"
      "Exit status:\n"
      "  0  the files were written\n"
-     "  3  a file exists already, a key could not be read or made, or a file could\n"
-     "     not be written; nothing was written\n"
-     "  4  the command line is wrong\n"},
+     "  2  the key of --from is broken or cannot be read\n"
+     "  3  a file exists already, no key could be made, or a file could not be\n"
+     "     written; nothing was written\n"
+     "  4  the command line is wrong (-o and --public naming one file too)\n"},
     {"Making package files", "build",
      "build --key FILE.key --name NAME --version VERSION [OPTIONS] [--root DIR] -o OUT.vpa\n",
      "Makes a signed package of every regular file below DIR (path relative to\n"
@@ -53,15 +54,19 @@ constexpr CommandHelp kHelp[] = {
      "  --unregistered         installed without a package database entry\n"
      "Exit status:\n"
      "  0  the package was written\n"
-     "  3  the tree, the key or the output failed; nothing was written\n"
+     "  2  the key is broken or cannot be read\n"
+     "  3  the tree cannot be packaged or the output cannot be written; nothing\n"
+     "     was written\n"
      "  4  the command line is wrong\n"},
     {"Making package files", "bundle",
-     "bundle --key FILE.key --name NAME --version VERSION [OPTIONS] -o OUT.vpa MEMBER.vpa...\n",
+     "bundle [--key FILE.pub] --name NAME --version VERSION [OPTIONS] -o OUT.vpa MEMBER.vpa...\n",
      "Makes a bundle of signed packages, copied unchanged. Each member's signature\n"
      "must hold under the key, and no member may carry the bundle's name; a member\n"
      "made for another architecture than the bundle is warned of. The bundle's own\n"
-     "header is not signed.\n"
-     "  --key FILE.key             checks the members' signatures\n"
+     "header is not signed. One MEMBER may be \"-\", standard input.\n"
+     "  --key FILE.pub             the key the members' signatures must hold under\n"
+     "                             (a private key serves too); default: the key this\n"
+     "                             build of installer trusts\n"
      "  --name NAME, --version VERSION, -o OUT.vpa, --arch ARCH, --description TEXT,\n"
      "  --build-time SECONDS       as for build\n"
      "  --start-disabled MEMBER    repeatable; a member installed disabled\n"
@@ -69,7 +74,11 @@ constexpr CommandHelp kHelp[] = {
      "                             bundle apart again (for testing only)\n"
      "Exit status:\n"
      "  0  the bundle was written\n"
-     "  3  a member or the output failed; nothing was written\n"
+     "  1  a member's signature is bad or missing; nothing was written\n"
+     "  2  a member or the key is broken or cannot be read; nothing was written\n"
+     "  3  the members do not make a bundle (a bundle among them, a name twice or\n"
+     "     the bundle's, --start-disabled naming none) or the output cannot be\n"
+     "     written; nothing was written\n"
      "  4  the command line is wrong\n"},
     {"Making package files", "sign",
      "sign --key FILE.key -o OUT.vpa IN.vpa\n",
@@ -80,22 +89,23 @@ constexpr CommandHelp kHelp[] = {
      "  -o OUT.vpa        the package file to write\n"
      "Exit status:\n"
      "  0  the signed file was written\n"
-     "  2  IN.vpa is broken or cannot be read; nothing was written\n"
-     "  3  the key or the output failed; nothing was written\n"
+     "  2  IN.vpa or the key is broken or cannot be read; nothing was written\n"
+     "  3  the output cannot be written; nothing was written\n"
      "  4  the command line is wrong\n"},
     {"Seeing inside package files", "inspect",
      "inspect [--json] [--key FILE.pub] FILE\n",
      "Shows the parts, headers, dependency lists, file records and signature\n"
      "verdict of every package, ending in \"verdict: ok\", \"verdict: BAD SIGNATURE\"\n"
-     "or \"verdict: BROKEN FILE: WHAT\". FILE \"-\" is standard input.\n"
-     "  --json            one JSON object instead (an object with \"error\" when\n"
-     "                    the file cannot be read)\n"
+     "or \"verdict: BROKEN FILE: WHAT\". A file record name the installer refuses\n"
+     "makes the file broken. FILE \"-\" is standard input.\n"
+     "  --json            one JSON object instead, with the verdict ok,\n"
+     "                    bad_signature, broken or unreadable\n"
      "  --key FILE.pub    the key to check against (a private key serves too);\n"
      "                    default: the key this build of installer trusts\n"
      "Exit status:\n"
      "  0  the file reads and every signature holds\n"
      "  1  a package's signature is bad or missing\n"
-     "  2  the file is broken or cannot be read\n"
+     "  2  the file or the key is broken or cannot be read\n"
      "  4  the command line is wrong\n"},
     {"Seeing inside package files", "verify",
      "verify [--key FILE.pub] FILE...\n",
@@ -106,7 +116,7 @@ constexpr CommandHelp kHelp[] = {
      "Exit status:\n"
      "  0  every file reads and every signature holds\n"
      "  1  a signature is bad or missing, and no file is broken\n"
-     "  2  a file is broken or cannot be read\n"
+     "  2  a file or the key is broken or cannot be read\n"
      "  4  the command line is wrong\n"},
     {"Seeing inside package files", "list",
      "list [-0] FILE\n",
@@ -124,7 +134,8 @@ constexpr CommandHelp kHelp[] = {
      "class N installs them: regular files meant for every board (class 0) and\n"
      "for class N; a bundle's members one after another. Checks every signature\n"
      "first, and refuses a file record name the installer refuses; nothing is\n"
-     "written then. FILE \"-\" is standard input.\n"
+     "written then. Each file appears whole or not at all. FILE \"-\" is standard\n"
+     "input.\n"
      "  -C DIR            where to write; made when missing\n"
      "  --class N         the board's processor class, 0 to 4 (default 0: only the\n"
      "                    records meant for every board)\n"
@@ -133,9 +144,9 @@ constexpr CommandHelp kHelp[] = {
      "Exit status:\n"
      "  0  every record was written\n"
      "  1  a signature is bad or missing; nothing was written\n"
-     "  2  the file is broken, cannot be read or has an unsafe record name;\n"
-     "     nothing was written\n"
-     "  3  a file could not be written\n"
+     "  2  the file or the key is broken or cannot be read (an unsafe record name\n"
+     "     too); nothing was written\n"
+     "  3  a file could not be written; the files before it were\n"
      "  4  the command line is wrong\n"},
     {"Versions", "version",
      "version compare A OP B\n",
@@ -160,18 +171,24 @@ constexpr CommandHelp kHelp[] = {
     {"Asking a board", "owner",
      "owner [-r ROOT] PATH\n",
      "The installed packages whose files include PATH, a board path below\n"
-     "/flash: \"NAME: PATH\" a line.\n"
+     "/flash (\"//\", \".\" and \"..\" taken as the kernel takes them): \"NAME: PATH\"\n"
+     "a line.\n"
      "  -r ROOT    the board's tree (default /)\n"
      "Exit status:\n"
      "  0  a package owns PATH\n"
      "  1  none does\n"
      "  2  the board has no package database\n"
-     "  4  the command line is wrong\n"},
+     "  4  the command line is wrong, PATH not below /flash included\n"},
     {"Asking a board", "status",
      "status [-r ROOT] [NAME]\n",
      "What the board holds of the installed package NAME, or of every installed\n"
-     "package: version, build time, state (enabled, disabled, scheduled action),\n"
-     "dependencies, bundle and stored image.\n"
+     "package: version, build time, state, dependencies, bundle and stored image.\n"
+     "The state is the one the package database holds now: \"enabled\" or\n"
+     "\"disabled\", with \"(user)\" when a user's request set it (a new version\n"
+     "keeps it) or \"(auto)\" when the installer disabled the package itself (it\n"
+     "enables it again when it can). \"next run:\" tells an action scheduled in\n"
+     "/ram/pdb/NAME/schedule (uninstall, enable, disable), or an unreadable entry\n"
+     "that the next run uninstalls.\n"
      "  -r ROOT    the board's tree (default /)\n"
      "Exit status:\n"
      "  0  NAME is installed (without NAME: always)\n"
@@ -212,14 +229,18 @@ const char kOverviewBottom[] =
     "pkgtool help COMMAND, or pkgtool COMMAND --help, tells a command's options and\n"
     "exit statuses; pkgtool --version the tool's version and the key it trusts.\n"
     "Options take their value as the next word or after \"=\"; after \"--\" every word\n"
-    "is a file.\n"
+    "is a file. -o - writes to standard output. With --json after the command\n"
+    "word, every outcome, errors too, is one JSON object on standard output.\n"
     "\n"
-    "Exit status:\n"
+    "Exit status, the same for the same cause in every command:\n"
     "  0  success\n"
-    "  1  a signature is bad or missing; for version compare, files, owner and\n"
-    "     status: no (the relation does not hold, nothing installed of that name)\n"
-    "  2  a file is broken or cannot be read; a board without package database\n"
-    "  3  keygen, build, bundle, sign or extract could not write its output\n"
+    "  1  no: a signature is bad or missing (a bundle member's too), a version\n"
+    "     relation does not hold, nothing installed has that name or owns that\n"
+    "     path, the upgrade would be cancelled or find too little space\n"
+    "  2  a package file or key file is broken or cannot be read; a board has no\n"
+    "     package database\n"
+    "  3  nothing was made: a tree or members that cannot go into the output, or\n"
+    "     an output that cannot be written\n"
     "  4  the command line is wrong\n";
 
 // The usage lines, the first after `first`, the others after `next`.

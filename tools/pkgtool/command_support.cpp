@@ -2,6 +2,7 @@
 #include "pkgtool/command_support.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,14 +13,18 @@
 namespace {
 
 // The key readers say only that a file could not be opened; this says why.
+// A key is a regular file: the readers would wait for ever on a named pipe.
 bool canOpen(const std::string& path, std::string* error) {
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
   if (fd < 0) {
     *error = path + ": cannot open: " + strerror(errno);
     return false;
   }
+  struct stat st;
+  bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   close(fd);
-  return true;
+  if (!regular) *error = path + ": not a regular file";
+  return regular;
 }
 
 }  // namespace
@@ -38,6 +43,12 @@ int unexpected(std::ostream& err, const char* command, Arguments& args) {
 int failure(std::ostream& err, const char* command, const std::string& message, int status) {
   err << "pkgtool " << command << ": " << message << "\n";
   return status;
+}
+
+std::ostream& reportStream(bool toStandardOutput, std::ostream& out, std::ostream& err) {
+  if (!toStandardOutput) return out;
+  out.flush();
+  return err;
 }
 
 bool chooseKey(const std::string& path, PublicKey* key, std::string* error) {

@@ -15,6 +15,10 @@ int unexpected(std::ostream& err, const char* command, Arguments& args);
 // "pkgtool CMD: MESSAGE"; the status given.
 int failure(std::ostream& err, const char* command, const std::string& message, int status);
 
+// Where a command's closing line goes: standard error when the command's
+// output went to standard output ("-o -"), else out.
+std::ostream& reportStream(bool toStandardOutput, std::ostream& out, std::ostream& err);
+
 // The key to check against: the given public key file (a private key file
 // serves too), else the key this build of the installer trusts.
 bool chooseKey(const std::string& path, PublicKey* key, std::string* error);

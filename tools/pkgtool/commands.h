@@ -1,14 +1,15 @@
-// The commands of pkgtool and its exit statuses.
+// The commands of pkgtool and its exit statuses: one table for every command,
+// so that the same cause ends every command with the same status.
 #pragma once
 
 #include <ostream>
 
 enum ExitStatus {
   kExitOk = 0,
-  kExitBadSignature = 1,  // a package's signature is bad or missing
-  kExitNo = 1,            // a relation does not hold; nothing installed of that name
-  kExitBroken = 2,        // a file is broken or cannot be read
-  kExitFailed = 3,        // a command could not make its output
+  kExitBadSignature = 1,  // a package's signature is bad or missing, a bundle member's too
+  kExitNo = 1,            // the answer is no: a relation, a name, a path, a run that would be cancelled
+  kExitBroken = 2,        // a package or key file is broken or cannot be read; a board without package database
+  kExitFailed = 3,        // nothing was made: the inputs cannot go into it, or the output cannot be written
   kExitUsage = 4,         // the command line is wrong
 };
 

@@ -43,19 +43,18 @@ int runExtract(int argc, char** argv, std::ostream& out, std::ostream& err) {
   ExtractOptions options;
   std::string error;
   PublicKey key;
-  if (!readOptions(args, &options, &error) || !chooseKey(options.keyPath, &key, &error))
-    return usageError(err, "extract", error);
+  if (!readOptions(args, &options, &error)) return usageError(err, "extract", error);
+  if (!chooseKey(options.keyPath, &key, &error)) return failure(err, "extract", error, kExitBroken);
   InputFile input;
   FileReport report;
   if (!input.open(options.path, &error) || !inspectFile(input.path(), key, true, &report, &error))
     return failure(err, "extract", error, kExitBroken);
   const std::string& name = options.path;
   if (report.broken())
-    return failure(err, "extract", name + ": broken package file: " + report.layout.broken, kExitBroken);
+    return failure(err, "extract", name + ": broken package file: " + report.layout.broken + "; nothing was written",
+                   kExitBroken);
   if (options.verify && !report.allSignaturesHold())
     return failure(err, "extract", name + ": a signature is bad or missing; nothing was written", kExitBadSignature);
-  if (!checkRecordNames(report, options.boardClass, &error))
-    return failure(err, "extract", name + ": " + error + "; nothing was written", kExitBroken);
   size_t written = 0;
   if (!extractRecords(input.path(), options.directory, options.boardClass, &written, &error))
     return failure(err, "extract", error, kExitFailed);

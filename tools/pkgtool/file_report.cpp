@@ -1,11 +1,13 @@
 // Reading package files for inspection and verification.
 #include "pkgtool/file_report.h"
 
-
 #include "pkgfile/package_file.h"
 #include "pkgfile/package_header.h"
 #include "pkgfile/package_signature.h"
 #include "pkgfile/package_stream.h"
+#include "pkgfile/record_name.h"
+#include "pkgtool/file_container.h"
+#include "pkgtool/part_writer.h"
 #include "platform/file_source.h"
 
 namespace {
@@ -108,9 +110,13 @@ bool Inspection::readPackage(PackageStream& stream) {
 bool Inspection::readContainer(PackageStream& stream, PackageReport* package) {
   if (!listFiles_) return true;
   std::string broken;
-  auto collect = [package](const FileRecordInfo& record, std::istream&) {
+  // A file a board would write is named as the installer takes it, or the
+  // installer refuses the whole package as broken.
+  auto collect = [package, &broken](const FileRecordInfo& record, std::istream&) {
     package->files.push_back(record);
-    return true;
+    if ((record.mode & 0xF000) != kRegularFileType || isSafeRecordName(record.name)) return true;
+    broken = "the installer refuses the file record name " + quotedName(record.name);
+    return false;
   };
   if (!forEachFileRecord(stream, collect, &broken)) {
     breakWith(package->info->name + ": " + broken);

@@ -39,7 +39,8 @@ struct FileReport {
 };
 
 // Reads the file at path. listFiles: also decompress the file containers to
-// list their records. False only when the file cannot be opened or read
+// list their records; a regular file's record named as the installer refuses
+// makes the file broken. False only when the file cannot be opened or read
 // (*error names it); a damaged file gives true with the report broken.
 bool inspectFile(const std::string& path, const PublicKey& key, bool listFiles, FileReport* report,
                  std::string* error);

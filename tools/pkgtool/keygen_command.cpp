@@ -1,6 +1,7 @@
 // pkgtool keygen: a new signing key pair, or the public file of a kept key.
 // A key file is never overwritten.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "pkgtool/command_support.h"
 #include "pkgtool/commands.h"
@@ -24,12 +25,14 @@ bool checkOptions(const KeygenOptions& options, std::string* error) {
     *error = "--from needs --public FILE.pub";
   else if (options.fromPath.empty() && options.keyPath.empty())
     *error = "-o FILE.key is required";
+  else if (options.keyPath == options.publicPath)
+    *error = "-o and --public name the same file";
   return error->empty();
 }
 
 bool exists(const std::string& path) {
   struct stat st;
-  return !path.empty() && lstat(path.c_str(), &st) == 0;
+  return !path.empty() && path != "-" && lstat(path.c_str(), &st) == 0;
 }
 
 // Opens and fills the output when a path is given; true when none is.
@@ -37,14 +40,18 @@ bool prepare(OutputFile* out, const std::string& path, const std::string& text, 
   return path.empty() || (out->open(path, error) && out->write(text.data(), text.size(), error));
 }
 
-// Both files are written out before either appears, and neither replaces a file.
+// Both files are written out before either appears, and neither replaces a
+// file; a private key whose public file cannot follow it goes again.
 bool writeKeyFiles(const KeygenOptions& options, const PrivateKey& key, std::string* error) {
   const std::string comment = "package signing key made by pkgtool keygen";
   OutputFile keyOut, publicOut;
-  return prepare(&keyOut, options.keyPath, formatPrivateKey(key, comment + "; keep it private"), error) &&
-         prepare(&publicOut, options.publicPath, formatPublicKey(key.publicKey, comment + " (public half)"), error) &&
-         (options.keyPath.empty() || keyOut.commit(error, kPrivateKeyMode, false)) &&
-         (options.publicPath.empty() || publicOut.commit(error, kPublicFileMode, false));
+  if (!prepare(&keyOut, options.keyPath, formatPrivateKey(key, comment + "; keep it private"), error) ||
+      !prepare(&publicOut, options.publicPath, formatPublicKey(key.publicKey, comment + " (public half)"), error) ||
+      !(options.keyPath.empty() || keyOut.commit(error, kPrivateKeyMode, false)))
+    return false;
+  if (options.publicPath.empty() || publicOut.commit(error, kPublicFileMode, false)) return true;
+  if (!options.keyPath.empty() && options.keyPath != "-") unlink(options.keyPath.c_str());
+  return false;
 }
 
 }  // namespace
@@ -67,11 +74,12 @@ int runKeygen(int argc, char** argv, std::ostream& out, std::ostream& err) {
   if (options.fromPath.empty() && !generateKey(&key))
     return failure(err, "keygen", "no key could be made (random source or arithmetic failed)", kExitFailed);
   if (!options.fromPath.empty() && !readSigningKey(options.fromPath, &key, &error))
-    return failure(err, "keygen", error, kExitFailed);
+    return failure(err, "keygen", error, kExitBroken);
   if (!writeKeyFiles(options, key, &error)) return failure(err, "keygen", error, kExitFailed);
+  std::ostream& report = reportStream(options.keyPath == "-" || options.publicPath == "-", out, err);
   if (options.keyPath.empty())
-    out << "wrote " << options.publicPath << "\n";
+    report << "wrote " << options.publicPath << "\n";
   else
-    out << "wrote " << options.keyPath << (options.publicPath.empty() ? "" : " and " + options.publicPath) << "\n";
+    report << "wrote " << options.keyPath << (options.publicPath.empty() ? "" : " and " + options.publicPath) << "\n";
   return kExitOk;
 }

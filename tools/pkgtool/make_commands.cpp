@@ -1,6 +1,7 @@
 // The commands that make package files: build and bundle.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -10,6 +11,7 @@
 #include "pkgtool/command_options.h"
 #include "pkgtool/command_support.h"
 #include "pkgtool/commands.h"
+#include "pkgtool/input_file.h"
 #include "pkgtool/output_file.h"
 #include "pkgtool/package_builder.h"
 #include "pkgtool/part_writer.h"
@@ -57,10 +59,9 @@ bool commonOption(Arguments& args, CommonOptions* options) {
   return false;
 }
 
-// The required options are there and their values are good; reads the key.
-bool finishCommon(CommonOptions* options, PrivateKey* key, std::string* error, bool* usage) {
-  *usage = true;
-  const char* missing = options->keyPath.empty()       ? "--key"
+// The required options are there and their values are good.
+bool finishCommon(CommonOptions* options, bool needsKey, std::string* error) {
+  const char* missing = needsKey && options->keyPath.empty() ? "--key"
                         : options->header.name.empty()   ? "--name"
                         : options->versionText.empty() ? "--version"
                         : options->outPath.empty()     ? "-o"
@@ -76,8 +77,21 @@ bool finishCommon(CommonOptions* options, PrivateKey* key, std::string* error, b
     *error = "build time: " + *error;
     return false;
   }
-  *usage = false;
-  return readSigningKey(options->keyPath, key, error);
+  return true;
+}
+
+// How a bundle that was not made ends the command.
+int bundleStatus(BundleFault fault) {
+  switch (fault) {
+    case BundleFault::None:
+      return kExitOk;
+    case BundleFault::MemberBroken:
+      return kExitBroken;
+    case BundleFault::MemberSignature:
+      return kExitBadSignature;
+    default:
+      return kExitFailed;
+  }
 }
 
 // One --depends, --provides, --conflicts or --class of a build.
@@ -136,17 +150,16 @@ int runBuild(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
   if (args.failed()) return usageError(err, "build", args.error());
   if (!error.empty()) return usageError(err, "build", error);
+  if (!finishCommon(&options, true, &error)) return usageError(err, "build", error);
   PrivateKey key;
-  bool usage = false;
-  if (!finishCommon(&options, &key, &error, &usage))
-    return usage ? usageError(err, "build", error) : failure(err, "build", error, kExitFailed);
+  if (!readSigningKey(options.keyPath, &key, &error)) return failure(err, "build", error, kExitBroken);
   request.header = options.header;
   if (hasRoot) request.root = root;
   std::vector<std::string> warnings;
   bool built = buildPackage(request, keySigner(key), options.outPath, &error, &warnings);
   for (const std::string& warning : warnings) err << "pkgtool build: warning: " << warning << "\n";
   if (!built) return failure(err, "build", error, kExitFailed);
-  out << "built " << options.outPath << ": " << request.header.name << "-" << versionText(request.header.version)
+  reportStream(options.outPath == "-", out, err) << "built " << options.outPath << ": " << request.header.name << "-" << versionText(request.header.version)
       << "\n";
   return kExitOk;
 }
@@ -156,6 +169,7 @@ int runBundle(int argc, char** argv, std::ostream& out, std::ostream& err) {
   CommonOptions options;
   options.header.image = true;
   BundleRequest request;
+  InputFile standardInput;  // a member given as "-"
   std::string value, error;
   while (!args.done() && !args.failed() && error.empty()) {
     if (commonOption(args, &options) || args.separator()) continue;
@@ -170,20 +184,29 @@ int runBundle(int argc, char** argv, std::ostream& out, std::ostream& err) {
   if (args.failed()) return usageError(err, "bundle", args.error());
   if (!error.empty()) return usageError(err, "bundle", error);
   if (request.members.empty()) return usageError(err, "bundle", "no member package files given");
-  PrivateKey key;
-  bool usage = false;
-  if (!finishCommon(&options, &key, &error, &usage))
-    return usage ? usageError(err, "bundle", error) : failure(err, "bundle", error, kExitFailed);
+  if (std::count(request.members.begin(), request.members.end(), "-") > 1)
+    return usageError(err, "bundle", "standard input can be one member only");
+  if (!finishCommon(&options, false, &error)) return usageError(err, "bundle", error);
+  PublicKey key;
+  if (!chooseKey(options.keyPath, &key, &error)) return failure(err, "bundle", error, kExitBroken);
+  for (std::string& member : request.members) {
+    if (member != "-") continue;
+    if (!standardInput.open(member, &error)) return failure(err, "bundle", error, kExitBroken);
+    member = standardInput.path();
+  }
   request.header = options.header;
   std::vector<std::string> warnings;
-  if (!buildBundle(request, key.publicKey, options.outPath, &error, &warnings))
-    return failure(err, "bundle", error, kExitFailed);
+  const BundleFault fault = buildBundle(request, key, options.outPath, &error, &warnings);
+  // Errors name standard input as the command line did.
+  for (size_t at; !standardInput.path().empty() && (at = error.find(standardInput.path())) != std::string::npos;)
+    error.replace(at, standardInput.path().size(), "-");
+  if (fault != BundleFault::None) return failure(err, "bundle", error, bundleStatus(fault));
   for (const std::string& warning : warnings) err << "pkgtool bundle: warning: " << warning << "\n";
   if (!request.header.image)
     err << "pkgtool bundle: warning: " << options.outPath
         << " has no image part: the board takes an installed bundle without one apart again on its next run"
            " and uninstalls its members\n";
-  out << "built " << options.outPath << ": bundle " << request.header.name << "-" << versionText(request.header.version)
+  reportStream(options.outPath == "-", out, err) << "built " << options.outPath << ": bundle " << request.header.name << "-" << versionText(request.header.version)
       << " of " << request.members.size() << (request.members.size() == 1 ? " member\n" : " members\n");
   return kExitOk;
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -88,6 +89,8 @@ bool OutputFile::open(const std::string& path, std::string* error) {
   discard();
   path_ = path;
   size_ = 0;
+  toStandardOutput_ = path == "-";
+  if (toStandardOutput_) return openUnlinked(error);
   std::string pattern = path + ".tmpXXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
@@ -108,6 +111,45 @@ bool OutputFile::open(const std::string& path, std::string* error) {
     return false;
   }
   return true;
+}
+
+// Standard output takes the bytes only when they are whole; until then they
+// wait in a file that is gone with the process, whatever ends it.
+bool OutputFile::openUnlinked(std::string* error) {
+  const char* directory = getenv("TMPDIR");
+  std::string pattern = std::string(directory != nullptr && *directory ? directory : "/tmp") + "/pkgtool-out-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  fd_ = mkstemp(name.data());
+  if (fd_ < 0) {
+    *error = pattern + ": cannot create a file for standard output: " + strerror(errno);
+    return false;
+  }
+  unlink(name.data());
+  return true;
+}
+
+bool OutputFile::copyToStandardOutput(std::string* error) {
+  char buffer[kCopyChunk];
+  bool ok = true;
+  for (uint64_t offset = 0; ok && offset < size_;) {
+    size_t want = size_ - offset < kCopyChunk ? static_cast<size_t>(size_ - offset) : kCopyChunk;
+    ok = readAt(offset, buffer, want, error);
+    for (size_t done = 0; ok && done < want;) {
+      ssize_t n = ::write(STDOUT_FILENO, buffer + done, want - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        *error = std::string("standard output: cannot write: ") + strerror(n < 0 ? errno : EIO);
+        ok = false;
+      } else {
+        done += static_cast<size_t>(n);
+      }
+    }
+    offset += want;
+  }
+  close(fd_);
+  fd_ = -1;
+  return ok;
 }
 
 bool OutputFile::write(const void* data, size_t length, std::string* error) {
@@ -164,8 +206,9 @@ bool OutputFile::readAt(uint64_t offset, void* data, size_t length, std::string*
   return true;
 }
 
-bool OutputFile::commit(std::string* error, mode_t mode, bool replace) {
-  if (fchmod(fd_, mode & ~currentUmask()) != 0) {
+bool OutputFile::commit(std::string* error, mode_t mode, bool replace, bool lessUmask) {
+  if (toStandardOutput_) return copyToStandardOutput(error);
+  if (fchmod(fd_, lessUmask ? mode & ~currentUmask() : mode) != 0) {
     *error = failure("cannot set permissions");
     return false;
   }

@@ -11,19 +11,24 @@ namespace {
 
 constexpr int kRunCancelled = 1;
 
-const char* verdictOf(const CandidateResult& candidate) {
-  if (!candidate.reached) return "not reached";
+struct CandidateVerdict {
+  const char* text;  // as the plan prints it
+  const char* word;  // in its JSON object
+};
+
+CandidateVerdict verdictOf(const CandidateResult& candidate) {
+  if (!candidate.reached) return {"not reached", "not_reached"};
   switch (candidate.result.outcome) {
     case InstallOutcome::Installed:
-      return "install";
+      return {"install", "install"};
     case InstallOutcome::Resumed:
-      return "report as installed";
+      return {"report as installed", "resume"};
     case InstallOutcome::NotNewer:
-      return "pass over";
+      return {"pass over", "pass_over"};
     case InstallOutcome::Refused:
-      return "refuse, cancelling the run";
+      return {"refuse, cancelling the run", "refuse"};
     default:
-      return "fail, cancelling the run";
+      return {"fail, cancelling the run", "fail"};
   }
 }
 
@@ -53,7 +58,7 @@ void printPlan(const UpgradePlan& plan, const std::string& root, std::ostream& o
   }
   out << "package files, in install order:" << (plan.candidates.packages.empty() ? " none\n" : "\n");
   for (const CandidateResult& candidate : plan.candidates.packages) {
-    out << "  " << verdictOf(candidate) << " " << candidate.title << " (" << onBoard(candidate.path, root) << ")\n";
+    out << "  " << verdictOf(candidate).text << " " << candidate.title << " (" << onBoard(candidate.path, root) << ")\n";
     printMessages(candidate.messages, out);
   }
   if (!plan.candidates.closing.empty()) {
@@ -77,6 +82,14 @@ void printPlan(const UpgradePlan& plan, const std::string& root, std::ostream& o
   }
 }
 
+// "installed disabled" as "installed_disabled", "stored image of" as "stored_image".
+std::string changeWord(const std::string& what) {
+  std::string word = what == "stored image of" ? "stored image" : what;
+  for (char& c : word)
+    if (c == ' ') c = '_';
+  return word;
+}
+
 nlohmann::json spaceJson(const SpaceBudget& budget, int64_t before) {
   return {{"block_size", budget.blockSize}, {"free_before", before}, {"free_after", budget.freeBlocks}};
 }
@@ -88,14 +101,14 @@ nlohmann::json planJson(const UpgradePlan& plan, const std::string& root) {
     packages.push_back({{"name", candidate.name},
                         {"title", candidate.title},
                         {"path", onBoard(candidate.path, root)},
-                        {"verdict", verdictOf(candidate)},
+                        {"verdict", verdictOf(candidate).word},
                         {"messages", candidate.messages}});
   }
   for (const PlannedChange& change : plan.changes)
-    changes.push_back({{"change", change.what}, {"name", change.name}, {"title", change.title}});
+    changes.push_back({{"change", changeWord(change.what)}, {"name", change.name}, {"title", change.title}});
   const char* verdict = plan.cancelled           ? "cancelled"
-                        : !plan.space.enough     ? "no space"
-                        : plan.nothingToDo       ? "nothing to do"
+                        : !plan.space.enough     ? "no_space"
+                        : plan.nothingToDo       ? "nothing_to_do"
                                                  : "commit";
   return {{"interrupted_commit", plan.interrupted},
           {"scheduled", plan.scheduled},

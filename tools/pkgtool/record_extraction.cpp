@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "pkgfile/processor_class.h"
-#include "pkgfile/record_name.h"
 #include "pkgtool/file_container.h"
+#include "pkgtool/output_file.h"
 #include "pkgtool/part_writer.h"
 #include "platform/file_source.h"
 
@@ -32,66 +32,30 @@ bool makeParents(const std::string& path, std::string* error) {
   return true;
 }
 
-bool writeAll(int fd, const char* bytes, size_t length) {
-  while (length != 0) {
-    ssize_t n = write(fd, bytes, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    length -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// The record's content from the inflating stream into its file.
+// The record's content from the inflating stream into its file, which
+// appears under its name only whole and with its permission bits: a failure
+// or an ending signal leaves nothing there.
 bool writeRecord(const std::string& destination, const FileRecordInfo& record, std::istream& content,
                  std::string* error) {
-  if (!makeParents(destination, error)) return false;
-  int fd = open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
-  if (fd < 0) {
-    *error = destination + ": cannot create: " + strerror(errno);
-    return false;
-  }
+  OutputFile out;
+  if (!makeParents(destination, error) || !out.open(destination, error)) return false;
   char buffer[kCopyChunk];
-  bool ok = true;
-  for (uint32_t left = record.size; ok && left != 0;) {
+  for (uint32_t left = record.size; left != 0;) {
     const size_t want = left < kCopyChunk ? left : kCopyChunk;
     if (!content.read(buffer, static_cast<std::streamsize>(want))) {
       *error = destination + ": the package file ends inside its content";
-      ok = false;
-    } else if (!writeAll(fd, buffer, want)) {
-      *error = destination + ": cannot write: " + strerror(errno);
-      ok = false;
+      return false;
     }
+    if (!out.write(buffer, want, error)) return false;
     left -= static_cast<uint32_t>(want);
   }
-  // The permission bits as the record has them, whatever the umask.
-  if (ok && fchmod(fd, record.mode & kPermissionBits) != 0) {
-    *error = destination + ": cannot set permissions: " + strerror(errno);
-    ok = false;
-  }
-  if (close(fd) != 0 && ok) {
-    *error = destination + ": cannot write: " + strerror(errno);
-    ok = false;
-  }
-  return ok;
+  return out.commit(error, record.mode & kPermissionBits, true, false);
 }
 
 }  // namespace
 
 bool recordInstalled(const FileRecordInfo& record, int boardClass) {
   return (record.mode & kFileTypeMask) == kRegularFileType && recordFitsBoard(record.processorClass, boardClass);
-}
-
-bool checkRecordNames(const FileReport& report, int boardClass, std::string* error) {
-  for (const PackageReport& package : report.packages) {
-    for (const FileRecordInfo& record : package.files) {
-      if (!recordInstalled(record, boardClass) || isSafeRecordName(record.name)) continue;
-      *error = package.info->name + ": the installer refuses the file record name " + quotedName(record.name);
-      return false;
-    }
-  }
-  return true;
 }
 
 bool extractRecords(const std::string& path, const std::string& directory, int boardClass, size_t* written,

@@ -12,10 +12,6 @@
 // record: regular files meant for every board or for that class.
 bool recordInstalled(const FileRecordInfo& record, int boardClass);
 
-// The records of a report (read with their file lists) that such a board
-// installs all have names the installer takes; else *error names the first.
-bool checkRecordNames(const FileReport& report, int boardClass, std::string* error);
-
 // Writes the records such a board installs, of every package in the file,
 // below directory (made when missing), each with its permission bits.
 // *written counts the files. False, with *error naming the file, when the

@@ -112,7 +112,7 @@ json reportJson(const FileReport& report) {
   json object = {
       {"magic", magicName(report.layout)},
       {"size", report.layout.size},
-      {"verdict", verdictWord(report)},
+      {"verdict", report.broken() ? "broken" : report.allSignaturesHold() ? "ok" : "bad_signature"},
       {"broken", report.layout.broken},
       {"parts", parts},
       {"packages", packages},
@@ -121,10 +121,9 @@ json reportJson(const FileReport& report) {
   return object;
 }
 
-json unreadableJson(const std::string& path, const std::string& error) {
-  json object = {{"verdict", "UNREADABLE"}};
+json unreadableJson(const std::string& path) {
+  json object = {{"verdict", "unreadable"}};
   putBytes(object, "file", path);
-  putBytes(object, "error", error);
   return object;
 }
 

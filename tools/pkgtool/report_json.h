@@ -10,9 +10,9 @@
 #include "pkgtool/file_report.h"
 
 nlohmann::json reportJson(const FileReport& report);
-// The object of a file that could not be read: its name, the verdict
-// "UNREADABLE" and the error.
-nlohmann::json unreadableJson(const std::string& path, const std::string& error);
+// The object of a file that could not be read: its name and the verdict
+// "unreadable".
+nlohmann::json unreadableJson(const std::string& path);
 // An object as text; bytes that are not UTF-8 become U+FFFD in the text
 // fields (the KEY_hex fields keep them).
 std::string jsonText(const nlohmann::json& object);

@@ -26,9 +26,9 @@ int runSign(int argc, char** argv, std::ostream& out, std::ostream& err) {
     return failure(err, "sign", inName + ": broken package file: " + report.layout.broken, kExitBroken);
   PrivateKey key;
   size_t signedCount = 0;
-  if (!readSigningKey(keyPath, &key, &error) ||
-      !resignFile(input.path(), report.layout, keySigner(key), outPath, &signedCount, &error))
+  if (!readSigningKey(keyPath, &key, &error)) return failure(err, "sign", error, kExitBroken);
+  if (!resignFile(input.path(), report.layout, keySigner(key), outPath, &signedCount, &error))
     return failure(err, "sign", error, kExitFailed);
-  out << "signed " << outPath << ": " << signedCount << (signedCount == 1 ? " package\n" : " packages\n");
+  reportStream(outPath == "-", out, err) << "signed " << outPath << ": " << signedCount << (signedCount == 1 ? " package\n" : " packages\n");
   return kExitOk;
 }

@@ -43,6 +43,19 @@ std::vector<PlannedChange> changesBetween(const Repository& before, const Reposi
   return changes;
 }
 
+// Whether the run stages anything at or below the package's database entry:
+// a package installed without one (unregistered) changes no entry.
+bool touchesEntry(const Transaction& transaction, const std::string& name) {
+  std::string entry = transaction.board().entryDirectory(name);
+  entry.pop_back();
+  for (const auto& op : transaction) {
+    const std::string& path = op.first;
+    if (path.compare(0, entry.size(), entry) == 0 && (path.size() == entry.size() || path[entry.size()] == '/'))
+      return true;
+  }
+  return false;
+}
+
 bool runEnded(const std::vector<CandidateResult>& candidates) {
   for (const CandidateResult& candidate : candidates)
     if (candidate.reached && candidate.result.outcome != InstallOutcome::NotNewer && !isInstalled(candidate.result))
@@ -81,7 +94,8 @@ UpgradePlan planUpgrade(const BoardPaths& board, InstallFlags permitted, const s
     // A cancelled run checks the space of what is left to do, nothing.
     plan.space = checkSpace(transaction);
     if (!plan.cancelled && plan.space.enough) {
-      plan.changes = changesBetween(before, repository);
+      for (const PlannedChange& change : changesBetween(before, repository))
+        if (touchesEntry(transaction, change.name)) plan.changes.push_back(change);
       for (const CandidateResult& candidate : plan.candidates.packages)
         if (candidate.keptAsImage) plan.changes.push_back({"stored image of", candidate.name, candidate.title});
     }
