@@ -1,8 +1,10 @@
 #include "signature/signing_key.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
+
+#include "platform/file_io.h"
 
 using namespace curve25519;
 
@@ -150,21 +152,11 @@ bool scalarMatchesKey(const unsigned char scalar[kScalarBytes], const unsigned c
   return !sumIsZero;
 }
 
-bool readSmallFile(const std::string& path, std::string* text, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = path + ": cannot be opened";
-    return false;
-  }
-  char buffer[kMaxKeyFileSize + 1];
-  in.read(buffer, sizeof buffer);
-  const std::streamsize got = in.gcount();
-  if (static_cast<size_t>(got) > kMaxKeyFileSize || in.bad()) {
-    *error = path + ": not a key file (too large or unreadable)";
-    return false;
-  }
-  text->assign(buffer, static_cast<size_t>(got));
-  return true;
+bool readKeyText(FileSystem& fs, const std::string& path, std::string* text, std::string* error) {
+  if (readSmallFile(fs, path, kMaxKeyFileSize, text)) return true;
+  const bool opened = errno == EFBIG || errno == EIO || errno == EISDIR || errno == EINVAL;
+  *error = path + (opened ? ": not a key file (too large or unreadable)" : ": cannot be opened");
+  return false;
 }
 
 std::string hexText(const unsigned char* bytes, size_t count) {
@@ -257,17 +249,17 @@ bool parsePrivateKey(const std::string& text, PrivateKey* key, std::string* erro
   return true;
 }
 
-bool readPublicKeyFile(const std::string& path, PublicKey* key, std::string* error) {
+bool readPublicKeyFile(FileSystem& fs, const std::string& path, PublicKey* key, std::string* error) {
   std::string text;
-  if (!readSmallFile(path, &text, error)) return false;
+  if (!readKeyText(fs, path, &text, error)) return false;
   if (parsePublicKey(text, key, error)) return true;
   *error = path + ": " + *error;
   return false;
 }
 
-bool readPrivateKeyFile(const std::string& path, PrivateKey* key, std::string* error) {
+bool readPrivateKeyFile(FileSystem& fs, const std::string& path, PrivateKey* key, std::string* error) {
   std::string text;
-  if (!readSmallFile(path, &text, error)) return false;
+  if (!readKeyText(fs, path, &text, error)) return false;
   if (parsePrivateKey(text, key, error)) return true;
   *error = path + ": " + *error;
   return false;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_system.h"
 #include "signature/double_scalar.h"
 #include "signature/sig_hash.h"
 
@@ -32,8 +33,8 @@ const PublicKey& builtInKey();
 // failure error says which line or field is wrong and how.
 bool parsePublicKey(const std::string& text, PublicKey* key, std::string* error);
 bool parsePrivateKey(const std::string& text, PrivateKey* key, std::string* error);
-bool readPublicKeyFile(const std::string& path, PublicKey* key, std::string* error);
-bool readPrivateKeyFile(const std::string& path, PrivateKey* key, std::string* error);
+bool readPublicKeyFile(FileSystem& fs, const std::string& path, PublicKey* key, std::string* error);
+bool readPrivateKeyFile(FileSystem& fs, const std::string& path, PrivateKey* key, std::string* error);
 
 // Key file text, each line of comment written as a "#" line at the top.
 std::string formatPublicKey(const PublicKey& key, const std::string& comment);

@@ -12,6 +12,8 @@
 
 namespace {
 
+PosixFileSystem posixFs;
+
 using curve_reference::toBytes;
 
 bool same(const void* a, const void* b, size_t size) { return std::memcmp(a, b, size) == 0; }
@@ -45,7 +47,7 @@ TEST(SigningKey, KeyFilesAreReadAndMalformedOnesRefusedWithTheReason) {
   PrivateKey key;
   PublicKey publicKey;
   std::string error;
-  ASSERT_TRUE(readPrivateKeyFile(keys + ".key", &key, &error)) << error;
+  ASSERT_TRUE(readPrivateKeyFile(posixFs, keys + ".key", &key, &error)) << error;
   const std::string good = formatPrivateKey(key, "first\nsecond");
   const size_t stateAt = good.find("\nsighash-initial-state ") + 1, pointAt = good.find("\npublic-key ") + 12;
   const mpz_class a = curve_reference::fromBytes(key.scalar), l = curve_reference::groupOrder(), bit255 = mpz_class(1) << 255;
@@ -82,12 +84,12 @@ TEST(SigningKey, KeyFilesAreReadAndMalformedOnesRefusedWithTheReason) {
   }
   EXPECT_FALSE(parsePublicKey(good, &publicKey, &error) || error.find("must not carry the private-key") == std::string::npos);
   EXPECT_TRUE(isBelowGroupOrder(toBytes(l - 1).data()) && !isBelowGroupOrder(toBytes(2 * bit255 - 1).data()));
-  EXPECT_TRUE(!readPublicKeyFile(keys, &publicKey, &error) && error.rfind(keys + ": ", 0) == 0);  // no such file
+  EXPECT_TRUE(!readPublicKeyFile(posixFs, keys, &publicKey, &error) && error.rfind(keys + ": ", 0) == 0);  // no such file
   ScratchDir scratch;  // a key file of the largest size is read; one byte more is refused
   for (const size_t size : {size_t{16384}, size_t{16385}}) {
     ASSERT_TRUE(writeFile(scratch / "padded.key", "#" + std::string(size - good.size() - 2, 'x') + "\n" + good));
     PrivateKey read;
-    EXPECT_EQ(readPrivateKeyFile(scratch / "padded.key", &read, &error), size == 16384) << size << ": " << error;
+    EXPECT_EQ(readPrivateKeyFile(posixFs, scratch / "padded.key", &read, &error), size == 16384) << size << ": " << error;
   }
 }
 

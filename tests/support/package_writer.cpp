@@ -56,7 +56,8 @@ const PrivateKey& developmentSigningKey() {
   static const PrivateKey key = [] {
     PrivateKey read = {};
     std::string error;
-    if (!readPrivateKeyFile(INSTALLER_DEVELOPMENT_KEY, &read, &error)) ADD_FAILURE() << error;
+    PosixFileSystem fs;
+    if (!readPrivateKeyFile(fs, INSTALLER_DEVELOPMENT_KEY, &read, &error)) ADD_FAILURE() << error;
     return read;
   }();
   return key;

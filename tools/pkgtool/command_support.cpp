@@ -12,6 +12,9 @@
 
 namespace {
 
+// Key files are the host's own files.
+PosixFileSystem hostFiles;
+
 // The key readers say only that a file could not be opened; this says why.
 // A key is a regular file: the readers would wait for ever on a named pipe.
 bool canOpen(const std::string& path, std::string* error) {
@@ -57,14 +60,14 @@ bool chooseKey(const std::string& path, PublicKey* key, std::string* error) {
     return true;
   }
   if (!canOpen(path, error)) return false;
-  if (readPublicKeyFile(path, key, error)) return true;
+  if (readPublicKeyFile(hostFiles, path, key, error)) return true;
   PrivateKey privateKey;
   std::string privateError;
-  if (!readPrivateKeyFile(path, &privateKey, &privateError)) return false;
+  if (!readPrivateKeyFile(hostFiles, path, &privateKey, &privateError)) return false;
   *key = privateKey.publicKey;
   return true;
 }
 
 bool readSigningKey(const std::string& path, PrivateKey* key, std::string* error) {
-  return canOpen(path, error) && readPrivateKeyFile(path, key, error);
+  return canOpen(path, error) && readPrivateKeyFile(hostFiles, path, key, error);
 }
