@@ -108,6 +108,7 @@ bool FaultyFileSystem::strike(const char* call, const std::string& path) {
 void FaultyFileSystem::after() {
   if (!cutNow_) return;
   losePower(fault_.policy, fault_.lostPath);
+  removeTree("/ram", true);  // a RAM disk keeps nothing
   ::kill(::getpid(), SIGKILL);
 }
 
@@ -445,5 +446,4 @@ void FaultyFileSystem::losePower(CutPolicy policy, const std::string& lostPath) 
     ::fchmod(file.second.shadow, file.second.durableMode);
   }
   entries_.clear();
-  removeTree("/ram", true);  // a RAM disk keeps nothing
 }

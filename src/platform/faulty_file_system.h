@@ -41,8 +41,8 @@ class FaultyFileSystem : public FileSystem {
 
   // The calls counted so far.
   long calls() const { return calls_; }
-  // Makes the crash state the policy gives of the files as they are now, and
-  // empties /ram; the cut itself, but for the process's end.
+  // Makes the crash state the policy gives of the files as they are now: the
+  // cut itself, but for the RAM disk emptied and the process's end.
   void losePower(CutPolicy policy, const std::string& lostPath);
 
   int open(const std::string& path, int flags, unsigned mode) override;
