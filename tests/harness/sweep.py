@@ -25,7 +25,7 @@ FAILURES = [('upgrade', 28, 'ERROR: not enough space for upgrade\n', 'no space f
             ('image', 28, ': No space left on device\n', 'no space for the commit'),
             ('image', 255, 'ERROR: could not write image\n', 'could not write image'),
             ('commit', 28, ': No space left on device: nothing was changed\n', 'no space for the commit')]
-ERRORS, POLICIES = ('EIO', 'ENOSPC', 'EROFS', 'short'), ('kept', 'lost', 'data', 'entries', 'fs:/flash', 'fs:/flash/boot')
+ERRORS, POLICIES = ('EIO', 'ENOSPC', 'EROFS', 'short'), ('kept', 'lost', 'data', 'entries')
 TEMPORARY = re.compile(r'\.?tmp.{6}|\.journal(\.new)?|\.staged')
 HOSTILE = ('garbage', 'directory', 'named pipe', 'dangling link', 'huge file')
 
@@ -303,7 +303,7 @@ class Sweep:
                 good = bool(re.search('ERROR|failed', out)) if after == self.ends[0] else good if after == first else \
                     status != 0 and said and '/flash/.journal' in after
                 self.faulty(board, self.section[1:]) if self.section[1:] else None
-                outcome = self.judge(board, '%s, %s: status %d\n%s' % (error, struck, status, out))
+                outcome = self.judge(board, '%s, %s: status %d\n%s' % (error, struck, status, out.rstrip()))
             outcomes.append(outcome if good else ('other', '', 'after the first run: ' + outcome[2]))
         return outcomes
 
@@ -312,7 +312,8 @@ class Sweep:
         old or new; and for some crash states (all with INSTALLER_SWEEP=full) cut again after each counted call of
         the recovering run, then the rest run plain: old or new again."""
         self.flaws, self.ends, outcomes, seen = [0, 0], (self.survivors(self.old), self.survivors(self.new)), [], {}
-        policies, recuts, full = policies or POLICIES, [], os.environ.get('INSTALLER_SWEEP') == 'full'
+        policies = policies or POLICIES + tuple('fs:' + p for p, _ in self.main.mounts if p.startswith('/flash'))
+        recuts, full = [], os.environ.get('INSTALLER_SWEEP') == 'full'
         with contextlib.closing(self.copy()) as board:
             calls = self.faulty(board, self.section[:1])[3]
         self.faults += ['installer-faulty counted no call'] * (not calls)
@@ -320,13 +321,15 @@ class Sweep:
             with contextlib.closing(self.copy()) as board:
                 struck = self.faulty(board, self.section[:1], 'cut %d %s' % (n, policy))[2]
                 crash = repr(sorted(self.survivors(board.snapshot()).items()))
-                if crash not in seen:  # a crash state met before ends as it did
-                    again = self.faulty(board, self.section[1:])[3]
-                    seen[crash] = self.judge(board, '%s (%s)' % (struck, policy))
-                    recuts += [(n, policy, m) for m in range(1, again + 1)]
-            outcomes.append(seen[crash])
+                if crash in seen:  # a crash state met before ends as it did
+                    outcomes.append(seen[crash][:2] + ('%s (%s) ends as %s' % (struck, policy, seen[crash][3]),))
+                    continue
+                again = self.faulty(board, self.section[1:])[3]
+                seen[crash] = self.judge(board, '%s (%s)' % (struck, policy)) + ('%s (%s)' % (struck, policy),)
+                recuts += [(n, policy, m) for m in range(1, again + 1)]
+            outcomes.append(seen[crash][:3])
         states = sorted({(n, policy) for n, policy, _ in recuts})
-        sample = set(states if full else states[::max(1, len(states) // 6)])
+        sample = set(states if full else states[::max(1, len(states) // 3)])
         tally, flaws, self.flaws = collections.Counter(), self.flaws, [0, 0]
         for n, policy, m in [r for r in recuts if r[:2] in sample]:
             for second in policies:
