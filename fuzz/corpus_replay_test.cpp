@@ -17,8 +17,8 @@ TEST(FuzzSeeds, EachGivesTheVerdictItsNameBeginsWith) {
                                   "withdrawn", "nothing-installed", "unreadable", "broken"};  // of InstallOutcome
   PosixFileSystem posixFs;
   ScratchDir board;
-  makeDirs(board / "flash/var/pdb");
-  makeDirs(board / "ram");
+  makeDirs(posixFs, board / "flash/var/pdb");
+  makeDirs(posixFs, board / "ram");
   DIR* seeds = opendir(INSTALLER_FUZZ_SEEDS);
   ASSERT_NE(seeds, nullptr);
   for (const dirent* entry; (entry = readdir(seeds)) != nullptr;) {

@@ -1,11 +1,11 @@
 #include "cli/manifest_modes.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "install/run_report.h"
 #include "staging/transaction.h"
 
 namespace {
@@ -18,15 +18,24 @@ constexpr int kNoSpaceStatus = 28;
 bool loadSaved(const BoardPaths& board, Transaction& transaction, std::ostream& out) {
   struct stat info;
   const std::string manifest = board.at(kManifestPath);
-  if (::lstat(manifest.c_str(), &info) != 0 || transaction.load(manifest)) return true;
+  if (!board.fs().status(manifest, &info, false) || transaction.load(manifest)) return true;
   out << "ERROR: damaged manifest " << kManifestPath << ": nothing was changed\n" << std::flush;
+  return false;
+}
+
+// Completes what an interrupted run left; false, said on `out`, when a
+// commit stays half way.
+bool recover(const BoardPaths& board, std::ostream& out) {
+  CommitFailure stuck;
+  if (recoverInterruptedRun(board, &stuck)) return true;
+  out << "ERROR: " << commitLeftMessage(stuck) << "\n" << std::flush;
   return false;
 }
 
 }  // namespace
 
 int runCommitMode(const BoardPaths& board, std::ostream& out) {
-  recoverInterruptedRun(board);
+  if (!recover(board, out)) return kFailedStatus;
   Transaction transaction(board);
   if (!loadSaved(board, transaction, out)) return kFailedStatus;
   // The spinner draws after this text.
@@ -37,7 +46,14 @@ int runCommitMode(const BoardPaths& board, std::ostream& out) {
   // Backspace and blank wipe the last spinner character.
   out << "\b \n";
   out.flush();
-  if (committed) return 0;
+  if (committed) {
+    transaction.forgetSaved();
+    return 0;
+  }
+  if (failure.journalLeft) {
+    out << "ERROR: " << commitLeftMessage(failure) << "\n" << std::flush;
+    return kFailedStatus;
+  }
   transaction.cancel();  // the staged files stay the manifest's
   out << "ERROR: could not commit " << failure.path << ": " << std::strerror(failure.error)
       << ": nothing was changed\n"
@@ -46,10 +62,15 @@ int runCommitMode(const BoardPaths& board, std::ostream& out) {
 }
 
 int runCancelMode(const BoardPaths& board, std::ostream& out) {
-  recoverInterruptedRun(board);
+  if (!recover(board, out)) return kFailedStatus;
   Transaction transaction(board);
   if (!loadSaved(board, transaction, out)) return kFailedStatus;
+  // The manifest goes first: its files are deleted only once nothing can
+  // commit them any more.
+  if (!board.fs().unlink(board.at(kManifestPath)) && errno != ENOENT) {
+    out << "ERROR: could not delete " << kManifestPath << ": " << std::strerror(errno) << "\n" << std::flush;
+    return kFailedStatus;
+  }
   transaction.cancelSaved();
-  ::unlink(board.at(kManifestPath).c_str());
   return 0;
 }

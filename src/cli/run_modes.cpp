@@ -7,6 +7,7 @@
 #include "install/cleanup_run.h"
 #include "install/image_run.h"
 #include "install/package_install.h"
+#include "install/run_report.h"
 #include "install/upgrade_run.h"
 #include "model/console.h"
 #include "model/repository.h"
@@ -25,6 +26,7 @@ int exitStatus(const RunReport& report) {
     case RunOutcome::NoSpace:
       return kNoSpaceStatus;
     case RunOutcome::CommitFailed:
+    case RunOutcome::CommitIncomplete:
     case RunOutcome::SaveFailed:
       return kFailedStatus;
     case RunOutcome::ImageFileFailed:
@@ -39,22 +41,27 @@ int exitStatus(const RunReport& report) {
 
 int runModes(const RunOptions& options, const BoardPaths& board) {
   // The board is in the old state or the new one before anything reads it.
-  recoverInterruptedRun(board);
+  CommitFailure stuck;
+  const bool recovered = recoverInterruptedRun(board, &stuck);
 
   // The installed packages are known before any mode is chosen.
   Repository& repository = Repository::instance();
   repository.quiet = options.quiet;
   repository.architecture = options.architecture;
   if (!loadInstalled(repository, board)) reportWarning(repository, "could not open repo");
+  // A commit that cannot be completed holds the board half way: it is said
+  // by every run, and nothing new is staged over it.
+  if (!recovered) reportError(repository, "%s", commitLeftMessage(stuck).c_str());
 
   // Show: the table of the installed packages, whatever -q says.
   if (options.showMode) {
     listPackages(repository);
-    return 0;
+    return recovered ? 0 : kFailedStatus;
   }
+  if (!recovered) return kFailedStatus;
   if (options.cleanupMode) return exitStatus(runCleanup(repository, board));
   if (options.fromStdin) {
-    FileSource input(STDIN_FILENO);
+    FileSource input(board.fs(), STDIN_FILENO);
     return exitStatus(runImage(repository, board, options.installFlags, &input));
   }
   return exitStatus(runUpgrade(repository, board, UpgradeOptions{options.installFlags, options.commitNow}));

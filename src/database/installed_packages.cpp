@@ -28,14 +28,11 @@ const uint32_t kStoredImageParts[] = {
 // Closes the directory when it goes.
 class DatabaseDir {
  public:
-  explicit DatabaseDir(const BoardPaths& board) : path_(board.at(kDatabaseDir)), dir_(::opendir(path_.c_str())) {}
-  ~DatabaseDir() {
-    if (dir_) ::closedir(dir_);
+  explicit DatabaseDir(const BoardPaths& board) : fs_(board.fs()), path_(board.at(kDatabaseDir)) {
+    open_ = fs_.listDirectory(path_, &entries_);
   }
-  DatabaseDir(const DatabaseDir&) = delete;
-  DatabaseDir& operator=(const DatabaseDir&) = delete;
 
-  bool isOpen() const { return dir_ != nullptr; }
+  bool isOpen() const { return open_; }
 
   // The next package entry, or false at the end. Only directories are
   // package entries: a stray file (a stored image left behind by a failed
@@ -43,35 +40,37 @@ class DatabaseDir {
   // link to a directory counts, so only a link, or an entry whose type the
   // file system does not tell, is asked about.
   bool next(std::string* name) {
-    while (struct dirent* entry = ::readdir(dir_)) {
-      if (entry->d_name[0] == '.') continue;
-      if (entry->d_type != DT_DIR) {
+    while (next_ < entries_.size()) {
+      const DirectoryEntry& entry = entries_[next_++];
+      if (entry.name[0] == '.') continue;
+      if (entry.type != DT_DIR) {
         struct stat info;
-        const bool mayBeDirectory = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
-        if (!mayBeDirectory || ::stat((path_ + entry->d_name).c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-          continue;
+        const bool mayBeDirectory = entry.type == DT_LNK || entry.type == DT_UNKNOWN;
+        if (!mayBeDirectory || !fs_.status(path_ + entry.name, &info) || !S_ISDIR(info.st_mode)) continue;
       }
-      *name = entry->d_name;
+      *name = entry.name;
       return true;
     }
     return false;
   }
 
  private:
+  FileSystem& fs_;
   std::string path_;
-  DIR* dir_;
+  std::vector<DirectoryEntry> entries_;
+  size_t next_ = 0;
+  bool open_ = false;
 };
 
 // The names in a directory that holds one entry per package, so that a
 // package whose name is not among them is not asked about. Null when the
 // directory cannot be listed though it may be there: then every name is
 // asked about.
-std::unique_ptr<std::set<std::string>> listNames(const std::string& path) {
+std::unique_ptr<std::set<std::string>> listNames(FileSystem& fs, const std::string& path) {
   auto names = std::make_unique<std::set<std::string>>();
-  DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) return errno == ENOENT || errno == ENOTDIR ? std::move(names) : nullptr;
-  while (struct dirent* entry = ::readdir(dir)) names->insert(entry->d_name);
-  ::closedir(dir);
+  std::vector<DirectoryEntry> entries;
+  if (!fs.listDirectory(path, &entries)) return errno == ENOENT || errno == ENOTDIR ? std::move(names) : nullptr;
+  for (const DirectoryEntry& entry : entries) names->insert(entry.name);
   return names;
 }
 
@@ -103,8 +102,8 @@ void readBundleImage(Repository& repository, Package& bundle, PackageStream& str
 
 // The stored image of one database entry, when it can be read. Only a
 // regular file (or a link to one, such as the boot image) can be an image.
-void readStoredImage(Repository& repository, const std::string& name, const std::string& imagePath) {
-  FileSource file = FileSource::regularFile(imagePath);
+void readStoredImage(FileSystem& fs, Repository& repository, const std::string& name, const std::string& imagePath) {
+  FileSource file = FileSource::regularFile(fs, imagePath);
   if (!file.isOpen()) return;
   auto package = std::make_unique<Package>(name);
   PackageStream stream(&file, false);
@@ -125,13 +124,13 @@ void readStoredImage(Repository& repository, const std::string& name, const std:
 bool readStoredImages(Repository& repository, const BoardPaths& board, bool beside) {
   DatabaseDir dir(board);
   if (!dir.isOpen()) return false;
-  const auto besideNames = beside ? listNames(board.at(kImagesDir)) : nullptr;
+  const auto besideNames = beside ? listNames(board.fs(), board.at(kImagesDir)) : nullptr;
   std::string name;
   while (dir.next(&name)) {
     if (beside && !isListed(besideNames.get(), name)) continue;
     const std::string imagePath =
         beside ? board.at(kImagesDir) + name : board.entryDirectory(name) + kImageFile;
-    readStoredImage(repository, name, imagePath);
+    readStoredImage(board.fs(), repository, name, imagePath);
   }
   return true;
 }
@@ -147,7 +146,7 @@ bool loadInstalled(Repository& repository, const BoardPaths& board) {
 
   // State and schedule for every package an image described. Schedules are
   // rare: only a name below /ram/pdb/ can have one.
-  const auto scheduled = listNames(board.at(kScheduleDir));
+  const auto scheduled = listNames(board.fs(), board.at(kScheduleDir));
   for (const auto& package : repository.packages)
     readEntry(*package, board, isListed(scheduled.get(), package->name));
 

@@ -29,8 +29,8 @@ constexpr uint32_t kStateSizeHint = 8;
 // place of one counts as a file that cannot be opened (see TextReader).
 
 // `version`: false when the file is missing or a number is unreadable.
-bool readVersionFile(const std::string& path, Package& package) {
-  TextReader in(path);
+bool readVersionFile(FileSystem& fs, const std::string& path, Package& package) {
+  TextReader in(fs, path);
   uint32_t version = 0;
   uint32_t buildTime = 0;
   if (!in.number(&version) || !in.number(&buildTime)) return false;
@@ -40,8 +40,8 @@ bool readVersionFile(const std::string& path, Package& package) {
 }
 
 // `bundle`: the first word names the bundle of a member.
-bool readBundleFile(const std::string& path, Package& package) {
-  TextReader in(path);
+bool readBundleFile(FileSystem& fs, const std::string& path, Package& package) {
+  TextReader in(fs, path);
   std::string word;
   if (!in.word(&word)) return false;
   package.bundle.name = word;
@@ -52,8 +52,8 @@ bool readBundleFile(const std::string& path, Package& package) {
 
 // `files`: one path a line, each made to begin with "/". False when the
 // file does not exist.
-bool readFilesFile(const std::string& path, Package& package) {
-  TextReader in(path);
+bool readFilesFile(FileSystem& fs, const std::string& path, Package& package) {
+  TextReader in(fs, path);
   if (!in.isOpen()) return false;
   std::string line;
   while (in.line(&line)) {
@@ -64,20 +64,20 @@ bool readFilesFile(const std::string& path, Package& package) {
 }
 
 // The metadata files, for a package that no stored image described.
-void readMetadata(const std::string& dir, Package& package) {
-  if (!readVersionFile(dir + "version", package)) package.action = PackageAction::Uninstall;
-  if (!readEntryList(dir + "deps", package.depends, false)) package.action = PackageAction::Uninstall;
-  if (!readEntryList(dir + "provides", package.provides, true)) package.action = PackageAction::Uninstall;
-  if (!readEntryList(dir + "conflicts", package.conflicts, false)) package.action = PackageAction::Uninstall;
+void readMetadata(FileSystem& fs, const std::string& dir, Package& package) {
+  if (!readVersionFile(fs, dir + "version", package)) package.action = PackageAction::Uninstall;
+  if (!readEntryList(fs, dir + "deps", package.depends, false)) package.action = PackageAction::Uninstall;
+  if (!readEntryList(fs, dir + "provides", package.provides, true)) package.action = PackageAction::Uninstall;
+  if (!readEntryList(fs, dir + "conflicts", package.conflicts, false)) package.action = PackageAction::Uninstall;
   // A member entry without its bundle's image cannot stand alone.
-  if (readBundleFile(dir + "bundle", package)) package.action = PackageAction::Uninstall;
-  if (!readFilesFile(dir + "files", package)) package.isBundle = true;
+  if (readBundleFile(fs, dir + "bundle", package)) package.action = PackageAction::Uninstall;
+  if (!readFilesFile(fs, dir + "files", package)) package.isBundle = true;
 }
 
 // The state files: `disabled` wins over `enabled`; only its first line is read.
-void readState(const std::string& dir, Package& package) {
+void readState(FileSystem& fs, const std::string& dir, Package& package) {
   package.userForced = false;
-  TextReader disabled(dir + "disabled");
+  TextReader disabled(fs, dir + "disabled");
   if (disabled.isOpen()) {
     package.disabled = true;
     std::string line;
@@ -86,12 +86,12 @@ void readState(const std::string& dir, Package& package) {
     return;
   }
   package.disabled = false;
-  if (isRegularFile(dir + "enabled")) package.userForced = true;
+  if (isRegularFile(fs, dir + "enabled")) package.userForced = true;
 }
 
 // The schedule: the one word another part of the system scheduled for this run.
-void readSchedule(const std::string& path, Package& package) {
-  TextReader in(path);
+void readSchedule(FileSystem& fs, const std::string& path, Package& package) {
+  TextReader in(fs, path);
   std::string word;
   if (!in.word(&word)) return;
   if (word == actionWord(PackageAction::Uninstall)) {
@@ -115,8 +115,16 @@ using ContentWriter = void (*)(std::ostream& out, const Package& package);
 // too, and errno is kept from the operation that failed.
 bool stageFile(Transaction& transaction, const std::string& path, uint32_t sizeHint,
                ContentWriter write, const Package& package) {
-  FileSink file(transaction.create(path, sizeHint, 0));
+  FileSink file(transaction.board().fs(), transaction.create(path, sizeHint, 0));
   if (!file.isOpen()) return false;
+  // A staged file that did not get its content whole must never be
+  // committed, whether or not the caller can say so.
+  const auto failed = [&] {
+    const int error = errno;
+    transaction.noteFailure(path);
+    errno = error;
+    return false;
+  };
   std::ostream out(&file);
   out.imbue(std::locale::classic());  // plain digits, whatever the global locale
   write(out, package);
@@ -125,9 +133,9 @@ bool stageFile(Transaction& transaction, const std::string& path, uint32_t sizeH
     const int error = errno;
     file.close();
     errno = error;
-    return false;
+    return failed();
   }
-  return file.close();
+  return file.close() || failed();
 }
 
 void writeVersion(std::ostream& out, const Package& package) {
@@ -213,7 +221,7 @@ bool writeMetadata(const Package& package, Transaction& transaction, const std::
   return stageMetadata(transaction, dir, kFilesFile, package, failure);
 }
 
-// The state files; their failures are not detected.
+// The state files; a failure leaves the transaction unable to commit.
 void stageDisabled(const Package& package, Transaction& transaction, const std::string& dir) {
   stageFile(transaction, dir + "disabled", kStateSizeHint, package.userForced ? writeUser : writeAuto, package);
 }
@@ -224,8 +232,8 @@ void stageEnabled(const Package& package, Transaction& transaction, const std::s
 
 }  // namespace
 
-bool readEntryList(const std::string& path, std::vector<Dependency>& list, bool withPriority) {
-  TextReader in(path);
+bool readEntryList(FileSystem& fs, const std::string& path, std::vector<Dependency>& list, bool withPriority) {
+  TextReader in(fs, path);
   for (;;) {
     Dependency entry;
     if (!in.word(&entry.name)) return true;  // the end, or no file at all
@@ -237,22 +245,23 @@ bool readEntryList(const std::string& path, std::vector<Dependency>& list, bool 
 
 void readEntry(Package& package, const BoardPaths& board, bool scheduled) {
   const std::string dir = board.entryDirectory(package.name);
+  FileSystem& fs = board.fs();
   if (package.version == 0) {
-    readMetadata(dir, package);
+    readMetadata(fs, dir, package);
   } else {
     // Loaded from a stored image: the image knows everything but the files
     // the package installed, which are kept beside it.
     package.filesUnread = true;
   }
-  readState(dir, package);
+  readState(fs, dir, package);
   if (isPlaceholder(package) || !scheduled) return;
-  readSchedule(board.scheduleFile(package.name), package);
+  readSchedule(fs, board.scheduleFile(package.name), package);
 }
 
 const std::set<std::string>& installedFiles(Package& package, const BoardPaths& board) {
   if (package.filesUnread) {
     package.filesUnread = false;
-    readFilesFile(board.entryDirectory(package.name) + "files", package);
+    readFilesFile(board.fs(), board.entryDirectory(package.name) + "files", package);
   }
   return package.files;
 }
@@ -264,7 +273,7 @@ bool prepareEntry(const Package& package, Transaction& transaction) {
   // itself so that no entry is written below a file.
   struct stat info;
   const std::string path = dir.substr(0, dir.size() - 1);
-  return ::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode);
+  return !transaction.board().fs().status(path, &info) || S_ISDIR(info.st_mode);
 }
 
 bool writeEntry(const Package& package, Transaction& transaction, EntryFailure* failure) {

@@ -22,7 +22,7 @@ struct EntryFailure {
 // Reads a deps, provides (withPriority) or conflicts file: one entry a line,
 // name, min, max (and priority). A missing file is an empty list. False at
 // the first incomplete entry; the entries before it stay in the list.
-bool readEntryList(const std::string& path, std::vector<Dependency>& list, bool withPriority);
+bool readEntryList(FileSystem& fs, const std::string& path, std::vector<Dependency>& list, bool withPriority);
 
 // Fills the package from its entry directory and its schedule file. The
 // metadata files are read only when nothing came from a stored image

@@ -54,7 +54,7 @@ std::vector<std::string> uninstallPackage(Package& package, Transaction& transac
   if (hasFlag(package.flags, PackageFlag::BootImage)) {
     const std::string bootImage = board.at(kBootImagePath);
     struct stat info;
-    if (stat(bootImage.c_str(), &info) == 0 && info.st_nlink == 1) transaction.remove(bootImage);
+    if (transaction.board().fs().status(bootImage, &info) && info.st_nlink == 1) transaction.remove(bootImage);
   }
 
   package.action = PackageAction::None;

@@ -2,21 +2,18 @@
 // queries.
 #include "install/flash_storage.h"
 
-#include <sys/stat.h>
-#include <sys/statfs.h>
-
 #include "platform/path_utils.h"
 #include "staging/transaction.h"
 
 const struct stat* PathStatus::info() {
-  if (!asked_) exists_ = stat(path_.c_str(), &info_) == 0;
+  if (!asked_) exists_ = fs_.status(path_, &info_);
   asked_ = true;
   return exists_ ? &info_ : nullptr;
 }
 
-SpaceBudget::SpaceBudget(std::string path) : mountPath(std::move(path)) {
+SpaceBudget::SpaceBudget(FileSystem& fs, std::string path) : mountPath(std::move(path)), fs_(&fs) {
   struct statfs info;
-  if (statfs(mountPath.c_str(), &info) == 0) {
+  if (fs.freeSpace(mountPath, &info)) {
     blockSize = static_cast<uint32_t>(info.f_bsize);
     freeBlocks = static_cast<int64_t>(info.f_bfree);  // free, not merely available
   } else {
@@ -31,7 +28,7 @@ bool SpaceBudget::counts(const std::string& path) const {
 uint64_t SpaceBudget::blocksOf(uint64_t size) const { return (blockSize - 1 + size) / blockSize; }
 
 void SpaceBudget::release(const std::string& path) {
-  PathStatus status(path);
+  PathStatus status(*fs_, path);
   release(status);
 }
 
@@ -41,8 +38,8 @@ void SpaceBudget::release(PathStatus& path) {
 }
 
 void SpaceBudget::consume(const std::string& source, const std::string& destination) {
-  PathStatus sourceStatus(source);
-  PathStatus destinationStatus(destination);
+  PathStatus sourceStatus(*fs_, source);
+  PathStatus destinationStatus(*fs_, destination);
   consume(sourceStatus, destinationStatus);
 }
 
@@ -59,7 +56,7 @@ uint64_t SpaceBudget::homeDevice(const std::string& dir) {
   homeDir_ = dir;
   std::string path = dir;
   struct stat info;
-  while (stat(path.c_str(), &info) != 0) {
+  while (!fs_->status(path, &info)) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos || path.size() <= 1) return homeDevice_ = 0;
     path.resize(slash == 0 ? 1 : slash);
@@ -68,7 +65,7 @@ uint64_t SpaceBudget::homeDevice(const std::string& dir) {
 }
 
 void SpaceBudget::consume(uint64_t device, uint64_t size, const std::string& destination) {
-  PathStatus status(destination);
+  PathStatus status(*fs_, destination);
   consume(device, size, status);
 }
 
@@ -88,7 +85,7 @@ void SpaceBudget::consume(uint64_t device, uint64_t size, PathStatus& destinatio
 
 void SpaceBudget::take(uint64_t device, uint64_t size) {
   struct stat info;
-  if (stat(mountPath.c_str(), &info) == 0 && static_cast<uint64_t>(info.st_dev) == device)
+  if (fs_->status(mountPath, &info) && static_cast<uint64_t>(info.st_dev) == device)
     freeBlocks -= static_cast<int64_t>(blocksOf(size));
 }
 
@@ -97,8 +94,9 @@ namespace {
 // A creation of a dry run lies where a real run would have staged it.
 void consumeStaged(SpaceBudget& budget, const Transaction& transaction, const StagedOp& op,
                    const std::string& destination, bool takeFirst) {
+  FileSystem& fs = transaction.board().fs();
   struct stat dir, file;
-  if (stat(transaction.stagedIn(destination).c_str(), &dir) != 0 || stat(op.source.c_str(), &file) != 0) return;
+  if (!fs.status(transaction.stagedIn(destination), &dir) || !fs.status(op.source, &file)) return;
   const auto device = static_cast<uint64_t>(dir.st_dev);
   const auto size = static_cast<uint64_t>(file.st_size);
   if (takeFirst) {
@@ -111,7 +109,8 @@ void consumeStaged(SpaceBudget& budget, const Transaction& transaction, const St
 }  // namespace
 
 SpaceCheck checkSpace(const Transaction& transaction) {
-  SpaceCheck check{SpaceBudget(transaction.board().at(kBootDir)), SpaceBudget(transaction.board().at(kFlashDir))};
+  FileSystem& fs = transaction.board().fs();
+  SpaceCheck check{SpaceBudget(fs, transaction.board().at(kBootDir)), SpaceBudget(fs, transaction.board().at(kFlashDir))};
   SpaceBudget& boot = check.boot;
   SpaceBudget& main = check.main;
   check.bootFreeBefore = boot.freeBlocks;
@@ -129,7 +128,7 @@ SpaceCheck checkSpace(const Transaction& transaction) {
   for (const auto& [destination, op] : transaction) {
     switch (op.kind) {
       case OpKind::Remove: {
-        PathStatus removed(destination);
+        PathStatus removed(fs, destination);
         boot.release(removed);
         main.release(removed);
         break;
@@ -142,8 +141,8 @@ SpaceCheck checkSpace(const Transaction& transaction) {
         }
         [[fallthrough]];
       case OpKind::Move: {
-        PathStatus source(op.source);
-        PathStatus target(destination);
+        PathStatus source(fs, op.source);
+        PathStatus target(fs, destination);
         boot.consume(source, target);
         main.consume(source, target);
         break;

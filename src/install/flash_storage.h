@@ -18,12 +18,13 @@ constexpr int64_t kReservedBlocks = 16;
 // many budgets want to know: the space check looks at every staged file.
 class PathStatus {
  public:
-  explicit PathStatus(const std::string& path) : path_(path) {}
+  PathStatus(FileSystem& fs, const std::string& path) : fs_(fs), path_(path) {}
   const std::string& path() const { return path_; }
   // The status, or null when there is no such file.
   const struct stat* info();
 
  private:
+  FileSystem& fs_;
   const std::string& path_;
   bool asked_ = false;
   bool exists_ = false;
@@ -37,7 +38,9 @@ class SpaceBudget {
  public:
   // Takes block size and free blocks of the file system at `path`; when that
   // cannot be asked, the budget has 0 blocks of 1 byte.
-  explicit SpaceBudget(std::string path);
+  SpaceBudget(FileSystem& fs, std::string path);
+  // A budget of no file system: 0 blocks of 1 byte.
+  SpaceBudget() : blockSize(1), fs_(nullptr) {}
 
   bool counts(const std::string& path) const;
   // The size in whole blocks, a partial block counting as a whole one.
@@ -72,6 +75,7 @@ class SpaceBudget {
   // directory, as a transaction lists them.
   uint64_t homeDevice(const std::string& dir);
 
+  FileSystem* fs_;
   std::string homeDir_;
   uint64_t homeDevice_ = 0;
 };

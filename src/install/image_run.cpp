@@ -1,7 +1,5 @@
 #include "install/image_run.h"
 
-#include <unistd.h>
-
 #include "install/flash_storage.h"
 #include "install/package_install.h"
 #include "install/postlog.h"
@@ -33,7 +31,7 @@ RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags
     report.outcome = RunOutcome::ImageFileFailed;
     return report;
   }
-  FileSink image(board.at(kIncomingImageCopy));
+  FileSink image(board.fs(), board.at(kIncomingImageCopy));
   if (!image.isOpen()) {
     transaction.cancel();
     printImageError(repository, "could not open image");
@@ -56,11 +54,12 @@ RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags
     // be unverified and the package it replaced would be gone. A package
     // without image part keeps no stored image.
     if (report.outcome != RunOutcome::Done) transaction.cancel();
-    unlink(copy.c_str());
+    board.fs().unlink(copy);
   }
   const RunOutcome committed = commitRun(run);
-  if (committed != RunOutcome::Done) {
-    unlink(copy.c_str());
+  // A journal that stays moves the copy into place at the next run.
+  if (committed != RunOutcome::Done && committed != RunOutcome::CommitIncomplete) {
+    board.fs().unlink(copy);
     report.outcome = committed;
   }
   Postlog(board).write(repository);

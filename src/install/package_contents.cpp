@@ -65,7 +65,7 @@ bool wanted(const FileRecord& record) {
 
 // Copies the record's content into the file `out`. False, reported, when the
 // data ends early or the file cannot be written.
-bool copyContent(Repository& repository, const Package& package, const FileRecord& record,
+bool copyContent(FileSystem& fs, Repository& repository, const Package& package, const FileRecord& record,
                  std::istream& inflating, int out) {
   char buffer[kCopyChunk];
   for (uint32_t remaining = record.size; remaining > 0;) {
@@ -74,7 +74,7 @@ bool copyContent(Repository& repository, const Package& package, const FileRecor
       reportBrokenPackage(repository, package);
       return false;
     }
-    if (!writeAll(out, buffer, chunk)) {
+    if (!fs.write(out, buffer, chunk)) {
       reportCreateFailure(repository, package, record.name, errno);
       return false;
     }
@@ -103,11 +103,12 @@ bool installRecord(InstallRun& run, Package& package, const FileRecord& record, 
     return false;
   }
   package.files.insert(relative);
-  if (!copyContent(run.repository, package, record, inflating, out)) {
-    ::close(out);
+  FileSystem& fs = run.board().fs();
+  if (!copyContent(fs, run.repository, package, record, inflating, out)) {
+    fs.close(out);
     return false;
   }
-  if (::close(out) != 0) {
+  if (!fs.close(out)) {
     reportCreateFailure(run.repository, package, record.name, errno);
     return false;
   }
@@ -129,7 +130,7 @@ void skipImage(Repository& repository, const Package& package, PackageStream& st
 // in silence.
 bool stageUpgradedMarker(InstallRun& run, const Package& package) {
   const int out = run.transaction.create(run.board().at(kUpgradedMarker), 1, 0);
-  if (out >= 0 && ::close(out) == 0) return true;
+  if (out >= 0 && run.board().fs().close(out)) return true;
   reportCreateFailure(run.repository, package, kUpgradedMarker, errno);
   return false;
 }

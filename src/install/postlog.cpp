@@ -1,90 +1,109 @@
 #include "install/postlog.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <vector>
 
+#include "platform/file_sink.h"
 #include "platform/file_systems.h"
+#include "platform/path_utils.h"
 #include "platform/regular_file.h"
 
 namespace {
 
 // A log longer than this keeps only its last lines within it, so that a log
 // that has grown without bound cannot take the board's memory.
-constexpr long kLargestKeptLog = 1 << 20;
+constexpr off_t kLargestKeptLog = 1 << 20;
+constexpr size_t kReadChunk = 4096;
 
-// Puts every complete line of the open file before the messages of this
-// run, which the log is to follow. Zero bytes are what is left of a blanked
-// log whose run never rewrote it; they are no part of any message.
-void readCompleteLines(FILE* file, Repository& repository) {
+// The complete lines of the log, at most its last kLargestKeptLog bytes.
+// Zero bytes are what is left of a log blanked by an older program; they are
+// no part of any message. A missing or unreadable log has none.
+std::vector<std::string> readCompleteLines(FileSystem& fs, const std::string& path) {
   std::vector<std::string> lines;
+  off_t size = 0;
+  const int fd = openRegularFile(fs, path, O_RDONLY, 0, &size);
+  if (fd < 0) return lines;
+  // Far into a long log: the line it lands in is not whole.
+  bool skipping = size > kLargestKeptLog && fs.seek(fd, size - kLargestKeptLog, SEEK_SET) >= 0;
   std::string line;
-  if (fseek(file, -kLargestKeptLog, SEEK_END) == 0) {
-    // Far into a long log: the line it lands in is not whole.
-    for (int c = fgetc(file); c != EOF && c != '\n'; c = fgetc(file)) {
+  char chunk[kReadChunk];
+  ssize_t got;
+  while ((got = fs.read(fd, chunk, sizeof chunk)) > 0) {
+    for (ssize_t i = 0; i < got; ++i) {
+      const char c = chunk[i];
+      if (skipping) {
+        skipping = c != '\n';
+      } else if (c == '\n') {
+        lines.push_back(line);
+        line.clear();
+      } else if (c != 0) {
+        line.push_back(c);
+      }
     }
-  } else {
-    rewind(file);
   }
-  for (int c = fgetc(file); c != EOF; c = fgetc(file)) {
-    if (c == 0) continue;
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line.push_back(static_cast<char>(c));
-    }
-  }
-  repository.messages.insert(repository.messages.begin(), lines.begin(), lines.end());
-}
-
-// The log is written only where it is a regular file or is not there yet:
-// a pipe or a device in its place would make the run wait, and a link, even
-// one to nothing, would take the log wherever it points.
-FILE* openLog(const std::string& path, const char* mode) {
-  struct stat info;
-  if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return nullptr;
-  return fopen(path.c_str(), mode);
+  fs.close(fd);
+  return lines;
 }
 
 // Everything the run changed on the board's file systems that outlast a
 // power cut becomes durable before the log is written; the RAM disk does not
 // outlast one anyway.
 void syncBoard(const BoardPaths& board) {
-  FileSystems lasting;
-  for (const char* dir : {kFlashDir, kBootDir, kSettingsDir}) lasting.addIfPresent(board.at(dir));
+  FileSystem& fs = board.fs();
+  FileSystems lasting(fs);
+  for (const char* dir : {kFlashDir, kBootDir, kSettingsDir}) {
+    struct stat info;
+    if (fs.status(board.at(dir), &info)) lasting.add(board.at(dir));
+  }
   lasting.sync();
+}
+
+// Copies the whole old log, as it is, into `sink`; nothing when there is none.
+void copyOldLog(FileSystem& fs, const std::string& path, FileSink& sink) {
+  const int fd = openRegularFile(fs, path, O_RDONLY);
+  if (fd < 0) return;
+  char chunk[kReadChunk];
+  ssize_t got;
+  while ((got = fs.read(fd, chunk, sizeof chunk)) > 0) sink.sputn(chunk, got);
+  fs.close(fd);
 }
 
 }  // namespace
 
 void Postlog::load(Repository& repository) {
-  const std::string path = board_.at(kPostlogPath);
-  // The old lines; a missing or unreadable log has none.
-  if (FILE* old = isRegularFile(path) ? fopen(path.c_str(), "rb") : nullptr) {
-    readCompleteLines(old, repository);
-    fclose(old);
-  }
-  // Blank the log: zero bytes hold no line.
-  if (FILE* blank = openLog(path, "wb")) {
-    static const char kZeros[kPostlogBlankSize] = {};
-    fwrite(kZeros, 1, sizeof kZeros, blank);
-    fclose(blank);
-  }
+  const std::vector<std::string> lines = readCompleteLines(board_.fs(), board_.at(kPostlogPath));
+  repository.messages.insert(repository.messages.begin(), lines.begin(), lines.end());
   loaded_ = true;
 }
 
+// The new log is written beside the old one and renamed over it once it is
+// durable, so that no run, killed or cut off at any point, leaves a log
+// shorter than it found.
 void Postlog::write(const Repository& repository) const {
   if (!loaded_ && repository.messages.empty()) return;
-  // The old lines are among the messages once loaded.
-  FILE* log = openLog(board_.at(kPostlogPath), loaded_ ? "wb" : "ab");
-  if (!log) return;
+  FileSystem& fs = board_.fs();
+  const std::string path = board_.at(kPostlogPath);
+  // The log is written only where it is a regular file or is not there yet:
+  // a link, even one to nothing, would take the log wherever it points.
+  struct stat info;
+  if (fs.status(path, &info, false) && !S_ISREG(info.st_mode)) return;
   syncBoard(board_);
+  const std::string next = board_.at(kNewPostlogPath);
+  const int fd = openRegularFile(fs, next, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
+  if (fd < 0) return;
+  FileSink sink(fs, fd);
+  // The old lines are among the messages once loaded.
+  if (!loaded_) copyOldLog(fs, path, sink);
   for (const std::string& message : repository.messages) {
-    fwrite(message.data(), 1, message.size(), log);
-    fputc('\n', log);
+    sink.sputn(message.data(), static_cast<std::streamsize>(message.size()));
+    sink.sputc('\n');
   }
-  fclose(log);
+  const bool written = sink.makeDurable();
+  if (sink.close() && written && fs.rename(next, path)) {
+    syncDirectory(fs, parentDir(path));
+    return;
+  }
+  fs.unlink(next);
 }

@@ -7,22 +7,20 @@
 #include "model/board_paths.h"
 #include "model/repository.h"
 
-// The log is blanked with this many zero bytes once its lines are read.
-constexpr size_t kPostlogBlankSize = 4096;
-
 // The log of one run's board.
 class Postlog {
  public:
   explicit Postlog(BoardPaths board) : board_(std::move(board)) {}
 
   // Puts the log's complete lines before the repository's messages (a last
-  // line without a newline is dropped), then blanks the file. A log that
-  // cannot be read counts as empty.
+  // line without a newline is dropped). A log that cannot be read counts as
+  // empty. The file itself changes only when the new log is written.
   void load(Repository& repository);
 
   // Writes the messages: in place of the old log once it has been loaded,
-  // else after it. Nothing happens when there is nothing to say and the log
-  // was not loaded. Failures to write are ignored.
+  // else after it, through a new file renamed over the old one. Nothing
+  // happens when there is nothing to say and the log was not loaded. A log
+  // that cannot be written stays as it was.
   void write(const Repository& repository) const;
 
  private:

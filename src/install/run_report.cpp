@@ -5,9 +5,18 @@
 
 #include "model/console.h"
 
+std::string commitLeftMessage(const CommitFailure& failure) {
+  return "could not finish commit: " + failure.path + ": " + std::strerror(failure.error) +
+         ": the next run completes it";
+}
+
 RunOutcome commitRun(InstallRun& run, const char* noSpaceMessage) {
   CommitFailure failure;
   if (run.transaction.commit(false, &failure)) return RunOutcome::Done;
+  if (failure.journalLeft) {
+    reportError(run.repository, "%s", commitLeftMessage(failure).c_str());
+    return RunOutcome::CommitIncomplete;
+  }
   run.transaction.cancel();
   if (failure.error == ENOSPC && noSpaceMessage != nullptr) {
     reportError(run.repository, "%s", noSpaceMessage);

@@ -8,6 +8,7 @@ enum class RunOutcome {
   Done,                // committed, saved, or nothing to do
   NoSpace,             // the changes do not fit on flash; nothing changed
   CommitFailed,        // the commit could not place a file; nothing changed
+  CommitIncomplete,    // a step after the journal failed: the next run completes it
   SaveFailed,          // --safe: the manifest could not be written; nothing changed
   ImageFileFailed,     // image mode: the copy of the stream could not be made whole
   StreamNotInstalled,  // image mode: the stream was not installed; nothing changed
@@ -22,4 +23,10 @@ struct RunReport {
 // Commits the run's transaction. When the commit cannot place every file,
 // nothing has changed: the staged files go, the failure is reported (a lack
 // of space as `noSpaceMessage` when one is given), and the outcome says so.
+// When a step fails once the journal is durable, the journal and the staged
+// files stay for the next run, and that is reported.
 RunOutcome commitRun(InstallRun& run, const char* noSpaceMessage = nullptr);
+
+// The message (without "ERROR: ") of a commit whose journal stays: its path
+// and its reason.
+std::string commitLeftMessage(const CommitFailure& failure);

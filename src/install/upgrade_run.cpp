@@ -1,7 +1,6 @@
 #include "install/upgrade_run.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <set>
 #include <vector>
@@ -55,17 +54,19 @@ std::vector<Package*> packagesToEnableAgain(Repository& repository, const std::s
 
 // The candidates of the first package directory that has any, else of the second.
 void collectUpgradeCandidates(InstallRun& run, CandidateList* candidates) {
-  collectCandidates(run.repository, run.board().at(kFirstPackageDirectory), candidates);
-  if (candidates->empty()) collectCandidates(run.repository, run.board().at(kSecondPackageDirectory), candidates);
+  FileSystem& fs = run.board().fs();
+  collectCandidates(fs, run.repository, run.board().at(kFirstPackageDirectory), candidates);
+  if (candidates->empty()) collectCandidates(fs, run.repository, run.board().at(kSecondPackageDirectory), candidates);
 }
 
 // Allows downgrades when the marker is there, and takes the marker away.
 void takeDowngradeMarker(InstallRun& run) {
   const std::string marker = run.board().at(kDowngradeMarker);
+  FileSystem& fs = run.board().fs();
   struct stat status;
-  if (stat(marker.c_str(), &status) != 0) return;
+  if (!fs.status(marker, &status)) return;
   run.permitted |= InstallFlags::Downgrade;
-  if (!run.transaction.isDryRun()) unlink(marker.c_str());
+  if (!run.transaction.isDryRun()) fs.unlink(marker);
 }
 
 // Installs one candidate file. False when the run is to end: the file was
@@ -75,7 +76,7 @@ bool installCandidate(InstallRun& run, const PackageFile& candidate, CandidateRe
   const size_t said = run.repository.messages.size();
   // A candidate that is no longer a regular file, or cannot be opened, is
   // passed over.
-  FileSource file = FileSource::regularFile(candidate.path);
+  FileSource file = FileSource::regularFile(run.board().fs(), candidate.path);
   if (!file.isOpen()) return true;
   report.result = installFromStream(run, &file, nullptr);
   report.messages.assign(run.repository.messages.begin() + static_cast<long>(said), run.repository.messages.end());
@@ -100,8 +101,10 @@ RunOutcome finish(InstallRun& run, bool commitNow) {
     outcome = RunOutcome::NoSpace;
   }
   if (run.transaction.isEmpty()) return outcome;
+  // The programs that watch for the marker must learn of every change: a
+  // marker that cannot be staged leaves the transaction unable to commit.
   const int marker = run.transaction.create(run.board().at(kChangedMarker), 1, 0);
-  if (marker >= 0) close(marker);
+  if (marker >= 0 && !run.board().fs().close(marker)) run.transaction.noteFailure(run.board().at(kChangedMarker));
   if (commitNow) return commitRun(run, "not enough space for upgrade");
   if (run.transaction.save(run.board().at(kManifestPath))) return outcome;
   // Unsaved, the staged changes could be neither committed nor cancelled

@@ -50,6 +50,11 @@ constexpr char kUpgradedMarker[] = "/flash/UPGRADED";
 constexpr char kJournalPath[] = "/flash/.journal";
 constexpr char kNewJournalPath[] = "/flash/.journal.new";
 constexpr char kStagedRecordPath[] = "/flash/.staged";
+// The record of the files a saved manifest names, kept until it is committed
+// or cancelled.
+constexpr char kSavedRecordPath[] = "/flash/.saved";
+// The post-install log being written, renamed over the old one when whole.
+constexpr char kNewPostlogPath[] = "/flash/.postlog.new";
 
 class BoardPaths {
  public:

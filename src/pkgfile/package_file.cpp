@@ -42,13 +42,13 @@ bool readPackageFileParts(PackageInfo& record, PackageStream& stream) {
   return readBundleMembers(record, stream);
 }
 
-bool loadPackageFile(PackageFile& record, const std::string& path) {
+bool loadPackageFile(FileSystem& fs, PackageFile& record, const std::string& path) {
   // Only the headers are read here, so hashing is off and a part passed over
   // is one seek: a candidate's signature is checked where it is installed or
   // passed over, by a reader of its own. What is no regular file cannot be
   // read, and must not make the run wait.
   record.path = path;
-  FileSource file = FileSource::regularFile(path);
+  FileSource file = FileSource::regularFile(fs, path);
   if (!file.isOpen()) return false;
   PackageStream stream(&file, false);
   // The header's length must agree with the size on disk.

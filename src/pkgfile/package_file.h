@@ -6,6 +6,7 @@
 
 #include "model/package.h"
 #include "pkgfile/package_stream.h"
+#include "platform/file_system.h"
 
 class PackageFile : public PackageInfo {
  public:
@@ -16,7 +17,7 @@ class PackageFile : public PackageInfo {
 
 // Opens and reads a candidate package file: its header parts, and for a
 // bundle each member's. False for a broken file; prints nothing.
-bool loadPackageFile(PackageFile& record, const std::string& path);
+bool loadPackageFile(FileSystem& fs, PackageFile& record, const std::string& path);
 
 // The reading part of loadPackageFile on an open stream: accepts the header
 // part types, reads the header and, for a bundle, its members.

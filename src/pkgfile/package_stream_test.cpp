@@ -26,6 +26,8 @@ static size_t largest = 0;
 
 namespace {
 
+PosixFileSystem posixFs;
+
 // What the stream feeds the hash: one string per message, the last one open.
 struct RecordingHash : Hash {
   explicit RecordingHash(std::vector<std::string>* log) : log(log) { log->emplace_back(); }
@@ -209,7 +211,7 @@ TEST(PackageHeader, CandidateFilesAreReadOrRefused) {
   PackageStream stream(&claim, true);
   PackageFile large, claimed;
   watching = true;
-  const bool read = loadPackageFile(large, scratch / "large.vpa") && !readPackageFileParts(claimed, stream);
+  const bool read = loadPackageFile(posixFs, large, scratch / "large.vpa") && !readPackageFileParts(claimed, stream);
   watching = false;
   EXPECT_TRUE(read && large.members.size() == 2 && largest < 64u << 10) << largest;
 }

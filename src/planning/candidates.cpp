@@ -1,7 +1,6 @@
 // Collecting candidate package files and selecting the ones to install.
 #include "planning/candidates.h"
 
-#include <dirent.h>
 
 #include <cstring>
 
@@ -92,23 +91,22 @@ std::vector<size_t> selectOrder(Repository& repository, const std::vector<const 
 
 }  // namespace
 
-void collectCandidates(Repository& repository, const std::string& directory, CandidateList* candidates) {
-  // A directory that cannot be opened has no candidates.
-  DIR* dir = opendir(directory.c_str());
-  if (dir == nullptr) return;
+void collectCandidates(FileSystem& fs, Repository& repository, const std::string& directory, CandidateList* candidates) {
+  // A directory that cannot be listed has no candidates.
+  std::vector<DirectoryEntry> entries;
+  if (!fs.listDirectory(directory, &entries)) return;
 
   // Read every package file; report the ones that cannot be read.
-  while (const dirent* entry = readdir(dir)) {
-    if (!isCandidateName(entry->d_name)) continue;
+  for (const DirectoryEntry& entry : entries) {
+    const std::string& name = entry.name;
+    if (!isCandidateName(name.c_str())) continue;
     auto record = std::make_unique<PackageFile>();
-    if (!loadPackageFile(*record, directory + entry->d_name)) {
-      reportError(repository, "broken package %s", entry->d_name);
+    if (!loadPackageFile(fs, *record, directory + name)) {
+      reportError(repository, "broken package %s", name.c_str());
       continue;
     }
     candidates->push_back(std::move(record));
   }
-
-  closedir(dir);
 }
 
 void selectCandidates(Repository& repository, CandidateList* candidates, bool downgrade, bool report) {

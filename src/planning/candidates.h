@@ -17,7 +17,7 @@ using CandidateList = std::vector<std::unique_ptr<PackageFile>>;
 // Appends every readable ".vpa" and ".qpa" file of `directory` (ending in "/")
 // to `candidates`, in directory order; hidden files are passed over. A file
 // that cannot be read is reported as a broken package and left out.
-void collectCandidates(Repository& repository, const std::string& directory, CandidateList* candidates);
+void collectCandidates(FileSystem& fs, Repository& repository, const std::string& directory, CandidateList* candidates);
 
 // Keeps the best candidate of each package (the newest, or with `downgrade`
 // the oldest) and orders the rest by dependency. Dropped candidates are

@@ -29,13 +29,13 @@ bool writeAll(int fd, const void* data, size_t size) {
   return true;
 }
 
-bool readSmallFile(const std::string& path, size_t limit, std::string* content) {
+bool readSmallFile(FileSystem& fs, const std::string& path, size_t limit, std::string* content, bool followLinks) {
   content->clear();
-  const int fd = openRegularFile(path, O_RDONLY);
+  const int fd = openRegularFile(fs, path, O_RDONLY | (followLinks ? 0 : O_NOFOLLOW));
   if (fd < 0) return false;
   char chunk[4096];
   ssize_t got;
-  while ((got = readSome(fd, chunk, sizeof chunk)) > 0) {
+  while ((got = fs.read(fd, chunk, sizeof chunk)) > 0) {
     if (content->size() + static_cast<size_t>(got) > limit) {
       got = -1;
       errno = EFBIG;
@@ -44,7 +44,7 @@ bool readSmallFile(const std::string& path, size_t limit, std::string* content) 
     content->append(chunk, static_cast<size_t>(got));
   }
   const int error = errno;
-  ::close(fd);
+  fs.close(fd);
   errno = error;
   return got == 0;
 }

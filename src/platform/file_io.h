@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/file_system.h"
+
 // Reads up to `size` bytes, retrying when a signal interrupts the call.
 // Returns the count read, 0 at the end of the file, -1 with errno.
 ssize_t readSome(int fd, void* buffer, size_t size);
@@ -17,5 +19,7 @@ bool writeAll(int fd, const void* data, size_t size);
 
 // Reads the regular file `path` whole into `content` (replacing it). False,
 // with errno, when it is no regular file, cannot be read, or is longer than
-// `limit` bytes (EFBIG).
-bool readSmallFile(const std::string& path, size_t limit, std::string* content);
+// `limit` bytes (EFBIG). Without `followLinks` a link at `path` is no
+// regular file either (ELOOP).
+bool readSmallFile(FileSystem& fs, const std::string& path, size_t limit, std::string* content,
+                   bool followLinks = true);

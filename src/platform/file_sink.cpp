@@ -1,20 +1,18 @@
 #include "platform/file_sink.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "platform/file_io.h"
 #include "platform/regular_file.h"
 
-FileSink::FileSink(const std::string& path)
-    : fd_(openRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644)) {
+FileSink::FileSink(FileSystem& fs, const std::string& path)
+    : fs_(fs), fd_(openRegularFile(fs, path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644)) {
   setp(buffer_, buffer_ + kBufferSize);
 }
 
-FileSink::FileSink(int fd) : fd_(fd) { setp(buffer_, buffer_ + kBufferSize); }
+FileSink::FileSink(FileSystem& fs, int fd) : fs_(fs), fd_(fd) { setp(buffer_, buffer_ + kBufferSize); }
 
 FileSink::~FileSink() { close(); }
 
@@ -22,7 +20,7 @@ bool FileSink::flushBuffer() {
   const size_t pending = static_cast<size_t>(pptr() - pbase());
   setp(buffer_, buffer_ + kBufferSize);
   if (pending == 0 || failed_) return !failed_;
-  if (fd_ < 0 || !writeAll(fd_, buffer_, pending)) failed_ = true;
+  if (fd_ < 0 || !fs_.write(fd_, buffer_, pending)) failed_ = true;
   return !failed_;
 }
 
@@ -47,7 +45,7 @@ std::streamsize FileSink::xsputn(const char_type* bytes, std::streamsize count) 
     return count;
   }
   // Larger than the room left: empty the buffer and write the bytes straight.
-  if (!flushBuffer() || !writeAll(fd_, bytes, size)) {
+  if (!flushBuffer() || !fs_.write(fd_, bytes, size)) {
     failed_ = true;
     return 0;
   }
@@ -58,14 +56,14 @@ int FileSink::sync() { return flushBuffer() ? 0 : -1; }
 
 bool FileSink::makeDurable() {
   if (fd_ < 0 || !flushBuffer()) return false;
-  if (::fsync(fd_) != 0) failed_ = true;
+  if (!fs_.syncFile(fd_)) failed_ = true;
   return !failed_;
 }
 
 bool FileSink::close() {
   if (fd_ < 0) return false;
   flushBuffer();
-  if (::close(fd_) != 0) failed_ = true;
+  if (!fs_.close(fd_)) failed_ = true;
   fd_ = -1;
   return !failed_;
 }

@@ -5,15 +5,17 @@
 #include <streambuf>
 #include <string>
 
+#include "platform/file_system.h"
+
 class FileSink : public std::streambuf {
  public:
   // Creates or truncates `path` (permission bits 0644 before the umask);
   // isOpen() tells whether that worked. Anything but a regular file at
   // `path` is refused, a link too: what is written never lands elsewhere.
-  explicit FileSink(const std::string& path);
+  FileSink(FileSystem& fs, const std::string& path);
   // Writes into the open descriptor `fd` (-1: none, isOpen() is false),
   // which it then owns and closes.
-  explicit FileSink(int fd);
+  FileSink(FileSystem& fs, int fd);
   ~FileSink() override;
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
@@ -36,6 +38,7 @@ class FileSink : public std::streambuf {
   static constexpr size_t kBufferSize = 16384;
   bool flushBuffer();
 
+  FileSystem& fs_;
   int fd_;
   bool failed_ = false;
   char buffer_[kBufferSize];

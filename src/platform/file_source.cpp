@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/file_io.h"
 #include "platform/regular_file.h"
 
 namespace {
@@ -12,28 +11,29 @@ const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
 
 }  // namespace
 
-FileSource::FileSource(const std::string& path)
+FileSource::FileSource(FileSystem& fs, const std::string& path)
     : DirectReadBuffer(buffer_, kBufferSize, kDirectRead),
-      fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)),
+      fs_(fs),
+      fd_(fs.open(path, O_RDONLY, 0)),
       ownsFd_(true),
       offset_(0) {}
 
 // O_NONBLOCK stays: it changes nothing for a regular file.
-FileSource::FileSource(const std::string& path, RegularOnly)
-    : DirectReadBuffer(buffer_, kBufferSize, kDirectRead), fd_(-1), ownsFd_(true), offset_(0) {
-  fd_ = openRegularFile(path, O_RDONLY | O_NONBLOCK, 0, &size_);
+FileSource::FileSource(FileSystem& fs, const std::string& path, RegularOnly)
+    : DirectReadBuffer(buffer_, kBufferSize, kDirectRead), fs_(fs), fd_(-1), ownsFd_(true), offset_(0) {
+  fd_ = openRegularFile(fs, path, O_RDONLY | O_NONBLOCK, 0, &size_);
 }
 
-FileSource::FileSource(int fd)
-    : DirectReadBuffer(buffer_, kBufferSize, kDirectRead), fd_(fd), ownsFd_(false), offset_(-1) {}
+FileSource::FileSource(FileSystem& fs, int fd)
+    : DirectReadBuffer(buffer_, kBufferSize, kDirectRead), fs_(fs), fd_(fd), ownsFd_(false), offset_(-1) {}
 
 FileSource::~FileSource() {
-  if (ownsFd_ && fd_ >= 0) ::close(fd_);
+  if (ownsFd_ && fd_ >= 0) fs_.close(fd_);
 }
 
 size_t FileSource::readInto(char* out, size_t count) {
   if (fd_ < 0 || readFailed_ || (size_ >= 0 && offset_ >= size_)) return 0;
-  const ssize_t got = readSome(fd_, out, count);
+  const ssize_t got = fs_.read(fd_, out, count);
   if (got < 0) readFailed_ = true;
   if (got > 0 && offset_ >= 0) offset_ += got;
   return got > 0 ? static_cast<size_t>(got) : 0;
@@ -46,7 +46,7 @@ FileSource::pos_type FileSource::seekoff(off_type offset, std::ios_base::seekdir
   off_t unread = egptr() - gptr();
   off_t position;
   if (direction == std::ios_base::cur) {
-    if (offset_ < 0) offset_ = ::lseek(fd_, 0, SEEK_CUR);
+    if (offset_ < 0) offset_ = fs_.seek(fd_, 0, SEEK_CUR);
     if (offset_ < 0) return kSeekFailed;
     const off_t here = offset_ - unread;
     if (offset == 0) return pos_type(here);
@@ -56,9 +56,9 @@ FileSource::pos_type FileSource::seekoff(off_type offset, std::ios_base::seekdir
       setg(gptr() + offset, gptr() + offset, egptr());
       return pos_type(here + offset);
     }
-    position = ::lseek(fd_, here + offset, SEEK_SET);
+    position = fs_.seek(fd_, here + offset, SEEK_SET);
   } else {
-    position = ::lseek(fd_, offset, direction == std::ios_base::beg ? SEEK_SET : SEEK_END);
+    position = fs_.seek(fd_, offset, direction == std::ios_base::beg ? SEEK_SET : SEEK_END);
   }
   if (position < 0) return kSeekFailed;
   offset_ = position;

@@ -8,17 +8,18 @@
 #include <string>
 
 #include "platform/direct_read_buffer.h"
+#include "platform/file_system.h"
 
 class FileSource : public DirectReadBuffer {
  public:
   // Opens `path` read-only; isOpen() tells whether that worked.
-  explicit FileSource(const std::string& path);
+  FileSource(FileSystem& fs, const std::string& path);
   // Opens `path` only if it is a regular file, without waiting on a pipe in
   // its place. The data end at the size the file had then, so reaching it
   // costs no read that finds nothing.
-  static FileSource regularFile(const std::string& path) { return FileSource(path, RegularOnly()); }
+  static FileSource regularFile(FileSystem& fs, const std::string& path) { return FileSource(fs, path, RegularOnly()); }
   // Reads an open descriptor (standard input) that stays open afterwards.
-  explicit FileSource(int fd);
+  FileSource(FileSystem& fs, int fd);
   ~FileSource() override;
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
@@ -40,11 +41,12 @@ class FileSource : public DirectReadBuffer {
   static constexpr size_t kDirectRead = 4096;
 
   struct RegularOnly {};
-  FileSource(const std::string& path, RegularOnly);
+  FileSource(FileSystem& fs, const std::string& path, RegularOnly);
 
   // One read of the descriptor; a failure is remembered and reads as 0.
   size_t readInto(char* out, size_t count) override;
 
+  FileSystem& fs_;
   int fd_;
   bool ownsFd_;
   bool readFailed_ = false;

@@ -87,14 +87,14 @@ bool PosixFileSystem::makeDirectory(const std::string& path, unsigned mode) {
 
 bool PosixFileSystem::removeDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
 
-bool PosixFileSystem::listDirectory(const std::string& path, std::vector<std::string>* names) {
-  names->clear();
+bool PosixFileSystem::listDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) {
+  entries->clear();
   DIR* dir = ::opendir(path.c_str());
   if (dir == nullptr) return false;
   errno = 0;
   while (const struct dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    if (name != "." && name != "..") names->push_back(name);
+    if (name != "." && name != "..") entries->push_back(DirectoryEntry{name, entry->d_type});
   }
   const int error = errno;
   ::closedir(dir);

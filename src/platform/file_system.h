@@ -10,6 +10,13 @@
 #include <string>
 #include <vector>
 
+// One name of a directory, with its type as the directory tells it (a
+// dirent DT_ value; DT_UNKNOWN where the file system does not say).
+struct DirectoryEntry {
+  std::string name;
+  unsigned char type;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -49,9 +56,9 @@ class FileSystem {
   virtual bool unlink(const std::string& path) = 0;
   virtual bool makeDirectory(const std::string& path, unsigned mode) = 0;
   virtual bool removeDirectory(const std::string& path) = 0;
-  // The names in the directory `path`, "." and ".." left out, in directory
+  // The entries of the directory `path`, "." and ".." left out, in directory
   // order. False with errno when it cannot be listed.
-  virtual bool listDirectory(const std::string& path, std::vector<std::string>* names) = 0;
+  virtual bool listDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) = 0;
 };
 
 // The operating system's own calls.
@@ -75,7 +82,7 @@ class PosixFileSystem : public FileSystem {
   bool unlink(const std::string& path) override;
   bool makeDirectory(const std::string& path, unsigned mode) override;
   bool removeDirectory(const std::string& path) override;
-  bool listDirectory(const std::string& path, std::vector<std::string>* names) override;
+  bool listDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) override;
 };
 
 // fsync of the directory `path` itself: its entries made, renamed or removed

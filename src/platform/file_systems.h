@@ -8,28 +8,28 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
+
 class FileSystems {
  public:
-  // Notes the file system that holds the existing `path`. One that cannot be
-  // asked about makes sync() write out every file system of the machine: only
-  // that is sure to reach it.
-  void add(const std::string& path);
-  // Notes the file system that holds `path` when `path` exists.
-  void addIfPresent(const std::string& path);
+  explicit FileSystems(FileSystem& fs) : fs_(fs) {}
 
-  // Makes every noted file system durable, in the order noted.
-  void sync() const;
+  // Notes the file system that holds `path`, or, when it is missing, its
+  // nearest existing ancestor.
+  void add(const std::string& path);
+
+  // Makes every noted file system durable, in the order noted. False when one
+  // cannot be, with errno and `failedPath` (may be null) telling which.
+  bool sync(std::string* failedPath = nullptr) const;
 
  private:
-  bool note(const std::string& path);
-
   struct Noted {
     dev_t device;
     std::string path;
   };
+  FileSystem& fs_;
   std::vector<Noted> noted_;
   // The last path asked about: the paths of a commit come in path order, so
   // that most share their directory with the one before.
   std::string lastPath_;
-  bool unknown_ = false;
 };

@@ -1,7 +1,5 @@
 #include "platform/path_utils.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 
 std::string parentDir(const std::string& path) {
@@ -17,12 +15,12 @@ std::string parentDir(const std::string& path) {
   return end == 0 ? "/" : stripped.substr(0, end);
 }
 
-void makeDirs(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return;
+void makeDirs(FileSystem& fs, const std::string& path) {
+  if (fs.makeDirectory(path, 0777) || errno == EEXIST) return;
   std::string parent = parentDir(path);
   // "." and "/" always exist; recursing on them would not end.
-  if (parent != path && parent != "." && parent != "/") makeDirs(parent);
-  ::mkdir(path.c_str(), 0777);
+  if (parent != path && parent != "." && parent != "/") makeDirs(fs, parent);
+  fs.makeDirectory(path, 0777);
 }
 
 std::string baseName(const std::string& path) {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/file_system.h"
+
 // The directory part of `path` after every trailing "/" is stripped, in the
 // manner of POSIX dirname: "/flash/var/pdb/x/" gives "/flash/var/pdb",
 // "/flash" gives "/", "image" gives "." and "/" gives ".".
@@ -12,7 +14,7 @@ std::string parentDir(const std::string& path);
 // Makes the directory `path` (mode 0777 before the umask) and, when needed,
 // its missing ancestors. A directory that cannot be made is not reported: it
 // shows up as the failure of whatever is put into it next.
-void makeDirs(const std::string& path);
+void makeDirs(FileSystem& fs, const std::string& path);
 
 // The last component of `path` (everything after its last "/").
 std::string baseName(const std::string& path);

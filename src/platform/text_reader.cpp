@@ -1,9 +1,7 @@
 #include "platform/text_reader.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
-#include "platform/file_io.h"
 #include "platform/regular_file.h"
 
 namespace {
@@ -15,17 +13,17 @@ bool isDigit(int c) { return c >= '0' && c <= '9'; }
 
 // O_NONBLOCK, which keeps the open from waiting on a pipe, means nothing for
 // the regular file that is read, and is left on.
-TextReader::TextReader(const std::string& path)
-    : fd_(openRegularFile(path, O_RDONLY | O_NONBLOCK)), failed_(fd_ < 0) {}
+TextReader::TextReader(FileSystem& fs, const std::string& path)
+    : fs_(fs), fd_(openRegularFile(fs, path, O_RDONLY | O_NONBLOCK)), failed_(fd_ < 0) {}
 
 TextReader::~TextReader() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) fs_.close(fd_);
 }
 
 int TextReader::peek() {
   if (next_ == end_) {
     if (failed_ || ended_) return -1;
-    const ssize_t got = readSome(fd_, buffer_, kBufferSize);
+    const ssize_t got = fs_.read(fd_, buffer_, kBufferSize);
     if (got <= 0) {
       failed_ = got < 0;
       ended_ = true;

@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_system.h"
+
 class TextReader {
  public:
   // Opens `path` when it is a regular file (see openRegularFile); a reader of
   // anything else is not open, and every read from it fails.
-  explicit TextReader(const std::string& path);
+  TextReader(FileSystem& fs, const std::string& path);
   ~TextReader();
   TextReader(const TextReader&) = delete;
   TextReader& operator=(const TextReader&) = delete;
@@ -46,6 +48,7 @@ class TextReader {
   // A magnitude beyond 64 bits stays beyond every range asked for.
   bool digits(bool* negative, uint64_t* magnitude);
 
+  FileSystem& fs_;
   int fd_;
   bool failed_;
   bool ended_ = false;

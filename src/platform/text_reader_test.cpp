@@ -10,6 +10,8 @@
 
 namespace {
 
+PosixFileSystem posixFs;
+
 // The library's stream in the classic locale behind the reader's calls, as the database was read before.
 struct StreamReader {
   explicit StreamReader(const std::string& text) : in(text) { in.imbue(std::locale::classic()); }
@@ -51,7 +53,7 @@ TEST(TextReader, ReadsWordsLinesAndNumbersAsTheLibraryStreamDoes) {
     SCOPED_TRACE(testing::PrintToString(text.substr(0, 40)) + " read as " + reads);
     ASSERT_TRUE(writeFile(scratch / "file", text));
     StreamReader stream(text);
-    TextReader reader(scratch / "file");
+    TextReader reader(posixFs, scratch / "file");
     ASSERT_TRUE(reader.isOpen());
     for (const char* kind = reads; *kind != '\0'; ++kind) EXPECT_EQ(read(reader, *kind), read(stream, *kind));
   }

@@ -1,12 +1,12 @@
 #include "staging/commit_journal.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include "platform/file_io.h"
 #include "platform/file_sink.h"
@@ -25,52 +25,67 @@ constexpr char kRenamingLine[] = "R";
 // Far more than the longest commit writes; what is longer is no journal.
 constexpr size_t kLargestJournal = 64u << 20;
 
-void syncDirectory(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+// What a failed step leaves: its errno and path.
+bool failed(CommitFailure* failure, const std::string& path) {
+  *failure = CommitFailure{errno, path};
+  return false;
 }
 
 // A directory loses its plain files and then itself, unless a hidden entry
-// or a subdirectory keeps it.
-void removePath(const std::string& path) {
-  if (::unlink(path.c_str()) == 0 || errno != EISDIR) return;
-  DIR* dir = ::opendir(path.c_str());
-  if (!dir) return;
-  while (struct dirent* entry = ::readdir(dir)) {
-    if (entry->d_name[0] != '\0' && entry->d_name[0] != '.') ::unlink((path + "/" + entry->d_name).c_str());
+// or a subdirectory keeps it. Whatever is already gone is done.
+bool removePath(FileSystem& fs, const std::string& path, CommitFailure* failure) {
+  if (fs.unlink(path) || errno == ENOENT) return true;
+  if (errno != EISDIR && errno != EPERM) return failed(failure, path);
+  std::vector<DirectoryEntry> entries;
+  if (!fs.listDirectory(path, &entries)) return errno == ENOENT || errno == ENOTDIR || failed(failure, path);
+  for (const DirectoryEntry& entry : entries) {
+    const std::string& name = entry.name;
+    if (name[0] == '.') continue;
+    const std::string file = path + "/" + name;
+    if (!fs.unlink(file) && errno != ENOENT && errno != EISDIR && errno != EPERM) return failed(failure, file);
   }
-  ::closedir(dir);
-  ::rmdir(path.c_str());
+  if (fs.removeDirectory(path) || errno == ENOTEMPTY || errno == EEXIST || errno == ENOENT) return true;
+  return failed(failure, path);
 }
 
-void makeLink(const std::string& path, const std::string& text) {
-  makeDirs(parentDir(path));
-  ::unlink(path.c_str());
-  if (::symlink(text.c_str(), path.c_str()) != 0) ::perror("symlink");
+bool makeLink(FileSystem& fs, const std::string& path, const std::string& text, CommitFailure* failure) {
+  makeDirs(fs, parentDir(path));
+  // What stands there goes; a missing directory shows as the symlink's failure.
+  if (!fs.unlink(path) && errno != ENOENT && errno != ENOTDIR) return failed(failure, path);
+  if (fs.symlink(text, path)) return true;
+  const int error = errno;
+  ::perror("symlink");
+  errno = error;
+  return failed(failure, path);
 }
 
 // A rename already done has no source left; it is not done twice. The
 // directories are made only when the rename finds one missing.
-void renameIntoPlace(const std::string& path, const std::string& source) {
-  if (::rename(source.c_str(), path.c_str()) == 0) return;
-  struct stat info;
+bool renameIntoPlace(FileSystem& fs, const std::string& path, const std::string& source, CommitFailure* failure) {
+  if (fs.rename(source, path)) return true;
   if (errno == ENOENT) {
-    if (::lstat(source.c_str(), &info) != 0) return;
-    makeDirs(parentDir(path));
-    if (::rename(source.c_str(), path.c_str()) == 0) return;
+    struct stat info;
+    if (!fs.status(source, &info, false)) return true;
+    makeDirs(fs, parentDir(path));
+    if (fs.rename(source, path)) return true;
   }
+  const int error = errno;
   ::perror("rename");
+  errno = error;
+  return failed(failure, path);
 }
 
-void markRenamingBegun(const BoardPaths& board) {
-  const int fd = openRegularFile(board.at(kJournalPath), O_WRONLY | O_APPEND);
-  if (fd < 0) return;
+bool markRenamingBegun(const BoardPaths& board, CommitFailure* failure) {
+  FileSystem& fs = board.fs();
+  const std::string journal = board.at(kJournalPath);
+  const int fd = openRegularFile(fs, journal, O_WRONLY | O_APPEND | O_NOFOLLOW);
+  if (fd < 0) return failed(failure, journal);
   const std::string line = std::string(kRenamingLine) + "\n";
-  writeAll(fd, line.data(), line.size());
-  ::fdatasync(fd);
-  ::close(fd);
+  const bool marked = fs.write(fd, line.data(), line.size()) && fs.syncData(fd);
+  const int error = errno;
+  const bool closed = fs.close(fd);
+  if (!marked) errno = error;
+  return (marked && closed) || failed(failure, journal);
 }
 
 // Fields a journal line carries after its letter.
@@ -108,7 +123,13 @@ class JournalText : public JournalSteps {
 
   // Reads the journal, all or nothing.
   bool read() {
-    if (!readSmallFile(board_.at(kJournalPath), kLargestJournal, &text_)) return false;
+    if (!readSmallFile(board_.fs(), board_.at(kJournalPath), kLargestJournal, &text_, /*followLinks=*/false)) {
+      // Absent, or something else in its place; a journal that the flash
+      // fails to give back is kept for a run that can read it.
+      unreadable_ = errno != ENOENT && errno != ELOOP && errno != EINVAL && errno != EISDIR && errno != EFBIG &&
+                    errno != ENOTDIR;
+      return false;
+    }
     if (!text_.empty() && text_.back() != '\n') return false;
     bool wellFormed = true;
     forEachLine([&](const std::string& line) {
@@ -123,6 +144,7 @@ class JournalText : public JournalSteps {
     return wellFormed;
   }
   bool renamingBegun() const { return renamingBegun_; }
+  bool unreadable() const { return unreadable_; }
 
   void forEach(const Visit& visit) const override {
     forEachLine([&](const std::string& line) {
@@ -142,75 +164,96 @@ class JournalText : public JournalSteps {
   const BoardPaths& board_;
   std::string text_;
   bool renamingBegun_ = false;
+  bool unreadable_ = false;
 };
 
 }  // namespace
 
 bool writeJournal(const BoardPaths& board, const JournalSteps& steps, CommitFailure* failure) {
+  FileSystem& fs = board.fs();
   const std::string next = board.at(kNewJournalPath);
-  makeDirs(board.at(kFlashDir));
-  const int fd = openRegularFile(next, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const std::string journal = board.at(kJournalPath);
+  makeDirs(fs, board.at(kFlashDir));
+  const int fd = openRegularFile(fs, next, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
   bool written = fd >= 0;
   int error = errno;
   if (written) {
     // Line by line through the sink's buffer, never the whole text at once.
-    FileSink journal(fd);
-    steps.forEach([&journal](const JournalStep& step) {
+    FileSink sink(fs, fd);
+    steps.forEach([&sink](const JournalStep& step) {
       const std::string line = formatOpLine(step.kind, step.path, step.source) + "\n";
-      journal.sputn(line.data(), static_cast<std::streamsize>(line.size()));
+      sink.sputn(line.data(), static_cast<std::streamsize>(line.size()));
     });
-    written = journal.makeDurable();
+    written = sink.makeDurable();
     error = errno;
-    if (!journal.close() && written) {
+    if (!sink.close() && written) {
       written = false;
       error = errno;
     }
   }
-  if (written && ::rename(next.c_str(), (board.at(kJournalPath)).c_str()) != 0) {
+  if (written && !fs.rename(next, journal)) {
     written = false;
     error = errno;
   }
+  // Only a journal whose name is durable may be acted on: one that might not
+  // outlast a power cut goes, and the commit with it.
+  if (written && !syncDirectory(fs, board.at(kFlashDir))) {
+    error = errno;
+    fs.unlink(journal);
+    written = false;
+  }
   if (!written) {
-    if (failure) *failure = CommitFailure{error, board.at(kJournalPath)};
-    ::unlink(next.c_str());
+    *failure = CommitFailure{error, journal};
+    fs.unlink(next);
     return false;
   }
-  syncDirectory(board.at(kFlashDir));
   return true;
 }
 
-void applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renamingBegun) {
-  if (!renamingBegun) {
-    steps.forEach([](const JournalStep& step) {
-      if (step.kind == 'U') removePath(step.path);
-      if (step.kind == 'L') makeLink(step.path, step.source);
-    });
-    markRenamingBegun(board);
-  }
+bool applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renamingBegun, CommitFailure* failure) {
+  FileSystem& fs = board.fs();
+  bool done = true;
   // The file systems every deletion, link and rename changed, also those an
   // interrupted run made before renaming began.
-  FileSystems changed;
-  steps.forEach([&changed](const JournalStep& step) {
-    if (step.kind == 'D') return;
-    if (step.kind == 'M') renameIntoPlace(step.path, step.source);
+  FileSystems changed(fs);
+  std::string unsynced;
+  if (!renamingBegun) {
+    steps.forEach([&](const JournalStep& step) {
+      if (!done || (step.kind != 'U' && step.kind != 'L')) return;
+      done = step.kind == 'U' ? removePath(fs, step.path, failure) : makeLink(fs, step.path, step.source, failure);
+      changed.add(parentDir(step.path));
+    });
+    // Deletions are never repeated once the journal says renaming has begun:
+    // they are durable before it says so.
+    if (done && !changed.sync(&unsynced)) done = failed(failure, unsynced);
+    done = done && markRenamingBegun(board, failure);
+  }
+  steps.forEach([&](const JournalStep& step) {
+    if (!done || step.kind == 'D') return;
+    if (step.kind == 'M') done = renameIntoPlace(fs, step.path, step.source, failure);
     changed.add(parentDir(step.path));
   });
   // Everything is durable before the journal, and with it the way back, goes.
-  changed.sync();
-  steps.forEach([](const JournalStep& step) {
-    if (step.kind == 'D') ::unlink(step.path.c_str());
+  if (done && !changed.sync(&unsynced)) done = failed(failure, unsynced);
+  steps.forEach([&](const JournalStep& step) {
+    if (done && step.kind == 'D' && !fs.unlink(step.path) && errno != ENOENT) done = failed(failure, step.path);
   });
-  ::unlink((board.at(kJournalPath)).c_str());
+  const std::string journal = board.at(kJournalPath);
+  if (done && !fs.unlink(journal) && errno != ENOENT) done = failed(failure, journal);
+  // A journal that comes back after a power cut is carried out again, which
+  // changes nothing: its deletions are not repeated and its renames find no
+  // source. Its removal is made durable all the same, where that works.
+  if (done) syncDirectory(fs, board.at(kFlashDir));
+  return done;
 }
 
-void completeJournal(const BoardPaths& board) {
+bool completeJournal(const BoardPaths& board, CommitFailure* failure) {
   // A journal still being written when the run ended was never acted on.
-  removeAnyEntry(board.at(kNewJournalPath));
+  removeAnyEntry(board.fs(), board.at(kNewJournalPath));
   JournalText journal(board);
-  if (journal.read()) {
-    applyJournal(board, journal, journal.renamingBegun());
-    return;
-  }
+  if (journal.read()) return applyJournal(board, journal, journal.renamingBegun(), failure);
+  if (journal.unreadable()) return failed(failure, board.at(kJournalPath));
   // A damaged journal, or anything else in its place, would block every commit.
-  removeAnyEntry(board.at(kJournalPath));
+  removeAnyEntry(board.fs(), board.at(kJournalPath));
+  return true;
 }

@@ -37,13 +37,18 @@ class JournalSteps {
 bool writeJournal(const BoardPaths& board, const JournalSteps& steps, CommitFailure* failure);
 
 // Carries out a written journal and removes it: deletions and links (unless
-// renaming had begun), then every rename whose source is still there, then,
-// with everything durable, the deletions that follow. Each step can be
-// repeated, so a journal can be carried out again from its start. A failing
-// symlink or rename is reported in the manner of perror.
-void applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renamingBegun);
+// renaming had begun), made durable before the journal says renaming has
+// begun; then every rename whose source is still there, then, with
+// everything durable, the deletions that follow. Each step can be repeated,
+// so a journal can be carried out again from its start. A step that fails
+// stops it: the journal stays for the next run to complete, the result is
+// false and `failure` names the path. A failing symlink or rename is also
+// reported in the manner of perror.
+bool applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renamingBegun, CommitFailure* failure);
 
 // Completes the journal of an interrupted commit, if there is one. A journal
-// that is not whole and well-formed, or names paths outside the flash and
-// the RAM disk, is not carried out: it is deleted and the board left as it is.
-void completeJournal(const BoardPaths& board);
+// that is not whole and well-formed, names paths outside the flash and the
+// RAM disk, or is no regular file (a link is not followed), is not carried
+// out: it is deleted and the board left as it is. False, with `failure`,
+// when a journal stays because a step of it fails again.
+bool completeJournal(const BoardPaths& board, CommitFailure* failure);

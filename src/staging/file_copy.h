@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/file_system.h"
+
 class Spinner;
 
 // Copies the regular file `source` into the open, empty file `destination`,
@@ -11,4 +13,4 @@ class Spinner;
 // errno telling why, when the source is no regular file or cannot be read, or
 // the copy cannot be written whole. With a spinner, one step is taken after
 // each chunk written.
-bool copyInto(const std::string& source, int destination, Spinner* spinner);
+bool copyInto(FileSystem& fs, const std::string& source, int destination, Spinner* spinner);

@@ -1,9 +1,7 @@
 // The manifest: a saved transaction as text, one line per staged operation in
 // path order ("U path", "L path text", "M path source"; see op_line.h).
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -42,28 +40,26 @@ bool Transaction::save(const std::string& manifestPath) {
   }
   // Written beside the manifest and renamed over it, so that a manifest is
   // always whole; a failure leaves none, not even an older one.
+  FileSystem& fs = board_.fs();
   std::string temporary;
   const int fd = record_.makeTemporaryFile(parentDir(manifestPath), true, &temporary);
   // Readable by the other programs of the system, as a manifest always was.
-  bool saved = fd >= 0 && ::fchmod(fd, kManifestMode) == 0 && writeAll(fd, text.data(), text.size()) &&
-               ::fsync(fd) == 0;
-  if (fd >= 0) saved = ::close(fd) == 0 && saved;
-  saved = saved && ::rename(temporary.c_str(), manifestPath.c_str()) == 0;
+  bool saved = fd >= 0 && fs.setMode(fd, kManifestMode) && fs.write(fd, text.data(), text.size()) && fs.syncFile(fd);
+  if (fd >= 0) saved = fs.close(fd) && saved;
+  saved = saved && fs.rename(temporary, manifestPath) && record_.handOverToManifest();
   if (!saved) {
     const int error = errno;
-    if (fd >= 0) ::unlink(temporary.c_str());
-    ::unlink(manifestPath.c_str());
+    if (fd >= 0) fs.unlink(temporary);
+    fs.unlink(manifestPath);
     errno = error;
     return false;
   }
-  // The staged files now belong to the manifest.
-  record_.forget();
   return true;
 }
 
 bool Transaction::load(const std::string& manifestPath) {
   std::string text;
-  if (!readSmallFile(manifestPath, kLargestManifest, &text)) return false;
+  if (!readSmallFile(board_.fs(), manifestPath, kLargestManifest, &text)) return false;
   if (!text.empty() && text.back() != '\n') return false;  // cut inside a line
   // Every line is read and checked before anything is staged.
   std::vector<ManifestLine> lines;

@@ -14,6 +14,7 @@
 
 #include "platform/file_systems.h"
 #include "platform/path_utils.h"
+#include "platform/regular_file.h"
 #include "staging/commit_journal.h"
 #include "staging/file_copy.h"
 #include "staging/spinner.h"
@@ -35,43 +36,49 @@ constexpr char kTemporarySuffix[] = "/tmpXXXXXX";
 // The longest temporary path the board's staging code provides for.
 constexpr size_t kMaxTemporaryPath = 127;
 
-bool exists(const std::string& path) {
+bool exists(FileSystem& fs, const std::string& path) {
   struct stat info;
-  return ::stat(path.c_str(), &info) == 0;
+  return fs.status(path, &info);
 }
 
 // The directory a new file at `destination` will lie in, or its first
 // ancestor that exists: the file system the file will be on.
-std::string homeDirectory(const std::string& destination) {
+std::string homeDirectory(FileSystem& fs, const std::string& destination) {
   std::string dir = parentDir(destination);
   for (;;) {
     struct stat info;
-    if ((::stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) || dir == "/" || dir == ".") return dir;
+    if ((fs.status(dir, &info) && S_ISDIR(info.st_mode)) || dir == "/" || dir == ".") return dir;
     dir = parentDir(dir);
   }
 }
 
-uint64_t deviceOf(const std::string& path) {
+uint64_t deviceOf(FileSystem& fs, const std::string& path) {
   struct stat info;
-  return ::stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_dev) : 0;
+  return fs.status(path, &info) ? static_cast<uint64_t>(info.st_dev) : 0;
 }
 
 // A file of a dry run, outside the board and recorded nowhere.
-int makeScratchFile(const std::string& directory, std::string* path) {
-  *path = directory + "/dryXXXXXX";
-  return ::mkstemp(&(*path)[0]);
+int makeScratchFile(FileSystem& fs, const std::string& directory, std::string* path) {
+  static unsigned made = 0;
+  for (;;) {
+    *path = directory + "/dry" + std::to_string(::getpid()) + "." + std::to_string(++made);
+    const int fd = fs.open(*path, O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
 }
 
 // The home directory of the destinations of a commit, asked once per
 // directory, and the file system it lies on.
 class HomeDirectories {
  public:
+  explicit HomeDirectories(FileSystem& fs) : fs_(fs) {}
+
   const std::string& of(const std::string& destination) {
     std::string parent = parentDir(destination);
     if (parent != parent_) {
-      home_ = homeDirectory(destination);
+      home_ = homeDirectory(fs_, destination);
       struct stat info;
-      known_ = ::stat(home_.c_str(), &info) == 0;
+      known_ = fs_.status(home_, &info);
       device_ = known_ ? info.st_dev : 0;
       parent_ = std::move(parent);
     }
@@ -82,6 +89,7 @@ class HomeDirectories {
   bool holds(const struct stat& source) const { return known_ && source.st_dev == device_; }
 
  private:
+  FileSystem& fs_;
   std::string parent_;
   std::string home_;
   bool known_ = false;
@@ -152,13 +160,13 @@ void Transaction::stage(const std::string& destination, OpKind kind, std::string
     ops_.emplace(destination, StagedOp{kind, std::move(source)});
     return;
   }
-  if (op->second.kind == OpKind::Create) ::unlink(op->second.source.c_str());
+  if (op->second.kind == OpKind::Create) board_.fs().unlink(op->second.source);
   op->second.kind = kind;
   op->second.source = std::move(source);
 }
 
 void Transaction::drop(OpMap::iterator op) {
-  if (op->second.kind == OpKind::Create) ::unlink(op->second.source.c_str());
+  if (op->second.kind == OpKind::Create) board_.fs().unlink(op->second.source);
   ops_.erase(op);
 }
 
@@ -167,13 +175,14 @@ void Transaction::drop(OpMap::iterator op) {
 // The free space is asked for every file; the ancestor once per directory.
 std::string Transaction::stagingDirFor(const std::string& destination, uint32_t sizeHint) {
   if (sizeHint == 0) return fallbackDir_;
+  FileSystem& fs = board_.fs();
   const std::string parent = parentDir(destination);
   struct statfs info;
   std::string dir;
-  if (parent == lastParent_ && ::statfs(lastStagingHome_.c_str(), &info) == 0) {
+  if (parent == lastParent_ && fs.freeSpace(lastStagingHome_, &info)) {
     dir = lastStagingHome_;
   } else {
-    for (dir = parent; ::statfs(dir.c_str(), &info) != 0; dir = parentDir(dir)) {
+    for (dir = parent; !fs.freeSpace(dir, &info); dir = parentDir(dir)) {
       if (dir == "/" || dir == ".") return fallbackDir_;
     }
     lastParent_ = parent;
@@ -182,7 +191,7 @@ std::string Transaction::stagingDirFor(const std::string& destination, uint32_t 
   // A dry run has staged nothing: it counts what a real run would have.
   uint64_t freeBlocks = info.f_bfree;
   if (isDryRun()) {
-    const auto taken = dryBlocks_.find(deviceOf(dir));
+    const auto taken = dryBlocks_.find(deviceOf(fs, dir));
     if (taken != dryBlocks_.end()) freeBlocks -= std::min(freeBlocks, taken->second);
   }
   bool room = roomForStaging(sizeHint, static_cast<uint32_t>(info.f_bsize), static_cast<uint32_t>(freeBlocks));
@@ -197,15 +206,27 @@ int Transaction::create(const std::string& destination, uint32_t sizeHint, uint3
   const std::string dir = stagingDirFor(destination, sizeHint);
   std::string temporary;
   const int fd =
-      isDryRun() ? makeScratchFile(scratchDir_, &temporary) : record_.makeTemporaryFile(dir, false, &temporary);
-  if (fd < 0) return -1;
-  if (mode != 0) ::fchmod(fd, mode);
+      isDryRun() ? makeScratchFile(board_.fs(), scratchDir_, &temporary) : record_.makeTemporaryFile(dir, false, &temporary);
+  if (fd < 0) {
+    noteFailure(destination);
+    return -1;
+  }
+  FileSystem& fs = board_.fs();
+  // A file without the mode its package gives it must never be installed.
+  if (mode != 0 && !fs.setMode(fd, mode)) {
+    const int error = errno;
+    fs.close(fd);
+    fs.unlink(temporary);
+    errno = error;
+    noteFailure(destination);
+    return -1;
+  }
   stage(destination, OpKind::Create, temporary);
   if (isDryRun()) {
     stagedIn_[destination] = dir;
     struct statfs info;
-    if (::statfs(dir.c_str(), &info) == 0 && info.f_bsize > 0)
-      dryBlocks_[deviceOf(dir)] += (sizeHint + info.f_bsize - 1) / info.f_bsize;
+    if (fs.freeSpace(dir, &info) && info.f_bsize > 0)
+      dryBlocks_[deviceOf(fs, dir)] += (sizeHint + info.f_bsize - 1) / info.f_bsize;
   }
   return fd;
 }
@@ -219,7 +240,7 @@ void Transaction::link(const std::string& text, const std::string& destination) 
 }
 
 void Transaction::remove(const std::string& path) {
-  if (exists(path)) {
+  if (exists(board_.fs(), path)) {
     stage(path, OpKind::Remove, std::string());
     return;
   }
@@ -234,10 +255,14 @@ bool Transaction::keep(const std::string& path) {
     ops_.erase(op);
   }
   struct stat info;
-  return ::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode);
+  return !board_.fs().status(path, &info) || S_ISDIR(info.st_mode);
 }
 
 bool Transaction::noteTemporary(const std::string& path) { return isDryRun() || record_.record(path); }
+
+void Transaction::noteFailure(const std::string& path) {
+  if (stagingFailure_.error == 0) stagingFailure_ = CommitFailure{errno != 0 ? errno : EIO, path};
+}
 
 bool Transaction::commit(bool spinner, CommitFailure* failure) {
   return commit(spinner ? &processSpinner() : nullptr, failure);
@@ -252,24 +277,38 @@ bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
     if (failure != nullptr) *failure = CommitFailure{EROFS, std::string()};
     return false;
   }
+  CommitFailure ignored;
+  if (failure == nullptr) failure = &ignored;
+  if (stagingFailure_.error != 0) {
+    *failure = stagingFailure_;
+    return false;
+  }
   if (ops_.empty()) {
     record_.forget();
     return true;
   }
-  CommitFailure ignored;
-  if (failure == nullptr) failure = &ignored;
+  FileSystem& fs = board_.fs();
   std::vector<PlacedCopy> copies;
-  FileSystems placedOn;
-  const bool placed = placeNewFiles(spinner, &copies, &placedOn, failure);
-  if (placed) placedOn.sync();
+  FileSystems placedOn(fs);
+  bool placed = placeNewFiles(spinner, &copies, &placedOn, failure);
+  std::string unsynced;
+  if (placed && !placedOn.sync(&unsynced)) {
+    *failure = CommitFailure{errno, unsynced};
+    placed = false;
+  }
   const CommitSteps steps(ops_, copies);
   if (!placed || !writeJournal(board_, steps, failure)) {
-    for (const PlacedCopy& copy : copies) ::unlink(copy.path.c_str());
+    for (const PlacedCopy& copy : copies) fs.unlink(copy.path);
     return false;
   }
-  applyJournal(board_, steps, false);
   // The commit has made directories that staging may now find.
   lastParent_.clear();
+  if (!applyJournal(board_, steps, false, failure)) {
+    // The journal names the staged files now: they stay for the next run.
+    failure->journalLeft = true;
+    ops_.clear();
+    return false;
+  }
   record_.forget();
   return true;
 }
@@ -295,7 +334,8 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copie
   // Almost always empty: only a manifest can name one source twice.
   const std::vector<std::string> shared = sharedSources();
   std::set<std::string> seen;
-  HomeDirectories homes;
+  FileSystem& fs = board_.fs();
+  HomeDirectories homes(fs);
   for (const auto& [destination, op] : ops_) {
     if (op.kind == OpKind::Remove || op.kind == OpKind::Link) continue;
     // A source that this commit changes too would be read in a state nobody
@@ -306,7 +346,7 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copie
       return false;
     }
     struct stat source;
-    if (::stat(op.source.c_str(), &source) != 0) {
+    if (!fs.status(op.source, &source)) {
       *failure = CommitFailure{errno, op.source};
       return false;
     }
@@ -324,9 +364,9 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copie
     // only moved stays where it is.
     const bool dropsSource = op.kind == OpKind::Create || (loaded_ && isStagingFile(op.source, destination));
     copies->push_back(PlacedCopy{&destination, copy, &op.source, dropsSource});
-    bool copied = copyInto(op.source, fd, spinner);
+    bool copied = copyInto(fs, op.source, fd, spinner);
     int error = errno;
-    if (::close(fd) != 0 && copied) {
+    if (!fs.close(fd) && copied) {
       copied = false;
       error = errno;
     }
@@ -340,9 +380,10 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copie
 
 void Transaction::cancel() {
   for (const auto& entry : ops_) {
-    if (entry.second.kind == OpKind::Create) ::unlink(entry.second.source.c_str());
+    if (entry.second.kind == OpKind::Create) board_.fs().unlink(entry.second.source);
   }
   ops_.clear();
+  stagingFailure_ = CommitFailure();
   if (!isDryRun()) record_.forget();
 }
 
@@ -360,19 +401,29 @@ bool Transaction::isStagingFile(const std::string& source, const std::string& de
 
 void Transaction::cancelSaved() {
   for (const auto& [destination, op] : ops_) {
-    if (op.kind == OpKind::Move && isStagingFile(op.source, destination)) ::unlink(op.source.c_str());
+    if (op.kind == OpKind::Move && isStagingFile(op.source, destination)) board_.fs().unlink(op.source);
   }
   cancel();
+  forgetSaved();
 }
 
-void recoverInterruptedRun(const BoardPaths& board) {
-  completeJournal(board);
-  // The files a saved manifest names wait for its --commit or --cancel.
+void Transaction::forgetSaved() { deleteStagedFiles(board_, board_.at(kSavedRecordPath), {}); }
+
+bool recoverInterruptedRun(const BoardPaths& board, CommitFailure* failure) {
+  FileSystem& fs = board.fs();
+  // A journal that stays names staged files as its sources: they stay too.
+  if (!completeJournal(board, failure)) return false;
+  removeAnyEntry(fs, board.at(kNewPostlogPath));
+  // The files a saved manifest names wait for its --commit or --cancel; a
+  // manifest lost with the RAM disk leaves them to go.
   std::set<std::string> saved;
   Transaction manifest(board);
   if (manifest.load(board.at(kManifestPath))) {
     for (const auto& entry : manifest)
       if (entry.second.kind == OpKind::Move) saved.insert(entry.second.source);
+  } else {
+    deleteStagedFiles(board, board.at(kSavedRecordPath), saved);
   }
-  deleteStagedFiles(board, saved);
+  deleteStagedFiles(board, board.at(kStagedRecordPath), saved);
+  return true;
 }

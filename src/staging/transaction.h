@@ -32,11 +32,13 @@ struct StagedOp {
   std::string source;
 };
 
-// Why a commit changed nothing: the errno of the failure and the path it
-// concerns.
+// Why a commit failed: the errno of the failure and the path it concerns.
+// Before its journal is durable a commit changes nothing; after, a failing
+// step leaves the journal for the next run to complete (`journalLeft`).
 struct CommitFailure {
   int error = 0;
   std::string path;
+  bool journalLeft = false;
 };
 
 class Transaction {
@@ -79,24 +81,33 @@ class Transaction {
   // outlive the run unless it is committed: recorded so that the next run
   // deletes it when this one is interrupted.
   bool noteTemporary(const std::string& path);
+  // A staged change for `path` failed (errno tells why) in a way its caller
+  // may not report: the transaction can no longer be committed, and says so
+  // with this failure. Cancelling clears it.
+  void noteFailure(const std::string& path);
 
   // Applies every staged operation: deletions and links first, then moves. It
-  // first brings every new file onto its destination's file system; when a
-  // file cannot be placed there (no space, a missing source, an I/O error)
-  // nothing has changed, the result is false and `failure` (may be null)
-  // tells why. Once placed, a failing single operation is reported in the
-  // manner of perror and never stops the others. The operations stay staged.
+  // first brings every new file onto its destination's file system and makes
+  // it durable; when a file cannot be placed there (no space, a missing
+  // source, an I/O error) or the journal cannot be made durable, nothing has
+  // changed and the staged files stay. Once the journal is durable, a step
+  // that fails stops the commit and leaves the journal for the next run to
+  // complete. False in both cases, `failure` (may be null) telling which.
   bool commit(bool spinner, CommitFailure* failure = nullptr);
   bool commit(Spinner* spinner, CommitFailure* failure = nullptr);
   // Deletes the temporary files of staged creations and drops everything.
   void cancel();
   // cancel() for a transaction loaded from a manifest: the temporary files
-  // that create() made for its moves are deleted as well, no other file.
+  // that create() made for its moves are deleted as well, no other file, and
+  // with them the record of the saved files.
   void cancelSaved();
+  // A committed manifest's staged files are all in place: their record goes.
+  void forgetSaved();
 
   // Writes the manifest whole or not at all (a temporary file renamed into
   // place); false, with no manifest left, when it cannot. Once saved, the
-  // staged files belong to the manifest.
+  // staged files belong to the manifest, and the record of them lies beside
+  // it on flash until the manifest is committed or cancelled.
   bool save(const std::string& manifestPath);
   // Stages the operations of a manifest on top of what is staged, all or
   // none: false, with nothing staged, when the manifest cannot be read, is
@@ -140,6 +151,8 @@ class Transaction {
   std::map<uint64_t, uint64_t> dryBlocks_;
   // Loaded from a manifest: its moves from staging files are creations.
   bool loaded_ = false;
+  // The first staged change that failed; error 0 when none has.
+  CommitFailure stagingFailure_;
 };
 
 // Whether content of `sizeHint` bytes plus a tenth fits below the free space
@@ -148,7 +161,9 @@ class Transaction {
 bool roomForStaging(uint32_t sizeHint, uint32_t blockSize, uint32_t freeBlocks);
 
 // Completes a commit that an earlier run began and did not finish, and
-// deletes what an earlier run staged and neither committed, cancelled nor
-// saved (the files a saved manifest names are kept). Every run does this
-// before it reads the package database.
-void recoverInterruptedRun(const BoardPaths& board);
+// deletes what an earlier run staged and neither committed nor cancelled
+// (the files a saved manifest names are kept while the manifest is there).
+// Every run does this before it reads the package database. False, with
+// `failure`, when a journal stays because it cannot be completed: nothing
+// else may then change the board.
+bool recoverInterruptedRun(const BoardPaths& board, CommitFailure* failure);

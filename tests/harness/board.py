@@ -96,7 +96,7 @@ class StagedNames:
 
     def tree(self, tree, own=False):
         """The tree with staged files named; with own, the new ones are the scenario's own and keep their names."""
-        names = {c for path in tree for c in path.split('/') if re.fullmatch(r'tmp[A-Za-z0-9]{6}', c)}
+        names = {c for path in tree for c in path.split('/') if re.fullmatch(r'\.?tmp[A-Za-z0-9]{6}', c)}
         fresh, order = sorted(names - self.own - set(self.numbered)), []
         self.own.update(fresh if own else ())
         for number, (path, (_, mode, data)) in enumerate(sorted(tree.items()) if not own else (), 1):
@@ -108,7 +108,9 @@ class StagedNames:
         return {self.text(p): (k, m, self.text(d)) for p, (k, m, d) in tree.items()}
 
     def text(self, text):
-        return replaced(text, sorted(self.numbered.items()))
+        """Also the stems of the record of staged files ("P DIR/tmp" and three random letters or digits): tmp###."""
+        return re.sub(r'^(P \S*?/\.?tmp)[A-Za-z0-9]{3}$', r'\1###', replaced(text, sorted(self.numbered.items())),
+                      flags=re.M)
 
 class Board:
     """A board's tree (flash, ram, rw, dev) in a scratch directory, what the scenario built, and its runs."""

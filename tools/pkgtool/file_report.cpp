@@ -151,12 +151,13 @@ bool inspectFile(const std::string& path, const PublicKey& key, bool listFiles, 
   if (!report->layout.hasHeader || (report->layout.magic != kPackageMagic && report->layout.magic != kUnregisteredMagic))
     return true;
   // Every package, as the installer reads it, with its signature.
-  FileSource file(path);
+  PosixFileSystem fs;
+  FileSource file(fs, path);
   PackageStream stream(&file, true);
   Inspection(report, key, listFiles).run(stream);
   // Whatever the installer's candidate reader refuses is broken too.
   PackageFile candidate;
-  if (report->layout.broken.empty() && !loadPackageFile(candidate, path))
+  if (report->layout.broken.empty() && !loadPackageFile(fs, candidate, path))
     report->layout.broken = candidate.isBundle && candidate.members.empty() ? "bundle without members"
                                                                              : "the package reader refuses the file";
   return true;

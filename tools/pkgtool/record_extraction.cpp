@@ -97,7 +97,8 @@ bool checkRecordNames(const FileReport& report, int boardClass, std::string* err
 bool extractRecords(const std::string& path, const std::string& directory, int boardClass, size_t* written,
                     std::string* error) {
   *written = 0;
-  FileSource file(path);
+  PosixFileSystem fs;
+  FileSource file(fs, path);
   if (!file.isOpen()) {
     *error = path + ": cannot open: " + strerror(errno);
     return false;

@@ -27,7 +27,7 @@ struct UpgradePlan {
   std::vector<PlannedChange> changes;
   bool cancelled = false;     // the run would change nothing
   bool nothingToDo = false;
-  SpaceCheck space{SpaceBudget(std::string()), SpaceBudget(std::string())};
+  SpaceCheck space{SpaceBudget(), SpaceBudget()};
 };
 
 // The plan of `installer -r ROOT` with the permitted changes (Downgrade,
