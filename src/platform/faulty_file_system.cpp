@@ -47,9 +47,9 @@ void removeTree(const std::string& path, bool keepTop) {
   struct stat info;
   if (::lstat(path.c_str(), &info) != 0) return;
   if (S_ISDIR(info.st_mode)) {
-    std::vector<std::string> names;
-    PosixFileSystem().listDirectory(path, &names);
-    for (const std::string& name : names) removeTree(path + "/" + name, false);
+    std::vector<DirectoryEntry> entries;
+    PosixFileSystem().listDirectory(path, &entries);
+    for (const DirectoryEntry& entry : entries) removeTree(path + "/" + entry.name, false);
     if (!keepTop) ::rmdir(path.c_str());
   } else if (!keepTop) {
     ::unlink(path.c_str());
@@ -397,8 +397,8 @@ bool FaultyFileSystem::removeDirectory(const std::string& path) {
   return done;
 }
 
-bool FaultyFileSystem::listDirectory(const std::string& path, std::vector<std::string>* names) {
-  return real_.listDirectory(path, names);
+bool FaultyFileSystem::listDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) {
+  return real_.listDirectory(path, entries);
 }
 
 void FaultyFileSystem::putBack(const std::string& path, const Gone& gone, bool dataLost) {

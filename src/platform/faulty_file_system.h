@@ -63,7 +63,7 @@ class FaultyFileSystem : public FileSystem {
   bool unlink(const std::string& path) override;
   bool makeDirectory(const std::string& path, unsigned mode) override;
   bool removeDirectory(const std::string& path) override;
-  bool listDirectory(const std::string& path, std::vector<std::string>* names) override;
+  bool listDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) override;
 
  private:
   using FileId = std::pair<dev_t, ino_t>;
