@@ -7,6 +7,7 @@ import contextlib
 import os
 import random
 import re
+import shutil
 import struct
 import subprocess
 import tempfile
@@ -24,6 +25,8 @@ FAILURES = [('upgrade', 28, 'ERROR: not enough space for upgrade\n', 'no space f
             ('image', 28, ': No space left on device\n', 'no space for the commit'),
             ('image', 255, 'ERROR: could not write image\n', 'could not write image'),
             ('commit', 28, ': No space left on device: nothing was changed\n', 'no space for the commit')]
+ERRORS, POLICIES = ('EIO', 'ENOSPC', 'EROFS', 'short'), ('kept', 'lost', 'data', 'entries')
+TEMPORARY = re.compile(r'\.?tmp.{6}|\.journal(\.new)?|\.staged')
 HOSTILE = ('garbage', 'directory', 'named pipe', 'dangling link', 'huge file')
 
 def scratch_on_tmpfs():
@@ -78,7 +81,7 @@ class Sweep:
     def __init__(self, scenario, step, first=None):
         self.scenario, self.line, self.section, self.faults = scenario, step.line, [], []
         self.kind, *self.args = re.findall(r'[^ \t]+', step.rest + ' ' + ' '.join(text for _, text in step.body))
-        need(self.kind in ('kill', 'tamper', 'space', 'hostile'), 'unknown sweep "%s"' % self.kind)
+        need(self.kind in ('kill', 'tamper', 'space', 'hostile', 'fail', 'cut'), 'unknown sweep "%s"' % self.kind)
         if first:  # sweep lines stacked on one section share it
             self.main, self.old, self.section = first.main, first.old, first.section
         else:
@@ -117,7 +120,8 @@ class Sweep:
         tally = collections.Counter(outcome + ' (%s)' % why * bool(why) for outcome, why, _ in outcomes)
         runs = '; '.join(' '.join(filter(None, (step.keyword, step.rest))) for step in self.section)
         print('SWEEP %s, %s: %d cases: %s' % (' '.join([self.kind] + self.args[:{'tamper': 1, 'space': 3}.get(
-            self.kind, 0)]), runs, len(outcomes), ', '.join('%d %s' % (n, o) for o, n in sorted(tally.items()))))
+            self.kind, 0)]), runs, len(outcomes), ', '.join('%d %s' % (n, o) for o, n in sorted(tally.items()))) +
+              (', %d temporaries left, %d log lines lost' % tuple(self.flaws) if self.kind in ('fail', 'cut') else ''))
         return [(self.line, fault) for fault in self.faults + [f for o, _, f in outcomes if o == 'other']]
 
     def kill(self):
@@ -238,4 +242,106 @@ class Sweep:
             outcomes.append(('other' if status not in statuses or outside[0] != outside[1] else 'old' if
                              after == before else 'new', 'status %d' % status,
                              '%s, %s: status %d%s\n%s' % (path, kind, status, tree_diff(*outside), out)))
+        return outcomes
+
+    def faulty(self, board, steps, fault=None):
+        """The runs on the board, the first under installer-faulty with the fault: its (status, out, the fault's line
+        or None, the calls it counted)."""
+        inside, log, config = steps[0].keyword == 'run-inside', '/installer-fault.log', board.config
+        board.env.update(INSTALLER_FAULT=fault, INSTALLER_FAULT_LOG=log if inside else board.root + log)
+        board.config, self.scenario.board = dict(config, installer=config['faulty']), board
+        if inside:  # in place of the installer copied into the root
+            board.copied = shutil.copy(config['faulty'], board.root + '/installer')
+        try:
+            status, out, _ = board.run(steps[0].keyword, *self.scenario.words(steps[0]))
+            board.config, board.env['INSTALLER_FAULT'], board.env['INSTALLER_FAULT_LOG'] = config, None, None
+            if inside:
+                shutil.copy(config['installer'], board.root + '/installer')
+            for step in steps[1:]:
+                board.run(step.keyword, *self.scenario.words(step))
+        finally:
+            board.config, self.scenario.board = config, self.main
+        with open(board.root + log) as f:
+            lines = f.read().splitlines()
+        os.unlink(board.root + log)
+        calls = [int(line[6:]) for line in lines if line.startswith('calls ')]
+        return status, out, next((line for line in lines if not line.startswith('calls ')), None), (calls or [0])[0]
+
+    def survivors(self, tree):  # what a power cut leaves to compare, staged files named as they come
+        return StagedNames().tree(without(tree, POSTLOG, '/ram'))
+
+    def judge(self, board, what):
+        """The board after a case: (old, new or other, '', what happened and how it differs), its flaws counted:
+        temporaries left that no saved manifest names, a post-install log shorter than before."""
+        tree, (old, new) = board.snapshot(), self.ends
+        after, lines = self.survivors(tree), tree.get(POSTLOG, ('f', 0, ''))[2].count('\n')
+        left = [p for p in tree if TEMPORARY.fullmatch(os.path.basename(p)) and p.startswith('/flash/') and
+                ' %s\n' % p not in tree.get(MANIFEST, ('f', 0, ''))[2] and p not in self.old and p not in self.new]
+        flaws = [bool(left), lines < self.old.get(POSTLOG, ('f', 0, ''))[2].count('\n')]
+        self.flaws = [n + f for n, f in zip(self.flaws, flaws)]
+        self.faults += ['%s: %s left' % (what, left)] * flaws[0] + ['%s: post-install log lines lost' % what] * flaws[1]
+        return ('old' if after == old else 'new' if after == new else 'other', '', '%s; against the old state:%s\n'
+                'against the new:%s' % (what, tree_diff(old, after), tree_diff(new, after)))
+
+    def fail(self):
+        """Each counted call of the first run failing once with each error: the first run ends old with a failure
+        said, new with status 0 (unless a barrier failed), or, the journal left, with an ERROR line naming the path;
+        after the rest of the runs the board is old or new."""
+        self.flaws, self.ends, outcomes = [0, 0], (self.survivors(self.old), self.survivors(self.new)), []
+        with contextlib.closing(self.copy()) as board:
+            calls = self.faulty(board, self.section[:1])[3]
+            first = self.survivors(board.snapshot())
+        self.faults += ['installer-faulty counted no call'] * (not calls)
+        for error, n in [(error, n) for error in ERRORS for n in range(1, calls + 1)]:
+            with contextlib.closing(self.copy()) as board:
+                status, out, struck, _ = self.faulty(board, self.section[:1], 'fail %d %s' % (n, error))
+                if struck is None:  # only a write can be short
+                    continue
+                after, named = self.survivors(board.snapshot()), struck.split()[3:]
+                said = any(line.startswith('ERROR: ') and any(p in line for p in named) for line in out.splitlines())
+                good = status == 0 and not struck.split()[2].startswith('sync') or status != 0 and said
+                good = bool(re.search('ERROR|failed', out)) if after == self.ends[0] else good if after == first else \
+                    status != 0 and said and '/flash/.journal' in after
+                self.faulty(board, self.section[1:]) if self.section[1:] else None
+                outcome = self.judge(board, '%s, %s: status %d\n%s' % (error, struck, status, out.rstrip()))
+            outcomes.append(outcome if good else ('other', '', 'after the first run: ' + outcome[2]))
+        return outcomes
+
+    def cut(self, *policies):
+        """The power cut after each counted call of the first run, in each policy: after the next runs the board is
+        old or new; and for some crash states (all with INSTALLER_SWEEP=full) cut again after each counted call of
+        the recovering run, then the rest run plain: old or new again."""
+        self.flaws, self.ends, outcomes, seen = [0, 0], (self.survivors(self.old), self.survivors(self.new)), [], {}
+        policies = policies or POLICIES + tuple('fs:' + p for p, _ in self.main.mounts if p.startswith('/flash'))
+        recuts, full = [], os.environ.get('INSTALLER_SWEEP') == 'full'
+        with contextlib.closing(self.copy()) as board:
+            calls = self.faulty(board, self.section[:1])[3]
+        self.faults += ['installer-faulty counted no call'] * (not calls)
+        for n, policy in [(n, policy) for n in range(1, calls + 1) for policy in policies]:
+            with contextlib.closing(self.copy()) as board:
+                struck = self.faulty(board, self.section[:1], 'cut %d %s' % (n, policy))[2]
+                crash = repr(sorted(self.survivors(board.snapshot()).items()))
+                if crash in seen:  # a crash state met before ends as it did
+                    outcomes.append(seen[crash][:2] + ('%s (%s) ends as %s' % (struck, policy, seen[crash][3]),))
+                    continue
+                again = self.faulty(board, self.section[1:])[3]
+                seen[crash] = self.judge(board, '%s (%s)' % (struck, policy)) + ('%s (%s)' % (struck, policy),)
+                recuts += [(n, policy, m) for m in range(1, again + 1)]
+            outcomes.append(seen[crash][:3])
+        states = sorted({(n, policy) for n, policy, _ in recuts})
+        sample = set(states if full else states[::max(1, len(states) // 3)])
+        tally, flaws, self.flaws = collections.Counter(), self.flaws, [0, 0]
+        for n, policy, m in [r for r in recuts if r[:2] in sample]:
+            for second in policies:
+                with contextlib.closing(self.copy()) as board:
+                    self.faulty(board, self.section[:1], 'cut %d %s' % (n, policy))
+                    struck = self.faulty(board, self.section[1:2], 'cut %d %s' % (m, second))[2]
+                    self.faulty(board, self.section[1:])
+                    outcome = self.judge(board, 'cut %d %s, then %s (%s)' % (n, policy, struck, second))
+                tally[outcome[0]] += 1
+                self.faults += [outcome[2]] * (outcome[0] == 'other')
+        print('SWEEP cut, a second cut in the recovering run of %d of %d crash states: %d cases: %s, %d temporaries left, '
+              '%d log lines lost' % (len(sample), len(states), sum(tally.values()), ', '.join(
+                  '%d %s' % (n, o) for o, n in sorted(tally.items())), *self.flaws))
+        self.flaws = flaws
         return outcomes
