@@ -182,7 +182,8 @@ SpaceCheck checkSpace(const Transaction& transaction) {
   // none: it counts the lines a real run would have written.
   CommitWriting writing(transaction);
   if (!transaction.isDryRun()) {
-    PathStatus record(fs, transaction.board().at(kStagedRecordPath));
+    const std::string recordPath = transaction.board().at(kStagedRecordPath);
+    PathStatus record(fs, recordPath);
     main.release(record);
     if (record.info() != nullptr) writing.recordBytes = static_cast<uint64_t>(record.info()->st_size);
   }

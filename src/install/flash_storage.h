@@ -18,7 +18,9 @@ constexpr int64_t kReservedBlocks = 16;
 // many budgets want to know: the space check looks at every staged file.
 class PathStatus {
  public:
+  // `path` must outlive this.
   PathStatus(FileSystem& fs, const std::string& path) : fs_(fs), path_(path) {}
+  PathStatus(FileSystem& fs, std::string&& path) = delete;
   const std::string& path() const { return path_; }
   // The status, or null when there is no such file.
   const struct stat* info();
