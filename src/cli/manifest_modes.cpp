@@ -113,6 +113,8 @@ int runCancelMode(const BoardPaths& board, std::ostream& out) {
     out << "ERROR: could not delete " << kManifestPath << ": " << std::strerror(errno) << "\n" << std::flush;
     return kFailedStatus;
   }
-  transaction.cancelSaved();
-  return 0;
+  if (transaction.cancelSaved()) return 0;
+  out << "ERROR: could not delete the files of " << kManifestPath << ": " << std::strerror(errno)
+      << ": the next run deletes them\n" << std::flush;
+  return kFailedStatus;
 }

@@ -27,6 +27,7 @@ int exitStatus(const RunReport& report) {
       return kNoSpaceStatus;
     case RunOutcome::CommitFailed:
     case RunOutcome::CommitIncomplete:
+    case RunOutcome::LogFailed:
     case RunOutcome::SaveFailed:
       return kFailedStatus;
     case RunOutcome::ImageFileFailed:

@@ -57,11 +57,11 @@ RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags
     board.fs().unlink(copy);
   }
   const RunOutcome committed = commitRun(run);
-  // A journal that stays moves the copy into place at the next run.
-  if (committed != RunOutcome::Done && committed != RunOutcome::CommitIncomplete) {
-    board.fs().unlink(copy);
+  if (committed != RunOutcome::Done) {
+    // A journal that stays moves the copy into place at the next run.
+    if (committed != RunOutcome::CommitIncomplete) board.fs().unlink(copy);
     report.outcome = committed;
   }
-  Postlog(board).write(repository);
+  report.outcome = writeLog(repository, Postlog(board), report.outcome);
   return report;
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "platform/file_sink.h"
@@ -50,14 +51,14 @@ std::vector<std::string> readCompleteLines(FileSystem& fs, const std::string& pa
 // Everything the run changed on the board's file systems that outlast a
 // power cut becomes durable before the log is written; the RAM disk does not
 // outlast one anyway.
-void syncBoard(const BoardPaths& board) {
+bool syncBoard(const BoardPaths& board, std::string* failedPath) {
   FileSystem& fs = board.fs();
   FileSystems lasting(fs);
   for (const char* dir : {kFlashDir, kBootDir, kSettingsDir}) {
     struct stat info;
     if (fs.status(board.at(dir), &info)) lasting.add(board.at(dir));
   }
-  lasting.sync();
+  return lasting.sync(failedPath);
 }
 
 // Copies the whole old log, as it is, into `sink`; nothing when there is none.
@@ -81,18 +82,20 @@ void Postlog::load(Repository& repository) {
 // The new log is written beside the old one and renamed over it once it is
 // durable, so that no run, killed or cut off at any point, leaves a log
 // shorter than it found.
-void Postlog::write(const Repository& repository) const {
-  if (!loaded_ && repository.messages.empty()) return;
+bool Postlog::write(const Repository& repository, std::string* failedPath) const {
+  if (!loaded_ && repository.messages.empty()) return true;
   FileSystem& fs = board_.fs();
   const std::string path = board_.at(kPostlogPath);
   // The log is written only where it is a regular file or is not there yet:
   // a link, even one to nothing, would take the log wherever it points.
   struct stat info;
-  if (fs.status(path, &info, false) && !S_ISREG(info.st_mode)) return;
-  syncBoard(board_);
+  if (fs.status(path, &info, false) && !S_ISREG(info.st_mode)) return true;
+  if (!syncBoard(board_, failedPath)) return false;
   const std::string next = board_.at(kNewPostlogPath);
+  *failedPath = next;
   const int fd = openRegularFile(fs, next, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
-  if (fd < 0) return;
+  // A board without a flash directory keeps no log.
+  if (fd < 0) return errno == ENOENT;
   FileSink sink(fs, fd);
   // The old lines are among the messages once loaded.
   if (!loaded_) copyOldLog(fs, path, sink);
@@ -100,10 +103,14 @@ void Postlog::write(const Repository& repository) const {
     sink.sputn(message.data(), static_cast<std::streamsize>(message.size()));
     sink.sputc('\n');
   }
-  const bool written = sink.makeDurable();
-  if (sink.close() && written && fs.rename(next, path)) {
-    syncDirectory(fs, parentDir(path));
-    return;
+  bool written = sink.makeDurable();
+  written = sink.close() && written;
+  if (written && fs.rename(next, path)) {
+    *failedPath = parentDir(path);
+    return syncDirectory(fs, parentDir(path));
   }
+  const int error = errno;
   fs.unlink(next);
+  errno = error;
+  return false;
 }

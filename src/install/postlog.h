@@ -18,10 +18,12 @@ class Postlog {
   void load(Repository& repository);
 
   // Writes the messages: in place of the old log once it has been loaded,
-  // else after it, through a new file renamed over the old one. Nothing
-  // happens when there is nothing to say and the log was not loaded. A log
-  // that cannot be written stays as it was.
-  void write(const Repository& repository) const;
+  // else after it, through a new file renamed over the old one, once what the
+  // run changed on the lasting file systems is durable. Nothing happens when
+  // there is nothing to say and the log was not loaded, or when something
+  // else than a file stands at its name. False, with `failedPath` and errno
+  // telling why, when the flash refuses a write or a sync: the old log stays.
+  bool write(const Repository& repository, std::string* failedPath) const;
 
  private:
   BoardPaths board_;

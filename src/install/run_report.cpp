@@ -10,6 +10,13 @@ std::string commitLeftMessage(const CommitFailure& failure) {
          ": the next run completes it";
 }
 
+RunOutcome writeLog(Repository& repository, const Postlog& log, RunOutcome outcome) {
+  std::string failedPath;
+  if (log.write(repository, &failedPath)) return outcome;
+  reportError(repository, "could not write %s: %s", failedPath.c_str(), std::strerror(errno));
+  return outcome == RunOutcome::Done ? RunOutcome::LogFailed : outcome;
+}
+
 RunOutcome commitRun(InstallRun& run, const char* noSpaceMessage) {
   CommitFailure failure;
   if (run.transaction.commit(false, &failure)) return RunOutcome::Done;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "install/install_run.h"
+#include "install/postlog.h"
 
 enum class RunOutcome {
   Done,                // committed, saved, or nothing to do
@@ -11,6 +12,7 @@ enum class RunOutcome {
   CommitIncomplete,    // a step after the journal failed: the next run completes it
   SaveFailed,          // --safe: the manifest could not be written; nothing changed
   ImageFileFailed,     // image mode: the copy of the stream could not be made whole
+  LogFailed,           // done, but the post-install log could not be written
   StreamNotInstalled,  // image mode: the stream was not installed; nothing changed
 };
 
@@ -30,3 +32,7 @@ RunOutcome commitRun(InstallRun& run, const char* noSpaceMessage = nullptr);
 // The message (without "ERROR: ") of a commit whose journal stays: its path
 // and its reason.
 std::string commitLeftMessage(const CommitFailure& failure);
+
+// Writes the run's post-install log. A log the flash refuses is said on the
+// console, and a run that was otherwise done ends with LogFailed.
+RunOutcome writeLog(Repository& repository, const Postlog& log, RunOutcome outcome);

@@ -164,7 +164,6 @@ RunReport runUpgrade(Repository& repository, const BoardPaths& board, const Upgr
   applyScheduledActions(run, /*reporting=*/true);
   installCandidates(run, log);
   RunReport report;
-  report.outcome = finish(run, options.commitNow);
-  log.write(repository);
+  report.outcome = writeLog(repository, log, finish(run, options.commitNow));
   return report;
 }

@@ -240,10 +240,9 @@ bool applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renam
   });
   const std::string journal = board.at(kJournalPath);
   if (done && !fs.unlink(journal) && errno != ENOENT) done = failed(failure, journal);
-  // A journal that comes back after a power cut is carried out again, which
-  // changes nothing: its deletions are not repeated and its renames find no
-  // source. Its removal is made durable all the same, where that works.
-  if (done) syncDirectory(fs, board.at(kFlashDir));
+  // The journal's removal is durable before the run goes on: a flash that
+  // refuses it is failing, and says so.
+  if (done && !syncDirectory(fs, board.at(kFlashDir))) done = failed(failure, board.at(kFlashDir));
   return done;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/file_systems.h"
 #include "platform/path_utils.h"
 #include "platform/regular_file.h"
 #include "staging/op_line.h"
@@ -144,12 +145,12 @@ bool StagedRecord::handOverToManifest() {
   return closed && fs.rename(path_, saved) && syncDirectory(fs, parentDir(saved));
 }
 
-void StagedRecord::forget() {
+bool StagedRecord::forget() {
   FileSystem& fs = board_.fs();
   if (fd_ >= 0) fs.close(fd_);
   fd_ = -1;
-  fs.unlink(path_);
   recordedStems_.clear();
+  return fs.unlink(path_) || errno == ENOENT;
 }
 
 bool isTemporaryName(const std::string& name) {
@@ -157,16 +158,29 @@ bool isTemporaryName(const std::string& name) {
   return start != 0 && name.size() == start + kStemLetters + kCountLetters && isAlphanumeric(name, start);
 }
 
-void deleteStagedFiles(const BoardPaths& board, const std::string& recordPath, const std::set<std::string>& keep) {
+bool deleteStagedFiles(const BoardPaths& board, const std::string& recordPath, const std::set<std::string>& keep) {
   FileSystem& fs = board.fs();
   std::string text;
   if (!readSmallFile(fs, recordPath, kLargestRecord, &text, /*followLinks=*/false)) {
-    removeAnyEntry(fs, recordPath);  // whatever else stands there is no record, and would block staging
-    return;
+    if (errno == ENOENT) return true;
+    // A record the flash fails to give back stays for a run that can read it;
+    // whatever else stands there is no record, and would block staging.
+    if (errno == EIO) return false;
+    removeAnyEntry(fs, recordPath);
+    return true;
   }
+  // The deletions are durable before the record that names them goes: a
+  // power cut must not bring a file back that no record names.
+  FileSystems deletedOn(fs);
+  bool deleted = true;
   auto deleteFile = [&](const std::string& path) {
     const bool onBoard = board.liesBelow(path, kFlashDir) || board.liesBelow(path, kRamDir);
-    if (onBoard && keep.count(path) == 0 && isRegularFile(fs, path)) fs.unlink(path);
+    if (!onBoard || keep.count(path) != 0 || !isRegularFile(fs, path)) return;
+    if (fs.unlink(path)) {
+      if (!board.liesBelow(path, kRamDir)) deletedOn.add(parentDir(path));
+    } else if (errno != ENOENT) {
+      deleted = false;
+    }
   };
   for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
     char letter = 0;
@@ -177,5 +191,5 @@ void deleteStagedFiles(const BoardPaths& board, const std::string& recordPath, c
     if (letter == 'P' && isTemporaryName(baseName(path) + std::string(kCountLetters, '0')))
       for (const std::string& file : filesOfStem(fs, path)) deleteFile(file);
   }
-  fs.unlink(recordPath);
+  return deleted && deletedOn.sync() && (fs.unlink(recordPath) || errno == ENOENT);
 }

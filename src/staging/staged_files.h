@@ -42,8 +42,8 @@ class StagedRecord {
   bool handOverToManifest();
 
   // The run is over: what it staged is committed or deleted. Closes and
-  // deletes the record.
-  void forget();
+  // deletes the record; false, with errno, when it cannot be deleted.
+  bool forget();
 
  private:
   bool append(const std::string& line);
@@ -64,6 +64,8 @@ class StagedRecord {
 bool isTemporaryName(const std::string& name);
 
 // Deletes every file the record at `recordPath` names, except those in
-// `keep`, and the record. Only regular files below the flash and the RAM disk
-// are deleted, whatever the record says.
-void deleteStagedFiles(const BoardPaths& board, const std::string& recordPath, const std::set<std::string>& keep);
+// `keep`, and then, once the deletions are durable, the record. Only regular
+// files below the flash and the RAM disk are deleted, whatever the record
+// says. False, with errno, when a deletion or its sync fails: the record then
+// stays for the next run.
+bool deleteStagedFiles(const BoardPaths& board, const std::string& recordPath, const std::set<std::string>& keep);

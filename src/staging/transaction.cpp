@@ -288,10 +288,7 @@ bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
     *failure = stagingFailure_;
     return false;
   }
-  if (ops_.empty()) {
-    record_.forget();
-    return true;
-  }
+  if (ops_.empty()) return forgetRecord(failure);
   FileSystem& fs = board_.fs();
   std::vector<PlacedCopy> copies;
   FileSystems placedOn(fs);
@@ -314,8 +311,16 @@ bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
     ops_.clear();
     return false;
   }
-  record_.forget();
-  return true;
+  return forgetRecord(failure);
+}
+
+// The record goes once what it names is committed. A flash that refuses to
+// delete it is failing: that is said, though the board is new.
+bool Transaction::forgetRecord(CommitFailure* failure) {
+  if (record_.forget()) return true;
+  *failure = CommitFailure{errno, board_.at(kStagedRecordPath), true};
+  ops_.clear();
+  return false;
 }
 
 std::vector<std::string> Transaction::sharedSources() const {
@@ -384,12 +389,22 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copie
 }
 
 void Transaction::cancel() {
+  FileSystem& fs = board_.fs();
+  // Each deletion is durable before the record goes; a file that stays is
+  // left to the next run, which the record tells about it.
+  FileSystems deletedOn(fs);
+  bool deleted = true;
   for (const auto& entry : ops_) {
-    if (entry.second.kind == OpKind::Create) board_.fs().unlink(entry.second.source);
+    if (entry.second.kind != OpKind::Create) continue;
+    if (fs.unlink(entry.second.source))
+      deletedOn.add(parentDir(entry.second.source));
+    else
+      deleted = deleted && errno == ENOENT;
   }
   ops_.clear();
   stagingFailure_ = CommitFailure();
-  if (!isDryRun()) record_.forget();
+  if (isDryRun()) return;
+  if (deleted && deletedOn.sync()) record_.forget();
 }
 
 // A temporary file that create() made for `destination`: named as it names
@@ -404,12 +419,12 @@ bool Transaction::isStagingFile(const std::string& source, const std::string& de
   }
 }
 
-void Transaction::cancelSaved() {
+bool Transaction::cancelSaved() {
   for (const auto& [destination, op] : ops_) {
     if (op.kind == OpKind::Move && isStagingFile(op.source, destination)) board_.fs().unlink(op.source);
   }
   cancel();
-  deleteStagedFiles(board_, board_.at(kSavedRecordPath), {});
+  return deleteStagedFiles(board_, board_.at(kSavedRecordPath), {});
 }
 
 bool recoverInterruptedRun(const BoardPaths& board, CommitFailure* failure, const JournalSteps::Visit& carriedOut) {
@@ -427,6 +442,7 @@ bool recoverInterruptedRun(const BoardPaths& board, CommitFailure* failure, cons
   } else {
     deleteStagedFiles(board, board.at(kSavedRecordPath), saved);
   }
+  // What stays, for a flash that refuses to delete it, is deleted by a later run.
   deleteStagedFiles(board, board.at(kStagedRecordPath), saved);
   return true;
 }

@@ -101,7 +101,8 @@ class Transaction {
   // cancel() for a transaction loaded from a manifest: the temporary files
   // that create() made for its moves are deleted as well, no other file, and
   // with them the record of the saved files.
-  void cancelSaved();
+  // False, with errno, when a file cannot be deleted.
+  bool cancelSaved();
 
   // Writes the manifest whole or not at all (a temporary file renamed into
   // place); false, with no manifest left, when it cannot. Once saved, the
@@ -122,6 +123,7 @@ class Transaction {
 
  private:
   void stage(const std::string& destination, OpKind kind, std::string source);
+  bool forgetRecord(CommitFailure* failure);
   void drop(OpMap::iterator op);
   std::string stagingDirFor(const std::string& destination, uint32_t sizeHint);
   bool isStagingFile(const std::string& source, const std::string& destination) const;
