@@ -130,6 +130,9 @@ class JournalText : public JournalSteps {
                     errno != ENOTDIR;
       return false;
     }
+    // The renaming line is appended to a whole journal, and only once every
+    // deletion is durable: cut short, it still says so.
+    if (text_.size() > 1 && text_.compare(text_.size() - 2, 2, std::string("\n") + kRenamingLine) == 0) text_ += '\n';
     if (!text_.empty() && text_.back() != '\n') return false;
     bool wellFormed = true;
     forEachLine([&](const std::string& line) {

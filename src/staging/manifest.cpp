@@ -48,11 +48,14 @@ bool Transaction::save(const std::string& manifestPath) {
   if (fd >= 0) saved = fs.close(fd) && saved;
   // The record moves beside the manifest first: a manifest that exists always
   // has its staged files recorded.
-  saved = saved && record_.handOverToManifest() && fs.rename(temporary, manifestPath);
+  const bool handedOver = saved && record_.handOverToManifest();
+  saved = handedOver && fs.rename(temporary, manifestPath);
   if (!saved) {
     const int error = errno;
     if (fd >= 0) fs.unlink(temporary);
     fs.unlink(manifestPath);
+    // Without a manifest, what the record beside it names has no owner.
+    if (handedOver) deleteStagedFiles(board_, board_.at(kSavedRecordPath), {});
     errno = error;
     return false;
   }

@@ -26,7 +26,8 @@ FAILURES = [('upgrade', 28, 'ERROR: not enough space for upgrade\n', 'no space f
             ('image', 255, 'ERROR: could not write image\n', 'could not write image'),
             ('commit', 28, ': No space left on device: nothing was changed\n', 'no space for the commit')]
 ERRORS, POLICIES = ('EIO', 'ENOSPC', 'EROFS', 'short'), ('kept', 'lost', 'data', 'entries')
-TEMPORARY = re.compile(r'\.?tmp.{6}|\.journal(\.new)?|\.staged')
+TEMPORARY = re.compile(r'\.?tmp.{6}|\.journal(\.new)?|\.staged|\.saved')
+STAGED = re.compile(r'\.?tmp.{6}|\.saved')  # a saved transaction's, which a power cut may take with /ram
 HOSTILE = ('garbage', 'directory', 'named pipe', 'dangling link', 'huge file')
 
 def scratch_on_tmpfs():
@@ -267,16 +268,17 @@ class Sweep:
         calls = [int(line[6:]) for line in lines if line.startswith('calls ')]
         return status, out, next((line for line in lines if not line.startswith('calls ')), None), (calls or [0])[0]
 
-    def survivors(self, tree):  # what a power cut leaves to compare, staged files named as they come
-        return StagedNames().tree(without(tree, POSTLOG, '/ram'))
+    def survivors(self, tree):  # what a power cut leaves to compare: no staged file (judge counts those left)
+        return {p: e for p, e in without(tree, POSTLOG, '/ram').items() if not STAGED.fullmatch(os.path.basename(p))}
 
     def judge(self, board, what):
         """The board after a case: (old, new or other, '', what happened and how it differs), its flaws counted:
         temporaries left that no saved manifest names, a post-install log shorter than before."""
         tree, (old, new) = board.snapshot(), self.ends
         after, lines = self.survivors(tree), tree.get(POSTLOG, ('f', 0, ''))[2].count('\n')
+        manifest = tree.get(MANIFEST, ('f', 0, ''))[2]
         left = [p for p in tree if TEMPORARY.fullmatch(os.path.basename(p)) and p.startswith('/flash/') and
-                ' %s\n' % p not in tree.get(MANIFEST, ('f', 0, ''))[2] and p not in self.old and p not in self.new]
+                ' %s\n' % p not in manifest and not (p == '/flash/.saved' and MANIFEST in tree)]
         flaws = [bool(left), lines < self.old.get(POSTLOG, ('f', 0, ''))[2].count('\n')]
         self.flaws = [n + f for n, f in zip(self.flaws, flaws)]
         self.faults += ['%s: %s left' % (what, left)] * flaws[0] + ['%s: post-install log lines lost' % what] * flaws[1]
@@ -301,7 +303,7 @@ class Sweep:
                 said = any(line.startswith('ERROR: ') and any(p in line for p in named) for line in out.splitlines())
                 good = status == 0 and not struck.split()[2].startswith('sync') or status != 0 and said
                 good = bool(re.search('ERROR|failed', out)) if after == self.ends[0] else good if after == first else \
-                    status != 0 and said and '/flash/.journal' in after
+                    status != 0 and said and bool({'/flash/.journal', '/flash/.staged'} & set(after))
                 self.faulty(board, self.section[1:]) if self.section[1:] else None
                 outcome = self.judge(board, '%s, %s: status %d\n%s' % (error, struck, status, out.rstrip()))
             outcomes.append(outcome if good else ('other', '', 'after the first run: ' + outcome[2]))
@@ -320,7 +322,7 @@ class Sweep:
         for n, policy in [(n, policy) for n in range(1, calls + 1) for policy in policies]:
             with contextlib.closing(self.copy()) as board:
                 struck = self.faulty(board, self.section[:1], 'cut %d %s' % (n, policy))[2]
-                crash = repr(sorted(self.survivors(board.snapshot()).items()))
+                crash = repr(sorted(StagedNames().tree(without(board.snapshot(), POSTLOG, '/ram')).items()))
                 if crash in seen:  # a crash state met before ends as it did
                     outcomes.append(seen[crash][:2] + ('%s (%s) ends as %s' % (struck, policy, seen[crash][3]),))
                     continue
