@@ -78,8 +78,9 @@ def make_cases(config, path, work, only):
             with open('%s/cases/%s.%d' % (work, title, len(runs) + 1), 'wb') as f:
                 f.write(stdin.encode('latin-1'))
             env = ' '.join(shlex.quote('%s=%s' % kv) for kv in board.env.items() if kv[1] is not None)
-            runs.append('run_%d() { env -i %s "$@" /installer -r $B %s </cases/%s.%d >/dev/null 2>&1; }\n' % (
-                len(runs) + 1, env, ' '.join(map(shlex.quote, words)), title, len(runs) + 1))
+            program = '/bin/chroot $B /installer' if step.keyword == 'run-inside' else '/installer -r $B'
+            runs.append('run_%d() { env -i %s "$@" %s %s </cases/%s.%d >/dev/null 2>&1; }\n' % (
+                len(runs) + 1, env, program, ' '.join(map(shlex.quote, words)), title, len(runs) + 1))
         with open('%s/cases/%s.sh' % (work, title), 'w') as f:
             f.write('count=%d\ncalls=%s\n' % (len(runs), CALLS) + ''.join(runs))
         subprocess.run(['tar', '-cf', '%s/cases/%s.tar' % (work, title), '-C', board.root, 'flash', 'rw', 'ram'],
@@ -129,7 +130,7 @@ def points(calls, sample, rng):
     where says which and whether the journal is in place (a "!" call, its rename, came before)."""
     flat = [(run, name.rstrip('!'), name) for run, names in enumerate(calls, 1) for name in names]
     barriers = {i for i, (_, name, _) in enumerate(flat) if name in BARRIERS}
-    near = {j for i in barriers for j in (i - 1, i, i + 1) if 0 <= j < len(flat)}
+    near = {j for i in barriers for j in (i - (sample != 'ci'), i, i + 1) if 0 <= j < len(flat)}
     rest = [i for i in range(len(flat)) if i not in near]
     chosen = sorted(near | set(rest if sample == 'all' else rng.sample(rest, min(len(rest), {'ci': 3}.get(
         sample, 12)))))
@@ -149,7 +150,7 @@ def main():
     ap.add_argument('--sample', default='ci', choices=('ci', 'large', 'all'))
     ap.add_argument('--fs', default='ubifs', choices=('ubifs', 'ext4'))
     ap.add_argument('--case')
-    ap.add_argument('--slots', type=int, default=8)
+    ap.add_argument('--slots', type=int, default=12)
     ap.add_argument('--seed', type=int, default=int(time.time()) % 10000)
     ap.add_argument('--keep')
     a = ap.parse_args()
@@ -184,7 +185,8 @@ def main():
         second = [p for p in found if 'in place' in p[3]][:{'ci': 1, 'large': 4}.get(a.sample, 1000)]
         jobs += [(slot, 'cutat %%d %s %d %s %d' % (title, run, name, n), (call, k), '%s #%d of run %d, then the '
                   'recovering run at %s #%d' % (name, n, run, call, k)) for run, name, n, _ in second
-                 for call in ('unlink', 'rename', 'fsync', 'syncfs') for k in (1, 2)]
+                 for call in ('rename', 'syncfs') + ('unlink', 'fsync') * (a.sample != 'ci') for k in (1, 2)[:1 + (
+                     a.sample != 'ci')]]
         instants = {'ci': 1, 'large': 3}.get(a.sample, 10) * a.slots
         jobs += [(slot, 'fresh %%d %s' % title, None, 'at an instant') for _ in range(instants // len(titles))]
     # Each boot: the slots cut in the boot before are checked (or cut again), then take the next jobs.
@@ -229,7 +231,7 @@ def main():
             a.fs, title, sum(counts[:3]), *counts))
     print('%d boots, %.0f s in the machine, %.0f s in all' % (vm.boots, vm.seconds, time.time() - started))
     print('\n'.join(faults))
-    if not a.keep:
+    if not a.keep and not faults:  # kept to be looked at when a case failed
         shutil.rmtree(work, ignore_errors=True)
     return 1 if faults else 0
 
