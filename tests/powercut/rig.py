@@ -188,31 +188,29 @@ def main():
                  for call in ('rename', 'syncfs') + ('unlink', 'fsync') * (a.sample != 'ci') for k in (1, 2)[:1 + (
                      a.sample != 'ci')]]
         instants = {'ci': 1, 'large': 3}.get(a.sample, 10) * a.slots
-        jobs += [(slot, 'fresh %%d %s' % title, None, 'at an instant') for _ in range(instants // len(titles))]
-    # Each boot: the slots cut in the boot before are checked (or cut again), then take the next jobs.
+        jobs += [(slot, 'runs %%d %s 1 99 &' % title, None, 'at an instant') for _ in range(instants // len(titles))]
+    # Each boot: the slots cut in the boot before are checked (or cut again), the free ones take the next jobs on
+    # fresh boards; then the runs to be cut start, all at once.
     tally, faults, pending = collections.Counter(), [], {}
-    waiting = [j for j in jobs if j[1].startswith('cut')], [j for j in jobs if j[1].startswith('fresh')]
+    waiting = [j for j in jobs if j[1].startswith('cutat')], [j for j in jobs if j[1].startswith('runs')]
     while pending or any(waiting):
-        script, checked, instant = '', {}, bool(not waiting[0] and waiting[1])
-        cutting, starts = bool(instant), []
+        instant = bool(not waiting[0] and waiting[1])
+        checks, fresh, starts, checked = '', '', '', {}
         for slot, (job, stage) in sorted(pending.items()):
             again = job[2] if stage == 1 else None
-            script += 'check %d%s\n' % (slot, ' %s %d' % again if again else '')
             if again:
-                pending[slot], cutting = (job, 2), True
+                pending[slot], starts = (job, 2), starts + 'recut %d %s %d\n' % (slot, *again)
             else:
-                checked[slot] = job
-        free = [s for s in range(len(vm.disks)) if s not in pending or s in checked]
-        for slot in free:
+                checked[slot], checks = job, checks + 'check %d\n' % slot
+        for slot in [s for s in range(len(vm.disks)) if s not in pending or s in checked]:
             pending.pop(slot, None)
             if waiting[instant]:
-                pending[slot], cutting = (waiting[instant].pop(0), 1), True
-                script += pending[slot][0][1] % slot + '\n'
-                starts += ['runs %d %s 1 99 &\n' % (slot, titles[pending[slot][0][0]])] * instant
+                pending[slot] = waiting[instant].pop(0), 1
+                fresh += 'fresh %d %s\n' % (slot, titles[pending[slot][0][0]])
+                starts += pending[slot][0][1] % slot + '\n'
         # At instants the kernel writes back at once, so that part of what was not synced reaches the flash.
-        script = 'writeback 1\n' * instant + script + ''.join(starts) + (
-            'usleep %d\n' % rng.randrange(1500000) if instant else 'wait\n')
-        script += 'powercut\n' if cutting else 'off\n'
+        script = 'writeback 1\n' * instant + checks + fresh + starts + (
+            'usleep %d\n' % rng.randrange(1500000) if instant else 'wait\n') + ('powercut\n' if starts else 'off\n')
         lines = vm.boot(script, log)
         for slot, (case, _, _, what) in checked.items():
             after = trees(lines, 'tree').get(slot, [])
