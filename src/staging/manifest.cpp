@@ -33,6 +33,11 @@ bool Transaction::save(const std::string& manifestPath) {
     errno = EROFS;
     return false;
   }
+  // What could not be staged whole is never saved either.
+  if (stagingFailure_.error != 0) {
+    errno = stagingFailure_.error;
+    return false;
+  }
   std::string text;
   for (const auto& [destination, op] : ops_) {
     const char letter = op.kind == OpKind::Remove ? 'U' : op.kind == OpKind::Link ? 'L' : 'M';

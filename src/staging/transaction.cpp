@@ -420,11 +420,16 @@ bool Transaction::isStagingFile(const std::string& source, const std::string& de
 }
 
 bool Transaction::cancelSaved() {
+  FileSystem& fs = board_.fs();
+  // Durable before the record of the saved files goes, like every deletion
+  // of staged files.
+  FileSystems deletedOn(fs);
   for (const auto& [destination, op] : ops_) {
-    if (op.kind == OpKind::Move && isStagingFile(op.source, destination)) board_.fs().unlink(op.source);
+    if (op.kind == OpKind::Move && isStagingFile(op.source, destination) && fs.unlink(op.source))
+      deletedOn.add(parentDir(op.source));
   }
   cancel();
-  return deleteStagedFiles(board_, board_.at(kSavedRecordPath), {});
+  return deletedOn.sync() && deleteStagedFiles(board_, board_.at(kSavedRecordPath), {});
 }
 
 bool recoverInterruptedRun(const BoardPaths& board, CommitFailure* failure, const JournalSteps::Visit& carriedOut) {

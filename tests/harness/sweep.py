@@ -302,7 +302,7 @@ class Sweep:
                 after, named = self.survivors(board.snapshot()), struck.split()[3:]
                 said = any(line.startswith('ERROR: ') and any(p in line for p in named) for line in out.splitlines())
                 good = status == 0 and not struck.split()[2].startswith('sync') or status != 0 and said
-                good = bool(re.search('ERROR|failed', out)) if after == self.ends[0] else good if after == first else \
+                good = after == first and good or after == self.ends[0] and bool(re.search('ERROR|failed', out)) or \
                     status != 0 and said and bool({'/flash/.journal', '/flash/.staged'} & set(after))
                 self.faulty(board, self.section[1:]) if self.section[1:] else None
                 outcome = self.judge(board, '%s, %s: status %d\n%s' % (error, struck, status, out.rstrip()))
