@@ -77,8 +77,8 @@ bool parseFault(const std::string& text, InjectedFault* fault) {
     return !fault->lostPath.empty();
   }
   fault->policy = word == "kept" ? CutPolicy::kAllKept : word == "lost" ? CutPolicy::kNoneKept
-                : word == "data" ? CutPolicy::kDataLost : CutPolicy::kEntriesLost;
-  return word == "kept" || word == "lost" || word == "data" || word == "entries";
+                : word == "data" ? CutPolicy::kDataLost : word == "killed" ? CutPolicy::kKilled : CutPolicy::kEntriesLost;
+  return word == "kept" || word == "lost" || word == "data" || word == "entries" || word == "killed";
 }
 
 FaultyFileSystem::FaultyFileSystem(const InjectedFault& fault, int logFd) : fault_(fault), logFd_(logFd) {}
@@ -107,8 +107,10 @@ bool FaultyFileSystem::strike(const char* call, const std::string& path) {
 
 void FaultyFileSystem::after() {
   if (!cutNow_) return;
-  losePower(fault_.policy, fault_.lostPath);
-  removeTree("/ram", true);  // a RAM disk keeps nothing
+  if (fault_.policy != CutPolicy::kKilled) {
+    losePower(fault_.policy, fault_.lostPath);
+    removeTree("/ram", true);  // a RAM disk keeps nothing
+  }
   ::kill(::getpid(), SIGKILL);
 }
 

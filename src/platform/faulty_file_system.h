@@ -20,6 +20,7 @@ enum class CutPolicy {
   kDataLost,     // the entry changes, not the data
   kEntriesLost,  // the data, not the entry changes
   kOneLost,      // nothing on the file system that holds `lostPath`, everything elsewhere
+  kKilled,       // no cut at all: the program is killed, and the RAM disk keeps what it holds
 };
 
 struct InjectedFault {
@@ -30,7 +31,7 @@ struct InjectedFault {
   std::string lostPath;   // for kOneLost
 };
 
-// Reads "fail N EIO|ENOSPC|EROFS|short" or "cut N kept|lost|data|entries|fs:PATH".
+// Reads "fail N EIO|ENOSPC|EROFS|short" or "cut N kept|lost|data|entries|killed|fs:PATH".
 bool parseFault(const std::string& text, InjectedFault* fault);
 
 class FaultyFileSystem : public FileSystem {

@@ -12,11 +12,9 @@ import struct
 import subprocess
 import tempfile
 
-from board import LIBC, Board, StagedNames, Unavailable, mount_tmpfs
+from board import LIBC, Board, StagedNames, mount_tmpfs
 from language import MANIFEST, POSTLOG, Packages, need, size
 
-KILL_CALLS = ('open,openat,creat,write,writev,pwrite64,rename,renameat,renameat2,link,linkat,unlink,unlinkat,mkdir,'
-              'mkdirat,rmdir,symlink,symlinkat,chmod,fchmod,fchmodat,truncate,ftruncate,fsync,fdatasync,sync,syncfs')
 # Documented failures that leave the board as it was: (the kind of run, status, output, what it is).
 FAILURES = [('upgrade', 28, 'ERROR: not enough space for upgrade\n', 'no space for upgrade'),
             ('upgrade', 0, 'failed: disk is too small\n', 'disk is too small'),
@@ -25,7 +23,7 @@ FAILURES = [('upgrade', 28, 'ERROR: not enough space for upgrade\n', 'no space f
             ('image', 28, ': No space left on device\n', 'no space for the commit'),
             ('image', 255, 'ERROR: could not write image\n', 'could not write image'),
             ('commit', 28, ': No space left on device: nothing was changed\n', 'no space for the commit')]
-ERRORS, POLICIES = ('EIO', 'ENOSPC', 'EROFS', 'short'), ('kept', 'lost', 'data', 'entries')
+ERRORS, POLICIES = ('EIO', 'ENOSPC', 'EROFS', 'short'), ('killed', 'kept', 'lost', 'data', 'entries')
 TEMPORARY = re.compile(r'\.?tmp.{6}|\.journal(\.new)?|\.staged|\.saved')
 STAGED = re.compile(r'\.?tmp.{6}|\.saved')  # a saved transaction's, which a power cut may take with /ram
 HOSTILE = ('garbage', 'directory', 'named pipe', 'dangling link', 'huge file')
@@ -82,7 +80,7 @@ class Sweep:
     def __init__(self, scenario, step, first=None):
         self.scenario, self.line, self.section, self.faults = scenario, step.line, [], []
         self.kind, *self.args = re.findall(r'[^ \t]+', step.rest + ' ' + ' '.join(text for _, text in step.body))
-        need(self.kind in ('kill', 'tamper', 'space', 'hostile', 'fail', 'cut'), 'unknown sweep "%s"' % self.kind)
+        need(self.kind in ('tamper', 'space', 'hostile', 'fail', 'cut'), 'unknown sweep "%s"' % self.kind)
         if first:  # sweep lines stacked on one section share it
             self.main, self.old, self.section = first.main, first.old, first.section
         else:
@@ -124,36 +122,6 @@ class Sweep:
             self.kind, 0)]), runs, len(outcomes), ', '.join('%d %s' % (n, o) for o, n in sorted(tally.items()))) +
               (', %d temporaries left, %d log lines lost' % tuple(self.flaws) if self.kind in ('fail', 'cut') else ''))
         return [(self.line, fault) for fault in self.faults + [f for o, _, f in outcomes if o == 'other']]
-
-    def kill(self):
-        """Each file-changing system call of the first run in turn kills it (strace), N = 1, 2... until it completes;
-        the rest then run. The board ends as it was or as the uncut runs leave it, no staged file left over."""
-        if subprocess.run(['strace', '-f', '-o', '/dev/null', 'true'], capture_output=True).returncode != 0:
-            raise Unavailable('strace cannot trace here (scripts/setup installs it; is ptrace forbidden?)')
-        left = [p for tree in (self.old, self.new) for p in tree  # but the staged files a saved manifest names
-                if re.fullmatch(r'tmp.{6}|\.journal(\.new)?|\.staged', os.path.basename(p)) and
-                ' %s\n' % p not in tree.get(MANIFEST, ('f', 0o644, ''))[2]]
-        # Staged files named as they come, so that two saves of one transaction compare equal.
-        old, new = (StagedNames().tree(without(tree, POSTLOG)) for tree in (self.old, self.new))
-        self.faults += ['the runs change nothing'] * (old == new) + ['%s is left over' % path for path in left]
-        with tempfile.NamedTemporaryFile('r') as table, contextlib.closing(self.copy()) as board:
-            self.play(board, ['strace', '-f', '-c', '-o', table.name, '-e', 'trace=' + KILL_CALLS])
-            calls = [(f[-1], int(f[3])) for f in map(str.split, table) if len(f) >= 5 and f[3].isdigit()]
-        self.faults += ['strace counted no call'] * (not calls)
-        outcomes = []
-        for call, count in calls:
-            for n in range(1, count + 18):  # a run may make a few calls more than counted (the spinner's)
-                with contextlib.closing(self.copy()) as board:
-                    results = self.play(board, ['strace', '-f', '-o', '/dev/null', '-e', 'trace=' + call,
-                                                '-e', 'inject=%s:signal=KILL:when=%d' % (call, n)])
-                    after = StagedNames().tree(without(board.snapshot(), POSTLOG))
-                if results[0][1] != 128 + 9:
-                    break
-                self.faults += ['%s was called far more often than counted' % call] * (n == count + 17)
-                outcomes.append(('old' if after == old else 'new' if after == new else 'other', '', 'killed at %s #%d, '
-                                 'then %s; against the old state:%s\nagainst the new:%s' % (call, n, [
-                                     r[1] for r in results[1:]], tree_diff(old, after), tree_diff(new, after))))
-        return outcomes
 
     def tamper(self, name):
         """Each byte of the package built last under the name changed (xor 0x01 and 0x80; every bit with
