@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/file_io.h"
+
 int PosixFileSystem::open(const std::string& path, int flags, unsigned mode) {
   int fd;
   do fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
@@ -13,27 +15,9 @@ int PosixFileSystem::open(const std::string& path, int flags, unsigned mode) {
   return fd;
 }
 
-ssize_t PosixFileSystem::read(int fd, void* buffer, size_t size) {
-  ssize_t got;
-  do got = ::read(fd, buffer, size);
-  while (got < 0 && errno == EINTR);
-  return got;
-}
+ssize_t PosixFileSystem::read(int fd, void* buffer, size_t size) { return readSome(fd, buffer, size); }
 
-bool PosixFileSystem::write(int fd, const void* data, size_t size) {
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t put = ::write(fd, bytes, size);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      if (put == 0) errno = ENOSPC;
-      return false;
-    }
-    bytes += put;
-    size -= static_cast<size_t>(put);
-  }
-  return true;
-}
+bool PosixFileSystem::write(int fd, const void* data, size_t size) { return writeAll(fd, data, size); }
 
 off_t PosixFileSystem::seek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); }
 
