@@ -88,8 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   static std::ostringstream console;
   console.str(std::string());
-  const BoardPaths board(root);
-  recoverInterruptedRun(board);
+  static PosixFileSystem fs;
+  const BoardPaths board(fs, root);
+  CommitFailure stuck;
+  recoverInterruptedRun(board, &stuck);
   Repository repository;
   repository.console = &console;
   loadInstalled(repository, board);
