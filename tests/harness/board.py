@@ -162,7 +162,7 @@ class Board:
             'INSTALLER_EMULATED_CPU')
         return [cpu if cpu and words[i - 1:i] == ['-cpu'] else word for i, word in enumerate(words)]
 
-    def run(self, kind, args, stdin='', tracer=()):
+    def run(self, kind, args, stdin=''):
         """installer -r ROOT (run), /installer inside the root (run-inside) or pkgtool in it: status, out, err."""
         inside = kind == 'run-inside'
         if inside and not self.copied:  # the installer, and the static emulator of a cross build, copied in once
@@ -170,8 +170,7 @@ class Board:
         emulator = ['/' + os.path.basename(w) if i == 0 else w for i, w in enumerate(self.emulator(True))]
         argv = (emulator + ['/installer'] if inside else self.emulator() + (
             [self.config['pkgtool']] if kind == 'pkgtool' else [self.config['installer'], '-r', self.root])) + args
-        # A tracer starts the program, and enters the root through chroot(8) so that it stays outside.
-        argv = [w.encode('latin-1') for w in list(tracer) + ['chroot', self.root] * (inside and bool(tracer)) + argv]
+        argv = [w.encode('latin-1') for w in argv]
         env = {k: v for k, v in os.environb.items() if k.decode('latin-1') not in self.env}  # and unset if None
         env.update((k.encode('latin-1'), v.encode('latin-1')) for k, v in self.env.items() if v is not None)
         def child():
@@ -180,7 +179,7 @@ class Board:
                 for d in LIBRARY_DIRS:  # the host's, in a mount namespace that ends with the child
                     os.makedirs(self.path('/' + d), exist_ok=True)
                     LIBC.mount(b'/' + d.encode(), self.path('/' + d), None, MS_BIND | MS_REC, None)
-            if inside and not tracer:
+            if inside:
                 os.chroot(self.root)
                 os.chdir('/')
         with tempfile.TemporaryFile(dir=self.scratch) as f:  # standard input is a file, as the C++ tests gave it

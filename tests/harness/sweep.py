@@ -99,14 +99,14 @@ class Sweep:
         board.packages.update([package] if package else [])
         return board
 
-    def play(self, board, tracer=(), stop=None):
-        """(words, status, out, err, the board before) of the section's runs on the board, the first under the
-        tracer, up to one that `stop` holds for."""
+    def play(self, board, stop=None):
+        """(words, status, out, err, the board before) of the section's runs on the board, up to one that `stop`
+        holds for."""
         self.scenario.board, results = board, []
         for step in self.section:
             words, stdin = self.scenario.words(step)
             before = board.snapshot()
-            results.append((words, *board.run(step.keyword, words, stdin, () if results else tracer), before))
+            results.append((words, *board.run(step.keyword, words, stdin), before))
             if stop and stop(*results[-1][:3]):
                 break
         self.scenario.board = self.main
