@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/file_io.h"
+
 namespace {
 
 const int kWriting = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC;
@@ -24,23 +26,14 @@ bool readAll(int fd, std::string* bytes) {
   bytes->clear();
   char buffer[16384];
   for (off_t at = 0;;) {
-    const ssize_t got = ::pread(fd, buffer, sizeof buffer, at);
-    if (got < 0 && errno == EINTR) continue;
+    const ssize_t got = readSomeAt(fd, buffer, sizeof buffer, at);
     if (got <= 0) return got == 0;
     bytes->append(buffer, static_cast<size_t>(got));
     at += got;
   }
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-  for (size_t at = 0; at < bytes.size();) {
-    const ssize_t put = ::pwrite(fd, bytes.data() + at, bytes.size() - at, static_cast<off_t>(at));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    at += static_cast<size_t>(put);
-  }
-  return true;
-}
+bool writeWhole(int fd, const std::string& bytes) { return writeAllAt(fd, bytes.data(), bytes.size(), 0); }
 
 // Everything below `path`, and `path` itself unless `keepTop`.
 void removeTree(const std::string& path, bool keepTop) {
@@ -415,7 +408,7 @@ void FaultyFileSystem::putBack(const std::string& path, const Gone& gone, bool d
     const bool durable = dataLost && gone.hasDurable;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return;
-    writeAll(fd, durable ? gone.durable : gone.bytes);
+    writeWhole(fd, durable ? gone.durable : gone.bytes);
     ::fchmod(fd, durable ? gone.durableMode : gone.mode & 07777);
     ::close(fd);
   }
@@ -444,7 +437,7 @@ void FaultyFileSystem::losePower(CutPolicy policy, const std::string& lostPath) 
   for (auto& file : files_) {
     if (!file.second.dirty || !lost(file.first.first, true) || file.second.shadow < 0) continue;
     (void)!::ftruncate(file.second.shadow, 0);
-    writeAll(file.second.shadow, file.second.durable);
+    writeWhole(file.second.shadow, file.second.durable);
     ::fchmod(file.second.shadow, file.second.durableMode);
   }
   entries_.clear();

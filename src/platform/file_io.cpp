@@ -8,25 +8,41 @@
 #include "platform/regular_file.h"
 
 ssize_t readSome(int fd, void* buffer, size_t size) {
-  ssize_t got;
-  do got = ::read(fd, buffer, size);
-  while (got < 0 && errno == EINTR);
-  return got;
+  return retryInterrupted([&] { return ::read(fd, buffer, size); });
 }
 
-bool writeAll(int fd, const void* data, size_t size) {
+ssize_t readSomeAt(int fd, void* buffer, size_t size, off_t offset) {
+  return retryInterrupted([&] { return ::pread(fd, buffer, size, offset); });
+}
+
+namespace {
+
+// Writes all `size` bytes with `put(bytes, count, done)`, which writes at
+// most `count` of them and returns how many it wrote.
+template <typename Put>
+bool putAll(const void* data, size_t size, Put put) {
   const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t put = ::write(fd, bytes, size);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      if (put == 0) errno = ENOSPC;
+  for (size_t done = 0; done < size;) {
+    const ssize_t wrote = retryInterrupted([&] { return put(bytes + done, size - done, done); });
+    if (wrote <= 0) {
+      if (wrote == 0) errno = ENOSPC;
       return false;
     }
-    bytes += put;
-    size -= static_cast<size_t>(put);
+    done += static_cast<size_t>(wrote);
   }
   return true;
+}
+
+}  // namespace
+
+bool writeAll(int fd, const void* data, size_t size) {
+  return putAll(data, size, [fd](const char* bytes, size_t count, size_t) { return ::write(fd, bytes, count); });
+}
+
+bool writeAllAt(int fd, const void* data, size_t size, off_t offset) {
+  return putAll(data, size, [fd, offset](const char* bytes, size_t count, size_t done) {
+    return ::pwrite(fd, bytes, count, offset + static_cast<off_t>(done));
+  });
 }
 
 bool readSmallFile(FileSystem& fs, const std::string& path, size_t limit, std::string* content, bool followLinks) {

@@ -9,21 +9,13 @@
 #include <cstring>
 
 #include "pkgfile/package_stream.h"
+#include "platform/file_io.h"
 #include "platform/little_endian.h"
 
 namespace {
 
 constexpr uint64_t kMaxContentSize = 0xFFFFFFFF;
 constexpr size_t kMaxNameLength = 0xFFFF;
-
-// Reads up to length bytes, retrying after interruptions; -1 on failure.
-ssize_t readSome(int fd, unsigned char* buffer, size_t length) {
-  ssize_t n;
-  do {
-    n = read(fd, buffer, length);
-  } while (n < 0 && errno == EINTR);
-  return n;
-}
 
 }  // namespace
 

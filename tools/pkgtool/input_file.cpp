@@ -8,27 +8,16 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/file_io.h"
+
 namespace {
 
 constexpr size_t kCopyChunk = 16384;
 
-// Writes all of length bytes; false with errno set when it cannot.
-bool writeAll(int fd, const char* bytes, size_t length) {
-  while (length != 0) {
-    ssize_t n = write(fd, bytes, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    length -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 bool copyStandardInput(int fd, std::string* error) {
   char buffer[kCopyChunk];
   for (;;) {
-    ssize_t n = read(0, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = readSome(0, buffer, sizeof buffer);
     if (n == 0) return true;
     if (n < 0) {
       *error = std::string("standard input: cannot read: ") + strerror(errno);

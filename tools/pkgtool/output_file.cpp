@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/file_io.h"
+
 namespace {
 
 constexpr size_t kCopyChunk = 16384;
@@ -135,15 +137,9 @@ bool OutputFile::copyToStandardOutput(std::string* error) {
   for (uint64_t offset = 0; ok && offset < size_;) {
     size_t want = size_ - offset < kCopyChunk ? static_cast<size_t>(size_ - offset) : kCopyChunk;
     ok = readAt(offset, buffer, want, error);
-    for (size_t done = 0; ok && done < want;) {
-      ssize_t n = ::write(STDOUT_FILENO, buffer + done, want - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        *error = std::string("standard output: cannot write: ") + strerror(n < 0 ? errno : EIO);
-        ok = false;
-      } else {
-        done += static_cast<size_t>(n);
-      }
+    if (ok && !writeAll(STDOUT_FILENO, buffer, want)) {
+      *error = std::string("standard output: cannot write: ") + strerror(errno);
+      ok = false;
     }
     offset += want;
   }
@@ -157,17 +153,9 @@ bool OutputFile::write(const void* data, size_t length, std::string* error) {
 }
 
 bool OutputFile::writeAt(uint64_t offset, const void* data, size_t length, std::string* error) {
-  const char* bytes = static_cast<const char*>(data);
-  size_t done = 0;
-  while (done < length) {
-    ssize_t n = pwrite(fd_, bytes + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      *error = failure("cannot write");
-      return false;
-    }
-    done += static_cast<size_t>(n);
+  if (!writeAllAt(fd_, data, length, static_cast<off_t>(offset))) {
+    *error = failure("cannot write");
+    return false;
   }
   if (offset + length > size_) size_ = offset + length;
   return true;
@@ -178,8 +166,7 @@ bool OutputFile::copyFrom(int fd, const std::string& sourcePath, uint64_t offset
   char buffer[kCopyChunk];
   for (uint64_t end = offset + length; offset < end;) {
     size_t want = end - offset < kCopyChunk ? static_cast<size_t>(end - offset) : kCopyChunk;
-    ssize_t n = pread(fd, buffer, want, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = readSomeAt(fd, buffer, want, static_cast<off_t>(offset));
     if (n <= 0) {
       *error = sourcePath + ": cannot read: " + (n < 0 ? strerror(errno) : "file shrank");
       return false;
@@ -194,8 +181,7 @@ bool OutputFile::readAt(uint64_t offset, void* data, size_t length, std::string*
   char* bytes = static_cast<char*>(data);
   size_t done = 0;
   while (done < length) {
-    ssize_t n = pread(fd_, bytes + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = readSomeAt(fd_, bytes + done, length - done, static_cast<off_t>(offset + done));
     if (n <= 0) {
       if (n == 0) errno = EIO;
       *error = failure("cannot read back");

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "pkgfile/package_stream.h"
+#include "platform/file_io.h"
 #include "platform/little_endian.h"
 
 namespace {
@@ -39,8 +40,7 @@ std::string hex32(uint32_t value) {
 bool readExactly(int fd, uint64_t offset, unsigned char* out, size_t length, std::string* error, bool* failed) {
   size_t done = 0;
   while (done < length) {
-    ssize_t n = pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = readSomeAt(fd, out + done, length - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       *error = strerror(errno);
       *failed = true;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "platform/file_io.h"
 #include "signing/group_scalar.h"
 
 using namespace curve25519;
@@ -30,11 +31,8 @@ const unsigned char* takeWord(const unsigned char* bytes, uint32_t* word) {
 bool randomBytes(unsigned char* out, size_t count) {
   size_t filled = 0;
   while (filled < count) {
-    const ssize_t got = getrandom(out + filled, count - filled, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
+    const ssize_t got = retryInterrupted([&] { return getrandom(out + filled, count - filled, 0); });
+    if (got < 0) return false;
     filled += static_cast<size_t>(got);
   }
   return true;
