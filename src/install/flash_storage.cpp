@@ -100,6 +100,29 @@ constexpr int64_t kLogBlocks = 1;
 constexpr char kStagedName[] = "/tmpXXXXXX";
 constexpr char kCopyName[] = "/.tmpXXXXXX";
 
+// The status of a directory, asked once for a run of files in it, as a
+// transaction lists them.
+class DirectoryStatus {
+ public:
+  explicit DirectoryStatus(FileSystem& fs) : fs_(fs) {}
+  // Null when it cannot be seen.
+  const struct stat* of(const std::string& dir) {
+    if (!asked_ || dir != dir_) {
+      dir_ = dir;
+      asked_ = true;
+      exists_ = fs_.status(dir_, &info_);
+    }
+    return exists_ ? &info_ : nullptr;
+  }
+
+ private:
+  FileSystem& fs_;
+  std::string dir_;
+  bool asked_ = false;
+  bool exists_ = false;
+  struct stat info_;
+};
+
 // A creation of a dry run lies where a real run would have staged it.
 bool consumeStaged(SpaceBudget& budget, const Transaction& transaction, const StagedOp& op,
                    const std::string& destination, bool takeFirst) {
@@ -193,6 +216,10 @@ SpaceCheck checkSpace(const Transaction& transaction) {
   // take a block of the room the copies have.
   const int64_t mainWithoutRecord = main.freeBlocks - kLogBlocks;
 
+  // A file whose directory cannot be seen cannot be either; a staged file
+  // whose size the transaction knows lies on the file system of its directory.
+  DirectoryStatus parents(fs);
+  DirectoryStatus stagingDirs(fs);
   for (const auto& [destination, op] : transaction) {
     switch (op.kind) {
       case OpKind::Remove: {
@@ -211,8 +238,16 @@ SpaceCheck checkSpace(const Transaction& transaction) {
         }
         [[fallthrough]];
       case OpKind::Move: {
-        PathStatus source(fs, op.source);
         PathStatus target(fs, destination);
+        if (parents.of(parentDir(destination)) == nullptr) target.knownAbsent();
+        const struct stat* stagedIn = op.size != kUnknownSize ? stagingDirs.of(parentDir(op.source)) : nullptr;
+        if (op.kind == OpKind::Create && stagedIn != nullptr) {
+          const auto device = static_cast<uint64_t>(stagedIn->st_dev);
+          boot.consume(device, op.size, target);
+          writing.place(destination, op, main.consume(device, op.size, target));
+          break;
+        }
+        PathStatus source(fs, op.source);
         boot.consume(source, target);
         writing.place(destination, op, main.consume(source, target));
         break;

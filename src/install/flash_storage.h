@@ -24,6 +24,8 @@ class PathStatus {
   const std::string& path() const { return path_; }
   // The status, or null when there is no such file.
   const struct stat* info();
+  // There is no such file, as its directory is missing: nothing to ask.
+  void knownAbsent() { asked_ = true, exists_ = false; }
 
  private:
   FileSystem& fs_;

@@ -112,6 +112,7 @@ bool installRecord(InstallRun& run, Package& package, const FileRecord& record, 
     reportCreateFailure(run.repository, package, record.name, errno);
     return false;
   }
+  run.transaction.noteWritten(destination, record.size);
   return true;
 }
 

@@ -52,6 +52,7 @@ class FaultyFileSystem : public FileSystem {
   off_t seek(int fd, off_t offset, int whence) override;
   bool truncate(int fd, off_t size) override;
   bool setMode(int fd, unsigned mode) override;
+  unsigned creationMask() override { return real_.creationMask(); }
   bool fileStatus(int fd, struct stat* info) override;
   bool syncFile(int fd) override;
   bool syncData(int fd) override;

@@ -25,6 +25,16 @@ bool PosixFileSystem::truncate(int fd, off_t size) { return ::ftruncate(fd, size
 
 bool PosixFileSystem::setMode(int fd, unsigned mode) { return ::fchmod(fd, mode) == 0; }
 
+// umask(2) only tells the mask by replacing it: put back at once.
+unsigned PosixFileSystem::creationMask() {
+  if (creationMask_ < 0) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    creationMask_ = static_cast<int>(mask & 0777);
+  }
+  return static_cast<unsigned>(creationMask_);
+}
+
 bool PosixFileSystem::fileStatus(int fd, struct stat* info) { return ::fstat(fd, info) == 0; }
 
 bool PosixFileSystem::syncFile(int fd) { return ::fsync(fd) == 0; }

@@ -34,6 +34,9 @@ class FileSystem {
   virtual off_t seek(int fd, off_t offset, int whence) = 0;
   virtual bool truncate(int fd, off_t size) = 0;
   virtual bool setMode(int fd, unsigned mode) = 0;
+  // The permission bits the process's umask takes from every file it
+  // creates, asked once.
+  virtual unsigned creationMask() = 0;
   virtual bool fileStatus(int fd, struct stat* info) = 0;
   // fsync(2): the file's data and attributes are durable; a directory's
   // entries are, when `fd` is a directory.
@@ -70,6 +73,7 @@ class PosixFileSystem : public FileSystem {
   off_t seek(int fd, off_t offset, int whence) override;
   bool truncate(int fd, off_t size) override;
   bool setMode(int fd, unsigned mode) override;
+  unsigned creationMask() override;
   bool fileStatus(int fd, struct stat* info) override;
   bool syncFile(int fd) override;
   bool syncData(int fd) override;
@@ -83,6 +87,9 @@ class PosixFileSystem : public FileSystem {
   bool makeDirectory(const std::string& path, unsigned mode) override;
   bool removeDirectory(const std::string& path) override;
   bool listDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) override;
+
+ private:
+  int creationMask_ = -1;
 };
 
 // fsync of the directory `path` itself: its entries made, renamed or removed

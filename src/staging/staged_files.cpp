@@ -90,7 +90,8 @@ StagedRecord::StagedRecord(StagedRecord&& other) noexcept
       fd_(other.fd_),
       stemLetters_(std::move(other.stemLetters_)),
       count_(other.count_),
-      recordedStems_(std::move(other.recordedStems_)) {
+      recordedStems_(std::move(other.recordedStems_)),
+      lines_(other.lines_) {
   other.fd_ = -1;
 }
 
@@ -104,6 +105,7 @@ bool StagedRecord::append(const std::string& line) {
     if (fd_ < 0) return errno == ENOENT;  // no flash directory: nothing to protect
     if (!syncDirectory(fs, parentDir(path_))) return false;
   }
+  ++lines_;
   return fs.write(fd_, line.data(), line.size()) && fs.syncData(fd_);
 }
 
@@ -116,7 +118,7 @@ bool StagedRecord::recordStem(const std::string& stem) {
   return true;
 }
 
-int StagedRecord::makeTemporaryFile(const std::string& directory, bool hidden, std::string* path) {
+int StagedRecord::makeTemporaryFile(const std::string& directory, bool hidden, std::string* path, unsigned mode) {
   FileSystem& fs = board_.fs();
   for (;;) {
     if (stemLetters_.empty() || count_ == kCountsPerStem) {
@@ -126,7 +128,7 @@ int StagedRecord::makeTemporaryFile(const std::string& directory, bool hidden, s
     const std::string stem = directory + (hidden ? "/.tmp" : "/tmp") + stemLetters_;
     if (!recordStem(stem)) return -1;
     *path = stem + countLetters(count_++);
-    const int fd = fs.open(*path, O_WRONLY | O_CREAT | O_EXCL, 0600);
+    const int fd = fs.open(*path, O_WRONLY | O_CREAT | O_EXCL, mode);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
 }

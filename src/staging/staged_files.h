@@ -32,8 +32,12 @@ class StagedRecord {
 
   // Makes a new, empty temporary file in `directory` (named as above, hidden
   // when `hidden`), its stem recorded durably before it exists. Returns its
-  // descriptor (write-only, mode 0600) and sets `path`, or -1 with errno.
-  int makeTemporaryFile(const std::string& directory, bool hidden, std::string* path);
+  // descriptor (write-only, `mode` before the umask) and sets `path`, or -1
+  // with errno.
+  int makeTemporaryFile(const std::string& directory, bool hidden, std::string* path, unsigned mode = 0600);
+
+  // How many lines the record has been given: each may take flash.
+  unsigned long lines() const { return lines_; }
 
   // The staged files now belong to a saved manifest: the record moves beside
   // it (joining the record of a manifest saved before), so that a manifest
@@ -57,6 +61,7 @@ class StagedRecord {
   std::string stemLetters_;
   unsigned count_ = 0;
   std::set<std::string> recordedStems_;
+  unsigned long lines_ = 0;
 };
 
 // Whether a base name has the form of a temporary file: "tmp" or ".tmp" and

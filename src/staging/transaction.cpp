@@ -58,11 +58,11 @@ uint64_t deviceOf(FileSystem& fs, const std::string& path) {
 }
 
 // A file of a dry run, outside the board and recorded nowhere.
-int makeScratchFile(FileSystem& fs, const std::string& directory, std::string* path) {
+int makeScratchFile(FileSystem& fs, const std::string& directory, std::string* path, unsigned mode) {
   static unsigned made = 0;
   for (;;) {
     *path = directory + "/dry" + std::to_string(::getpid()) + "." + std::to_string(++made);
-    const int fd = fs.open(*path, O_WRONLY | O_CREAT | O_EXCL, 0600);
+    const int fd = fs.open(*path, O_WRONLY | O_CREAT | O_EXCL, mode);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
 }
@@ -87,6 +87,9 @@ class HomeDirectories {
   // Whether the file `source` (as stat gave it) lies on the home's file
   // system.
   bool holds(const struct stat& source) const { return known_ && source.st_dev == device_; }
+  // Whether the file `source` lies in the home itself, which is then its file
+  // system, without asking.
+  bool holdsByName(const std::string& source) const { return known_ && parentDir(source) == home_; }
 
  private:
   FileSystem& fs_;
@@ -165,60 +168,84 @@ void Transaction::stage(const std::string& destination, OpKind kind, std::string
     ops_.emplace(destination, StagedOp{kind, std::move(source)});
     return;
   }
-  if (op->second.kind == OpKind::Create) board_.fs().unlink(op->second.source);
-  op->second.kind = kind;
-  op->second.source = std::move(source);
+  if (op->second.kind == OpKind::Create) {
+    board_.fs().unlink(op->second.source);
+    homeSpaceKnown_ = false;
+  }
+  op->second = StagedOp{kind, std::move(source)};
 }
 
 void Transaction::drop(OpMap::iterator op) {
-  if (op->second.kind == OpKind::Create) board_.fs().unlink(op->second.source);
+  if (op->second.kind == OpKind::Create) {
+    board_.fs().unlink(op->second.source);
+    homeSpaceKnown_ = false;
+  }
   ops_.erase(op);
 }
 
 // The first existing ancestor of the destination decides: its file system
 // stages the content when it has room, otherwise the fallback directory does.
-// The free space is asked for every file; the ancestor once per directory.
+// The ancestor and its free space are asked once per directory; the blocks
+// the files staged there since take are counted as the file system counts
+// them, whole blocks, unless the run may have changed it otherwise. A dry
+// run, which writes elsewhere, asks for every file.
 std::string Transaction::stagingDirFor(const std::string& destination, uint32_t sizeHint) {
   if (sizeHint == 0) return fallbackDir_;
   FileSystem& fs = board_.fs();
   const std::string parent = parentDir(destination);
-  struct statfs info;
+  if (!lastCreatedSized_ || record_.lines() != homeRecordLines_ || writesItself_ || isDryRun())
+    homeSpaceKnown_ = false;
   std::string dir;
-  if (parent == lastParent_ && fs.freeSpace(lastStagingHome_, &info)) {
+  if (parent == lastParent_ && homeSpaceKnown_) {
     dir = lastStagingHome_;
   } else {
-    for (dir = parent; !fs.freeSpace(dir, &info); dir = parentDir(dir)) {
-      if (dir == "/" || dir == ".") return fallbackDir_;
+    struct statfs info;
+    if (parent == lastParent_ && fs.freeSpace(lastStagingHome_, &info)) {
+      dir = lastStagingHome_;
+    } else {
+      for (dir = parent; !fs.freeSpace(dir, &info); dir = parentDir(dir)) {
+        if (dir == "/" || dir == ".") return fallbackDir_;
+      }
+      lastParent_ = parent;
+      lastStagingHome_ = dir;
     }
-    lastParent_ = parent;
-    lastStagingHome_ = dir;
+    homeSpaceKnown_ = true;
+    homeBlockSize_ = static_cast<uint32_t>(info.f_bsize);
+    homeFreeBlocks_ = info.f_bfree;
+    homeRecordLines_ = record_.lines();
   }
   // A dry run has staged nothing: it counts what a real run would have.
-  uint64_t freeBlocks = info.f_bfree;
+  uint64_t freeBlocks = homeFreeBlocks_;
   if (isDryRun()) {
     const auto taken = dryBlocks_.find(deviceOf(fs, dir));
     if (taken != dryBlocks_.end()) freeBlocks -= std::min(freeBlocks, taken->second);
   }
-  bool room = roomForStaging(sizeHint, static_cast<uint32_t>(info.f_bsize), static_cast<uint32_t>(freeBlocks));
+  bool room = roomForStaging(sizeHint, homeBlockSize_, static_cast<uint32_t>(freeBlocks));
   if (!room || dir.size() + strlen(kTemporarySuffix) > kMaxTemporaryPath) return fallbackDir_;
   return dir;
 }
 
 int Transaction::create(const std::string& destination, uint32_t sizeHint, uint32_t mode) {
+  FileSystem& fs = board_.fs();
   // The temporary file is recorded before it exists, so that an interrupted
   // run leaves none behind; without one nothing is staged. A dry run makes
   // it in its scratch directory and notes where it would lie.
   const std::string dir = stagingDirFor(destination, sizeHint);
+  // The mode is given at creation when the umask leaves it whole; the bits
+  // that creation may drop (set-user-ID, set-group-ID, sticky) and those the
+  // umask takes are set after.
+  const unsigned permissions = mode & 07777;
+  const bool setAfter = mode != 0 && (permissions & (07000 | fs.creationMask())) != 0;
+  const unsigned createMode = mode != 0 && !setAfter ? permissions : 0600;
   std::string temporary;
-  const int fd =
-      isDryRun() ? makeScratchFile(board_.fs(), scratchDir_, &temporary) : record_.makeTemporaryFile(dir, false, &temporary);
+  const int fd = isDryRun() ? makeScratchFile(fs, scratchDir_, &temporary, createMode)
+                            : record_.makeTemporaryFile(dir, false, &temporary, createMode);
   if (fd < 0) {
     noteFailure(destination);
     return -1;
   }
-  FileSystem& fs = board_.fs();
   // A file without the mode its package gives it must never be installed.
-  if (mode != 0 && !fs.setMode(fd, mode)) {
+  if (setAfter && !fs.setMode(fd, mode)) {
     const int error = errno;
     fs.close(fd);
     fs.unlink(temporary);
@@ -227,6 +254,8 @@ int Transaction::create(const std::string& destination, uint32_t sizeHint, uint3
     return -1;
   }
   stage(destination, OpKind::Create, temporary);
+  lastCreated_ = destination;
+  lastCreatedSized_ = false;
   if (isDryRun()) {
     stagedIn_[destination] = dir;
     struct statfs info;
@@ -234,6 +263,20 @@ int Transaction::create(const std::string& destination, uint32_t sizeHint, uint3
       dryBlocks_[deviceOf(fs, dir)] += (sizeHint + info.f_bsize - 1) / info.f_bsize;
   }
   return fd;
+}
+
+void Transaction::noteWritten(const std::string& destination, uint32_t size) {
+  const auto op = ops_.find(destination);
+  if (op == ops_.end() || op->second.kind != OpKind::Create) return;
+  op->second.size = size;
+  if (destination != lastCreated_ || isDryRun()) return;
+  lastCreatedSized_ = true;
+  // Its blocks come off the free space of the home it lies in; a file
+  // elsewhere may lie on the same file system.
+  if (parentDir(op->second.source) == lastStagingHome_ && homeBlockSize_ != 0)
+    homeFreeBlocks_ -= std::min<uint64_t>(homeFreeBlocks_, (uint64_t{size} + homeBlockSize_ - 1) / homeBlockSize_);
+  else if (size != 0)
+    homeSpaceKnown_ = false;
 }
 
 void Transaction::move(const std::string& source, const std::string& destination) {
@@ -263,7 +306,10 @@ bool Transaction::keep(const std::string& path) {
   return !board_.fs().status(path, &info) || S_ISDIR(info.st_mode);
 }
 
-bool Transaction::noteTemporary(const std::string& path) { return isDryRun() || record_.record(path); }
+bool Transaction::noteTemporary(const std::string& path) {
+  writesItself_ = true;
+  return isDryRun() || record_.record(path);
+}
 
 void Transaction::noteFailure(const std::string& path) {
   if (stagingFailure_.error == 0) stagingFailure_ = CommitFailure{errno != 0 ? errno : EIO, path};
@@ -305,6 +351,7 @@ bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
   }
   // The commit has made directories that staging may now find.
   lastParent_.clear();
+  homeSpaceKnown_ = false;
   if (!applyJournal(board_, steps, false, failure)) {
     // The journal names the staged files now: they stay for the next run.
     failure->journalLeft = true;
@@ -355,13 +402,15 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copie
       *failure = CommitFailure{EINVAL, op.source};
       return false;
     }
+    const std::string& home = homes.of(destination);
+    placedOn->add(home);
+    // A temporary file this run made in the home is already in place.
+    if (op.kind == OpKind::Create && homes.holdsByName(op.source)) continue;
     struct stat source;
     if (!fs.status(op.source, &source)) {
       *failure = CommitFailure{errno, op.source};
       return false;
     }
-    const std::string& home = homes.of(destination);
-    placedOn->add(home);
     if (homes.holds(source)) continue;
     // Hidden, so that the deletion of a directory it lies in passes it over.
     std::string copy;
@@ -403,6 +452,7 @@ void Transaction::cancel() {
   }
   ops_.clear();
   stagingFailure_ = CommitFailure();
+  homeSpaceKnown_ = false;
   if (isDryRun()) return;
   if (deleted && deletedOn.sync()) record_.forget();
 }

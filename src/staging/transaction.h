@@ -26,11 +26,16 @@ enum class OpKind : uint32_t {
   Remove = 4,  // the destination is deleted
 };
 
+// The size of a staged file that the transaction has not been told.
+constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
+
 struct StagedOp {
   OpKind kind;
   // Move: the file to move; Create: the temporary file; Link: the link text;
   // Remove: empty.
   std::string source;
+  // Create: the bytes of the temporary file once its writer has told them.
+  uint32_t size = kUnknownSize;
 };
 
 // Why a commit failed: the errno of the failure and the path it concerns.
@@ -68,7 +73,15 @@ class Transaction {
   // for sizeHint plus a tenth, else on the RAM disk; `mode` (0: none) is
   // applied to it. When no temporary file can be made, nothing is staged and
   // the result is -1, with errno telling why.
+  // The free space is asked once for a run of creations in one directory and
+  // then counted down by the files staged since, so between two creations
+  // the run may write on flash only the files it tells of with noteWritten()
+  // (those it does not tell of make the next creation ask again) and with
+  // noteTemporary() (after which every creation asks).
   int create(const std::string& destination, uint32_t sizeHint, uint32_t mode);
+  // The temporary file of the last creation, for `destination`, is closed and
+  // holds `size` bytes: staging and the space check need not ask for it.
+  void noteWritten(const std::string& destination, uint32_t size);
   void move(const std::string& source, const std::string& destination);
   void link(const std::string& text, const std::string& destination);
   // Stages the deletion of an existing path (stat follows links, so a
@@ -144,6 +157,17 @@ class Transaction {
   // commit makes directories; it forgets this.
   std::string lastParent_;
   std::string lastStagingHome_;
+  // The free space of lastStagingHome_ when it was asked, less the blocks of
+  // the files staged there since; unknown when the run may have changed that
+  // file system otherwise: a file whose size it was not told, a line of the
+  // record, a deletion, a file it writes itself.
+  bool homeSpaceKnown_ = false;
+  uint32_t homeBlockSize_ = 0;
+  uint64_t homeFreeBlocks_ = 0;
+  unsigned long homeRecordLines_ = 0;
+  std::string lastCreated_;
+  bool lastCreatedSized_ = true;
+  bool writesItself_ = false;
   // Dry runs: where new content goes, where a real run would have staged
   // each creation, and the blocks a real run's staged files would take on
   // each file system by now.
