@@ -25,7 +25,7 @@ TEST(FileRecords, AContainerEndingInsideARecordIsBrokenWhereItEnds) {
     stream.acceptPart(4);
     ASSERT_EQ(stream.nextPart(), 4);
     std::string broken;
-    const bool whole = forEachFileRecord(stream, [](const FileRecordInfo&, std::istream&) { return true; }, &broken);
+    const bool whole = forEachFileRecord(stream, [](const FileRecordInfo&, ByteSource&) { return true; }, &broken);
     EXPECT_TRUE(whole == expected.empty() && broken == expected) << length << ": " << broken;
   }
 }
