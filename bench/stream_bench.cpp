@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -82,12 +83,19 @@ const std::string& compressedData() {
 }
 
 // A source over bytes in memory, so that no read syscall is measured.
-class MemorySource : public std::streambuf {
+class MemorySource : public ByteSource {
  public:
-  explicit MemorySource(const std::string& bytes) {
-    char* begin = const_cast<char*>(bytes.data());
-    setg(begin, begin, begin + bytes.size());
+  explicit MemorySource(const std::string& bytes) : next_(bytes.data()), end_(bytes.data() + bytes.size()) {}
+  size_t read(char* out, size_t count) override {
+    const size_t taken = std::min(count, static_cast<size_t>(end_ - next_));
+    std::memcpy(out, next_, taken);
+    next_ += taken;
+    return taken;
   }
+
+ private:
+  const char* next_;
+  const char* end_;
 };
 
 double threadSeconds() {
@@ -121,10 +129,10 @@ size_t plainInflate(const std::string& compressed, char* chunk) {
 // The same through the inflating stream, read as the installer reads it.
 size_t streamInflate(const std::string& compressed, char* chunk) {
   MemorySource source(compressed);
-  InflateStream inflating(&source);
+  InflateStream inflating(source);
   size_t total = 0;
-  while (inflating.read(chunk, kCopyChunk) || inflating.gcount() > 0) {
-    total += static_cast<size_t>(inflating.gcount());
+  while (const size_t got = inflating.read(chunk, kCopyChunk)) {
+    total += got;
     benchmark::DoNotOptimize(chunk);
   }
   return total;
@@ -171,8 +179,7 @@ size_t streamHash(const std::string& package, char* chunk, unsigned char* digest
   stream.acceptPart(kFileContainerPart);
   if (stream.nextPart() != kFileContainerPart) return 0;
   size_t total = 0;
-  while (std::streamsize got = stream.rdbuf()->sgetn(chunk, InflateStreamBuf::kInputSize))
-    total += static_cast<size_t>(got);
+  while (const size_t got = stream.read(chunk, InflateStream::kInputSize)) total += got;
   stream.streamBuf()->finishHash();
   std::copy(stream.streamBuf()->digest(), stream.streamBuf()->digest() + SHA_DIGEST_LENGTH, digest);
   return total;
@@ -182,7 +189,7 @@ void BM_StreamHashOverSha1(benchmark::State& state) {
   const std::string& payload = plainData();
   if (payload.empty()) return state.SkipWithError("no data to hash");
   const std::string package = packageAround(payload);
-  std::vector<char> chunk(InflateStreamBuf::kInputSize);
+  std::vector<char> chunk(InflateStream::kInputSize);
   double ours = 0, plain = 0;
   for (auto _ : state) {
     unsigned char plainDigest[SHA_DIGEST_LENGTH], ourDigest[SHA_DIGEST_LENGTH];

@@ -41,8 +41,14 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 # numbers or directory offsets, and build times from 2038 on turn negative.
 # The sysroot's libraries are built with the same flags.
 set(INSTALLER_PPC_ABI_FLAGS "-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64")
-set(CMAKE_C_FLAGS_INIT "${INSTALLER_PPC_ABI_FLAGS}")
-set(CMAKE_CXX_FLAGS_INIT "${INSTALLER_PPC_ABI_FLAGS}")
+# The board's flash is small: code is optimised for size, each function and
+# object in a section of its own, so that the installer's link drops what
+# nothing calls (see src/cli/CMakeLists.txt).
+set(INSTALLER_PPC_SIZE_FLAGS "-ffunction-sections -fdata-sections")
+set(CMAKE_C_FLAGS_INIT "${INSTALLER_PPC_ABI_FLAGS} ${INSTALLER_PPC_SIZE_FLAGS}")
+set(CMAKE_CXX_FLAGS_INIT "${INSTALLER_PPC_ABI_FLAGS} ${INSTALLER_PPC_SIZE_FLAGS}")
+set(CMAKE_C_FLAGS_RELWITHDEBINFO "-Os -g -DNDEBUG" CACHE STRING "")
+set(CMAKE_CXX_FLAGS_RELWITHDEBINFO "-Os -g -DNDEBUG" CACHE STRING "")
 
 # 32-bit PowerPC has no native 64-bit atomics; libcrypto and the C++ library
 # take them from libatomic, so every program links it.

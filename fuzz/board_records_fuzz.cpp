@@ -13,9 +13,9 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "database/installed_packages.h"
@@ -86,14 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 1;
   }
 
-  static std::ostringstream console;
-  console.str(std::string());
+  static FILE* const console = fopen("/dev/null", "w");
   static PosixFileSystem fs;
   const BoardPaths board(fs, root);
   CommitFailure stuck;
   recoverInterruptedRun(board, &stuck);
   Repository repository;
-  repository.console = &console;
+  repository.console = console;
   loadInstalled(repository, board);
   for (const auto& package : repository.packages) installedFiles(*package, board);
   Transaction manifest(board);

@@ -5,13 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 
 #include "install/package_install.h"
 #include "model/console.h"
 #include "model/repository.h"
+#include "platform/string_bytes.h"
 #include "staging/transaction.h"
 
 namespace {
@@ -36,15 +37,14 @@ const std::string& board() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static std::ostringstream console;
-  console.str(std::string());
+  static FILE* const console = fopen("/dev/null", "w");
 
   Repository repository;
   repository.architecture = "i386";
-  repository.console = &console;
+  repository.console = console;
   Transaction transaction{BoardPaths(posixFs, board())};
-  std::stringbuf input(std::string(reinterpret_cast<const char*>(data), size), std::ios::in);
-  std::stringbuf tee;
+  StringSource input(std::string(reinterpret_cast<const char*>(data), size));
+  StringSink tee;
   InstallRun run{
       repository, transaction, InstallFlags::Upgrade | InstallFlags::Downgrade | InstallFlags::Reinstall, {}};
   installFromStream(run, &input, &tee);

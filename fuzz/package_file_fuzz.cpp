@@ -3,7 +3,6 @@
 // may crash, hang or read out of bounds.
 #include <cstddef>
 #include <cstdint>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,23 +11,22 @@
 #include "pkgfile/package_file.h"
 #include "pkgfile/package_header.h"
 #include "pkgfile/package_stream.h"
+#include "platform/string_bytes.h"
 
 namespace {
 
 const uint32_t kInstallParts[] = {1, 18, 20, 16, 3, 19, 17, 21, 4, 9};
 constexpr size_t kSignatureBytes = 68;
 
-void drain(std::istream& in) {
+void drain(ByteSource& in) {
   char chunk[1024];
-  int turn = 0;
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    if (++turn % 3 == 0) in.seekg(700, std::ios::cur);
-    if (turn % 5 == 0 && in.unget()) in.get();
+  for (int turn = 1; in.read(chunk, sizeof chunk) > 0; ++turn) {
+    if (turn % 3 == 0) in.skip(700);
   }
 }
 
 void loadAsCandidate(const std::string& bytes) {
-  std::stringbuf source(bytes, std::ios::in);
+  StringSource source(bytes);
   PackageStream stream(&source, true);
   PackageInfo record;
   readPackageFileParts(record, stream);
@@ -37,8 +35,8 @@ void loadAsCandidate(const std::string& bytes) {
 // Walks every part as the installer meets it; each turn consumes at least a
 // part header, so the walk ends.
 void walkAsInstall(const std::string& bytes) {
-  std::stringbuf source(bytes, std::ios::in);
-  std::stringbuf tee;
+  StringSource source(bytes);
+  StringSink tee;
   PackageStream stream(&source, true, &tee);
   for (uint32_t type : kInstallParts) stream.acceptPart(type);
   int32_t type = stream.nextPart();
@@ -61,18 +59,15 @@ void walkAsInstall(const std::string& bytes) {
       stream.streamBuf()->takeUnhashed(signature, sizeof signature);
     } else {
       char some[16];
-      stream.read(some, sizeof some);
-      stream.clear(stream.rdstate() & ~std::ios::failbit & ~std::ios::eofbit);
-      stream.unget();
-      stream.seekg(3, std::ios::cur);
+      if (stream.read(some, sizeof some) == sizeof some) stream.skip(3);
     }
     type = stream.nextPart();
   }
 }
 
 void inflateDirectly(const std::string& bytes) {
-  std::stringbuf source(bytes, std::ios::in);
-  InflateStream in(&source);
+  StringSource source(bytes);
+  InflateStream in(source);
   drain(in);
 }
 

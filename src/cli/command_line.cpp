@@ -13,7 +13,7 @@ bool isIgnoredOption(const char* word) {
 
 }  // namespace
 
-CommandAction parseCommandLine(int argc, const char* const* argv, RunOptions& options, std::ostream& out) {
+CommandAction parseCommandLine(int argc, const char* const* argv, RunOptions& options, FILE* out) {
   for (int i = 1; i < argc; ++i) {
     const char* word = argv[i];
     if (is(word, "--cleanup")) {
@@ -31,8 +31,8 @@ CommandAction parseCommandLine(int argc, const char* const* argv, RunOptions& op
     } else if (is(word, "-down")) {
       options.installFlags |= InstallFlags::Downgrade;
     } else if (is(word, "--reinstall")) {
-      out << "\nResuming upgrade...\n";
-      out.flush();
+      fputs("\nResuming upgrade...\n", out);
+      fflush(out);
       options.installFlags |= InstallFlags::Reinstall;
     } else if (isIgnoredOption(word)) {
       continue;
@@ -49,4 +49,4 @@ CommandAction parseCommandLine(int argc, const char* const* argv, RunOptions& op
   return CommandAction::Run;
 }
 
-void printUsage(std::ostream& out) { out << "usage: installer [-q] [-r <root>] [-]\n"; }
+void printUsage(FILE* out) { fputs("usage: installer [-q] [-r <root>] [-]\n", out); }

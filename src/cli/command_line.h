@@ -2,7 +2,7 @@
 // the modes that act at once when their word is met.
 #pragma once
 
-#include <ostream>
+#include <cstdio>
 #include <string>
 
 #include "model/install_flags.h"
@@ -28,7 +28,7 @@ enum class CommandAction {
 
 // Reads argv[1..argc-1] into `options` until a word ends the reading.
 // --reinstall prints its two lines on `out` when it is met.
-CommandAction parseCommandLine(int argc, const char* const* argv, RunOptions& options, std::ostream& out);
+CommandAction parseCommandLine(int argc, const char* const* argv, RunOptions& options, FILE* out);
 
 // "usage: installer [-q] [-r <root>] [-]" and a newline.
-void printUsage(std::ostream& out);
+void printUsage(FILE* out);

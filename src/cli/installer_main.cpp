@@ -1,7 +1,5 @@
 #include "cli/installer_main.h"
 
-#include <iostream>
-
 #include "cli/command_line.h"
 #include "cli/manifest_modes.h"
 #include "cli/preparation.h"
@@ -11,13 +9,13 @@ int runInstaller(int argc, char** argv, FileSystem& fs) {
   RunOptions options;
   // --commit and --cancel act on the tree the program was started in.
   const BoardPaths board(fs);
-  switch (parseCommandLine(argc, argv, options, std::cout)) {
+  switch (parseCommandLine(argc, argv, options, stdout)) {
     case CommandAction::Commit:
-      return runCommitMode(board, std::cout);
+      return runCommitMode(board, stdout);
     case CommandAction::Cancel:
-      return runCancelMode(board, std::cout);
+      return runCancelMode(board, stdout);
     case CommandAction::Usage:
-      printUsage(std::cout);
+      printUsage(stdout);
       return 0;
     case CommandAction::Run:
       break;

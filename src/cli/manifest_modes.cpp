@@ -24,17 +24,23 @@ bool loadSaved(const BoardPaths& board, Transaction& transaction) {
   return !board.fs().status(manifest, &info, false) || transaction.load(manifest);
 }
 
-int reportDamaged(std::ostream& out) {
-  out << "ERROR: damaged manifest " << kManifestPath << ": nothing was changed\n" << std::flush;
+// One message line, shown at once.
+void sayError(FILE* out, const std::string& text) {
+  fprintf(out, "ERROR: %s\n", text.c_str());
+  fflush(out);
+}
+
+int reportDamaged(FILE* out) {
+  sayError(out, std::string("damaged manifest ") + kManifestPath + ": nothing was changed");
   return kFailedStatus;
 }
 
 // Completes what an interrupted run left, showing `carriedOut` the steps of
 // a journal it completed; false, said on `out`, when a commit stays half way.
-bool recover(const BoardPaths& board, std::ostream& out, const JournalSteps::Visit& carriedOut = nullptr) {
+bool recover(const BoardPaths& board, FILE* out, const JournalSteps::Visit& carriedOut = nullptr) {
   CommitFailure stuck;
   if (recoverInterruptedRun(board, &stuck, carriedOut)) return true;
-  out << "ERROR: " << commitLeftMessage(stuck) << "\n" << std::flush;
+  sayError(out, commitLeftMessage(stuck));
   return false;
 }
 
@@ -76,7 +82,7 @@ class CompletedCommit {
 
 }  // namespace
 
-int runCommitMode(const BoardPaths& board, std::ostream& out) {
+int runCommitMode(const BoardPaths& board, FILE* out) {
   // Read before an interrupted commit is completed, to be held against it.
   Transaction transaction(board);
   const bool loaded = loadSaved(board, transaction);
@@ -84,37 +90,37 @@ int runCommitMode(const BoardPaths& board, std::ostream& out) {
   if (!recover(board, out, [&completed](const JournalStep& step) { completed.see(step); })) return kFailedStatus;
   if (!loaded) return reportDamaged(out);
   // The spinner draws after this text.
-  out << "finishing install... ";
-  out.flush();
+  fputs("finishing install... ", out);
+  fflush(out);
   CommitFailure failure;
   const bool committed = completed.made() || transaction.commit(true, &failure);
   // Backspace and blank wipe the last spinner character.
-  out << "\b \n";
-  out.flush();
+  fputs("\b \n", out);
+  fflush(out);
   if (committed) return 0;
   if (failure.journalLeft) {
-    out << "ERROR: " << commitLeftMessage(failure) << "\n" << std::flush;
+    sayError(out, commitLeftMessage(failure));
     return kFailedStatus;
   }
   transaction.cancel();  // the staged files stay the manifest's
-  out << "ERROR: could not commit " << failure.path << ": " << std::strerror(failure.error)
-      << ": nothing was changed\n"
-      << std::flush;
+  sayError(out, "could not commit " + failure.path + ": " + std::strerror(failure.error) + ": nothing was changed");
   return failure.error == ENOSPC ? kNoSpaceStatus : kFailedStatus;
 }
 
-int runCancelMode(const BoardPaths& board, std::ostream& out) {
+int runCancelMode(const BoardPaths& board, FILE* out) {
   if (!recover(board, out)) return kFailedStatus;
   Transaction transaction(board);
   if (!loadSaved(board, transaction)) return reportDamaged(out);
   // The manifest goes first: its files are deleted only once nothing can
   // commit them any more.
   if (!board.fs().unlink(board.at(kManifestPath)) && errno != ENOENT) {
-    out << "ERROR: could not delete " << kManifestPath << ": " << std::strerror(errno) << "\n" << std::flush;
+    const int error = errno;
+    sayError(out, std::string("could not delete ") + kManifestPath + ": " + std::strerror(error));
     return kFailedStatus;
   }
   if (transaction.cancelSaved()) return 0;
-  out << "ERROR: could not delete the files of " << kManifestPath << ": " << std::strerror(errno)
-      << ": the next run deletes them\n" << std::flush;
+  const int error = errno;
+  sayError(out, std::string("could not delete the files of ") + kManifestPath + ": " + std::strerror(error) +
+                    ": the next run deletes them");
   return kFailedStatus;
 }

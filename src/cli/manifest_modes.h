@@ -4,7 +4,7 @@
 // damaged.
 #pragma once
 
-#include <ostream>
+#include <cstdio>
 #include <string>
 
 #include "model/board_paths.h"
@@ -16,9 +16,9 @@
 // was durable, and completed it), or, with a message on `out` and nothing
 // changed, 1 for a damaged manifest or a commit that failed, 28 for one that
 // found no space.
-int runCommitMode(const BoardPaths& board, std::ostream& out);
+int runCommitMode(const BoardPaths& board, FILE* out);
 
 // Loads the manifest, deletes the temporary files its run staged, drops it
 // and deletes the manifest. Returns 0, or 1 (with a message on `out`) for a
 // damaged manifest, which is left in place.
-int runCancelMode(const BoardPaths& board, std::ostream& out);
+int runCancelMode(const BoardPaths& board, FILE* out);

@@ -3,8 +3,8 @@
 #include "cli/package_listing.h"
 
 #include <clocale>
+#include <cstdio>
 #include <ctime>
-#include <iomanip>
 #include <locale.h>
 #include <string>
 
@@ -45,34 +45,37 @@ std::string buildTimeText(uint32_t buildTime) {
   return std::string(text, length);
 }
 
-void writeHeader(std::ostream& out) {
-  out << std::setw(kNameWidth) << "Name" << "    " << std::setw(kVersionWidth) << "Version" << ' '
-      << std::setw(kBuiltWidth) << "Built" << std::setw(kNoteWidth) << "Note" << '\n';
-  out << std::string(kRuleWidth, '-') << '\n';
+// A text right-aligned in `width` columns; a longer one is written whole. A
+// text may hold NUL bytes, so it is padded and written by its length.
+void writeField(FILE* out, int width, const std::string& text) {
+  for (size_t used = text.size(); used < static_cast<size_t>(width); ++used) fputc(' ', out);
+  fwrite(text.data(), 1, text.size(), out);
 }
 
-void writePackageLine(std::ostream& out, const Package& package) {
-  out << std::setw(kNameWidth) << package.name << ' ';
-  out << std::setw(kDisabledWidth) << (package.disabled ? "X" : " ");
-  out << std::setw(kBundleWidth) << (package.bundle.name.empty() ? "  " : "B ");
-  out << std::setw(kVersionWidth) << versionText(package.version) << ' ';
-  out << std::setw(kBuiltWidth) << buildTimeText(package.buildTime) << ' ';
-  out << std::setw(kNoteWidth) << package.description << '\n';
+void writeHeader(FILE* out) {
+  fprintf(out, "%*s    %*s %*s%*s\n", kNameWidth, "Name", kVersionWidth, "Version", kBuiltWidth, "Built", kNoteWidth,
+          "Note");
+  writeField(out, kRuleWidth, std::string(kRuleWidth, '-'));
+  fputc('\n', out);
+}
+
+void writePackageLine(FILE* out, const Package& package) {
+  writeField(out, kNameWidth, package.name);
+  fputc(' ', out);
+  writeField(out, kDisabledWidth, package.disabled ? "X" : " ");
+  writeField(out, kBundleWidth, package.bundle.name.empty() ? "  " : "B ");
+  writeField(out, kVersionWidth, versionText(package.version));
+  fputc(' ', out);
+  writeField(out, kBuiltWidth, buildTimeText(package.buildTime));
+  fputc(' ', out);
+  writeField(out, kNoteWidth, package.description);
+  fputc('\n', out);
 }
 
 }  // namespace
 
-void listPackages(const Repository& repository, std::ostream& out) {
-  // Right alignment with blanks, as the columns expect, whatever the caller
-  // left on the stream; its own settings come back afterwards.
-  const std::ios::fmtflags savedFlags = out.flags();
-  const char savedFill = out.fill(' ');
-  out.setf(std::ios::right, std::ios::adjustfield);
-
+void listPackages(const Repository& repository, FILE* out) {
   writeHeader(out);
   for (const auto& package : repository.packages) writePackageLine(out, *package);
-  out.flush();
-
-  out.fill(savedFill);
-  out.flags(savedFlags);
+  fflush(out);
 }

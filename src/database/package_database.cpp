@@ -5,9 +5,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <locale>
 #include <memory>
-#include <ostream>
+#include <string>
 
 #include "platform/file_sink.h"
 #include "platform/regular_file.h"
@@ -106,8 +105,8 @@ void readSchedule(FileSystem& fs, const std::string& path, Package& package) {
 }
 
 
-// Writes one file's content into the stream of a staged creation.
-using ContentWriter = void (*)(std::ostream& out, const Package& package);
+// Appends one file's content to the text of a staged creation.
+using ContentWriter = void (*)(std::string& out, const Package& package);
 
 // Stages a new file and fills it. False, with errno telling why, when the
 // content did not reach the staged file whole: a full disk shows only when
@@ -125,11 +124,9 @@ bool stageFile(Transaction& transaction, const std::string& path, uint32_t sizeH
     errno = error;
     return false;
   };
-  std::ostream out(&file);
-  out.imbue(std::locale::classic());  // plain digits, whatever the global locale
-  write(out, package);
-  out.flush();
-  if (!out || file.failed()) {
+  std::string text;
+  write(text, package);
+  if (!file.write(text.data(), text.size()) || !file.flush()) {
     const int error = errno;
     file.close();
     errno = error;
@@ -138,34 +135,35 @@ bool stageFile(Transaction& transaction, const std::string& path, uint32_t sizeH
   return file.close() || failed();
 }
 
-void writeVersion(std::ostream& out, const Package& package) {
-  out << package.version << ' ' << package.buildTime << '\n';
+void writeVersion(std::string& out, const Package& package) {
+  out += std::to_string(package.version) + ' ' + std::to_string(package.buildTime) + '\n';
 }
 
 // One line per entry: name, min, max, and for provides the priority.
-void writeList(std::ostream& out, const std::vector<Dependency>& list, bool withPriority) {
+void writeList(std::string& out, const std::vector<Dependency>& list, bool withPriority) {
   for (const Dependency& entry : list) {
-    out << entry.name << ' ' << entry.min << ' ' << entry.max;
-    if (withPriority) out << ' ' << entry.priority;
-    out << '\n';
+    out += entry.name + ' ' + std::to_string(entry.min) + ' ' + std::to_string(entry.max);
+    if (withPriority) out += ' ' + std::to_string(entry.priority);
+    out += '\n';
   }
 }
 
-void writeDeps(std::ostream& out, const Package& package) { writeList(out, package.depends, false); }
-void writeProvides(std::ostream& out, const Package& package) { writeList(out, package.provides, true); }
-void writeConflicts(std::ostream& out, const Package& package) { writeList(out, package.conflicts, false); }
-void writeBundle(std::ostream& out, const Package& package) { out << package.bundle.name << '\n'; }
+void writeDeps(std::string& out, const Package& package) { writeList(out, package.depends, false); }
+void writeProvides(std::string& out, const Package& package) { writeList(out, package.provides, true); }
+void writeConflicts(std::string& out, const Package& package) { writeList(out, package.conflicts, false); }
+void writeBundle(std::string& out, const Package& package) { out += package.bundle.name + '\n'; }
 
 // Installed paths without their leading "/"; empty paths are skipped.
-void writeFiles(std::ostream& out, const Package& package) {
+void writeFiles(std::string& out, const Package& package) {
   for (const std::string& path : package.files) {
     if (path.empty()) continue;
-    out << (path[0] == '/' ? path.substr(1) : path) << '\n';
+    out.append(path, path[0] == '/' ? 1 : 0, std::string::npos);
+    out += '\n';
   }
 }
 
-void writeUser(std::ostream& out, const Package&) { out << "user\n"; }
-void writeAuto(std::ostream& out, const Package&) { out << "auto\n"; }
+void writeUser(std::string& out, const Package&) { out += "user\n"; }
+void writeAuto(std::string& out, const Package&) { out += "auto\n"; }
 
 // One metadata file: its name in the entry directory and in messages.
 struct MetadataFile {

@@ -12,12 +12,14 @@ namespace {
 // Messages of image mode that bypass the reporters: -q does not silence them
 // and the post-install log does not keep them.
 void printImageError(const Repository& repository, const char* text) {
-  repository.consoleStream() << "ERROR: " << text << '\n' << std::flush;
+  FILE* out = repository.consoleFile();
+  fprintf(out, "ERROR: %s\n", text);
+  fflush(out);
 }
 
 }  // namespace
 
-RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags permitted, std::streambuf* input) {
+RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags permitted, ByteSource* input) {
   Transaction transaction(board);
   InstallRun run{repository, transaction, permitted | InstallFlags::Upgrade, {}};
   applyScheduledActions(run, /*reporting=*/true);

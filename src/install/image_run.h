@@ -3,11 +3,10 @@
 // boot image), committed, and its messages added to the post-install log.
 #pragma once
 
-#include <streambuf>
-
 #include "install/run_report.h"
 #include "model/board_paths.h"
+#include "platform/byte_source.h"
 
 // The whole run on `input`, with what the command line permits besides
 // upgrades.
-RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags permitted, std::streambuf* input);
+RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags permitted, ByteSource* input);

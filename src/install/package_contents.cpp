@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <istream>
 
 #include "database/package_database.h"
 #include "model/console.h"
@@ -66,7 +65,7 @@ bool wanted(const FileRecord& record) {
 // Copies the record's content into the file `out`. False, reported, when the
 // data ends early or the file cannot be written.
 bool copyContent(FileSystem& fs, Repository& repository, const Package& package, const FileRecord& record,
-                 std::istream& inflating, int out) {
+                 ByteSource& inflating, int out) {
   char buffer[kCopyChunk];
   for (uint32_t remaining = record.size; remaining > 0;) {
     const size_t chunk = std::min<size_t>(remaining, kCopyChunk);
@@ -84,7 +83,7 @@ bool copyContent(FileSystem& fs, Repository& repository, const Package& package,
 }
 
 // Stages one wanted record.
-bool installRecord(InstallRun& run, Package& package, const FileRecord& record, std::istream& inflating) {
+bool installRecord(InstallRun& run, Package& package, const FileRecord& record, ByteSource& inflating) {
   // A name that would leave the flash root is never written anywhere.
   if (!isSafeRecordName(record.name)) {
     reportBrokenPackage(run.repository, package);
@@ -122,7 +121,7 @@ void skipImage(Repository& repository, const Package& package, PackageStream& st
   while (stream.remaining() > 0) {
     showInstallProgress(repository, package, stream);
     const uint32_t step = std::min(stream.remaining(), kImageSkipStep);
-    if (!stream.seekg(step, std::ios_base::cur)) return;
+    if (!stream.skip(step)) return;
   }
 }
 
@@ -201,11 +200,9 @@ bool verifyPassedOver(Repository& repository, const Package& package, PackageStr
 
 bool unpackFiles(InstallRun& run, Package& package, PackageStream& stream) {
   // Reads stop at the end of the current part.
-  InflateStream inflating(stream.rdbuf());
+  InflateStream inflating(*stream.streamBuf());
   for (;;) {
-    // A skip that ran out of data, or data that ends anywhere in a record
-    // header, ends the container.
-    if (inflating.fail()) return true;
+    // Data that ends anywhere in a record header ends the container.
     unsigned char header[kFileRecordHeaderSize];
     if (!readExactly(inflating, reinterpret_cast<char*>(header), kFileRecordHeaderSize)) return true;
     FileRecord record = decodeFileRecordHeader(header);
@@ -218,9 +215,9 @@ bool unpackFiles(InstallRun& run, Package& package, PackageStream& stream) {
     }
 
     // A record not for this board is passed over with its content; a cut
-    // inside it ends the container at the next turn.
+    // inside it ends the container.
     if (!wanted(record)) {
-      inflating.seekg(record.size, std::ios_base::cur);
+      if (!inflating.skip(record.size)) return true;
       continue;
     }
     if (!installRecord(run, package, record, inflating)) return false;
@@ -233,7 +230,5 @@ void showInstallProgress(Repository& repository, const Package& package, Package
   if (package.disabled && package.bundle.name.empty()) label += " (disabled) ";
   label += displayName(package);
   // How far into the file the stream has read.
-  const std::streamoff position = stream.tellg();
-  const uint64_t inPart = position > 0 ? static_cast<uint64_t>(position) : 0;
-  showReadProgress(repository, label, uint64_t{stream.partOffset()} + inPart, stream.fileSize());
+  showReadProgress(repository, label, uint64_t{stream.partOffset()} + stream.position(), stream.fileSize());
 }

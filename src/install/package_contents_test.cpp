@@ -1,11 +1,10 @@
 #include "install/package_contents.h"
 
-#include <sstream>
-
 #include <gtest/gtest.h>
 
 #include "pkgfile/package_stream.h"
 #include "platform/processor_version.h"
+#include "platform/string_bytes.h"
 #include "staging/transaction.h"
 #include "support/package_writer.h"
 #include "support/scratch_dir.h"
@@ -13,6 +12,7 @@
 namespace {
 
 PosixFileSystem posixFs;
+FILE* const console = fopen("/dev/null", "w");  // the repository keeps the messages
 
 // Records of every processor class and then `last`, unpacked on a board of that processor version register: the
 // files staged, the messages. A record cut where it is passed over ends the container, one cut in its name breaks the
@@ -33,12 +33,11 @@ TEST(PackageContents, InstallsTheRecordsOfTheBoardsClassUntilOneCannotBe) {
     ScratchDir scratch;
     FixedProcessorVersion processor(pvr);
     ScopedProcessorVersion scoped(&processor);
-    std::ostringstream console;
     Repository repository;
-    repository.console = &console;
+    repository.console = console;
     Transaction transaction{BoardPaths(posixFs, scratch.path())};
     InstallRun run{repository, transaction, InstallFlags::None, {}};
-    std::stringbuf file(PackageWriter().part(kFileContainerPart, zlibCompress(records + last)).bytes());
+    StringSource file(PackageWriter().part(kFileContainerPart, zlibCompress(records + last)).bytes());
     PackageStream stream(&file, false);
     stream.acceptPart(kFileContainerPart);
     stream.nextPart();

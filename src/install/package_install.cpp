@@ -237,7 +237,7 @@ InstallResult installBundle(InstallRun& run, PackageStream& stream) {
   return result;
 }
 
-InstallResult installFromStream(InstallRun& run, std::streambuf* input, std::streambuf* tee) {
+InstallResult installFromStream(InstallRun& run, ByteSource* input, ByteSink* tee) {
   PackageStream stream(input, /*hashing=*/true, tee);
   for (PartType type : kInstallParts) stream.acceptPart(type);
   stream.nextPart();

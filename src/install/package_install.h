@@ -3,10 +3,9 @@
 // and installed enabled, installed disabled, skipped or refused.
 #pragma once
 
-#include <streambuf>
-
 #include "install/install_run.h"
 #include "model/dependency.h"
+#include "platform/byte_source.h"
 
 class PackageStream;
 
@@ -22,7 +21,7 @@ InstallResult installBundle(InstallRun& run, PackageStream& stream);
 
 // Installs the package or bundle on `input`, hashing it for the signature
 // check and copying every byte read to `tee` (may be null).
-InstallResult installFromStream(InstallRun& run, std::streambuf* input, std::streambuf* tee);
+InstallResult installFromStream(InstallRun& run, ByteSource* input, ByteSink* tee);
 
 // How image mode tells what became of its stream: 0 installed; for a single
 // package 1; for a bundle 2 refused, 3 no member installed, 1 anything else.

@@ -67,7 +67,7 @@ void copyOldLog(FileSystem& fs, const std::string& path, FileSink& sink) {
   if (fd < 0) return;
   char chunk[kReadChunk];
   ssize_t got;
-  while ((got = fs.read(fd, chunk, sizeof chunk)) > 0) sink.sputn(chunk, got);
+  while ((got = fs.read(fd, chunk, sizeof chunk)) > 0) sink.write(chunk, static_cast<size_t>(got));
   fs.close(fd);
 }
 
@@ -100,8 +100,8 @@ bool Postlog::write(const Repository& repository, std::string* failedPath) const
   // The old lines are among the messages once loaded.
   if (!loaded_) copyOldLog(fs, path, sink);
   for (const std::string& message : repository.messages) {
-    sink.sputn(message.data(), static_cast<std::streamsize>(message.size()));
-    sink.sputc('\n');
+    sink.write(message.data(), message.size());
+    sink.write("\n", 1);
   }
   bool written = sink.makeDurable();
   written = sink.close() && written;

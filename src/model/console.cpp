@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 
 #include "model/relations.h"
 
@@ -20,6 +19,11 @@ constexpr size_t kBarSpan = 76;
 constexpr char kHideCursor[] = "\x1b[?25l";
 constexpr char kShowCursor[] = "\x1b[?25h";
 
+void put(FILE* out, const std::string& text) { fwrite(text.data(), 1, text.size(), out); }
+
+void putSpaces(FILE* out, size_t count) {
+  for (; count > 0; --count) fputc(' ', out);
+}
 
 // Number of '#' for done out of total over width cells; never more than width,
 // and none when the total is unknown (0).
@@ -53,12 +57,15 @@ void setProgressLine(Repository& repository, const std::string& text) {
   if (repository.quiet || text == repository.progressLine) return;
 
   // Rewrite the line in place, padding over what the old text left.
-  std::ostream& out = repository.consoleStream();
+  FILE* out = repository.consoleFile();
   const size_t oldLength = repository.progressLine.size();
-  out << kHideCursor << '\r' << text;
-  if (text.size() < oldLength) out << std::string(oldLength - text.size(), ' ');
-  out << '\r' << kShowCursor;
-  out.flush();
+  fputs(kHideCursor, out);
+  fputc('\r', out);
+  put(out, text);
+  if (text.size() < oldLength) putSpaces(out, oldLength - text.size());
+  fputc('\r', out);
+  fputs(kShowCursor, out);
+  fflush(out);
 
   repository.progressLine = text;
 }
@@ -88,20 +95,23 @@ void formatMessage(Repository& repository, const char* prefix, const char* forma
   if (repository.quiet) return;
 
   // Wipe the progress line, however long it was.
-  std::ostream& out = repository.consoleStream();
+  FILE* out = repository.consoleFile();
   const bool progressShown = !repository.progressLine.empty();
   if (progressShown) {
-    out << '\r' << std::string(kLineWipeWidth, ' ') << '\r';
-    out.flush();
+    fputc('\r', out);
+    putSpaces(out, kLineWipeWidth);
+    fputc('\r', out);
+    fflush(out);
   }
 
-  out << message << '\n';
-  out.flush();
+  put(out, message);
+  fputc('\n', out);
+  fflush(out);
 
   // The progress line continues below the message.
   if (progressShown) {
-    out << repository.progressLine;
-    out.flush();
+    put(out, repository.progressLine);
+    fflush(out);
   }
 
   repository.messages.push_back(std::move(message));

@@ -1,12 +1,11 @@
 // What the installer tells the user: errors, warnings and notes, one progress
 // line rewritten in place, and the bar drawn on it while a package is read.
 // The console state (progress line, message log, quiet switch) lives in the
-// Repository; everything goes to one buffered output stream.
+// Repository; everything goes to one buffered output file.
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
-#include <ostream>
 #include <string>
 
 #include "model/package.h"

@@ -5,7 +5,3 @@ const char* actionWord(PackageAction action) {
   static const char* const kWords[] = {"", "uninstall", "enable", "disable"};
   return kWords[static_cast<uint32_t>(action)];
 }
-
-std::ostream& operator<<(std::ostream& out, PackageAction action) {
-  return out << (action == PackageAction::None ? "none" : actionWord(action));
-}

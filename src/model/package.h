@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,8 +16,6 @@ enum class PackageAction : uint32_t { None = 0, Uninstall = 1, Enable = 2, Disab
 
 // The schedule-file word of an action; "" for None.
 const char* actionWord(PackageAction action);
-// The action as its word, "none" for None.
-std::ostream& operator<<(std::ostream& out, PackageAction action);
 
 // Bits of a package's flags word.
 namespace PackageFlag {

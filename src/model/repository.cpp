@@ -2,8 +2,6 @@
 // their members follow each other's actions.
 #include "model/repository.h"
 
-#include <iostream>
-
 #include "model/relations.h"
 
 namespace {
@@ -135,5 +133,3 @@ void Repository::settleBundles() {
     }
   }
 }
-
-std::ostream& Repository::consoleStream() const { return console != nullptr ? *console : std::cout; }

@@ -2,8 +2,8 @@
 // the system architecture and the console state (progress line, log, quiet).
 #pragma once
 
+#include <cstdio>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,9 +23,9 @@ class Repository {
   std::string progressLine;
   std::vector<std::string> messages;
   bool quiet = false;
-  std::ostream* console = nullptr;
+  FILE* console = nullptr;
 
-  std::ostream& consoleStream() const;
+  FILE* consoleFile() const { return console != nullptr ? console : stdout; }
 
   // The first package of the name in insertion order, or -1 / null.
   int indexOf(const std::string& name) const;

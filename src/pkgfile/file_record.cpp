@@ -29,8 +29,6 @@ bool isInstalledOn(const FileRecord& record, int boardClass) {
   return record.processorClass == 0 || recordFitsBoard(record.processorClass, boardClass);
 }
 
-bool readExactly(std::istream& in, char* out, size_t count) {
-  if (count == 0) return true;
-  in.read(out, static_cast<std::streamsize>(count));
-  return static_cast<size_t>(in.gcount()) == count;
+bool readExactly(ByteSource& in, char* out, size_t count) {
+  return count == 0 || in.read(out, count) == count;
 }

@@ -3,8 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <istream>
 #include <string>
+
+#include "platform/byte_source.h"
 
 constexpr size_t kFileRecordHeaderSize = 30;
 
@@ -24,4 +25,4 @@ FileRecord decodeFileRecordHeader(const unsigned char header[kFileRecordHeaderSi
 bool isInstalledOn(const FileRecord& record, int boardClass);
 
 // Reads exactly `count` bytes; true when they all came.
-bool readExactly(std::istream& in, char* out, size_t count);
+bool readExactly(ByteSource& in, char* out, size_t count);

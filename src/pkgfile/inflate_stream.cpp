@@ -12,11 +12,9 @@ const char kZlibInterfaceVersion[] = "1.2.3";
 // zlib counts output space in 32 bits.
 constexpr size_t kMaxDirectRead = size_t{1} << 30;
 
-const std::streambuf::pos_type kSeekFailed = std::streambuf::pos_type(std::streambuf::off_type(-1));
-
 }  // namespace
 
-InflateStreamBuf::InflateStreamBuf(std::streambuf* source)
+InflateStream::InflateStream(ByteSource& source)
     : DirectReadBuffer(area_, kWindowSize, kDirectRead), source_(source) {
   std::memset(&zstream_, 0, sizeof zstream_);
   // Raw deflate data after the header this buffer checks itself. A failed
@@ -24,9 +22,9 @@ InflateStreamBuf::InflateStreamBuf(std::streambuf* source)
   inflateInit2_(&zstream_, -MAX_WBITS, kZlibInterfaceVersion, static_cast<int>(sizeof(z_stream)));
 }
 
-InflateStreamBuf::~InflateStreamBuf() { inflateEnd(&zstream_); }
+InflateStream::~InflateStream() { inflateEnd(&zstream_); }
 
-bool InflateStreamBuf::takeHeader() {
+bool InflateStream::takeHeader() {
   while (headerBytes_ < sizeof header_ && zstream_.avail_in > 0) {
     header_[headerBytes_++] = *zstream_.next_in++;
     --zstream_.avail_in;
@@ -41,14 +39,14 @@ bool InflateStreamBuf::takeHeader() {
   return !headerRefused_;
 }
 
-size_t InflateStreamBuf::readInto(char* out, size_t size) {
+size_t InflateStream::readInto(char* out, size_t size) {
   size = std::min(size, kMaxDirectRead);
   while (!finished_ && !headerRefused_) {
     // Refill the input when zlib has used it all. A dry source still gets
     // one inflate call, which delivers output zlib may be holding back.
     bool dry = false;
     if (zstream_.avail_in == 0) {
-      std::streamsize got = source_ ? source_->sgetn(reinterpret_cast<char*>(input_), kInputSize) : 0;
+      const size_t got = source_.read(reinterpret_cast<char*>(input_), kInputSize);
       if (got > 0) {
         zstream_.next_in = input_;
         zstream_.avail_in = static_cast<uInt>(got);
@@ -78,41 +76,3 @@ size_t InflateStreamBuf::readInto(char* out, size_t size) {
   }
   return 0;
 }
-
-bool InflateStreamBuf::skip(uint64_t count) {
-  char chunk[kSkipChunk];
-  while (count > 0) {
-    std::streamsize want = static_cast<std::streamsize>(std::min<uint64_t>(count, kSkipChunk));
-    if (sgetn(chunk, want) != want) return false;
-    count -= static_cast<uint64_t>(want);
-  }
-  return true;
-}
-
-InflateStreamBuf::pos_type InflateStreamBuf::seekoff(off_type offset, std::ios_base::seekdir direction,
-                                                     std::ios_base::openmode which) {
-  if (!(which & std::ios_base::in)) return kSeekFailed;
-  off_type current = static_cast<off_type>(position());
-  off_type forward;
-  if (direction == std::ios_base::cur)
-    forward = offset;
-  else if (direction == std::ios_base::beg)
-    forward = offset - current;
-  else
-    return kSeekFailed;
-  if (forward < 0 || !skip(static_cast<uint64_t>(forward))) return kSeekFailed;
-  return pos_type(current + forward);
-}
-
-InflateStreamBuf::pos_type InflateStreamBuf::seekpos(pos_type position, std::ios_base::openmode which) {
-  return seekoff(off_type(position), std::ios_base::beg, which);
-}
-
-InflateStream::InflateStream(std::istream& source) : InflateStream(source.rdbuf()) {}
-
-InflateStream::InflateStream(std::streambuf* source)
-    : std::istream(nullptr), buf_(new InflateStreamBuf(source)) {
-  rdbuf(buf_.get());
-}
-
-InflateStream::~InflateStream() = default;

@@ -21,7 +21,8 @@ std::string nameField(const unsigned char* field) {
 }
 
 bool readBytes(PackageStream& stream, unsigned char* out, size_t count) {
-  return static_cast<bool>(stream.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(count)));
+  stream.read(reinterpret_cast<char*>(out), count);
+  return stream.good();
 }
 
 // The whole payload of the current part, byte for byte. A part cut short by
@@ -36,9 +37,8 @@ bool readText(PackageStream& stream, std::string& text) {
   char chunk[kTextChunk];
   while (text.size() < length) {
     size_t want = std::min<size_t>(kTextChunk, length - text.size());
-    stream.read(chunk, static_cast<std::streamsize>(want));
-    text.append(chunk, static_cast<size_t>(stream.gcount()));
-    if (!stream) {
+    text.append(chunk, stream.read(chunk, want));
+    if (!stream.good()) {
       stream.markBroken();
       return false;
     }

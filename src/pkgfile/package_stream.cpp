@@ -4,30 +4,22 @@
 
 #include "platform/little_endian.h"
 
-namespace {
-
-using Traits = std::streambuf::traits_type;
-
-const std::streambuf::pos_type kSeekFailed = std::streambuf::pos_type(std::streambuf::off_type(-1));
-
-}  // namespace
-
 // ---------------------------------------------------------------------------
 // PackageStreamBuf
 
-PackageStreamBuf::PackageStreamBuf(std::streambuf* source, bool hashing, std::streambuf* tee)
+PackageStreamBuf::PackageStreamBuf(ByteSource* source, bool hashing, ByteSink* tee)
     : PackageStreamBuf(source, hashing ? std::unique_ptr<Hash>(new SHA1) : nullptr, tee) {}
 
-PackageStreamBuf::PackageStreamBuf(std::streambuf* source, std::unique_ptr<Hash> hash, std::streambuf* tee)
+PackageStreamBuf::PackageStreamBuf(ByteSource* source, std::unique_ptr<Hash> hash, ByteSink* tee)
     : source_(source), tee_(tee), hash_(std::move(hash)) {}
 
 PackageStreamBuf::~PackageStreamBuf() = default;
 
 bool PackageStreamBuf::readFileHeader(unsigned char header[kFileHeaderSize]) {
   if (!source_) return false;
-  std::streamsize got = source_->sgetn(reinterpret_cast<char*>(header), kFileHeaderSize);
-  if (got > 0) copyToTee(header, static_cast<size_t>(got));
-  if (got < static_cast<std::streamsize>(kFileHeaderSize)) return false;
+  const size_t got = source_->read(reinterpret_cast<char*>(header), kFileHeaderSize);
+  copyToTee(header, got);
+  if (got < kFileHeaderSize) return false;
   partOffset_ = kFileHeaderSize;
   return true;
 }
@@ -39,31 +31,20 @@ int32_t PackageStreamBuf::readPartHeader(bool* skipFailed, size_t* headerBytes) 
 
   // Skip the rest of the current part: one seek when nobody needs to see
   // the bytes, else read through them.
-  if (remaining_ != 0) {
-    bool skipped = false;
-    if (!hash_ && !tee_) {
-      pos_type moved = source_->pubseekoff(remaining_, std::ios_base::cur, std::ios_base::in);
-      if (moved != kSeekFailed) {
-        remaining_ = 0;
-        skipped = true;
-      }
-    }
-    if (!skipped && !discard(remaining_)) {
-      pendingPutback_ = 0;
-      *skipFailed = true;
-      return kNoPart;
-    }
+  if (remaining_ != 0 && !skip(remaining_)) {
+    *skipFailed = true;
+    return kNoPart;
   }
 
   // Take the 6-byte part header; a short one is the end of the file.
   partOffset_ += partLength_;
   partLength_ = 0;
-  pendingPutback_ = 0;
+  remaining_ = 0;
   unsigned char header[kPartHeaderSize];
-  std::streamsize got = source_->sgetn(reinterpret_cast<char*>(header), kPartHeaderSize);
-  if (headerBytes) *headerBytes = got > 0 ? static_cast<size_t>(got) : 0;
-  if (got < static_cast<std::streamsize>(kPartHeaderSize)) {
-    if (got > 0) copyToTee(header, static_cast<size_t>(got));
+  const size_t got = source_->read(reinterpret_cast<char*>(header), kPartHeaderSize);
+  if (headerBytes) *headerBytes = got;
+  if (got < kPartHeaderSize) {
+    copyToTee(header, got);
     finishHash();
     return kNoPart;
   }
@@ -97,124 +78,57 @@ void PackageStreamBuf::finishHash() {
 size_t PackageStreamBuf::takeUnhashed(unsigned char* out, size_t count) {
   if (!source_ || remaining_ == 0 || count == 0) return 0;
   size_t want = std::min<size_t>(count, remaining_);
-  std::streamsize got = source_->sgetn(reinterpret_cast<char*>(out), static_cast<std::streamsize>(want));
-  if (got <= 0) return 0;
+  const size_t got = source_->read(reinterpret_cast<char*>(out), want);
   remaining_ -= static_cast<uint32_t>(got);
-  account(out, static_cast<size_t>(got), false);
-  return static_cast<size_t>(got);
+  account(out, got, false);
+  return got;
 }
 
 void PackageStreamBuf::account(const void* bytes, size_t count, bool hashOn) {
-  const unsigned char* p = static_cast<const unsigned char*>(bytes);
-  size_t again = std::min<size_t>(pendingPutback_, count);
-  pendingPutback_ -= static_cast<uint32_t>(again);
-  p += again;
-  count -= again;
   if (count == 0) return;
-  if (hashOn && hash_) hash_->update(p, count);
-  copyToTee(p, count);
+  if (hashOn && hash_) hash_->update(static_cast<const unsigned char*>(bytes), count);
+  copyToTee(bytes, count);
 }
 
 void PackageStreamBuf::copyToTee(const void* bytes, size_t count) {
   if (!tee_ || count == 0) return;
-  std::streamsize put = tee_->sputn(static_cast<const char*>(bytes), static_cast<std::streamsize>(count));
-  if (put != static_cast<std::streamsize>(count)) teeFailed_ = true;
+  if (!tee_->write(static_cast<const char*>(bytes), count)) teeFailed_ = true;
 }
 
 bool PackageStreamBuf::discard(uint32_t count) {
   char chunk[kSkipChunk];
   while (count > 0) {
-    std::streamsize want = std::min<std::streamsize>(count, kSkipChunk);
-    std::streamsize got = xsgetn(chunk, want);
-    if (got != want) return false;
-    count -= static_cast<uint32_t>(got);
+    const size_t want = std::min<size_t>(count, kSkipChunk);
+    if (read(chunk, want) != want) return false;
+    count -= static_cast<uint32_t>(want);
   }
   return true;
 }
 
-PackageStreamBuf::pos_type PackageStreamBuf::seekoff(off_type offset, std::ios_base::seekdir direction,
-                                                     std::ios_base::openmode which) {
-  if (!(which & std::ios_base::in) || !source_) return kSeekFailed;
-  off_type target;
-  if (direction == std::ios_base::beg)
-    target = offset;
-  else if (direction == std::ios_base::cur)
-    target = static_cast<off_type>(position()) + offset;
-  else
-    return kSeekFailed;
-  if (target < 0 || target > static_cast<off_type>(partLength_)) return kSeekFailed;
-
-  off_type current = position();
-  if (target == current) return pos_type(target);
-  // Nobody sees the bytes: let the source move, in either direction.
-  if (!hash_ && !tee_) {
-    if (source_->pubseekoff(target - current, std::ios_base::cur, std::ios_base::in) != kSeekFailed) {
-      remaining_ = partLength_ - static_cast<uint32_t>(target);
-      return pos_type(target);
-    }
-  }
-  // Otherwise only forward, reading through what lies between.
-  if (target < current) return kSeekFailed;
-  if (!discard(static_cast<uint32_t>(target - current))) return kSeekFailed;
-  return pos_type(target);
+bool PackageStreamBuf::skip(uint64_t count) {
+  if (!source_ || count > remaining_) return false;
+  if (hash_ || tee_) return discard(static_cast<uint32_t>(count));
+  if (!source_->skip(count)) return false;
+  remaining_ -= static_cast<uint32_t>(count);
+  return true;
 }
 
-PackageStreamBuf::pos_type PackageStreamBuf::seekpos(pos_type position, std::ios_base::openmode which) {
-  return seekoff(off_type(position), std::ios_base::beg, which);
-}
-
-std::streamsize PackageStreamBuf::showmanyc() {
-  if (!source_) return -1;
-  return std::min<std::streamsize>(source_->in_avail(), remaining_);
-}
-
-std::streamsize PackageStreamBuf::xsgetn(char_type* out, std::streamsize count) {
-  if (!source_ || remaining_ == 0 || count <= 0) return 0;
-  std::streamsize want = std::min<std::streamsize>(count, remaining_);
-  std::streamsize got = source_->sgetn(out, want);
-  if (got <= 0) return 0;
+size_t PackageStreamBuf::read(char* out, size_t count) {
+  if (!source_ || remaining_ == 0 || count == 0) return 0;
+  const size_t got = source_->read(out, std::min<size_t>(count, remaining_));
   remaining_ -= static_cast<uint32_t>(got);
-  account(out, static_cast<size_t>(got), true);
+  account(out, got, true);
   return got;
-}
-
-PackageStreamBuf::int_type PackageStreamBuf::underflow() {
-  if (!source_ || remaining_ == 0) return Traits::eof();
-  return source_->sgetc();
-}
-
-PackageStreamBuf::int_type PackageStreamBuf::uflow() {
-  if (!source_ || remaining_ == 0) return Traits::eof();
-  int_type c = source_->sbumpc();
-  if (Traits::eq_int_type(c, Traits::eof())) return c;
-  --remaining_;
-  char byte = Traits::to_char_type(c);
-  account(&byte, 1, true);
-  return c;
-}
-
-PackageStreamBuf::int_type PackageStreamBuf::pbackfail(int_type c) {
-  if (!source_ || remaining_ == partLength_) return Traits::eof();
-  int_type back = Traits::eq_int_type(c, Traits::eof()) ? source_->sungetc()
-                                                        : source_->sputbackc(Traits::to_char_type(c));
-  if (Traits::eq_int_type(back, Traits::eof())) return back;
-  ++remaining_;
-  if (hash_ || tee_) ++pendingPutback_;
-  return back;
 }
 
 // ---------------------------------------------------------------------------
 // PackageStream
 
-PackageStream::PackageStream(std::istream& source, bool hashing, std::streambuf* tee)
-    : PackageStream(source.rdbuf(), hashing, tee) {}
-
-PackageStream::PackageStream(std::streambuf* source, bool hashing, std::streambuf* tee) : std::istream(nullptr) {
+PackageStream::PackageStream(ByteSource* source, bool hashing, ByteSink* tee) {
   start(std::unique_ptr<PackageStreamBuf>(new PackageStreamBuf(source, hashing, tee)));
 }
 
-PackageStream::PackageStream(std::streambuf* source, std::unique_ptr<Hash> hash, std::streambuf* tee)
-    : std::istream(nullptr) {
+PackageStream::PackageStream(ByteSource* source, std::unique_ptr<Hash> hash, ByteSink* tee) {
   start(std::unique_ptr<PackageStreamBuf>(new PackageStreamBuf(source, std::move(hash), tee)));
 }
 
@@ -222,13 +136,24 @@ PackageStream::~PackageStream() = default;
 
 void PackageStream::start(std::unique_ptr<PackageStreamBuf> buf) {
   buf_ = std::move(buf);
-  rdbuf(buf_.get());
   unsigned char header[kFileHeaderSize];
   if (buf_->readFileHeader(header)) {
     magic_ = le32(header);
     fileSize_ = le32(header + 4) + static_cast<uint32_t>(kFileHeaderSize);
   }
-  if (magic_ != kPackageMagic && magic_ != kUnregisteredMagic) setstate(std::ios_base::badbit);
+  if (magic_ != kPackageMagic && magic_ != kUnregisteredMagic) broken_ = true;
+}
+
+size_t PackageStream::read(char* out, size_t count) {
+  const size_t got = good() ? buf_->read(out, count) : 0;
+  if (got < count) failed_ = true;
+  return got;
+}
+
+bool PackageStream::skip(uint64_t count) {
+  if (good() && buf_->skip(count)) return true;
+  failed_ = true;
+  return false;
 }
 
 void PackageStream::acceptPart(uint32_t type) { accepted_.push_back(type); }
@@ -239,17 +164,15 @@ bool PackageStream::accepts(int32_t type) const {
 
 void PackageStream::markBroken() {
   partType_ = kNoPart;
-  setstate(std::ios_base::badbit);
+  broken_ = true;
 }
 
 int32_t PackageStream::nextPart() {
   // A failed stream stays at its end.
-  if (fail()) {
+  if (!good()) {
     partType_ = kNoPart;
     return kNoPart;
   }
-  // A read that stopped exactly at the end of a part may have set eof.
-  clear(rdstate() & ~std::ios_base::eofbit);
   endedAtFileEnd_ = false;
   for (bool skipped = false;; skipped = true) {
     // Skip the rest of the current part and read the next header. Where the
@@ -266,7 +189,7 @@ int32_t PackageStream::nextPart() {
         markBroken();
       } else {
         partType_ = kNoPart;
-        setstate(std::ios_base::eofbit | std::ios_base::failbit);
+        failed_ = true;
       }
       return kNoPart;
     }
@@ -281,7 +204,7 @@ int32_t PackageStream::nextPart() {
         markBroken();
       } else {
         partType_ = kNoPart;
-        setstate(std::ios_base::eofbit | std::ios_base::failbit);
+        failed_ = true;
       }
       return kNoPart;
     }

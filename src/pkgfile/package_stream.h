@@ -1,16 +1,15 @@
-// The reader over a package file's parts: a stream buffer that hands out one
-// part's payload at a time (feeding the signature hash and an optional copy on
-// the way), and the input stream that walks the part sequence. The format is
+// The reader over a package file's parts: a source that hands out one part's
+// payload at a time (feeding the signature hash and an optional copy on the
+// way), and the stream that walks the part sequence. The format is
 // told in doc/package_format.md.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <istream>
 #include <memory>
-#include <streambuf>
 #include <vector>
 
+#include "platform/byte_source.h"
 #include "platform/hash.h"
 
 constexpr uint32_t kPackageMagic = 0xBAD0F11E;
@@ -38,18 +37,18 @@ enum PartType : int32_t {
   kRecord24TextPart = 24,
 };
 
-// Takes every byte from a source stream buffer; holds no data buffer of its
-// own. Reads are limited to the payload of the current part.
-class PackageStreamBuf : public std::streambuf {
+// Takes every byte from a source; holds no data buffer of its own. Reads are
+// limited to the payload of the current part.
+class PackageStreamBuf : public ByteSource {
  public:
   static constexpr size_t kSkipChunk = 16384;
   static constexpr size_t kMaxDigestLength = 64;
 
   // hashing: the buffer owns a SHA1 and feeds it. tee: receives a copy of
   // every byte taken from the source (not owned; may be nullptr).
-  PackageStreamBuf(std::streambuf* source, bool hashing, std::streambuf* tee);
+  PackageStreamBuf(ByteSource* source, bool hashing, ByteSink* tee);
   // Feeds the given hash instead (nullptr: no hashing).
-  PackageStreamBuf(std::streambuf* source, std::unique_ptr<Hash> hash, std::streambuf* tee);
+  PackageStreamBuf(ByteSource* source, std::unique_ptr<Hash> hash, ByteSink* tee);
   ~PackageStreamBuf() override;
   PackageStreamBuf(const PackageStreamBuf&) = delete;
   PackageStreamBuf& operator=(const PackageStreamBuf&) = delete;
@@ -73,57 +72,60 @@ class PackageStreamBuf : public std::streambuf {
   // copied to the tee but not hashed. Returns the count taken.
   size_t takeUnhashed(unsigned char* out, size_t count);
 
+  // Reads of the current part's payload, hashed and copied to the tee.
+  size_t read(char* out, size_t count) override;
+  // Forward within the current part: the source moves when nobody needs to
+  // see the bytes, else they are read through.
+  bool skip(uint64_t count) override;
+  // How far into the current part's payload reading stands.
+  uint32_t position() const { return partLength_ - remaining_; }
+
   uint32_t remaining() const { return remaining_; }
   uint32_t partLength() const { return partLength_; }
   uint32_t partOffset() const { return partOffset_; }
   // A write to the tee came up short at least once.
   bool teeFailed() const { return teeFailed_; }
 
- protected:
-  pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
-                   std::ios_base::openmode which) override;
-  pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
-  std::streamsize showmanyc() override;
-  std::streamsize xsgetn(char_type* out, std::streamsize count) override;
-  int_type underflow() override;
-  int_type uflow() override;
-  int_type pbackfail(int_type c) override;
-
  private:
-  uint32_t position() const { return partLength_ - remaining_; }
   // Bytes just taken from the source: hashed (when hashOn) and copied to the
-  // tee, except those that were given back before and are taken again.
+  // tee.
   void account(const void* bytes, size_t count, bool hashOn);
   void copyToTee(const void* bytes, size_t count);
   // Reads and discards count bytes of the current part; false when short.
   bool discard(uint32_t count);
 
-  std::streambuf* source_;
+  ByteSource* source_;
   uint32_t partOffset_ = 0;
   uint32_t partLength_ = 0;
   uint32_t remaining_ = 0;
-  std::streambuf* tee_;
+  ByteSink* tee_;
   std::unique_ptr<Hash> hash_;
   unsigned char digest_[kMaxDigestLength] = {};
-  uint32_t pendingPutback_ = 0;
   bool teeFailed_ = false;
 };
 
-// An input stream over a package file, one part at a time. Its own reads
-// (read, readsome, seekg, tellg) act on the current part's payload only.
-class PackageStream : public std::istream {
+// A package file, one part at a time. Its own reads act on the current part's
+// payload only; one that comes up short, or a skip past the data, fails the
+// stream, and a failed stream goes on to no further part.
+class PackageStream : public ByteSource {
  public:
-  PackageStream(std::istream& source, bool hashing, std::streambuf* tee = nullptr);
-  PackageStream(std::streambuf* source, bool hashing, std::streambuf* tee = nullptr);
-  PackageStream(std::streambuf* source, std::unique_ptr<Hash> hash, std::streambuf* tee = nullptr);
+  PackageStream(ByteSource* source, bool hashing, ByteSink* tee = nullptr);
+  PackageStream(ByteSource* source, std::unique_ptr<Hash> hash, ByteSink* tee = nullptr);
   ~PackageStream() override;
+
+  size_t read(char* out, size_t count) override;
+  bool skip(uint64_t count) override;
+  // How far into the current part's payload reading stands; 0 once failed.
+  uint32_t position() const { return good() ? buf_->position() : 0; }
+  // No read came up short and the file is not broken.
+  bool good() const { return !failed_ && !broken_; }
 
   // Adds a type this reader acts on; every other part is skipped whole.
   void acceptPart(uint32_t type);
   // Makes the next accepted part current; returns its type or kNoPart.
   int32_t nextPart();
   // Ends the part sequence because the file is broken: partType() becomes
-  // kNoPart and the stream is bad, so that no later nextPart() goes on.
+  // kNoPart and the stream is broken, so that no later nextPart() goes on.
   void markBroken();
   // The type of the accepted part whose length ran past the end of the file
   // and broke the stream; kNoPart when no such part did.
@@ -140,7 +142,7 @@ class PackageStream : public std::istream {
   bool isUnregistered() const { return magic_ == kUnregisteredMagic; }
   // The file is broken: a wrong magic, a part that runs past the end of the
   // file, or a header or list that could not be read (see markBroken).
-  bool isBroken() const { return bad(); }
+  bool isBroken() const { return broken_; }
   uint32_t fileSize() const { return fileSize_; }
   uint32_t magic() const { return magic_; }
   PackageStreamBuf* streamBuf() { return buf_.get(); }
@@ -153,6 +155,8 @@ class PackageStream : public std::istream {
   std::vector<uint32_t> accepted_;
   int32_t partType_ = kNoPart;
   int32_t brokenPartType_ = kNoPart;
+  bool failed_ = false;
+  bool broken_ = false;
   bool endedAtFileEnd_ = false;
   uint32_t magic_ = kNoMagic;
   uint32_t fileSize_ = 0;

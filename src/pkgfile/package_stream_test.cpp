@@ -8,6 +8,7 @@
 #include "pkgfile/package_file.h"
 #include "pkgfile/package_signature.h"
 #include "pkgfile/record_name.h"
+#include "platform/string_bytes.h"
 #include "support/package_writer.h"
 #include "support/scratch_dir.h"
 
@@ -37,20 +38,19 @@ struct RecordingHash : Hash {
   std::vector<std::string>* log;
 };
 // A stream hashing into `log` and copying to `copy`, from a source that cannot seek (a pipe).
-struct Opened : std::stringbuf {
-  Opened(const std::string& bytes, std::initializer_list<uint32_t> accepted, bool hashing = true)
-      : std::stringbuf(bytes, std::ios::in), stream(this, hashing ? std::make_unique<RecordingHash>(&log) : nullptr, &copy) {
+struct Opened : StringSource {
+  Opened(std::string bytes, std::initializer_list<uint32_t> accepted, bool hashing = true)
+      : StringSource(std::move(bytes)), stream(this, hashing ? std::make_unique<RecordingHash>(&log) : nullptr, &copy) {
     for (uint32_t type : accepted) stream.acceptPart(type);
   }
-  pos_type seekoff(off_type, std::ios_base::seekdir, std::ios_base::openmode) override { return pos_type(-1); }
   std::vector<std::string> log;
-  std::stringbuf copy;
+  StringSink copy;
   PackageStream stream;
 };
 
-// Reads, give-backs, peeks, seeks and skips through a bundle with one member (parts beyond the
-// 16 KiB skip buffer), then the signature taken unhashed. The file header is never hashed, the
-// member's header part begins a message, and no byte given back is hashed or copied twice.
+// Reads and skips through a bundle with one member (parts beyond the 16 KiB skip buffer), then
+// the signature taken unhashed. The file header is never hashed, the member's header part begins a
+// message, and every byte is hashed and copied once; a skip past its part moves nothing.
 TEST(PackageStream, EveryByteIsHashedAndCopiedOnceHoweverItIsRead) {
   PackageWriter writer;
   const size_t member = writer.part(18, headerPayload("routing")).part(7, incompressibleBytes(40000)).bytes().size();
@@ -61,21 +61,16 @@ TEST(PackageStream, EveryByteIsHashedAndCopiedOnceHoweverItIsRead) {
     PackageStream& stream = in.stream;
     char some[64];
     unsigned char taken[80];
-    ASSERT_TRUE(stream.nextPart() == 18 && !stream.unget());  // nothing to give back at the start
-    stream.clear();
-    ASSERT_TRUE(stream.read(some, 5) && stream.unget() && stream.unget() && stream.read(some, 10));
-    ASSERT_TRUE(stream.seekg(3, std::ios::cur) && stream.tellg() == 16 && !stream.seekg(2, std::ios::beg));
-    stream.clear();
-    ASSERT_EQ(stream.nextPart(), 1);  // the rest and the unknown part skipped
-    ASSERT_TRUE(stream.get() == 'r' && stream.putback('r') && stream.get() == 'r' && stream.peek() == 'o');
-    ASSERT_TRUE(stream.read(some, 20) && !stream.seekg(37));
-    stream.clear();
-    ASSERT_TRUE(stream.nextPart() == 3 && stream.readsome(some, 7) == 7 && stream.unget() && stream.seekg(30));
-    ASSERT_TRUE(stream.nextPart() == 9 && stream.read(some, 2) && stream.unget());  // the container skipped
-    ASSERT_EQ(stream.streamBuf()->takeUnhashed(taken, 4) + stream.streamBuf()->takeUnhashed(taken + 4, 80), 69u);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(taken), 69), bytes.substr(bytes.size() - 69));
-    EXPECT_TRUE(stream.peek() == EOF && !stream.fail() && stream.nextPart() == kNoPart && stream.endedAtFileEnd());
-    EXPECT_EQ(in.copy.str(), bytes);
+    ASSERT_TRUE(stream.nextPart() == 18 && stream.read(some, 5) == 5 && stream.read(some, 8) == 8);
+    ASSERT_TRUE(stream.skip(3) && stream.position() == 16);
+    ASSERT_TRUE(stream.nextPart() == 1 && stream.read(some, 1) == 1 && some[0] == 'r');  // the rest and part 7 skipped
+    ASSERT_TRUE(stream.read(some, 20) == 20 && !stream.streamBuf()->skip(stream.remaining() + 1) && stream.position() == 21);
+    ASSERT_TRUE(stream.nextPart() == 3 && stream.read(some, 7) == 7 && stream.skip(23) && stream.position() == 30);
+    ASSERT_TRUE(stream.nextPart() == 9 && stream.read(some, 2) == 2);  // the container skipped
+    ASSERT_EQ(stream.streamBuf()->takeUnhashed(taken, 4) + stream.streamBuf()->takeUnhashed(taken + 4, 80), 68u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(taken), 68), bytes.substr(bytes.size() - 68));
+    EXPECT_TRUE(stream.good() && stream.nextPart() == kNoPart && stream.endedAtFileEnd());
+    EXPECT_EQ(in.copy.bytes(), bytes);
     const std::vector<std::string> messages{bytes.substr(8, member - 8), bytes.substr(member, bytes.size() - 68 - member), ""};
     EXPECT_EQ(in.log, hashing ? messages : std::vector<std::string>{});
   }
@@ -100,14 +95,14 @@ TEST(PackageStream, HostileFileHeadersAndLengths) {
     Opened in(c.bytes, {3, 4});
     EXPECT_EQ(in.stream.isUnregistered(), c.bytes[0] == '\xfb');
     while (in.stream.nextPart() != kNoPart) continue;
-    EXPECT_TRUE(in.stream.isBroken() == c.broken && in.stream.endedAtFileEnd() == c.endedAtFileEnd) << in.copy.str();
-    EXPECT_EQ(in.copy.str(), c.bytes.substr(0, c.endedAtFileEnd ? c.bytes.size() : in.copy.str().size()));
+    EXPECT_TRUE(in.stream.isBroken() == c.broken && in.stream.endedAtFileEnd() == c.endedAtFileEnd) << in.copy.bytes();
+    EXPECT_EQ(in.copy.bytes(), c.bytes.substr(0, c.endedAtFileEnd ? c.bytes.size() : in.copy.bytes().size()));
   }
 }
 
 // Around 4096-byte windows, read 1000 bytes through the window and 5000 straight in turn: the data
 // ends before the bytes after it in its part, and where it is cut though it runs on into the next
-// part. One byte can be given back after a refill; seeks go forward only.
+// part. Skips read forward through the window, and where reading stands counts what it holds.
 TEST(InflateStream, DeliversTheDecompressedBytesUpToTheEndOrTheCut) {
   for (size_t size : {0, 1, 4095, 4096, 4097, 3 * 4096, 100000}) {
     for (const std::string& data : {std::string(size, 'a'), incompressibleBytes(size)}) {
@@ -118,29 +113,27 @@ TEST(InflateStream, DeliversTheDecompressedBytesUpToTheEndOrTheCut) {
         InflateStream inflating(in.stream);
         std::string out;
         char chunk[5000];
-        for (std::streamsize n = 1000; inflating.read(chunk, n) || inflating.gcount() > 0; n = 6000 - n)
-          out.append(chunk, static_cast<size_t>(inflating.gcount()));
+        for (size_t n = 1000, got; (got = inflating.read(chunk, n)) > 0; n = 6000 - n) out.append(chunk, got);
         EXPECT_EQ(out, data.substr(0, cut == compressed.size() ? size : out.size())) << size << " cut at " << cut;
         EXPECT_TRUE(out.size() < size || cut >= compressed.size() - 6 || size < 2) << size << " cut at " << cut;
       }
     }
   }
   const std::string data = incompressibleBytes(10000);
-  std::stringbuf source(zlibCompress(data), std::ios::in);
-  InflateStream in(&source);
+  StringSource source(zlibCompress(data));
+  InflateStream in(source);
   char window[4096];
-  ASSERT_TRUE(in.read(window, 4096) && in.get() != EOF && in.unget() && in.unget() && !in.unget());  // after a refill
-  in.clear();
-  EXPECT_TRUE(in.get() == static_cast<unsigned char>(data[4095]) && in.seekg(5000, std::ios::cur) && in.tellg() == 9096);
-  EXPECT_TRUE(in.get() == static_cast<unsigned char>(data[9096]) && !in.seekg(9000));
+  ASSERT_TRUE(in.read(window, 4096) == 4096 && in.read(window, 1) == 1 && window[0] == data[4096]);  // after a refill
+  EXPECT_TRUE(in.skip(5000) && in.position() == 9097 && in.read(window, 1) == 1 && window[0] == data[9097]);
+  EXPECT_TRUE(!in.skip(903) && in.position() == 10000);
 }
 
 // The zlib header may come a byte at a time; a header zlib would refuse gives no data at all, and the trailer is
 // never read.
 TEST(InflateStream, TakesTheHeaderInAnyPiecesAndRefusesAWrongOne) {
-  struct ByteByByte : std::stringbuf {
-    using std::stringbuf::stringbuf;
-    std::streamsize xsgetn(char* out, std::streamsize n) override { return std::stringbuf::xsgetn(out, n > 0); }
+  struct ByteByByte : StringSource {
+    using StringSource::StringSource;
+    size_t read(char* out, size_t n) override { return StringSource::read(out, n > 0); }
   };
   const std::string data = incompressibleBytes(5000), compressed = zlibCompress(data);
   const std::string body = compressed.substr(2, compressed.size() - 6);
@@ -156,9 +149,11 @@ TEST(InflateStream, TakesTheHeaderInAnyPiecesAndRefusesAWrongOne) {
       {"\x78\xbb", 0},            // a preset dictionary
   };
   for (const auto& row : rows) {
-    ByteByByte source(row.header + body + "????", std::ios::in);
-    InflateStream in(&source);
-    std::string out(std::istreambuf_iterator<char>(in), {});
+    ByteByByte source(row.header + body + "????");
+    InflateStream in(source);
+    std::string out;
+    char chunk[8192];
+    for (size_t got; (got = in.read(chunk, sizeof chunk)) > 0;) out.append(chunk, got);
     EXPECT_EQ(out.size(), row.delivered) << testing::PrintToString(row.header);
     EXPECT_TRUE(row.delivered == 0 || out == data);
   }
@@ -170,7 +165,7 @@ std::string member(const std::string& name) {
   return part(1, headerPayload(name, 1, 2)) + part(4, zlibCompress(fileRecord(0100644, 0, name, "x"))) + part(9, "sig");
 }
 std::string read(const std::string& bytes) {  // name, flags, architecture, list sizes, members; "" when refused
-  std::stringbuf source(bytes, std::ios::in);
+  StringSource source(bytes);
   PackageStream stream(&source, true);
   PackageInfo r;
   if (!readPackageFileParts(r, stream)) return "";
@@ -207,7 +202,7 @@ TEST(PackageHeader, CandidateFilesAreReadOrRefused) {
   for (const char* name : {"", ".", "..", "a/b", "/", "a b", "a\x01", "\x7f"}) EXPECT_EQ(read(file(b + member(name))), "") << name;
   ScratchDir scratch;  // containers of 1 MB to skip, and a length of 3 GB, take fixed buffers only
   ASSERT_TRUE(writeFile(scratch / "large.vpa", file(b + member("one") + part(4, std::string(1 << 20, 'z')) + member("two"))));
-  std::stringbuf claim(PackageWriter().raw(a + partHeader(24, 0xC0000000u) + "four").lengthField(~0u - 8).bytes(), std::ios::in);
+  StringSource claim(PackageWriter().raw(a + partHeader(24, 0xC0000000u) + "four").lengthField(~0u - 8).bytes());
   PackageStream stream(&claim, true);
   PackageFile large, claimed;
   watching = true;
@@ -229,7 +224,7 @@ std::string parts(const std::string& name) {  // one package, from its header pa
 }
 // The verdict on each signature part, met as installing meets it (header bytes read, the rest skipped).
 std::vector<bool> verdicts(const std::string& bytes, const PublicKey& with = key.publicKey, bool hashing = true) {
-  std::stringbuf source(bytes, std::ios::in);
+  StringSource source(bytes);
   PackageStream stream(&source, hashing);
   for (uint32_t type : {1, 18, 20, 16, 3, 19, 17, 21, 4, 9}) stream.acceptPart(type);
   std::vector<bool> results;

@@ -8,51 +8,34 @@
 #include "platform/regular_file.h"
 
 FileSink::FileSink(FileSystem& fs, const std::string& path)
-    : fs_(fs), fd_(openRegularFile(fs, path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644)) {
-  setp(buffer_, buffer_ + kBufferSize);
-}
+    : fs_(fs), fd_(openRegularFile(fs, path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644)) {}
 
-FileSink::FileSink(FileSystem& fs, int fd) : fs_(fs), fd_(fd) { setp(buffer_, buffer_ + kBufferSize); }
+FileSink::FileSink(FileSystem& fs, int fd) : fs_(fs), fd_(fd) {}
 
 FileSink::~FileSink() { close(); }
 
 bool FileSink::flushBuffer() {
-  const size_t pending = static_cast<size_t>(pptr() - pbase());
-  setp(buffer_, buffer_ + kBufferSize);
+  const size_t pending = used_;
+  used_ = 0;
   if (pending == 0 || failed_) return !failed_;
   if (fd_ < 0 || !fs_.write(fd_, buffer_, pending)) failed_ = true;
   return !failed_;
 }
 
-FileSink::int_type FileSink::overflow(int_type c) {
-  if (!flushBuffer()) return traits_type::eof();
-  if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-  *pptr() = traits_type::to_char_type(c);
-  pbump(1);
-  return c;
-}
-
-std::streamsize FileSink::xsputn(const char_type* bytes, std::streamsize count) {
+bool FileSink::write(const char* bytes, size_t count) {
   if (failed_ || fd_ < 0) {
     failed_ = true;
-    return 0;
+    return false;
   }
-  const size_t room = static_cast<size_t>(epptr() - pptr());
-  const size_t size = static_cast<size_t>(count);
-  if (size <= room) {
-    std::memcpy(pptr(), bytes, size);
-    pbump(static_cast<int>(size));
-    return count;
+  if (count <= kBufferSize - used_) {
+    std::memcpy(buffer_ + used_, bytes, count);
+    used_ += count;
+    return true;
   }
   // Larger than the room left: empty the buffer and write the bytes straight.
-  if (!flushBuffer() || !fs_.write(fd_, bytes, size)) {
-    failed_ = true;
-    return 0;
-  }
-  return count;
+  if (!flushBuffer() || !fs_.write(fd_, bytes, count)) failed_ = true;
+  return !failed_;
 }
-
-int FileSink::sync() { return flushBuffer() ? 0 : -1; }
 
 bool FileSink::makeDurable() {
   if (fd_ < 0 || !flushBuffer()) return false;

@@ -2,12 +2,13 @@
 // failed, so that a copy cut short by a full flash is never taken for whole.
 #pragma once
 
-#include <streambuf>
 #include <string>
+
+#include "platform/byte_source.h"
 
 #include "platform/file_system.h"
 
-class FileSink : public std::streambuf {
+class FileSink : public ByteSink {
  public:
   // Creates or truncates `path` (permission bits 0644 before the umask);
   // isOpen() tells whether that worked. Anything but a regular file at
@@ -25,14 +26,13 @@ class FileSink : public std::streambuf {
   // file's life, or the close, failed.
   bool close();
   bool failed() const { return failed_; }
+  // Appends `count` bytes; false once any write of the file failed.
+  bool write(const char* bytes, size_t count) override;
+  // Writes what is buffered; false once any write of the file failed.
+  bool flush() { return flushBuffer(); }
   // Writes what is buffered and makes the file durable (fsync); false when
   // any write so far, or the fsync, failed.
   bool makeDurable();
-
- protected:
-  int_type overflow(int_type c) override;
-  std::streamsize xsputn(const char_type* bytes, std::streamsize count) override;
-  int sync() override;
 
  private:
   static constexpr size_t kBufferSize = 16384;
@@ -42,4 +42,5 @@ class FileSink : public std::streambuf {
   int fd_;
   bool failed_ = false;
   char buffer_[kBufferSize];
+  size_t used_ = 0;
 };

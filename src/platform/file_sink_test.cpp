@@ -21,8 +21,7 @@ TEST(FileSink, WritesOfEverySizeArriveInOrderByteForByte) {
     const size_t pieces[] = {1, 7, 1000, 70000, 1, 30000};
     for (size_t at = 0, i = 0; at < bytes.size(); at += pieces[i++ % 6]) {
       const size_t size = std::min(pieces[i % 6], bytes.size() - at);
-      if (size == 1) sink.sputc(bytes[at]);
-      else sink.sputn(bytes.data() + at, static_cast<std::streamsize>(size));
+      sink.write(bytes.data() + at, size);
     }
     ASSERT_TRUE(sink.close());
   }

@@ -3,13 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "platform/regular_file.h"
-
-namespace {
-
-const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
-
-}  // namespace
 
 FileSource::FileSource(FileSystem& fs, const std::string& path)
     : DirectReadBuffer(buffer_, kBufferSize, kDirectRead),
@@ -39,33 +35,13 @@ size_t FileSource::readInto(char* out, size_t count) {
   return got > 0 ? static_cast<size_t>(got) : 0;
 }
 
-// Seeks the descriptor; a pipe cannot, and its reader then skips by reading.
-FileSource::pos_type FileSource::seekoff(off_type offset, std::ios_base::seekdir direction,
-                                         std::ios_base::openmode which) {
-  if (fd_ < 0 || !(which & std::ios_base::in)) return kSeekFailed;
-  off_t unread = egptr() - gptr();
-  off_t position;
-  if (direction == std::ios_base::cur) {
-    if (offset_ < 0) offset_ = fs_.seek(fd_, 0, SEEK_CUR);
-    if (offset_ < 0) return kSeekFailed;
-    const off_t here = offset_ - unread;
-    if (offset == 0) return pos_type(here);
-    // Forward within what is buffered: the bytes are already here. As after
-    // any seek, no byte can be given back.
-    if (offset > 0 && offset <= unread) {
-      setg(gptr() + offset, gptr() + offset, egptr());
-      return pos_type(here + offset);
-    }
-    position = fs_.seek(fd_, here + offset, SEEK_SET);
-  } else {
-    position = fs_.seek(fd_, offset, direction == std::ios_base::beg ? SEEK_SET : SEEK_END);
-  }
-  if (position < 0) return kSeekFailed;
+bool FileSource::skip(uint64_t count) {
+  count -= dropBuffered(static_cast<size_t>(std::min<uint64_t>(count, buffered())));
+  if (count == 0) return true;
+  if (fd_ < 0) return false;
+  if (offset_ < 0) offset_ = fs_.seek(fd_, 0, SEEK_CUR);
+  const off_t position = offset_ < 0 ? -1 : fs_.seek(fd_, offset_ + static_cast<off_t>(count), SEEK_SET);
+  if (position < 0) return ByteSource::skip(count);
   offset_ = position;
-  emptyArea();
-  return pos_type(position);
-}
-
-FileSource::pos_type FileSource::seekpos(pos_type position, std::ios_base::openmode which) {
-  return seekoff(off_type(position), std::ios_base::beg, which);
+  return true;
 }

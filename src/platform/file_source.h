@@ -1,6 +1,5 @@
 // A package file, or standard input, as the source of a package stream: read
-// through one fixed buffer, a read error ending the data instead of throwing
-// as the library's file buffer does.
+// through one fixed buffer, a read error ending the data.
 #pragma once
 
 #include <sys/types.h>
@@ -30,9 +29,9 @@ class FileSource : public DirectReadBuffer {
   // A read failed (an I/O error, or the path names a directory).
   bool readFailed() const { return readFailed_; }
 
- protected:
-  pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode which) override;
-  pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
+  // Seeks the descriptor past the bytes; a pipe, which cannot, reads
+  // through them.
+  bool skip(uint64_t count) override;
 
  private:
   static constexpr size_t kBufferSize = 16384;
@@ -55,5 +54,5 @@ class FileSource : public DirectReadBuffer {
   // anywhere).
   off_t offset_;
   off_t size_ = -1;
-  char buffer_[1 + kBufferSize];  // the putback byte, then the data
+  char buffer_[kBufferSize];
 };

@@ -2,7 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <sstream>
+#include <string>
+#include <vector>
 
 #include "platform/file_io.h"
 
@@ -27,6 +28,18 @@ struct KeyFields {
   int line[kKeyFieldCount] = {0, 0, 0, 0};  // 0: absent
 };
 
+// The lines of a text, without their newlines; a last line may lack one.
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
 std::string lineError(int line, const std::string& what) {
   return "line " + std::to_string(line) + ": " + what;
 }
@@ -34,9 +47,9 @@ std::string lineError(int line, const std::string& what) {
 // Splits the text into its named fields; false on an unknown or repeated name
 // or a line that is not "name value".
 bool splitFields(const std::string& text, KeyFields* fields, std::string* error) {
-  std::istringstream lines(text);
-  std::string line;
-  for (int number = 1; std::getline(lines, line); ++number) {
+  int number = 0;
+  for (const std::string& line : splitLines(text)) {
+    ++number;
     if (line.empty() || line[0] == '#') continue;
     const size_t blank = line.find(' ');
     if (blank == std::string::npos || blank == 0) {
@@ -182,9 +195,7 @@ std::string wordsText(const uint32_t* words, size_t count) {
 
 std::string commentLines(const std::string& comment) {
   std::string text;
-  std::istringstream lines(comment);
-  std::string line;
-  while (std::getline(lines, line)) text += "# " + line + "\n";
+  for (const std::string& line : splitLines(comment)) text += "# " + line + "\n";
   return text;
 }
 

@@ -185,7 +185,7 @@ bool writeJournal(const BoardPaths& board, const JournalSteps& steps, CommitFail
     FileSink sink(fs, fd);
     steps.forEach([&sink](const JournalStep& step) {
       const std::string line = formatOpLine(step.kind, step.path, step.source) + "\n";
-      sink.sputn(line.data(), static_cast<std::streamsize>(line.size()));
+      sink.write(line.data(), line.size());
     });
     written = sink.makeDurable();
     error = errno;

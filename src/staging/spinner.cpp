@@ -1,7 +1,5 @@
 #include "staging/spinner.h"
 
-#include <iostream>
-
 namespace {
 
 constexpr char kSpinnerChars[] = {'|', '/', '-', '\\'};
@@ -14,8 +12,8 @@ void Spinner::step() {
   // The first step of the process draws without wiping anything.
   if (lastTick_ == 0) {
     lastTick_ = tick;
-    out_ << kSpinnerChars[index_++];
-    out_.flush();
+    fputc(kSpinnerChars[index_++], out_);
+    fflush(out_);
     if (index_ == kSpinnerCharCount) index_ = 0;  // a clock that reads 0 again
     return;
   }
@@ -23,12 +21,13 @@ void Spinner::step() {
   // tick advances by kRedrawTicks so that a long stall catches up in turns.
   if (tick - lastTick_ <= kRedrawTicks) return;
   lastTick_ += kRedrawTicks;
-  out_ << '\b' << kSpinnerChars[index_++];
-  out_.flush();
+  fputc('\b', out_);
+  fputc(kSpinnerChars[index_++], out_);
+  fflush(out_);
   if (index_ == kSpinnerCharCount) index_ = 0;
 }
 
 Spinner& processSpinner() {
-  static Spinner spinner(systemClock(), std::cout);
+  static Spinner spinner(systemClock(), stdout);
   return spinner;
 }

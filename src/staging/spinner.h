@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <ostream>
+#include <cstdio>
 
 #include "platform/clock.h"
 
@@ -11,14 +11,14 @@ class Spinner {
  public:
   static constexpr uint32_t kRedrawTicks = 20;
 
-  Spinner(Clock& clock, std::ostream& out) : clock_(clock), out_(out) {}
+  Spinner(Clock& clock, FILE* out) : clock_(clock), out_(out) {}
 
   // One spinner step, taken after each chunk a copy has written.
   void step();
 
  private:
   Clock& clock_;
-  std::ostream& out_;
+  FILE* out_;
   uint32_t lastTick_ = 0;  // 0: not drawn yet
   uint32_t index_ = 0;     // next character of "|/-\"
 };

@@ -46,7 +46,7 @@ class TransactionTest : public testing::Test {
   std::string at(const std::string& path) const { return root_ + path; }
   // Stages new content; the board path of the directory it is staged in.
   std::string create(const std::string& path, uint32_t hint, uint32_t mode = 0, const std::string& content = "") {
-    FileSink(posixFs, transaction_.create(at(path), hint, mode)).sputn(content.data(), static_cast<std::streamsize>(content.size()));
+    FileSink(posixFs, transaction_.create(at(path), hint, mode)).write(content.data(), content.size());
     return std::filesystem::path(transaction_.find(at(path))->source).parent_path().string().substr(root_.size());
   }
   // Stages manifest lines that name board paths, as a saved transaction is.
@@ -84,7 +84,7 @@ TEST_F(TransactionTest, StagingDirectoryIsTheNearestExistingOneWithRoomElseTheRa
   while (largest + largest / 10 >= free) --largest;
   EXPECT_EQ(create("/flash/f/a", largest) + create("/flash/f/b", largest + 1), "/flash/f/ram");
   Transaction dry = Transaction::dryRun(BoardPaths(posixFs, root_), at("/ram"));
-  for (const char* name : {"/flash/f/a", "/flash/f/b", "/flash/f/c"}) FileSink(posixFs, dry.create(at(name), 24000, 0)).sputn("x", 1);
+  for (const char* name : {"/flash/f/a", "/flash/f/b", "/flash/f/c"}) FileSink(posixFs, dry.create(at(name), 24000, 0)).write("x", 1);
   EXPECT_EQ(dry.stagedIn(at("/flash/f/b")) + dry.stagedIn(at("/flash/f/c")), at("/flash/f") + at("/ram"));
   EXPECT_FALSE(dry.commit(false) || dry.save(at("/ram/MANIFEST")));
 }
@@ -107,7 +107,7 @@ TEST_F(TransactionTest, ACommitPlacesEveryFileFirstThenDeletesAndLinksThenMoves)
       {"M /flash/a /ram/big\nM /flash/b /ram/big", EINVAL, "/ram/big"}};
   for (const auto& [lines, error, path] : rows) {
     Transaction transaction{BoardPaths(posixFs, root_)};
-    FileSink(posixFs, transaction.create(at("/flash/new"), 10, 0)).sputn("created", 7);
+    FileSink(posixFs, transaction.create(at("/flash/new"), 10, 0)).write("created", 7);
     ASSERT_TRUE(load(transaction, std::string("U /flash/s/dst\n") + lines + "\n"));
     const std::string ops = staged(transaction);
     std::filesystem::remove(at("/flash/.staged"));  // which records the copies too

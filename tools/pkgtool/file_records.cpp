@@ -9,12 +9,12 @@ namespace {
 
 constexpr size_t kNameChunk = 4096;
 
-bool readName(std::istream& in, uint16_t length, std::string* name) {
+bool readName(ByteSource& in, uint16_t length, std::string* name) {
   name->clear();
   char buffer[kNameChunk];
   for (size_t left = length; left != 0;) {
     size_t want = left < sizeof buffer ? left : sizeof buffer;
-    if (!in.read(buffer, static_cast<std::streamsize>(want))) return false;
+    if (in.read(buffer, want) != want) return false;
     name->append(buffer, want);
     left -= want;
   }
@@ -24,14 +24,14 @@ bool readName(std::istream& in, uint16_t length, std::string* name) {
 }  // namespace
 
 bool forEachFileRecord(PackageStream& stream, const FileRecordVisitor& visit, std::string* broken) {
-  InflateStream in(stream);
+  InflateStream in(*stream.streamBuf());
   for (uint64_t index = 0;; ++index) {
     // The record header; nothing at all here is the end of the container.
     unsigned char header[kFileRecordHeaderSize];
-    in.read(reinterpret_cast<char*>(header), sizeof header);
-    if (in.gcount() == 0) return true;
+    const size_t got = in.read(reinterpret_cast<char*>(header), sizeof header);
+    if (got == 0) return true;
     std::string where = "file record " + std::to_string(index + 1);
-    if (in.gcount() != static_cast<std::streamsize>(sizeof header)) {
+    if (got != sizeof header) {
       *broken = "file container ends inside the header of " + where;
       return false;
     }
@@ -44,11 +44,11 @@ bool forEachFileRecord(PackageStream& stream, const FileRecordVisitor& visit, st
       *broken = "file container ends inside the name of " + where;
       return false;
     }
-    std::streampos start = in.tellg();
+    const uint64_t start = in.position();
     if (!visit(record, in)) return false;
     // Skip what the visitor left of the content.
-    std::streamoff taken = in.tellg() - start;
-    if (!in || !in.seekg(static_cast<std::streamoff>(record.size) - taken, std::ios_base::cur)) {
+    const uint64_t taken = in.position() - start;
+    if (taken > record.size || !in.skip(record.size - taken)) {
       *broken = "file container ends inside the content of " + where + " (" + record.name + ")";
       return false;
     }

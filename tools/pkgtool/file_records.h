@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <istream>
 #include <string>
 
 #include "pkgfile/package_stream.h"
@@ -18,7 +17,7 @@ struct FileRecordInfo {
 
 // visit may read up to record.size bytes of content from the stream it is
 // given; whatever it leaves is skipped. It returns false to stop the walk.
-using FileRecordVisitor = std::function<bool(const FileRecordInfo& record, std::istream& content)>;
+using FileRecordVisitor = std::function<bool(const FileRecordInfo& record, ByteSource& content)>;
 
 // Walks the records of the stream's current part, a file container. False
 // when the data ends inside a record (*broken says where) or the visitor

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 
+#include "platform/string_bytes.h"
 #include "support/package_writer.h"
 
 namespace {
@@ -20,12 +20,12 @@ TEST(FileRecords, AContainerEndingInsideARecordIsBrokenWhereItEnds) {
       {record.size() - 2, "file container ends inside the content of file record 1 (bin/tool)"},
   };
   for (const auto& [length, expected] : cases) {
-    std::stringbuf source(PackageWriter().part(4, zlibCompress(record.substr(0, length))).bytes(), std::ios::in);
+    StringSource source(PackageWriter().part(4, zlibCompress(record.substr(0, length))).bytes());
     PackageStream stream(&source, false);
     stream.acceptPart(4);
     ASSERT_EQ(stream.nextPart(), 4);
     std::string broken;
-    const bool whole = forEachFileRecord(stream, [](const FileRecordInfo&, std::istream&) { return true; }, &broken);
+    const bool whole = forEachFileRecord(stream, [](const FileRecordInfo&, ByteSource&) { return true; }, &broken);
     EXPECT_TRUE(whole == expected.empty() && broken == expected) << length << ": " << broken;
   }
 }

@@ -112,7 +112,7 @@ bool Inspection::readContainer(PackageStream& stream, PackageReport* package) {
   std::string broken;
   // A file a board would write is named as the installer takes it, or the
   // installer refuses the whole package as broken.
-  auto collect = [package, &broken](const FileRecordInfo& record, std::istream&) {
+  auto collect = [package, &broken](const FileRecordInfo& record, ByteSource&) {
     package->files.push_back(record);
     if ((record.mode & 0xF000) != kRegularFileType || isSafeRecordName(record.name)) return true;
     broken = "the installer refuses the file record name " + quotedName(record.name);

@@ -35,14 +35,14 @@ bool makeParents(const std::string& path, std::string* error) {
 // The record's content from the inflating stream into its file, which
 // appears under its name only whole and with its permission bits: a failure
 // or an ending signal leaves nothing there.
-bool writeRecord(const std::string& destination, const FileRecordInfo& record, std::istream& content,
+bool writeRecord(const std::string& destination, const FileRecordInfo& record, ByteSource& content,
                  std::string* error) {
   OutputFile out;
   if (!makeParents(destination, error) || !out.open(destination, error)) return false;
   char buffer[kCopyChunk];
   for (uint32_t left = record.size; left != 0;) {
     const size_t want = left < kCopyChunk ? left : kCopyChunk;
-    if (!content.read(buffer, static_cast<std::streamsize>(want))) {
+    if (content.read(buffer, want) != want) {
       *error = destination + ": the package file ends inside its content";
       return false;
     }
@@ -70,7 +70,7 @@ bool extractRecords(const std::string& path, const std::string& directory, int b
   if (!makeParents(directory + "/", error)) return false;
   PackageStream stream(&file, false);
   stream.acceptPart(kFileContainerPart);
-  auto extract = [&](const FileRecordInfo& record, std::istream& content) {
+  auto extract = [&](const FileRecordInfo& record, ByteSource& content) {
     if (!recordInstalled(record, boardClass)) return true;
     // As on the board: the name below the root, with a "/" before it unless it has one.
     const std::string destination = directory + (record.name[0] == '/' ? "" : "/") + record.name;

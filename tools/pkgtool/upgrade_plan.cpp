@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include <map>
-#include <sstream>
+#include <cstdio>
 
 #include "database/installed_packages.h"
 #include "install/flash_storage.h"
@@ -70,11 +70,12 @@ UpgradePlan planUpgrade(const BoardPaths& board, InstallFlags permitted, const s
   UpgradePlan plan;
   struct stat info;
   plan.interrupted = ::lstat(board.at(kJournalPath).c_str(), &info) == 0;
-  std::ostringstream console;
+  // The run's console lines are not the plan's: they go nowhere.
+  static FILE* const console = fopen("/dev/null", "w");
   Repository repository, before;
   for (Repository* loaded : {&repository, &before}) {
     loaded->architecture = architecture;
-    loaded->console = &console;
+    loaded->console = console;
     plan.database = loadInstalled(*loaded, board);
   }
   if (!plan.database) reportWarning(repository, "could not open repo");
