@@ -13,19 +13,19 @@ bool isIgnoredOption(const char* word) {
 
 }  // namespace
 
-CommandAction parseCommandLine(int argc, const char* const* argv, RunOptions& options, FILE* out) {
+Mode parseCommandLine(int argc, const char* const* argv, RunOptions& options, FILE* out) {
+  // Each word that ends the reading gives its mode, unless --show came first.
+  const auto last = [&options](Mode mode) { return options.mode = options.mode == Mode::Show ? Mode::Show : mode; };
   for (int i = 1; i < argc; ++i) {
     const char* word = argv[i];
     if (is(word, "--cleanup")) {
-      options.cleanupMode = true;
-      break;  // later words are not read
+      return last(Mode::Cleanup);
     } else if (is(word, "--safe")) {
       options.commitNow = false;
     } else if (is(word, "-r") && i + 1 < argc) {
       options.root = argv[++i];  // a trailing -r falls through to the usage line
     } else if (is(word, "-")) {
-      options.fromStdin = true;
-      break;
+      return last(Mode::Image);
     } else if (is(word, "-q")) {
       options.quiet = true;
     } else if (is(word, "-down")) {
@@ -37,16 +37,16 @@ CommandAction parseCommandLine(int argc, const char* const* argv, RunOptions& op
     } else if (isIgnoredOption(word)) {
       continue;
     } else if (is(word, "--commit")) {
-      return CommandAction::Commit;
+      return options.mode = Mode::Commit;
     } else if (is(word, "--cancel")) {
-      return CommandAction::Cancel;
+      return options.mode = Mode::Cancel;
     } else if (is(word, "--show")) {
-      options.showMode = true;
+      options.mode = Mode::Show;
     } else {
-      return CommandAction::Usage;
+      return options.mode = Mode::Usage;
     }
   }
-  return CommandAction::Run;
+  return options.mode;
 }
 
 void printUsage(FILE* out) { fputs("usage: installer [-q] [-r <root>] [-]\n", out); }

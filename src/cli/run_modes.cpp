@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "cli/manifest_modes.h"
 #include "cli/package_listing.h"
 #include "database/installed_packages.h"
 #include "install/cleanup_run.h"
@@ -38,32 +39,48 @@ int exitStatus(const RunReport& report) {
   return kFailedStatus;
 }
 
-}  // namespace
-
-int runModes(const RunOptions& options, const BoardPaths& board) {
+// Recovers what an interrupted run left and loads the installed packages.
+// False when a commit that cannot be completed holds the board half way: that
+// is said by every run, and nothing new is staged over it.
+bool openBoard(const RunOptions& options, const BoardPaths& board, Repository& repository) {
   // The board is in the old state or the new one before anything reads it.
   CommitFailure stuck;
   const bool recovered = recoverInterruptedRun(board, &stuck);
-
-  // The installed packages are known before any mode is chosen.
-  Repository& repository = Repository::instance();
   repository.quiet = options.quiet;
   repository.architecture = options.architecture;
   if (!loadInstalled(repository, board)) reportWarning(repository, "could not open repo");
-  // A commit that cannot be completed holds the board half way: it is said
-  // by every run, and nothing new is staged over it.
   if (!recovered) reportError(repository, "%s", commitLeftMessage(stuck).c_str());
+  return recovered;
+}
 
-  // Show: the table of the installed packages, whatever -q says.
-  if (options.showMode) {
-    listPackages(repository);
-    return recovered ? 0 : kFailedStatus;
+}  // namespace
+
+int runMode(const RunOptions& options, const BoardPaths& board) {
+  Repository& repository = Repository::instance();
+  switch (options.mode) {
+    case Mode::Usage:
+      printUsage(stdout);
+      return 0;
+    case Mode::Commit:
+      return runCommitMode(board, stdout);
+    case Mode::Cancel:
+      return runCancelMode(board, stdout);
+    case Mode::Show: {  // the table of the installed packages, whatever -q says
+      const bool whole = openBoard(options, board, repository);
+      listPackages(repository);
+      return whole ? 0 : kFailedStatus;
+    }
+    case Mode::Cleanup:
+      return openBoard(options, board, repository) ? exitStatus(runCleanup(repository, board)) : kFailedStatus;
+    case Mode::Image: {
+      if (!openBoard(options, board, repository)) return kFailedStatus;
+      FileSource input(board.fs(), STDIN_FILENO);
+      return exitStatus(runImage(repository, board, options.installFlags, &input));
+    }
+    case Mode::Upgrade:
+      return openBoard(options, board, repository)
+                 ? exitStatus(runUpgrade(repository, board, UpgradeOptions{options.installFlags, options.commitNow}))
+                 : kFailedStatus;
   }
-  if (!recovered) return kFailedStatus;
-  if (options.cleanupMode) return exitStatus(runCleanup(repository, board));
-  if (options.fromStdin) {
-    FileSource input(board.fs(), STDIN_FILENO);
-    return exitStatus(runImage(repository, board, options.installFlags, &input));
-  }
-  return exitStatus(runUpgrade(repository, board, UpgradeOptions{options.installFlags, options.commitNow}));
+  return kFailedStatus;
 }

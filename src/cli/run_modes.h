@@ -1,11 +1,10 @@
-// The run modes after the preparation: show, cleanup, image and upgrade. They
-// load the installed packages, run exactly one mode and return the exit
-// status.
+// The one dispatch of the run modes: each mode of the command line to the
+// function that carries it out, and its outcome to the exit status.
 #pragma once
 
 #include "cli/command_line.h"
 #include "model/board_paths.h"
 
-// Loads the installed packages, then runs the selected mode (show, cleanup,
-// image, upgrade) and returns the exit status.
-int runModes(const RunOptions& options, const BoardPaths& board);
+// Runs `options.mode` and returns the exit status. The modes that read the
+// installed packages first complete or clear what an interrupted run left.
+int runMode(const RunOptions& options, const BoardPaths& board);
