@@ -10,6 +10,6 @@ int runInstaller(int argc, char** argv, FileSystem& fs) {
   // --commit and --cancel act on the tree the program was started in; the
   // other modes enter the root first, and the board's paths are then its own.
   const bool inPlace = mode == Mode::Commit || mode == Mode::Cancel || mode == Mode::Usage;
-  if (!inPlace && !prepareRun(options)) return 1;
-  return runMode(options, BoardPaths(fs));
+  if (!inPlace && !prepareRun(options)) return exitCode(ExitStatus::Failed);
+  return exitCode(runMode(options, BoardPaths(fs)));
 }

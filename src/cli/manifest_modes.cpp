@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int kFailedStatus = 1;
-constexpr int kNoSpaceStatus = 28;
 
 // Loads the saved transaction of the tree. A missing manifest is nothing to
 // do; false for one that cannot be read whole and well-formed.
@@ -30,9 +28,9 @@ void sayError(FILE* out, const std::string& text) {
   fflush(out);
 }
 
-int reportDamaged(FILE* out) {
+ExitStatus reportDamaged(FILE* out) {
   sayError(out, std::string("damaged manifest ") + kManifestPath + ": nothing was changed");
-  return kFailedStatus;
+  return ExitStatus::Failed;
 }
 
 // Completes what an interrupted run left, showing `carriedOut` the steps of
@@ -82,12 +80,12 @@ class CompletedCommit {
 
 }  // namespace
 
-int runCommitMode(const BoardPaths& board, FILE* out) {
+ExitStatus runCommitMode(const BoardPaths& board, FILE* out) {
   // Read before an interrupted commit is completed, to be held against it.
   Transaction transaction(board);
   const bool loaded = loadSaved(board, transaction);
   CompletedCommit completed(transaction);
-  if (!recover(board, out, [&completed](const JournalStep& step) { completed.see(step); })) return kFailedStatus;
+  if (!recover(board, out, [&completed](const JournalStep& step) { completed.see(step); })) return ExitStatus::Failed;
   if (!loaded) return reportDamaged(out);
   // The spinner draws after this text.
   fputs("finishing install... ", out);
@@ -97,18 +95,18 @@ int runCommitMode(const BoardPaths& board, FILE* out) {
   // Backspace and blank wipe the last spinner character.
   fputs("\b \n", out);
   fflush(out);
-  if (committed) return 0;
+  if (committed) return ExitStatus::Ok;
   if (failure.journalLeft) {
     sayError(out, commitLeftMessage(failure));
-    return kFailedStatus;
+    return ExitStatus::Failed;
   }
   transaction.cancel();  // the staged files stay the manifest's
   sayError(out, "could not commit " + failure.path + ": " + std::strerror(failure.error) + ": nothing was changed");
-  return failure.error == ENOSPC ? kNoSpaceStatus : kFailedStatus;
+  return failure.error == ENOSPC ? ExitStatus::NoSpace : ExitStatus::Failed;
 }
 
-int runCancelMode(const BoardPaths& board, FILE* out) {
-  if (!recover(board, out)) return kFailedStatus;
+ExitStatus runCancelMode(const BoardPaths& board, FILE* out) {
+  if (!recover(board, out)) return ExitStatus::Failed;
   Transaction transaction(board);
   if (!loadSaved(board, transaction)) return reportDamaged(out);
   // The manifest goes first: its files are deleted only once nothing can
@@ -116,11 +114,11 @@ int runCancelMode(const BoardPaths& board, FILE* out) {
   if (!board.fs().unlink(board.at(kManifestPath)) && errno != ENOENT) {
     const int error = errno;
     sayError(out, std::string("could not delete ") + kManifestPath + ": " + std::strerror(error));
-    return kFailedStatus;
+    return ExitStatus::Failed;
   }
-  if (transaction.cancelSaved()) return 0;
+  if (transaction.cancelSaved()) return ExitStatus::Ok;
   const int error = errno;
   sayError(out, std::string("could not delete the files of ") + kManifestPath + ": " + std::strerror(error) +
                     ": the next run deletes them");
-  return kFailedStatus;
+  return ExitStatus::Failed;
 }

@@ -7,18 +7,19 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/exit_status.h"
 #include "model/board_paths.h"
 
 // Loads /ram/MANIFEST (a missing one gives nothing to do), prints
 // "finishing install... ", commits with the spinner and wipes its last
-// character. The manifest stays in place. Returns the exit status: 0 (also
+// character. The manifest stays in place. Returns Ok (also
 // when the run found the manifest's own commit interrupted after its journal
 // was durable, and completed it), or, with a message on `out` and nothing
-// changed, 1 for a damaged manifest or a commit that failed, 28 for one that
-// found no space.
-int runCommitMode(const BoardPaths& board, FILE* out);
+// changed, Failed for a damaged manifest or a commit that failed, NoSpace for
+// one that found no space.
+ExitStatus runCommitMode(const BoardPaths& board, FILE* out);
 
 // Loads the manifest, deletes the temporary files its run staged, drops it
-// and deletes the manifest. Returns 0, or 1 (with a message on `out`) for a
+// and deletes the manifest. Returns Ok, or Failed (with a message on `out`) for a
 // damaged manifest, which is left in place.
-int runCancelMode(const BoardPaths& board, FILE* out);
+ExitStatus runCancelMode(const BoardPaths& board, FILE* out);

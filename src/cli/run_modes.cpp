@@ -16,27 +16,39 @@
 
 namespace {
 
-constexpr int kImageFileFailedStatus = -1;  // 255 to the parent
-constexpr int kFailedStatus = 1;
-constexpr int kNoSpaceStatus = 28;  // the value of ENOSPC
+// What image mode's stream ends with: a single package that was not
+// installed fails; a bundle tells a refusal from no member installed.
+ExitStatus streamStatus(const InstallResult& result) {
+  if (isInstalled(result)) return ExitStatus::Ok;
+  if (!result.bundle) return ExitStatus::Failed;
+  switch (result.outcome) {
+    case InstallOutcome::NotNewer:
+    case InstallOutcome::Refused:
+      return ExitStatus::BundleRefused;
+    case InstallOutcome::NothingInstalled:
+      return ExitStatus::NoMemberInstalled;
+    default:
+      return ExitStatus::Failed;
+  }
+}
 
-int exitStatus(const RunReport& report) {
+ExitStatus exitStatus(const RunReport& report) {
   switch (report.outcome) {
     case RunOutcome::Done:
-      return 0;
+      return ExitStatus::Ok;
     case RunOutcome::NoSpace:
-      return kNoSpaceStatus;
+      return ExitStatus::NoSpace;
     case RunOutcome::CommitFailed:
     case RunOutcome::CommitIncomplete:
     case RunOutcome::LogFailed:
     case RunOutcome::SaveFailed:
-      return kFailedStatus;
+      return ExitStatus::Failed;
     case RunOutcome::ImageFileFailed:
-      return kImageFileFailedStatus;
+      return ExitStatus::ImageFileFailed;
     case RunOutcome::StreamNotInstalled:
       return streamStatus(report.stream);
   }
-  return kFailedStatus;
+  return ExitStatus::Failed;
 }
 
 // Recovers what an interrupted run left and loads the installed packages.
@@ -55,12 +67,12 @@ bool openBoard(const RunOptions& options, const BoardPaths& board, Repository& r
 
 }  // namespace
 
-int runMode(const RunOptions& options, const BoardPaths& board) {
+ExitStatus runMode(const RunOptions& options, const BoardPaths& board) {
   Repository& repository = Repository::instance();
   switch (options.mode) {
     case Mode::Usage:
       printUsage(stdout);
-      return 0;
+      return ExitStatus::Ok;
     case Mode::Commit:
       return runCommitMode(board, stdout);
     case Mode::Cancel:
@@ -68,19 +80,19 @@ int runMode(const RunOptions& options, const BoardPaths& board) {
     case Mode::Show: {  // the table of the installed packages, whatever -q says
       const bool whole = openBoard(options, board, repository);
       listPackages(repository);
-      return whole ? 0 : kFailedStatus;
+      return whole ? ExitStatus::Ok : ExitStatus::Failed;
     }
     case Mode::Cleanup:
-      return openBoard(options, board, repository) ? exitStatus(runCleanup(repository, board)) : kFailedStatus;
+      return openBoard(options, board, repository) ? exitStatus(runCleanup(repository, board)) : ExitStatus::Failed;
     case Mode::Image: {
-      if (!openBoard(options, board, repository)) return kFailedStatus;
+      if (!openBoard(options, board, repository)) return ExitStatus::Failed;
       FileSource input(board.fs(), STDIN_FILENO);
       return exitStatus(runImage(repository, board, options.installFlags, &input));
     }
     case Mode::Upgrade:
       return openBoard(options, board, repository)
                  ? exitStatus(runUpgrade(repository, board, UpgradeOptions{options.installFlags, options.commitNow}))
-                 : kFailedStatus;
+                 : ExitStatus::Failed;
   }
-  return kFailedStatus;
+  return ExitStatus::Failed;
 }

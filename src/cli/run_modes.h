@@ -3,8 +3,9 @@
 #pragma once
 
 #include "cli/command_line.h"
+#include "cli/exit_status.h"
 #include "model/board_paths.h"
 
-// Runs `options.mode` and returns the exit status. The modes that read the
+// Runs `options.mode` and returns its exit status. The modes that read the
 // installed packages first complete or clear what an interrupted run left.
-int runMode(const RunOptions& options, const BoardPaths& board);
+ExitStatus runMode(const RunOptions& options, const BoardPaths& board);

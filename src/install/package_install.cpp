@@ -244,17 +244,3 @@ InstallResult installFromStream(InstallRun& run, ByteSource* input, ByteSink* te
   if (stream.partType() == kBundleHeaderPart) return installBundle(run, stream);
   return installPackage(run, stream);
 }
-
-int streamStatus(const InstallResult& result) {
-  if (isInstalled(result)) return 0;
-  if (!result.bundle) return 1;
-  switch (result.outcome) {
-    case InstallOutcome::NotNewer:
-    case InstallOutcome::Refused:
-      return 2;
-    case InstallOutcome::NothingInstalled:
-      return 3;
-    default:
-      return 1;
-  }
-}

@@ -23,6 +23,3 @@ InstallResult installBundle(InstallRun& run, PackageStream& stream);
 // check and copying every byte read to `tee` (may be null).
 InstallResult installFromStream(InstallRun& run, ByteSource* input, ByteSink* tee);
 
-// How image mode tells what became of its stream: 0 installed; for a single
-// package 1; for a bundle 2 refused, 3 no member installed, 1 anything else.
-int streamStatus(const InstallResult& result);
