@@ -4,10 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <vector>
 
+#include "pkgtool/anonymous_file.h"
 #include "platform/file_io.h"
 
 namespace {
@@ -41,17 +40,12 @@ bool InputFile::open(const std::string& name, std::string* error) {
     path_ = name;
     return true;
   }
-  const char* directory = getenv("TMPDIR");
-  std::string pattern = std::string(directory != nullptr && *directory ? directory : "/tmp") + "/pkgtool-stdin-XXXXXX";
-  std::vector<char> temporary(pattern.begin(), pattern.end());
-  temporary.push_back('\0');
-  fd_ = mkstemp(temporary.data());
+  std::string pattern;
+  fd_ = openAnonymousFile("pkgtool-stdin", &pattern);
   if (fd_ < 0) {
     *error = pattern + ": cannot create a copy of standard input: " + strerror(errno);
     return false;
   }
-  // Gone with the process, whatever ends it.
-  unlink(temporary.data());
   path_ = "/dev/fd/" + std::to_string(fd_);
   return copyStandardInput(fd_, error);
 }

@@ -8,10 +8,10 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "pkgtool/anonymous_file.h"
 #include "platform/file_io.h"
 
 namespace {
@@ -118,17 +118,10 @@ bool OutputFile::open(const std::string& path, std::string* error) {
 // Standard output takes the bytes only when they are whole; until then they
 // wait in a file that is gone with the process, whatever ends it.
 bool OutputFile::openUnlinked(std::string* error) {
-  const char* directory = getenv("TMPDIR");
-  std::string pattern = std::string(directory != nullptr && *directory ? directory : "/tmp") + "/pkgtool-out-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  fd_ = mkstemp(name.data());
-  if (fd_ < 0) {
-    *error = pattern + ": cannot create a file for standard output: " + strerror(errno);
-    return false;
-  }
-  unlink(name.data());
-  return true;
+  std::string pattern;
+  fd_ = openAnonymousFile("pkgtool-out", &pattern);
+  if (fd_ < 0) *error = pattern + ": cannot create a file for standard output: " + strerror(errno);
+  return fd_ >= 0;
 }
 
 bool OutputFile::copyToStandardOutput(std::string* error) {
