@@ -110,14 +110,14 @@ void BM_PlanActions(benchmark::State& state) {
   std::vector<PackageAction> scheduled;
   for (const auto& package : repository->packages) scheduled.push_back(package->action);
 
-  std::vector<Package*> removals;
-  std::vector<Package*> enables;
+  Plan plan;
   for (auto _ : state) {
     for (size_t i = 0; i < scheduled.size(); ++i) repository->packages[i]->action = scheduled[i];
-    benchmark::DoNotOptimize(planActions(*repository, &removals, &enables, false));
+    plan = planActions(*repository);
+    benchmark::DoNotOptimize(plan.accepted);
   }
-  state.counters["removals"] = static_cast<double>(removals.size());
-  state.counters["enables"] = static_cast<double>(enables.size());
+  state.counters["removals"] = static_cast<double>(plan.removals.size());
+  state.counters["enables"] = static_cast<double>(plan.enables.size());
   state.SetComplexityN(count);
 }
 
@@ -137,12 +137,10 @@ void BM_SelectCandidates(benchmark::State& state) {
   std::vector<Package*> candidates;
   for (auto it = records.rbegin(); it != records.rend(); ++it) candidates.push_back(it->get());
 
-  Repository repository;
-  repository.quiet = true;
   std::vector<Package*> list;
   for (auto _ : state) {
     list = candidates;
-    selectCandidates(repository, &list, false, true);
+    benchmark::DoNotOptimize(selectCandidates(&list, false).size());
     benchmark::DoNotOptimize(list.data());
   }
   state.counters["kept"] = static_cast<double>(list.size());

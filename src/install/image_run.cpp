@@ -22,7 +22,7 @@ void printImageError(const Repository& repository, const char* text) {
 RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags permitted, ByteSource* input) {
   Transaction transaction(board);
   InstallRun run{repository, transaction, permitted | InstallFlags::Upgrade, {}};
-  applyScheduledActions(run, /*reporting=*/true);
+  applyScheduledActions(run);
   RunReport report;
   const std::string copy = board.at(kIncomingImage);
   // The copy of the stream belongs to the run until it is placed: recorded

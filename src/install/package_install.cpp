@@ -10,6 +10,7 @@
 
 #include "database/package_database.h"
 #include "database/package_removal.h"
+#include "install/notices_told.h"
 #include "install/package_contents.h"
 #include "install/scheduled_actions.h"
 #include "model/console.h"
@@ -70,8 +71,10 @@ InstallResult reportResumed(InstallRun& run, const Package& package) {
 // The reasons against the package, and whether it starts disabled. A
 // conflict disables the package instead of refusing it.
 InstallFlags judge(InstallRun& run, Package& package, bool member) {
-  InstallFlags reasons =
+  const Judgement judgement =
       judgeCandidate(run.repository, package, member ? kEveryReason : run.permitted | InstallFlags::Conflict);
+  tell(run.repository, judgement.notices);
+  InstallFlags reasons = judgement.reasons;
   auto preserved = run.preservedStates.find(package.name);
   if (preserved != run.preservedStates.end()) {
     package.disabled = preserved->second;
@@ -178,7 +181,7 @@ InstallResult installPackage(InstallRun& run, PackageStream& stream, const Depen
   // Conflicts and dependencies are settled against the grown repository.
   // That plan may uninstall the new package again (its provider went); it is
   // then destroyed and must not be handed out.
-  applyScheduledActions(run, false);
+  settleScheduledActions(run);
   if (!isInRepository(run.repository, installed)) return resultOf(InstallOutcome::Withdrawn);
   result.outcome = InstallOutcome::Installed;
   result.package = installed;
@@ -195,7 +198,9 @@ InstallResult installBundle(InstallRun& run, PackageStream& stream) {
   if (bundle->hasImage) result.imageDirectory = run.board().entryDirectory(bundle->name);
 
   // Judged and reported as a single package is, conflicts included.
-  const InstallFlags reasons = judgeCandidate(run.repository, *bundle, run.permitted);
+  const Judgement judgement = judgeCandidate(run.repository, *bundle, run.permitted);
+  tell(run.repository, judgement.notices);
+  const InstallFlags reasons = judgement.reasons;
   if (any(reasons, ~run.permitted)) {
     result.outcome = refusedAsNotNewer(reasons, run.permitted) ? InstallOutcome::NotNewer : InstallOutcome::Refused;
     return result;
@@ -231,7 +236,7 @@ InstallResult installBundle(InstallRun& run, PackageStream& stream) {
     Package* old = run.repository.find(name);
     if (old != nullptr) old->action = PackageAction::Uninstall;
   }
-  applyScheduledActions(run, false);
+  settleScheduledActions(run);
   setProgressLine(run.repository, std::string());
   reportInfo(run.repository, "installed %s", dependencyTitle(reference).c_str());
   return result;

@@ -7,6 +7,7 @@
 
 #include "database/package_database.h"
 #include "database/package_removal.h"
+#include "install/notices_told.h"
 #include "model/console.h"
 #include "model/relations.h"
 #include "planning/action_planning.h"
@@ -28,10 +29,10 @@ bool dependsOnRecentSystem(const Package& package) {
   return false;
 }
 
-void disablePackage(InstallRun& run, Package& package, bool reporting) {
-  if (reporting) setProgressLine(run.repository, "disabling " + packageTitle(package) + "...");
+void disablePackage(InstallRun& run, Package& package) {
+  setProgressLine(run.repository, "disabling " + packageTitle(package) + "...");
   writeDisabled(package, run.transaction);
-  if (reporting) reportInfo(run.repository, "disabled %s", packageTitle(package).c_str());
+  reportInfo(run.repository, "disabled %s", packageTitle(package).c_str());
 }
 
 // A damaged list may hold any bytes: control bytes and the backslash are
@@ -68,37 +69,49 @@ void uninstallInstalled(InstallRun& run, Package& package) {
   }
 }
 
-void removePackages(InstallRun& run, const std::vector<Package*>& removals, bool reporting) {
+void removePackages(InstallRun& run, const std::vector<Package*>& removals) {
   for (Package* package : removals) {
     if (package->action == PackageAction::Disable) {
-      disablePackage(run, *package, reporting);
+      disablePackage(run, *package);
     } else if (package->action == PackageAction::Uninstall) {
       dropPackage(run, *package);
     }
   }
 }
 
-void enablePackages(InstallRun& run, const std::vector<Package*>& enables, bool reporting) {
+void enablePackages(InstallRun& run, const std::vector<Package*>& enables) {
   for (Package* package : enables) {
-    if (reporting) setProgressLine(run.repository, "enabling " + packageTitle(*package) + "...");
+    setProgressLine(run.repository, "enabling " + packageTitle(*package) + "...");
     writeEnabled(*package, run.transaction);
-    if (reporting) reportInfo(run.repository, "enabled %s", packageTitle(*package).c_str());
+    reportInfo(run.repository, "enabled %s", packageTitle(*package).c_str());
   }
 }
 
-bool applyScheduledActions(InstallRun& run, bool reporting) {
-  std::vector<Package*> removals;
-  std::vector<Package*> enables;
-  if (!planActions(run.repository, &removals, &enables, reporting)) return false;
-  const bool changed = !removals.empty() || !enables.empty();
-  removePackages(run, removals, reporting);
-  enablePackages(run, enables, reporting);
-  return changed;
+bool applyScheduledActions(InstallRun& run) {
+  const Plan plan = planActions(run.repository);
+  tell(run.repository, plan.notices);
+  if (!plan.accepted) return false;
+  removePackages(run, plan.removals);
+  enablePackages(run, plan.enables);
+  return !plan.removals.empty() || !plan.enables.empty();
+}
+
+void settleScheduledActions(InstallRun& run) {
+  const Plan plan = planActions(run.repository);
+  if (!plan.accepted) return;
+  for (Package* package : plan.removals) {
+    if (package->action == PackageAction::Disable) {
+      writeDisabled(*package, run.transaction);
+    } else if (package->action == PackageAction::Uninstall) {
+      dropPackage(run, *package);
+    }
+  }
+  for (Package* package : plan.enables) writeEnabled(*package, run.transaction);
 }
 
 bool cleanup(InstallRun& run) {
   // What was scheduled comes first, silently.
-  applyScheduledActions(run, false);
+  settleScheduledActions(run);
 
   // Everything not kept by name, as a bundle, or by a recent system goes.
   for (const auto& package : run.repository.packages) {
@@ -107,5 +120,5 @@ bool cleanup(InstallRun& run) {
   }
 
   // The plan keeps what a remaining package needs, with a warning.
-  return applyScheduledActions(run, true);
+  return applyScheduledActions(run);
 }

@@ -12,16 +12,22 @@
 // below /flash.
 void uninstallInstalled(InstallRun& run, Package& package);
 
-// Disables or uninstalls each package of the list in order. Uninstalled
-// packages leave the repository and are destroyed.
-void removePackages(InstallRun& run, const std::vector<Package*>& removals, bool reporting);
+// Disables or uninstalls each package of the list in order, telling of each
+// disable. Uninstalled packages leave the repository and are destroyed.
+void removePackages(InstallRun& run, const std::vector<Package*>& removals);
 
-// Enables each package of the list in order, whatever its action.
-void enablePackages(InstallRun& run, const std::vector<Package*>& enables, bool reporting);
+// Enables each package of the list in order, whatever its action, telling of
+// each.
+void enablePackages(InstallRun& run, const std::vector<Package*>& enables);
 
-// Plans the scheduled actions and stages them. True when at least one
-// package was disabled, uninstalled or enabled.
-bool applyScheduledActions(InstallRun& run, bool reporting);
+// Plans the scheduled actions and stages them, telling what the plan refused
+// and each disable and enable. True when at least one package was disabled,
+// uninstalled or enabled.
+bool applyScheduledActions(InstallRun& run);
+
+// The same without a word of the plan's own, after a package was installed:
+// the line about the package says what happened.
+void settleScheduledActions(InstallRun& run);
 
 // Uninstalls every package that does not depend on "system" 3.22 or later,
 // except "system", "quarry", "tessel-drivers", bundles and what a remaining

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "install/flash_storage.h"
+#include "install/notices_told.h"
 #include "install/package_install.h"
 #include "install/scheduled_actions.h"
 #include "model/console.h"
@@ -55,8 +56,9 @@ std::vector<Package*> packagesToEnableAgain(Repository& repository, const std::s
 // The candidates of the first package directory that has any, else of the second.
 void collectUpgradeCandidates(InstallRun& run, CandidateList* candidates) {
   FileSystem& fs = run.board().fs();
-  collectCandidates(fs, run.repository, run.board().at(kFirstPackageDirectory), candidates);
-  if (candidates->empty()) collectCandidates(fs, run.repository, run.board().at(kSecondPackageDirectory), candidates);
+  tell(run.repository, collectCandidates(fs, run.board().at(kFirstPackageDirectory), candidates));
+  if (!candidates->empty()) return;
+  tell(run.repository, collectCandidates(fs, run.board().at(kSecondPackageDirectory), candidates));
 }
 
 // Allows downgrades when the marker is there, and takes the marker away.
@@ -129,7 +131,7 @@ CandidateRun installCandidates(InstallRun& run, Postlog& log) {
   takeDowngradeMarker(run);
   CandidateList candidates;
   collectUpgradeCandidates(run, &candidates);
-  selectCandidates(run.repository, &candidates, any(run.permitted, InstallFlags::Downgrade), /*report=*/true);
+  tell(run.repository, selectCandidates(&candidates, any(run.permitted, InstallFlags::Downgrade)));
   outcome.selection.assign(messages.begin() + static_cast<long>(before), messages.end());
   run.preservedStates = preservedStatesOf(run.repository);
   const std::set<std::string> activeNames = activeNamesOf(run.repository);
@@ -148,7 +150,7 @@ CandidateRun installCandidates(InstallRun& run, Postlog& log) {
     }
   }
   const size_t installed = messages.size();
-  enablePackages(run, packagesToEnableAgain(run.repository, activeNames), /*reporting=*/true);
+  enablePackages(run, packagesToEnableAgain(run.repository, activeNames));
   if (run.repository.packages.empty()) {
     reportError(run.repository, "router installation failed!!!");
     run.transaction.cancel();
@@ -161,7 +163,7 @@ RunReport runUpgrade(Repository& repository, const BoardPaths& board, const Upgr
   Transaction transaction(board);
   InstallRun run{repository, transaction, options.permitted | InstallFlags::Upgrade, {}};
   Postlog log(board);
-  applyScheduledActions(run, /*reporting=*/true);
+  applyScheduledActions(run);
   installCandidates(run, log);
   RunReport report;
   report.outcome = writeLog(repository, log, finish(run, options.commitNow));

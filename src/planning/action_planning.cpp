@@ -1,7 +1,6 @@
 // Planning of scheduled actions against dependencies, conflicts and bundles.
 #include "planning/action_planning.h"
 
-#include "model/console.h"
 #include "model/relations.h"
 #include "planning/candidates.h"
 
@@ -66,10 +65,10 @@ DependencyState dependencyState(const std::vector<Package*>& providers) {
   return hasDisabledProvider ? DependencyState::DisabledOnly : DependencyState::Missing;
 }
 
-void keepNeeded(Repository& repository, Package& package, bool reporting) {
+void keepNeeded(Repository& repository, Package& package, Notices* notices) {
   // A bundle member keeps its bundle.
   if (!package.bundle.name.empty()) {
-    if (Package* bundle = repository.find(package.bundle.name)) keepProvider(repository, *bundle, package, reporting);
+    if (Package* bundle = repository.find(package.bundle.name)) keepProvider(repository, *bundle, package, notices);
   }
 
   // Each dependency keeps its best provider.
@@ -77,32 +76,30 @@ void keepNeeded(Repository& repository, Package& package, bool reporting) {
     std::vector<Package*> providers = findProviders(repository, dependency, true);
     if (dependencyState(providers) == DependencyState::Satisfied) continue;
     if (providers.empty()) break;
-    selectCandidates(repository, &providers, false, false);
+    selectCandidates(&providers, false);
     if (providers.empty()) continue;
-    keepProvider(repository, *providers.back(), package, reporting);
+    keepProvider(repository, *providers.back(), package, notices);
   }
 }
 
-void keepProvider(Repository& repository, Package& needed, const Package& dependent, bool reporting) {
+void keepProvider(Repository& repository, Package& needed, const Package& dependent, Notices* notices) {
   // A scheduled uninstall or disable is cancelled.
   if (needed.action == PackageAction::Uninstall || needed.action == PackageAction::Disable) {
-    if (reporting) {
-      reportWarning(repository, "can not %s %s: %s depends on it", actionWord(needed.action),
-                    packageTitle(needed).c_str(), dependent.name.c_str());
-    }
+    notices->push_back(noticeOf(false, "can not %s %s: %s depends on it", actionWord(needed.action),
+                                packageTitle(needed).c_str(), dependent.name.c_str()));
     needed.action = PackageAction::None;
-    keepNeeded(repository, needed, reporting);
+    keepNeeded(repository, needed, notices);
     return;
   }
   // A disabled package is enabled.
   if (needed.disabled) {
     needed.action = PackageAction::Enable;
-    keepNeeded(repository, needed, reporting);
+    keepNeeded(repository, needed, notices);
   }
   // An enabled package stays as it is.
 }
 
-void resolveConflicts(Repository& repository, Package& package, bool reporting) {
+void resolveConflicts(Repository& repository, Package& package, Notices* notices) {
   // Only a package that shares a name with it can conflict either way.
   repository.forEachRelated(package, [&](uint32_t position) {
     Package& other = *repository.packages[position];
@@ -119,10 +116,8 @@ void resolveConflicts(Repository& repository, Package& package, bool reporting) 
       if (other.action == PackageAction::None) {
         other.action = PackageAction::Disable;
       } else if (other.action == PackageAction::Enable) {
-        if (reporting) {
-          reportWarning(repository, "can not enable %s: %s conflicts with it", package.name.c_str(),
-                        packageTitle(other).c_str());
-        }
+        notices->push_back(noticeOf(false, "can not enable %s: %s conflicts with it", package.name.c_str(),
+                                    packageTitle(other).c_str()));
         package.action = PackageAction::None;
         return false;
       }
@@ -146,10 +141,11 @@ void propagateDependencies(Repository& repository) {
   }
 }
 
-bool planActions(Repository& repository, std::vector<Package*>* removals, std::vector<Package*>* enables,
-                 bool reporting) {
+Plan planActions(Repository& repository) {
   // A plan changes actions only, so the names stay as the index has them.
   const IndexedLookups lookups(repository);
+  Plan plan;
+  Notices* notices = &plan.notices;
 
   // Bundle actions reach the members.
   repository.propagateBundleActions();
@@ -157,11 +153,11 @@ bool planActions(Repository& repository, std::vector<Package*>* removals, std::v
   // Packages are visited in order and looked at as they stand then.
   for (size_t i = 0; i < repository.packages.size(); ++i) {
     Package& package = *repository.packages[i];
-    if (isActive(package)) keepNeeded(repository, package, reporting);
+    if (isActive(package)) keepNeeded(repository, package, notices);
   }
   for (size_t i = 0; i < repository.packages.size(); ++i) {
     Package& package = *repository.packages[i];
-    if (isActive(package)) resolveConflicts(repository, package, reporting);
+    if (isActive(package)) resolveConflicts(repository, package, notices);
   }
 
   propagateDependencies(repository);
@@ -170,8 +166,8 @@ bool planActions(Repository& repository, std::vector<Package*>* removals, std::v
   // A plan that leaves nothing active is refused.
   if (!repository.packages.empty() && !repository.anyStaysActive()) {
     resetActions(repository);
-    if (reporting) reportError(repository, "can not uninstall or disable all packages");
-    return false;
+    notices->push_back(noticeOf(true, "can not uninstall or disable all packages"));
+    return plan;
   }
 
   // Collect the two lists; enables go in dependency order.
@@ -182,10 +178,11 @@ bool planActions(Repository& repository, std::vector<Package*>* removals, std::v
       toRemove.push_back(package.get());
     if (package->action == PackageAction::Enable) toEnable.push_back(package.get());
   }
-  selectCandidates(repository, &toEnable, false, false);
+  selectCandidates(&toEnable, false);
 
   // Each list is carried out in reverse.
-  removals->assign(toRemove.rbegin(), toRemove.rend());
-  enables->assign(toEnable.rbegin(), toEnable.rend());
-  return true;
+  plan.accepted = true;
+  plan.removals.assign(toRemove.rbegin(), toRemove.rend());
+  plan.enables.assign(toEnable.rbegin(), toEnable.rend());
+  return plan;
 }

@@ -8,6 +8,7 @@
 #include "model/dependency.h"
 #include "model/package.h"
 #include "model/repository.h"
+#include "planning/notice.h"
 
 // How one dependency stands under the plan at the moment of asking.
 enum class DependencyState : int { Satisfied = 0, Missing = 1, DisabledOnly = 3 };
@@ -22,19 +23,25 @@ std::vector<Package*> findProviders(const Repository& repository, const Dependen
 
 DependencyState dependencyState(const std::vector<Package*>& providers);
 
-// Makes what an active `package` needs stay or become enabled.
-void keepNeeded(Repository& repository, Package& package, bool reporting);
+// Makes what an active `package` needs stay or become enabled. These three
+// add a notice of each scheduled action they cancel.
+void keepNeeded(Repository& repository, Package& package, Notices* notices);
 // Keeps `needed` (or has it enabled) because `dependent` needs it.
-void keepProvider(Repository& repository, Package& needed, const Package& dependent, bool reporting);
+void keepProvider(Repository& repository, Package& needed, const Package& dependent, Notices* notices);
 // Settles the conflicts between an active `package` and the other active ones.
-void resolveConflicts(Repository& repository, Package& package, bool reporting);
+void resolveConflicts(Repository& repository, Package& package, Notices* notices);
 // Disables or uninstalls packages whose dependencies no longer stand, until
 // nothing changes.
 void propagateDependencies(Repository& repository);
 
-// Plans every scheduled action. On success the removal list holds the packages
-// to disable or uninstall, the enable list those to enable, each in the order
-// to carry them out. False (every action reset to None) when the plan would
-// leave no package active.
-bool planActions(Repository& repository, std::vector<Package*>* removals, std::vector<Package*>* enables,
-                 bool reporting);
+// A plan of the scheduled actions: the packages to disable or uninstall, and
+// those to enable, each in the order to carry them out, and the notices of
+// what was refused. A plan that would leave no package active is refused
+// whole (every action reset to None).
+struct Plan {
+  bool accepted = false;
+  std::vector<Package*> removals;
+  std::vector<Package*> enables;
+  Notices notices;
+};
+Plan planActions(Repository& repository);

@@ -59,14 +59,14 @@ TEST(Planning, KeepsWhatActivePackagesNeedAndSettlesConflictsAndBundles) {
   for (const auto& [text, expected] : cases) {
     Repository repository;
     repository.packages = makePackages(text);
-    std::vector<Package*> removals, enables;
-    std::string plan = planActions(repository, &removals, &enables, true) ? "" : "refused";
+    const Plan planned = planActions(repository);
+    std::string plan = planned.accepted ? "" : "refused";
     const auto add = [&](const std::string& item) { plan += (plan.empty() ? "" : ", ") + item; };
-    for (const Package* p : removals) add(actionWord(p->action) + (" " + packageTitle(*p)));
-    for (const Package* p : enables) add("enable " + packageTitle(*p));
+    for (const Package* p : planned.removals) add(actionWord(p->action) + (" " + packageTitle(*p)));
+    for (const Package* p : planned.enables) add("enable " + packageTitle(*p));
     for (const auto& p : repository.packages)
       if (plan.compare(0, 7, "refused") == 0 && p->action != PackageAction::None) add("left " + packageTitle(*p));
-    for (const std::string& message : repository.messages) add(message);
+    for (const Notice& n : planned.notices) add((n.error ? "ERROR: " : "WARNING: ") + n.text);
     EXPECT_EQ(plan, expected) << text;
   }
 }

@@ -71,11 +71,11 @@ TEST(Judgement, GivesEveryReasonAndTellsTheFirstNotPermitted) {
     repository.packages = makePackages(c.installed);
     const auto candidate = std::move(makePackages(c.candidate)[0]);
     candidate->architecture = c.architecture;
-    const InstallFlags reasons = judgeCandidate(repository, *candidate, c.permitted);
+    const auto [reasons, notices] = judgeCandidate(repository, *candidate, c.permitted);
     std::string result;
     for (const auto& [flag, word] : words)
       if (any(reasons, flag)) result += (result.empty() ? "" : " ") + std::string(word);
-    for (const std::string& message : repository.messages) result += " | " + message;
+    for (const Notice& n : notices) result += (n.error ? " | ERROR: " : " | WARNING: ") + n.text;
     EXPECT_EQ(result, c.reasons) << c.installed << " / " << c.candidate;
   }
 }

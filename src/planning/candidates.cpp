@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "model/console.h"
 #include "model/relations.h"
 
 namespace {
@@ -28,8 +27,7 @@ bool carrySamePackage(const PackageInfo& a, const PackageInfo& b) {
 
 // Phase 1 for candidate `a` (at `index`): true when it beats every candidate of
 // the same package in the whole list, dropped ones included.
-bool beatsTheOthers(Repository& repository, const std::vector<const PackageInfo*>& list, size_t index,
-                    bool downgrade, bool report) {
+bool beatsTheOthers(const std::vector<const PackageInfo*>& list, size_t index, bool downgrade, Notices* notices) {
   const PackageInfo& a = *list[index];
   for (size_t other = 0; other < list.size(); ++other) {
     if (other == index) continue;
@@ -39,12 +37,10 @@ bool beatsTheOthers(Repository& repository, const std::vector<const PackageInfo*
     const int c = compareVersions(b, a, downgrade);
     if (c < 0) continue;
     if (c > 0) {
-      if (report) {
-        reportWarning(repository,
-                      downgrade ? "omitting package %s: older package is already provided"
-                                : "omitting package %s: newer package is already provided",
-                      packageTitle(a).c_str());
-      }
+      notices->push_back(noticeOf(false,
+                                  downgrade ? "omitting package %s: older package is already provided"
+                                            : "omitting package %s: newer package is already provided",
+                                  packageTitle(a).c_str()));
       return false;
     }
     // Equal versions: a bundle is preferred to a separate file of one of its
@@ -80,52 +76,57 @@ std::vector<size_t> orderByDependency(const std::vector<const PackageInfo*>& lis
 }
 
 // Both phases; the indices of the kept candidates in install order.
-std::vector<size_t> selectOrder(Repository& repository, const std::vector<const PackageInfo*>& list,
-                                bool downgrade, bool report) {
+std::vector<size_t> selectOrder(const std::vector<const PackageInfo*>& list, bool downgrade, Notices* notices) {
   std::vector<size_t> kept;
   for (size_t i = 0; i < list.size(); ++i) {
-    if (beatsTheOthers(repository, list, i, downgrade, report)) kept.push_back(i);
+    if (beatsTheOthers(list, i, downgrade, notices)) kept.push_back(i);
   }
   return orderByDependency(list, kept);
 }
 
 }  // namespace
 
-void collectCandidates(FileSystem& fs, Repository& repository, const std::string& directory, CandidateList* candidates) {
+Notices collectCandidates(FileSystem& fs, const std::string& directory, CandidateList* candidates) {
   // A directory that cannot be listed has no candidates.
+  Notices notices;
   std::vector<DirectoryEntry> entries;
-  if (!fs.listDirectory(directory, &entries)) return;
+  if (!fs.listDirectory(directory, &entries)) return notices;
 
-  // Read every package file; report the ones that cannot be read.
+  // Read every package file; tell of the ones that cannot be read.
   for (const DirectoryEntry& entry : entries) {
     const std::string& name = entry.name;
     if (!isCandidateName(name.c_str())) continue;
     auto record = std::make_unique<PackageFile>();
     if (!loadPackageFile(fs, *record, directory + name)) {
-      reportError(repository, "broken package %s", name.c_str());
+      notices.push_back(noticeOf(true, "broken package %s", name.c_str()));
       continue;
     }
     candidates->push_back(std::move(record));
   }
+  return notices;
 }
 
-void selectCandidates(Repository& repository, CandidateList* candidates, bool downgrade, bool report) {
+Notices selectCandidates(CandidateList* candidates, bool downgrade) {
   std::vector<const PackageInfo*> records;
   records.reserve(candidates->size());
   for (const auto& candidate : *candidates) records.push_back(candidate.get());
 
-  const std::vector<size_t> order = selectOrder(repository, records, downgrade, report);
+  Notices notices;
+  const std::vector<size_t> order = selectOrder(records, downgrade, &notices);
   CandidateList selected;
   selected.reserve(order.size());
   for (size_t index : order) selected.push_back(std::move((*candidates)[index]));
   candidates->swap(selected);  // what is left in `selected` was dropped
+  return notices;
 }
 
-void selectCandidates(Repository& repository, std::vector<Package*>* candidates, bool downgrade, bool report) {
+Notices selectCandidates(std::vector<Package*>* candidates, bool downgrade) {
   const std::vector<const PackageInfo*> records(candidates->begin(), candidates->end());
-  const std::vector<size_t> order = selectOrder(repository, records, downgrade, report);
+  Notices notices;
+  const std::vector<size_t> order = selectOrder(records, downgrade, &notices);
   std::vector<Package*> selected;
   selected.reserve(order.size());
   for (size_t index : order) selected.push_back((*candidates)[index]);
   candidates->swap(selected);
+  return notices;
 }

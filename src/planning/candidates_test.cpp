@@ -25,17 +25,16 @@ TEST(Selection, KeepsTheBestOfEachPackageAndOrdersThemByWhatTheyNeed) {
        "router-1.0#2, legacy-1.0#3, base-1.0#0, net-1.0#1, tools-1.0#4"},
   };
   for (const auto& [text, downgrade, expected] : cases) {
-    Repository repository;
     const auto records = makePackages(text, true);
     std::vector<Package*> candidates;
     for (const auto& record : records) candidates.push_back(record.get());
-    selectCandidates(repository, &candidates, downgrade, true);
+    const Notices notices = selectCandidates(&candidates, downgrade);
     std::string result;
     for (const Package* p : candidates) {
       const auto place = std::find_if(records.begin(), records.end(), [&](auto& r) { return r.get() == p; });
       result += (result.empty() ? "" : ", ") + packageTitle(*p) + "#" + std::to_string(place - records.begin());
     }
-    for (const std::string& message : repository.messages) result += " | " + message;
+    for (const Notice& n : notices) result += (n.error ? " | ERROR: " : " | WARNING: ") + n.text;
     EXPECT_EQ(result, expected) << text;
   }
 }

@@ -87,7 +87,7 @@ UpgradePlan planUpgrade(const BoardPaths& board, InstallFlags permitted, const s
     InstallRun run{repository, transaction, permitted | InstallFlags::Upgrade, {}};
     // The run's own messages on the console; the plan tells them apart.
     Postlog log(board);
-    applyScheduledActions(run, /*reporting=*/true);
+    applyScheduledActions(run);
     plan.scheduled = repository.messages;
     plan.candidates = installCandidates(run, log);
     plan.cancelled = runEnded(plan.candidates.packages) || repository.packages.empty();
