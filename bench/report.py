@@ -51,55 +51,68 @@ def category(function, kernel=False):
 # ---------------------------------------------------------------------------
 # Plots
 
-def plot(out_dir, name, title, xlabel, ylabel, series, logx=True, logy=True, reference=None):
-    """series: label -> [(x, y)]; writes NAME.png with gnuplot. Texts are
-    quoted with ' for gnuplot, so they hold none."""
+# One colour for each tool in every plot (Okabe and Ito's palette, told apart
+# also by the colour-blind); the installer's other runs are its colour dashed.
+COLOURS = {"installer": "#D55E00", "tar -xzf": "#0072B2", "dpkg-deb -x": "#009E73", "dpkg --root -i": "#CC79A7",
+           "cp -r": "#999999", "dpkg-query -W": "#56B4E9", "true (starting a process)": "#000000"}
+DASHES = {"installer --show": 2, "installer (no-op upgrade, empty board)": 3}
+PEERS = ["tar -xzf", "dpkg-deb -x", "dpkg --root -i"]
+
+
+def colour(tool):
+    return COLOURS.get(tool, COLOURS["installer"] if tool.startswith("installer") else "#E69F00")
+
+
+def plot(out_dir, name, title, ylabel, panels, logy=True, reference=None):
+    """panels: [(xlabel, series)] side by side, on logarithmic x axes;
+    series: [(tool, title, [(x, y)])], drawn in the tool's colour. Writes
+    NAME.png with gnuplot; texts are quoted with ' for gnuplot, so they hold
+    none."""
     data = os.path.join(out_dir, name + ".dat")
+    script = [f"set terminal pngcairo size {720 if len(panels) == 1 else 520 * len(panels)},440 font 'sans,10'",
+              f"set output '{os.path.join(out_dir, name + '.png')}'",
+              f"set multiplot layout 1,{len(panels)} title '{title}'",
+              f"set ylabel '{ylabel}'", "set key top left opaque box", "set grid", "set logscale x",
+              "set logscale y" if logy else "unset logscale y"]
+    if reference:
+        script.append(f"set arrow from graph 0, first {reference} to graph 1, first {reference} nohead dt 2")
+    index = 0
     with open(data, "w") as out:
-        for label, points in series.items():
-            out.write(f"# {label}\n")
-            for x, y in points:
-                out.write(f"{x} {y}\n")
-            out.write("\n\n")
-    lines = ", ".join(f"'{data}' index {i} with linespoints lw 2 pt 7 ps 0.8 title '{label}'"
-                      for i, label in enumerate(series))
-    script = f"""set terminal pngcairo size 720,440 font 'sans,10'
-set output '{os.path.join(out_dir, name + '.png')}'
-set title '{title}'
-set xlabel '{xlabel}'
-set ylabel '{ylabel}'
-set key top left opaque box
-set grid
-{'set logscale x' if logx else ''}
-{'set logscale y' if logy else ''}
-{f'set arrow from graph 0, first {reference} to graph 1, first {reference} nohead dt 2' if reference else ''}
-plot {lines}
-"""
-    run(["gnuplot"], input=script.encode())
+        for xlabel, series in panels:
+            lines = []
+            for tool, label, points in series:
+                out.write(f"# {label}\n" + "".join(f"{x} {y}\n" for x, y in points) + "\n\n")
+                lines.append(f"'{data}' index {index} with linespoints lw 2 pt 7 ps 0.8 "
+                             f"lc rgb '{colour(tool)}' dt {DASHES.get(tool, 1)} title '{label}'")
+                index += 1
+            script += [f"set xlabel '{xlabel}'", "plot " + ", ".join(lines)]
+    run(["gnuplot"], input=("\n".join(script) + "\nunset multiplot\n").encode())
     os.remove(data)
+
+
+def rss(samples):
+    return median([s.rss_kib for s in samples]) / 1024
 
 
 def write_plots(out_dir, results):
     rows = results["install"]
     tools = list(rows[0]["samples"])
-    for kind, name, xlabel in [("size", "install-time-size", "tree size (MiB)"),
-                               ("count", "install-time-files", "files")]:
-        chosen = [r for r in rows if r["kind"] == kind]
-        plot(out_dir, name, f"Installing one package: wall time against {xlabel}", xlabel, "seconds (median)",
-             {tool: [(r["amount"], seconds(r["samples"][tool])) for r in chosen] for tool in tools})
-    sized = [r for r in rows if r["kind"] == "size"]
+    families = [("tree size (MiB)", [r for r in rows if r["kind"] == "size"]),
+                ("files, each at most 16 KiB", [r for r in rows if r["kind"] == "count"])]
+    for (xlabel, chosen), name in zip(families, ["install-time-size", "install-time-files"]):
+        plot(out_dir, name, f"Installing one package: wall time against {xlabel}", "seconds (median)",
+             [(xlabel, [(t, t, [(r["amount"], seconds(r["samples"][t])) for r in chosen]) for t in tools])])
     plot(out_dir, "install-ratio", "Installer wall time over each peer (same rounds; below 1: faster)",
-         "tree size (MiB)", "ratio (median of rounds)",
-         {f"over {peer}": [(r["amount"], ratio(r["samples"], "installer", peer)) for r in sized]
-          for peer in ["tar -xzf", "dpkg-deb -x", "dpkg --root -i"]}, logy=False, reference=1)
-    plot(out_dir, "install-memory", "Peak resident memory against package size", "tree size (MiB)",
-         "peak RSS (MiB)",
-         {tool: [(r["amount"], median([s.rss_kib for s in r["samples"][tool]]) / 1024) for r in sized]
-          for tool in ["installer", "tar -xzf", "dpkg-deb -x", "dpkg --root -i"]}, logy=False)
+         "ratio (median of rounds)",
+         [(xlabel, [(peer, f"over {peer}", [(r["amount"], ratio(r["samples"], "installer", peer)) for r in chosen])
+                    for peer in PEERS]) for xlabel, chosen in families], logy=False, reference=1)
+    plot(out_dir, "install-memory", "Peak resident memory against the package", "peak RSS (MiB)",
+         [(xlabel, [(t, t, [(r["amount"], rss(r["samples"][t])) for r in chosen]) for t in ["installer"] + PEERS])
+          for xlabel, chosen in families], logy=False)
     boot = results["boot"]
-    plot(out_dir, "boot-time", "Boot-time run against installed packages", "installed packages",
-         "seconds (median)",
-         {tool: [(r["count"], seconds(r["samples"][tool])) for r in boot] for tool in boot[0]["samples"]})
+    plot(out_dir, "boot-time", "Boot-time run against installed packages", "seconds (median)",
+         [("installed packages", [(t, t, [(r["count"], seconds(r["samples"][t])) for r in boot])
+                                  for t in boot[0]["samples"]])])
 
 
 # ---------------------------------------------------------------------------
@@ -134,23 +147,55 @@ def row_for(results, kind, amount):
     return next((r for r in results["install"] if r["kind"] == kind and r["amount"] == amount), None)
 
 
+def row_of_kind(results, kind):
+    return next((r for r in results["install"] if r["kind"] == kind), None)
+
+
+def cpu(samples):
+    return median([s.user + s.system for s in samples])
+
+
+def cpu_ratio(samples, over, base):
+    """Median of the per-round ratios of two contenders' processor times."""
+    return median([(a.user + a.system) / (b.user + b.system) for a, b in zip(samples[over], samples[base])])
+
+
+def install_bar(row, peer, limit, processor=False):
+    s = row["samples"]
+    figure, time = (cpu_ratio, cpu) if processor else (ratio, seconds)
+    r = figure(s, "installer", peer)
+    return (f"| installing {row['label']}, installer / `{peer}`{', processor time' if processor else ''} | "
+            f"{r:.2f}× ({ms(time(s['installer']))} / {ms(time(s[peer]))}) | ≤ {limit}× | {bar(r <= limit)} |")
+
+
+def memory_bar(many, few, within, most=None):
+    high, low = rss(many["samples"]["installer"]), rss(few["samples"]["installer"])
+    return (f"| peak memory installing {many['label']} against {few['label']} | {high:.2f} MiB against "
+            f"{low:.2f} MiB ({high - low:+.2f}) | within {within} MiB{f', ≤ {most} MiB' if most else ''} | "
+            f"{bar(high - low <= within and (not most or high <= most))} |")
+
+
 def headline(results, config):
     lines = ["| Bar | Figure | Limit | |", "|---|---|---|---|"]
     big = row_for(results, "size", config["mode_size"])
+    if big:
+        lines += [install_bar(big, "dpkg-deb -x", 0.95), install_bar(big, "dpkg --root -i", 0.8)]
+    mixed = row_of_kind(results, "mixed")
+    if mixed:
+        lines.append(install_bar(mixed, "dpkg-deb -x", 0.95))
+    for count, limit, processor_limit in [(1000, 1.0, None), (10000, 1.2, 0.9)]:
+        row = row_for(results, "count", count)
+        if row:
+            lines.append(install_bar(row, "dpkg-deb -x", limit))
+            if processor_limit:
+                lines.append(install_bar(row, "dpkg-deb -x", processor_limit, processor=True))
+    fewest, most = row_for(results, "count", min(config["counts"])), row_for(results, "count", max(config["counts"]))
+    if fewest and most and fewest is not most:
+        lines.append(memory_bar(most, fewest, 0.5))
     small = row_for(results, "size", min(config["sizes"]))
     largest = row_for(results, "size", max(config["sizes"]))
-    if big:
-        s = big["samples"]
-        for peer, limit in [("dpkg-deb -x", 1.0), ("dpkg --root -i", 0.8)]:
-            r = ratio(s, "installer", peer)
-            lines.append(f"| installing {big['label']}, installer / `{peer}` | {r:.2f}× "
-                         f"({ms(seconds(s['installer']))} / {ms(seconds(s[peer]))}) | ≤ {limit}× | {bar(r <= limit)} |")
-    if small and largest:
-        low = median([x.rss_kib for x in small["samples"]["installer"]]) / 1024
-        high = median([x.rss_kib for x in largest["samples"]["installer"]]) / 1024
-        lines.append(f"| peak memory installing {largest['label']} against {small['label']} | "
-                     f"{high:.2f} MiB against {low:.2f} MiB (+{high - low:.2f}) | within 1 MiB, ≤ 4 MiB | "
-                     f"{bar(high - low <= 1 and high <= 4)} |")
+    if small and largest and small is not largest:
+        lines.append(memory_bar(largest, small, 1, 4))
     boot = next((r for r in results["boot"] if r["count"] == 100), None)
     if boot:
         r = ratio(boot["samples"], "installer (no-op upgrade)", "dpkg-query -W")
@@ -169,6 +214,10 @@ def headline(results, config):
     signature = micro["signature"]["BM_SignatureCheckOverSodium"]["time_ratio"]
     lines.append(f"| signature check (64-bit code) / libsodium Ed25519 verify (time) | {signature:.2f}× | ≤ 1.5× | "
                  f"{bar(signature <= 1.5)} |")
+    sizes = results["sizes"]
+    if sizes["board"] and sizes["board_limit"]:
+        lines.append(f"| stripped PowerPC installer | {sizes['board']:,} bytes | ≤ {sizes['board_limit']:,} bytes | "
+                     f"{bar(sizes['board'] <= sizes['board_limit'])} |")
     return "\n".join(lines)
 
 
@@ -183,34 +232,32 @@ def floor_note(results, config):
     return (f"Inflating the {row['label']} package's file container with zlib alone takes "
             f"{ms(floor)}: {floor / seconds(s['dpkg-deb -x']):.2f}× `dpkg-deb -x` and "
             f"{floor / seconds(s['dpkg --root -i']):.2f}× `dpkg --root -i` in wall time, which inflate in one "
-            f"process and write in another, on both cores. A single-threaded installer cannot go below that floor; "
-            f"in processor time, what a single-core board pays, the installer takes "
-            f"{median([(a.user + a.system) / (b.user + b.system) for a, b in zip(s['installer'], s['dpkg-deb -x'])]):.2f}× "
-            f"`dpkg-deb -x` and "
-            f"{median([(a.user + a.system) / (b.user + b.system) for a, b in zip(s['installer'], s['dpkg --root -i'])]):.2f}× "
-            f"`dpkg --root -i`. The installer's wall time exceeds its processor time by "
-            f"{ms(median([a.seconds - a.user - a.system for a in s['installer']]))}: the time it waits, for its "
-            f"commit's `syncfs` of the file systems it changed and, on a shared machine, for a processor.")
+            f"process and write in another, on both cores. The installer inflates the same data in its one process; its "
+            f"wall time is {seconds(s['installer']) / floor:.2f}× that floor (measured apart, outside the rounds). "
+            f"In processor time, what a single-core board pays, the installer takes "
+            f"{cpu_ratio(s, 'installer', 'dpkg-deb -x'):.2f}× `dpkg-deb -x` and "
+            f"{cpu_ratio(s, 'installer', 'dpkg --root -i'):.2f}× `dpkg --root -i`. The installer's wall time exceeds "
+            f"its processor time by {ms(median([a.seconds - a.user - a.system for a in s['installer']]))}: the time "
+            f"it waits, for its commit's `syncfs` of the file systems it changed and, on a shared machine, for a "
+            f"processor.")
 
 
 def install_table(results):
     rows = results["install"]
     tools = list(rows[0]["samples"])
     lines = ["| Tree | Files | .vpa / .deb | " + " | ".join(f"`{t}`" for t in tools) +
-             " | installer / `dpkg-deb -x` | installer / `dpkg --root -i` | installer / `tar -xzf` |",
-             "|---|---|---|" + "---|" * (len(tools) + 3)]
+             " | installer / `dpkg-deb -x` | installer / `dpkg --root -i` | installer / `tar -xzf` | "
+             "system calls per file, installer / `dpkg-deb -x` |",
+             "|---|---|---|" + "---|" * (len(tools) + 4)]
     for r in rows:
         s = r["samples"]
         lines.append(f"| {r['label']} ({r['bytes'] / MIB:.1f} MiB) | {r['files']} | "
                      f"{r['vpa'] / MIB:.1f} / {r['deb'] / MIB:.1f} MiB | " +
                      " | ".join(ms(seconds(s[t])) for t in tools) +
                      f" | {ratio(s, 'installer', 'dpkg-deb -x'):.2f}× | {ratio(s, 'installer', 'dpkg --root -i'):.2f}×"
-                     f" | {ratio(s, 'installer', 'tar -xzf'):.2f}× |")
+                     f" | {ratio(s, 'installer', 'tar -xzf'):.2f}× | "
+                     f"{r['calls']['installer']:.1f} / {r['calls']['dpkg-deb -x']:.1f} |")
     return "\n".join(lines)
-
-
-def cpu(samples):
-    return median([s.user + s.system for s in samples])
 
 
 def cpu_table(results):
@@ -224,19 +271,50 @@ def cpu_table(results):
              "|---|" + "---|" * (len(tools) + 2)]
     for r in rows:
         s = r["samples"]
-        cpu_ratio = lambda peer: median([(a.user + a.system) / (b.user + b.system)
-                                         for a, b in zip(s["installer"], s[peer])])
         lines.append(f"| {r['label']} | " + " | ".join(ms(cpu(s[t])) for t in tools) +
-                     f" | {cpu_ratio('dpkg-deb -x'):.2f}× | {cpu_ratio('dpkg --root -i'):.2f}× |")
+                     f" | {cpu_ratio(s, 'installer', 'dpkg-deb -x'):.2f}× | "
+                     f"{cpu_ratio(s, 'installer', 'dpkg --root -i'):.2f}× |")
     return "\n".join(lines)
 
 
+def many_files_note(results):
+    """The installer against `dpkg-deb -x` where files are many, in words
+    taken from the tables above."""
+    sentences = []
+    for r in [r for r in results["install"] if r["kind"] in ("count", "mixed")]:
+        s = r["samples"]
+        what = (f"{r['files']} files of at most 16 KiB ({r['bytes'] / MIB:.1f} MiB)" if r["kind"] == "count" else
+                f"the {r['files']} mixed files ({r['bytes'] / MIB:.1f} MiB)")
+        sentences.append(f"With {what} the installer takes {ratio(s, 'installer', 'dpkg-deb -x'):.2f}× the wall time "
+                         f"of `dpkg-deb -x` and {cpu_ratio(s, 'installer', 'dpkg-deb -x'):.2f}× its processor "
+                         f"time, and makes {r['calls']['installer']:.1f} system calls per file against "
+                         f"{r['calls']['dpkg-deb -x']:.1f}.")
+    return (" ".join(sentences) + " System calls are counted with `strace -f -c` (every process of the tool) "
+            "in one run of each tree outside the timed rounds, and divided by the tree's files.")
+
+
 def memory_table(results):
-    tools = ["installer", "tar -xzf", "dpkg-deb -x", "dpkg --root -i"]
+    tools = ["installer"] + PEERS
     lines = ["| Tree | " + " | ".join(f"`{t}`" for t in tools) + " |", "|---|" + "---|" * len(tools)]
     for r in results["install"]:
-        lines.append(f"| {r['label']} | " + " | ".join(
-            f"{median([x.rss_kib for x in r['samples'][t]]) / 1024:.2f} MiB" for t in tools) + " |")
+        lines.append(f"| {r['label']} | " + " | ".join(f"{rss(r['samples'][t]):.2f} MiB" for t in tools) + " |")
+    return "\n".join(lines)
+
+
+def sizes_section(results):
+    sizes = results["sizes"]
+    lines = ["| Installer | Stripped size |", "|---|---|"]
+    if sizes["host"]:
+        lines.append(f"| host ({os.uname().machine}, the Release build in `build-bench/`) | {sizes['host']:,} bytes |")
+    if sizes["board"]:
+        when = ("built in this run" if sizes["board_built"] else
+                f"built before this run, {sizes['board_date'].strftime('%Y-%m-%d %H:%M')}")
+        limit = f"; the flash allows {sizes['board_limit']:,}" if sizes["board_limit"] else ""
+        lines.append(f"| board (static, PowerPC, `{sizes['board_dir']}/` as `scripts/target-test` builds it, "
+                     f"{when}{limit}) | {sizes['board']:,} bytes |")
+    else:
+        lines.append("| board (static, PowerPC) | not measured: no cross compiler and sysroot here, and no "
+                     f"`{sizes['board_dir']}/installer` (`scripts/target-test` builds one) |")
     return "\n".join(lines)
 
 
@@ -265,10 +343,18 @@ def boot_table(results):
                      f"{(half - floor) / 100 * 1e6:.1f} µs each, "
                      if half > floor else "That leaves nothing for 100 packages under the bar, ")
                   + f"against {(seconds(hundred['installer (no-op upgrade)']) - floor) / 100 * 1e6:.1f} µs each "
-                  f"now, {results.get('boot_calls_per_package', 0):.1f} system calls (strace) on every entry: its "
-                  f"stored image opened, its size asked, read and closed, and a look for `disabled` and for "
-                  f"`enabled`."]
+                  f"now{entry_calls(results)}."]
     return "\n".join(lines)
+
+
+def entry_calls(results):
+    """The system calls (strace) each installed package adds to the run."""
+    calls = results.get("boot_calls_per_package")
+    if not calls:
+        return ""
+    named = sorted(((n, name) for name, n in calls.items() if n >= 0.05), reverse=True)
+    return (f", {sum(calls.values()):.1f} system calls (strace) on every entry: " +
+            ", ".join(f"{n:.1f} `{name}`" for n, name in named))
 
 
 def boot_profile_table(results):
@@ -358,9 +444,13 @@ def profile_section(results, config):
         lines += [f"| `{name[:80]}`{' (kernel)' if kernel else ''} | {share:.1f}% |"
                   for share, kernel, name in p["samples"][:15]]
     if "instructions" in p:
+        sha = lambda functions: next((name for *_, name in functions if "sha1_block" in name), None)
+        traced, sampled = sha(p["instructions"]), sha(p.get("samples", []))
+        note = (f" Valgrind hides some of the processor's extensions: SHA-1 runs `{traced}` there and "
+                f"`{sampled}` in the sampled run, so its share here is not the real run's"
+                if traced and sampled and traced != sampled else "")
         lines += ["", "Instructions by function (self cost), from `valgrind --tool=callgrind`, since perf cannot "
-                  "count them here. Valgrind hides the processor's SHA extensions, so SHA-1 runs its AVX2 code "
-                  "there and its share is larger than in a real run:", "",
+                  f"count them here.{note}:", "",
                   "| Function | Share of instructions |", "|---|---|"]
         lines += [f"| `{name[:80]}` | {share:.1f}% |" for share, name in p["instructions"][:12]]
     lines += ["", "System calls, from `strace -c -f` (its own overhead inflates the times):", "",
@@ -389,13 +479,15 @@ Written by `bench/run{' --quick' if quick else ''}`; do not edit by hand.
 
 ## Installing one package
 
-An upgrade run (`installer -r BOARD` with the package in `/flash/rw/pckg/`: read, inflate, hash, check the signature, stage every file, commit, syncfs) against unpacking the same tree with `tar -xzf`, `dpkg-deb -x` and `dpkg --root -i` of a gzip Debian package (a fresh admin dir each time), and `cp -r` of the unpacked tree (pure writing). Trees are files of /usr (programs, libraries, text), each no larger than an eighth of the tree; the small-file trees take files of at most 16 KiB.
+An upgrade run (`installer -r BOARD` with the package in `/flash/rw/pckg/`: read, inflate, hash, check the signature, stage every file, commit, syncfs) against unpacking the same tree with `tar -xzf`, `dpkg-deb -x` and `dpkg --root -i` of a gzip Debian package (a fresh admin dir each time), and `cp -r` of the unpacked tree (pure writing). Trees are files of /usr (programs, libraries, text), each no larger than an eighth of the tree; the small-file trees take files of at most 16 KiB, and the mixed tree takes {results['mixed_source']}.
 
 {install_table(results)}
 
 Processor time (user and system, of every process of the tool):
 
 {cpu_table(results)}
+
+{many_files_note(results)}
 
 ![wall time against size](install-time-size.png)
 
@@ -426,6 +518,10 @@ An upgrade run with nothing to install, and `--show`, on a board with N installe
 {modes_table(results, config)}
 
 The cross-device case stages every file in `/ram`, a second tmpfs (the package's files lie below a directory whose path leaves no room for a temporary name beside it), and `installer --commit` copies them to `/flash`; `cp -r` copies the same files between the same two file systems.
+
+## Program size
+
+{sizes_section(results)}
 
 ## Micro benchmarks
 
