@@ -35,7 +35,7 @@ const StagedOps::Entry& StagedOps::Iterator::operator*() const {
 
 int StagedOps::compare(const Record& record, std::string_view key) const {
   size_t i = 0;
-  for (const std::string_view part : {text(shared_[record.dir]), text(record.name)}) {
+  for (const std::string_view part : {texts_.text(shared_[record.dir]), texts_.text(record.name)}) {
     for (const char c : part) {
       if (i == key.size()) return 1;
       const auto a = static_cast<unsigned char>(c);
@@ -59,8 +59,8 @@ OpKind StagedOps::kindAt(size_t position) const { return kindOf(at(position).kin
 
 void StagedOps::build(size_t position, Entry* entry) const {
   const Record& op = at(position);
-  entry->first.assign(text(shared_[op.dir]));
-  entry->first.append(text(op.name));
+  entry->first.assign(texts_.text(shared_[op.dir]));
+  entry->first.append(texts_.text(op.name));
   entry->second.kind = kindOf(op.kindAndForm);
   entry->second.size = op.size;
   switch (formOf(op.kindAndForm)) {
@@ -68,10 +68,10 @@ void StagedOps::build(size_t position, Entry* entry) const {
       entry->second.source.clear();
       break;
     case kTextSource:
-      entry->second.source.assign(text(op.source));
+      entry->second.source.assign(texts_.text(op.source));
       break;
     case kStemSource:
-      entry->second.source.assign(text(shared_[op.source]));
+      entry->second.source.assign(texts_.text(shared_[op.source]));
       entry->second.source.append(op.count, kCountLetters);
       break;
   }
@@ -84,7 +84,7 @@ void StagedOps::insert(std::string_view destination, OpKind kind, std::string_vi
   const size_t slash = destination.rfind('/');
   const size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
   op.dir = intern(destination.substr(0, nameStart));
-  op.name = storeText(destination.substr(nameStart));
+  op.name = texts_.store(destination.substr(nameStart));
   setSource(&op, kind, source);
   // A path after the last goes at the end without a search.
   auto place = order_.end();
@@ -122,50 +122,16 @@ void StagedOps::setSource(Record* op, OpKind kind, std::string_view source) {
     std::memcpy(op->count, source.data() + source.size() - kCountLetters, kCountLetters);
   } else {
     op->kindAndForm = packKind(kind, kTextSource);
-    op->source = storeText(source);
+    op->source = texts_.store(source);
   }
-}
-
-// A text is its length, seven bits a byte, low bits first, then its bytes.
-uint32_t StagedOps::storeText(std::string_view value) {
-  unsigned char length[5];
-  size_t lengthBytes = 0;
-  for (size_t rest = value.size();; rest >>= 7) {
-    length[lengthBytes++] = static_cast<unsigned char>((rest & 0x7F) | (rest > 0x7F ? 0x80 : 0));
-    if (rest <= 0x7F) break;
-  }
-  const size_t needed = lengthBytes + value.size();
-  if (textUsed_ + needed > kTextBlock) {
-    // A text longer than a block has one of its own, and the next starts anew.
-    textBlocks_.emplace_back(new char[std::max(needed, kTextBlock)]);
-    textUsed_ = 0;
-  }
-  char* at = textBlocks_.back().get() + textUsed_;
-  std::memcpy(at, length, lengthBytes);
-  std::memcpy(at + lengthBytes, value.data(), value.size());
-  const auto ref = static_cast<uint32_t>((textBlocks_.size() - 1) << kTextBlockBits | textUsed_);
-  textUsed_ = needed > kTextBlock ? kTextBlock : textUsed_ + needed;
-  return ref;
-}
-
-std::string_view StagedOps::text(uint32_t ref) const {
-  const auto* at = reinterpret_cast<const unsigned char*>(textBlocks_[ref >> kTextBlockBits].get()) +
-                   (ref & (kTextBlock - 1));
-  size_t length = 0;
-  for (unsigned shift = 0;; shift += 7) {
-    const unsigned char byte = *at++;
-    length |= size_t{byte & 0x7Fu} << shift;
-    if ((byte & 0x80) == 0) break;
-  }
-  return std::string_view(reinterpret_cast<const char*>(at), length);
 }
 
 uint32_t StagedOps::intern(std::string_view value) {
   const auto known = sharedIds_.find(value);
   if (known != sharedIds_.end()) return known->second;
-  const uint32_t ref = storeText(value);
+  const uint32_t ref = texts_.store(value);
   const auto id = static_cast<uint32_t>(shared_.size());
   shared_.push_back(ref);
-  sharedIds_.emplace(text(ref), id);
+  sharedIds_.emplace(texts_.text(ref), id);
   return id;
 }

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "model/text_arena.h"
+
 enum class OpKind : uint32_t {
   Move = 0,    // the source is renamed to the destination
   Create = 1,  // the transaction's temporary file is renamed to the destination
@@ -106,23 +108,16 @@ class StagedOps {
   const Record& at(size_t position) const { return record(order_[position]); }
   int compare(const Record& record, std::string_view key) const;
   void setSource(Record* record, OpKind kind, std::string_view source);
-  uint32_t storeText(std::string_view text);
-  std::string_view text(uint32_t ref) const;
   uint32_t intern(std::string_view text);
 
   static constexpr uint32_t kRecordsPerBlock = 1024;
-  static constexpr uint32_t kTextBlockBits = 16;
-  static constexpr size_t kTextBlock = size_t{1} << kTextBlockBits;
 
   // Records in the order they were staged; a dropped one is left unused.
   std::vector<std::unique_ptr<Record[]>> recordBlocks_;
   uint32_t recordCount_ = 0;
   // Record numbers in path order.
   std::vector<uint32_t> order_;
-  // Length-prefixed texts, in blocks that never move; a text is named by its
-  // block and its offset in it.
-  std::vector<std::unique_ptr<char[]>> textBlocks_;
-  size_t textUsed_ = kTextBlock;
+  TextArena texts_;
   // Directories and stems, each stored once.
   std::vector<uint32_t> shared_;
   std::unordered_map<std::string_view, uint32_t> sharedIds_;
