@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -56,8 +57,8 @@ class CompletedCommit {
       matched_ += copiedSources_.erase(step.path);
       return;
     }
-    const StagedOp* op = saved_.find(step.path);
-    if (op == nullptr) return;
+    const std::optional<StagedOp> op = saved_.find(step.path);
+    if (!op) return;
     if ((step.kind == 'U' && op->kind == OpKind::Remove) ||
         (step.kind == 'L' && op->kind == OpKind::Link && op->source == step.source) ||
         (step.kind == 'M' && op->kind == OpKind::Move && op->source == step.source)) {

@@ -105,8 +105,19 @@ void readSchedule(FileSystem& fs, const std::string& path, Package& package) {
 }
 
 
-// Appends one file's content to the text of a staged creation.
-using ContentWriter = void (*)(std::string& out, const Package& package);
+// Appends one file's content to the text of a staged creation; a writer of
+// a long text may hand what it has to `file` on the way, with flushTo().
+using ContentWriter = void (*)(std::string& out, FileSink& file, const Package& package);
+
+// Past this the text so far goes to the file, so that a list of many files
+// is never held whole.
+constexpr size_t kContentChunk = 8192;
+
+void flushTo(FileSink& file, std::string& out) {
+  if (out.size() < kContentChunk) return;
+  file.write(out.data(), out.size());
+  out.clear();
+}
 
 // Stages a new file and fills it. False, with errno telling why, when the
 // content did not reach the staged file whole: a full disk shows only when
@@ -125,7 +136,7 @@ bool stageFile(Transaction& transaction, const std::string& path, uint32_t sizeH
     return false;
   };
   std::string text;
-  write(text, package);
+  write(text, file, package);
   if (!file.write(text.data(), text.size()) || !file.flush()) {
     const int error = errno;
     file.close();
@@ -135,7 +146,7 @@ bool stageFile(Transaction& transaction, const std::string& path, uint32_t sizeH
   return file.close() || failed();
 }
 
-void writeVersion(std::string& out, const Package& package) {
+void writeVersion(std::string& out, FileSink&, const Package& package) {
   out += std::to_string(package.version) + ' ' + std::to_string(package.buildTime) + '\n';
 }
 
@@ -148,22 +159,23 @@ void writeList(std::string& out, const std::vector<Dependency>& list, bool withP
   }
 }
 
-void writeDeps(std::string& out, const Package& package) { writeList(out, package.depends, false); }
-void writeProvides(std::string& out, const Package& package) { writeList(out, package.provides, true); }
-void writeConflicts(std::string& out, const Package& package) { writeList(out, package.conflicts, false); }
-void writeBundle(std::string& out, const Package& package) { out += package.bundle.name + '\n'; }
+void writeDeps(std::string& out, FileSink&, const Package& package) { writeList(out, package.depends, false); }
+void writeProvides(std::string& out, FileSink&, const Package& package) { writeList(out, package.provides, true); }
+void writeConflicts(std::string& out, FileSink&, const Package& package) { writeList(out, package.conflicts, false); }
+void writeBundle(std::string& out, FileSink&, const Package& package) { out += package.bundle.name + '\n'; }
 
 // Installed paths without their leading "/"; empty paths are skipped.
-void writeFiles(std::string& out, const Package& package) {
+void writeFiles(std::string& out, FileSink& file, const Package& package) {
   for (const std::string& path : package.files) {
     if (path.empty()) continue;
     out.append(path, path[0] == '/' ? 1 : 0, std::string::npos);
     out += '\n';
+    flushTo(file, out);
   }
 }
 
-void writeUser(std::string& out, const Package&) { out += "user\n"; }
-void writeAuto(std::string& out, const Package&) { out += "auto\n"; }
+void writeUser(std::string& out, FileSink&, const Package&) { out += "user\n"; }
+void writeAuto(std::string& out, FileSink&, const Package&) { out += "auto\n"; }
 
 // One metadata file: its name in the entry directory and in messages.
 struct MetadataFile {
@@ -256,7 +268,7 @@ void readEntry(Package& package, const BoardPaths& board, bool scheduled) {
   readSchedule(fs, board.scheduleFile(package.name), package);
 }
 
-const std::set<std::string>& installedFiles(Package& package, const BoardPaths& board) {
+const PathSet& installedFiles(Package& package, const BoardPaths& board) {
   if (package.filesUnread) {
     package.filesUnread = false;
     readFilesFile(board.fs(), board.entryDirectory(package.name) + "files", package);

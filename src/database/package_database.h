@@ -3,7 +3,6 @@
 // written only through the run's Transaction. Schedule files below /ram/pdb/.
 #pragma once
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -35,7 +34,7 @@ void readEntry(Package& package, const BoardPaths& board, bool scheduled = true)
 
 // The files the package installed, read from its entry the first time they
 // are asked for when readEntry left them unread.
-const std::set<std::string>& installedFiles(Package& package, const BoardPaths& board);
+const PathSet& installedFiles(Package& package, const BoardPaths& board);
 
 // The writers below stage through the transaction, in the board it stages for.
 

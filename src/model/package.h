@@ -4,11 +4,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "model/dependency.h"
+#include "model/path_set.h"
 #include "model/version.h"
 
 // What a run will do to a package.
@@ -52,7 +52,7 @@ class Package : public PackageInfo {
  public:
   explicit Package(std::string packageName = std::string()) : PackageInfo(std::move(packageName)) {}
 
-  std::set<std::string> files;  // paths below /flash, each beginning with "/"
+  PathSet files;  // paths below /flash, each beginning with "/"
   // Set while `files` is not read yet: a stored image described the package,
   // and its entry's list is read only when the files are asked for.
   bool filesUnread = false;

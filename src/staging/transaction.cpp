@@ -23,10 +23,11 @@
 // A file a commit copied beside its destination, in the order of the staged
 // operations.
 struct PlacedCopy {
-  const std::string* destination;
+  // The place of its operation in path order.
+  size_t position;
   std::string path;
   // The staged file it was copied from, and whether that goes once committed.
-  const std::string* source;
+  std::string source;
   bool dropsSource;
 };
 
@@ -106,16 +107,18 @@ class HomeDirectories {
 // the commit, never before or after it.
 class CommitSteps : public JournalSteps {
  public:
-  CommitSteps(const Transaction::OpMap& ops, const std::vector<PlacedCopy>& copies, std::string savedRecord)
+  CommitSteps(const StagedOps& ops, const std::vector<PlacedCopy>& copies, std::string savedRecord)
       : ops_(ops), copies_(copies), savedRecord_(std::move(savedRecord)) {}
 
   void forEach(const Visit& visit) const override {
     static const std::string kNone;
     auto copy = copies_.begin();
-    for (const auto& [destination, op] : ops_) {
+    size_t position = 0;
+    for (auto entry = ops_.begin(); entry != ops_.end(); ++entry, ++position) {
+      const auto& [destination, op] = *entry;
       if (op.kind == OpKind::Remove || op.kind == OpKind::Link) {
         visit(JournalStep{op.kind == OpKind::Remove ? 'U' : 'L', destination, op.source});
-      } else if (copy != copies_.end() && copy->destination == &destination) {
+      } else if (copy != copies_.end() && copy->position == position) {
         visit(JournalStep{'M', destination, copy->path});
         ++copy;
       } else {
@@ -123,12 +126,12 @@ class CommitSteps : public JournalSteps {
       }
     }
     for (const PlacedCopy& placed : copies_)
-      if (placed.dropsSource) visit(JournalStep{'D', *placed.source, kNone});
+      if (placed.dropsSource) visit(JournalStep{'D', placed.source, kNone});
     if (!savedRecord_.empty()) visit(JournalStep{'D', savedRecord_, kNone});
   }
 
  private:
-  const Transaction::OpMap& ops_;
+  const StagedOps& ops_;
   const std::vector<PlacedCopy>& copies_;
   const std::string savedRecord_;
 };
@@ -156,31 +159,38 @@ const std::string& Transaction::stagedIn(const std::string& destination) const {
   return dir == stagedIn_.end() ? kNowhere : dir->second;
 }
 
-const StagedOp* Transaction::find(const std::string& destination) const {
-  auto op = ops_.find(destination);
-  return op == ops_.end() ? nullptr : &op->second;
+std::optional<StagedOp> Transaction::find(const std::string& destination) const {
+  const size_t position = ops_.find(destination);
+  if (position == StagedOps::npos) return std::nullopt;
+  StagedOps::Entry entry;
+  ops_.build(position, &entry);
+  return std::move(entry.second);
 }
 
 // The staging rule: a replaced creation loses its temporary file.
 void Transaction::stage(const std::string& destination, OpKind kind, std::string source) {
-  auto op = ops_.find(destination);
-  if (op == ops_.end()) {
-    ops_.emplace(destination, StagedOp{kind, std::move(source)});
+  const size_t position = ops_.find(destination);
+  if (position == StagedOps::npos) {
+    ops_.insert(destination, kind, source);
     return;
   }
-  if (op->second.kind == OpKind::Create) {
-    board_.fs().unlink(op->second.source);
+  if (ops_.kindAt(position) == OpKind::Create) {
+    StagedOps::Entry replaced;
+    ops_.build(position, &replaced);
+    board_.fs().unlink(replaced.second.source);
     homeSpaceKnown_ = false;
   }
-  op->second = StagedOp{kind, std::move(source)};
+  ops_.replace(position, kind, source);
 }
 
-void Transaction::drop(OpMap::iterator op) {
-  if (op->second.kind == OpKind::Create) {
-    board_.fs().unlink(op->second.source);
+void Transaction::drop(size_t position) {
+  if (ops_.kindAt(position) == OpKind::Create) {
+    StagedOps::Entry dropped;
+    ops_.build(position, &dropped);
+    board_.fs().unlink(dropped.second.source);
     homeSpaceKnown_ = false;
   }
-  ops_.erase(op);
+  ops_.erase(position);
 }
 
 // The first existing ancestor of the destination decides: its file system
@@ -266,14 +276,16 @@ int Transaction::create(const std::string& destination, uint32_t sizeHint, uint3
 }
 
 void Transaction::noteWritten(const std::string& destination, uint32_t size) {
-  const auto op = ops_.find(destination);
-  if (op == ops_.end() || op->second.kind != OpKind::Create) return;
-  op->second.size = size;
+  const size_t position = ops_.find(destination);
+  if (position == StagedOps::npos || ops_.kindAt(position) != OpKind::Create) return;
+  ops_.setSize(position, size);
   if (destination != lastCreated_ || isDryRun()) return;
   lastCreatedSized_ = true;
+  StagedOps::Entry written;
+  ops_.build(position, &written);
   // Its blocks come off the free space of the home it lies in; a file
   // elsewhere may lie on the same file system.
-  if (parentDir(op->second.source) == lastStagingHome_ && homeBlockSize_ != 0)
+  if (parentDir(written.second.source) == lastStagingHome_ && homeBlockSize_ != 0)
     homeFreeBlocks_ -= std::min<uint64_t>(homeFreeBlocks_, (uint64_t{size} + homeBlockSize_ - 1) / homeBlockSize_);
   else if (size != 0)
     homeSpaceKnown_ = false;
@@ -292,15 +304,15 @@ void Transaction::remove(const std::string& path) {
     stage(path, OpKind::Remove, std::string());
     return;
   }
-  auto op = ops_.find(path);
-  if (op != ops_.end()) drop(op);
+  const size_t position = ops_.find(path);
+  if (position != StagedOps::npos) drop(position);
 }
 
 bool Transaction::keep(const std::string& path) {
-  auto op = ops_.find(path);
-  if (op != ops_.end()) {
-    if (op->second.kind != OpKind::Remove) return false;
-    ops_.erase(op);
+  const size_t position = ops_.find(path);
+  if (position != StagedOps::npos) {
+    if (ops_.kindAt(position) != OpKind::Remove) return false;
+    ops_.erase(position);
   }
   struct stat info;
   return !board_.fs().status(path, &info) || S_ISDIR(info.st_mode);
@@ -370,19 +382,24 @@ bool Transaction::forgetRecord(CommitFailure* failure) {
   return false;
 }
 
+// Each creation has a temporary file of its own: only a move, which comes
+// from a manifest, can name a source that another operation names too.
 std::vector<std::string> Transaction::sharedSources() const {
-  std::vector<const std::string*> sources;
-  sources.reserve(ops_.size());
-  for (const auto& entry : ops_) {
-    if (entry.second.kind == OpKind::Move || entry.second.kind == OpKind::Create)
-      sources.push_back(&entry.second.source);
-  }
-  std::sort(sources.begin(), sources.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+  std::vector<std::string> moved;
+  for (const auto& entry : ops_)
+    if (entry.second.kind == OpKind::Move) moved.push_back(entry.second.source);
   std::vector<std::string> shared;
-  for (size_t i = 1; i < sources.size(); ++i) {
-    if (*sources[i] == *sources[i - 1] && (shared.empty() || shared.back() != *sources[i]))
-      shared.push_back(*sources[i]);
+  if (moved.empty()) return shared;
+  std::sort(moved.begin(), moved.end());
+  for (size_t i = 1; i < moved.size(); ++i) {
+    if (moved[i] == moved[i - 1] && (shared.empty() || shared.back() != moved[i])) shared.push_back(moved[i]);
   }
+  for (const auto& entry : ops_) {
+    if (entry.second.kind == OpKind::Create && std::binary_search(moved.begin(), moved.end(), entry.second.source))
+      shared.push_back(entry.second.source);
+  }
+  std::sort(shared.begin(), shared.end());
+  shared.erase(std::unique(shared.begin(), shared.end()), shared.end());
   return shared;
 }
 
@@ -393,12 +410,14 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copie
   std::set<std::string> seen;
   FileSystem& fs = board_.fs();
   HomeDirectories homes(fs);
-  for (const auto& [destination, op] : ops_) {
+  size_t position = 0;
+  for (auto entry = ops_.begin(); entry != ops_.end(); ++entry, ++position) {
+    const auto& [destination, op] = *entry;
     if (op.kind == OpKind::Remove || op.kind == OpKind::Link) continue;
     // A source that this commit changes too would be read in a state nobody
     // can tell; only a manifest can ask for that.
     const bool twice = std::binary_search(shared.begin(), shared.end(), op.source) && !seen.insert(op.source).second;
-    if (twice || ops_.count(op.source) != 0) {
+    if (twice || ops_.find(op.source) != StagedOps::npos) {
       *failure = CommitFailure{EINVAL, op.source};
       return false;
     }
@@ -422,7 +441,7 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copie
     // A staged file that was copied is no longer needed; a file that was
     // only moved stays where it is.
     const bool dropsSource = op.kind == OpKind::Create || (loaded_ && isStagingFile(op.source, destination));
-    copies->push_back(PlacedCopy{&destination, copy, &op.source, dropsSource});
+    copies->push_back(PlacedCopy{position, copy, op.source, dropsSource});
     bool copied = copyInto(fs, op.source, fd, spinner);
     int error = errno;
     if (!fs.close(fd) && copied) {

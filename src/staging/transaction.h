@@ -8,35 +8,18 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "model/board_paths.h"
 #include "staging/commit_journal.h"
 #include "staging/staged_files.h"
+#include "staging/staged_ops.h"
 
 class FileSystems;
 class Spinner;
 struct PlacedCopy;
-
-enum class OpKind : uint32_t {
-  Move = 0,    // the source is renamed to the destination
-  Create = 1,  // the transaction's temporary file is renamed to the destination
-  Link = 3,    // a symbolic link to the source text is made at the destination
-  Remove = 4,  // the destination is deleted
-};
-
-// The size of a staged file that the transaction has not been told.
-constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
-
-struct StagedOp {
-  OpKind kind;
-  // Move: the file to move; Create: the temporary file; Link: the link text;
-  // Remove: empty.
-  std::string source;
-  // Create: the bytes of the temporary file once its writer has told them.
-  uint32_t size = kUnknownSize;
-};
 
 // Why a commit failed: the errno of the failure and the path it concerns.
 // Before its journal is durable a commit changes nothing; after, a failing
@@ -49,9 +32,6 @@ struct CommitFailure {
 
 class Transaction {
  public:
-  // Paths in plain byte order: "/a" before "/a/b" before "/ab".
-  using OpMap = std::map<std::string, StagedOp>;
-
   // New content that has no room on its destination's file system is staged
   // in the board's RAM disk; the record of staged files and the commit
   // journal live on its flash.
@@ -129,15 +109,16 @@ class Transaction {
   bool load(const std::string& manifestPath);
 
   bool isEmpty() const { return ops_.empty(); }
-  const StagedOp* find(const std::string& destination) const;
-  OpMap::const_iterator begin() const { return ops_.begin(); }
-  OpMap::const_iterator end() const { return ops_.end(); }
+  std::optional<StagedOp> find(const std::string& destination) const;
+  // Destinations and their operations, in plain byte order of the paths.
+  StagedOps::Iterator begin() const { return ops_.begin(); }
+  StagedOps::Iterator end() const { return ops_.end(); }
   const BoardPaths& board() const { return board_; }
 
  private:
   void stage(const std::string& destination, OpKind kind, std::string source);
   bool forgetRecord(CommitFailure* failure);
-  void drop(OpMap::iterator op);
+  void drop(size_t position);
   std::string stagingDirFor(const std::string& destination, uint32_t sizeHint);
   bool isStagingFile(const std::string& source, const std::string& destination) const;
   // The sources that more than one move or creation names.
@@ -148,7 +129,7 @@ class Transaction {
   bool placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copies, FileSystems* placedOn,
                      CommitFailure* failure);
 
-  OpMap ops_;
+  StagedOps ops_;
   BoardPaths board_;
   std::string fallbackDir_;
   StagedRecord record_;

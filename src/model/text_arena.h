@@ -1,0 +1,26 @@
+// Many short texts kept without an allocation each: stored one after another
+// in blocks that never move, each named by a 32-bit reference.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+class TextArena {
+ public:
+  // Copies `text` in; its view stays good until the arena is cleared.
+  uint32_t store(std::string_view text);
+  std::string_view text(uint32_t ref) const;
+  void clear();
+
+ private:
+  static constexpr uint32_t kBlockBits = 16;
+  static constexpr size_t kBlock = size_t{1} << kBlockBits;
+
+  // A text is its length, seven bits a byte, low bits first, then its bytes;
+  // one longer than a block has a block of its own.
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t used_ = kBlock;
+};
