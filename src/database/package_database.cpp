@@ -15,7 +15,6 @@
 
 namespace {
 
-
 // Size hints handed to Transaction::create, by file.
 constexpr uint32_t kVersionSizeHint = 32;
 constexpr uint32_t kListSizeHint = 1024;
