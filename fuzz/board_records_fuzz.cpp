@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   loadInstalled(repository, board);
   for (const auto& package : repository.packages) installedFiles(*package, board);
   Transaction manifest(board);
-  if (manifest.load(board.at(kManifestPath))) manifest.commit(false);
+  if (manifest.load(board.at(kManifestPath))) manifest.commit(nullptr);
   if (!exists(root + "/rw/sentinel") || !exists(root)) std::abort();
   return 0;
 }

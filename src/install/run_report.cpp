@@ -17,7 +17,7 @@ RunOutcome writeLog(Console& console, const Postlog& log, RunOutcome outcome) {
 
 RunOutcome commitRun(InstallRun& run, const char* noSpaceMessage) {
   CommitFailure failure;
-  if (run.transaction.commit(false, &failure)) return RunOutcome::Done;
+  if (run.transaction.commit(nullptr, &failure)) return RunOutcome::Done;
   if (failure.journalLeft) {
     run.console.reportError("%s", commitLeftMessage(failure).c_str());
     return RunOutcome::CommitIncomplete;
