@@ -97,7 +97,6 @@ void scheduleActions(Repository* repository, Lcg* random) {
 std::unique_ptr<Repository> makeRepository(int count) {
   Lcg random(2024);
   auto repository = std::make_unique<Repository>();
-  repository->quiet = true;
   fillPackages(&repository->packages, count, &random);
   addBundlesAndLegacy(repository.get(), count);
   scheduleActions(repository.get(), &random);

@@ -20,7 +20,6 @@
 
 #include "database/installed_packages.h"
 #include "database/package_database.h"
-#include "model/console.h"
 #include "model/repository.h"
 #include "staging/transaction.h"
 
@@ -86,17 +85,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 1;
   }
 
-  static FILE* const console = fopen("/dev/null", "w");
   static PosixFileSystem fs;
   const BoardPaths board(fs, root);
   CommitFailure stuck;
   recoverInterruptedRun(board, &stuck);
   Repository repository;
-  repository.console = console;
   loadInstalled(repository, board);
   for (const auto& package : repository.packages) installedFiles(*package, board);
   Transaction manifest(board);
-  if (manifest.load(board.at(kManifestPath))) manifest.commit(false);
+  if (manifest.load(board.at(kManifestPath))) manifest.commit(nullptr);
   if (!exists(root + "/rw/sentinel") || !exists(root)) std::abort();
   return 0;
 }

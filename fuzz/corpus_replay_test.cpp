@@ -16,8 +16,8 @@ TEST(FuzzSeeds, EachGivesTheVerdictItsNameBeginsWith) {
                                   "withdrawn", "nothing-installed", "unreadable", "broken"};  // of InstallOutcome
   PosixFileSystem posixFs;
   ScratchDir board;
-  makeDirs(posixFs, board / "flash/var/pdb");
-  makeDirs(posixFs, board / "ram");
+  for (const char* dir : {"flash/var/pdb", "ram"}) makeDirs(posixFs, board / dir);
+  Console console;  // on standard output
   DIR* seeds = opendir(INSTALLER_FUZZ_SEEDS);
   ASSERT_NE(seeds, nullptr);
   for (const dirent* entry; (entry = readdir(seeds)) != nullptr;) {
@@ -33,7 +33,7 @@ TEST(FuzzSeeds, EachGivesTheVerdictItsNameBeginsWith) {
     Repository repository;
     repository.architecture = "i386";
     Transaction transaction{BoardPaths(posixFs, board.path())};
-    InstallRun run{repository, transaction, InstallFlags::Upgrade | InstallFlags::Downgrade | InstallFlags::Reinstall, {}};
+    InstallRun run{repository, console, transaction, InstallFlags::Upgrade | InstallFlags::Downgrade | InstallFlags::Reinstall, {}};
     const InstallOutcome outcome = installFromStream(run, &input, &tee).outcome;
     EXPECT_EQ(name.substr(0, name.find('.')), verdicts[static_cast<int>(outcome)]) << name;  // the console went to standard output
     for (const auto& staged : transaction) EXPECT_EQ(staged.first.rfind(board.path() + "/", 0), 0u) << staged.first;

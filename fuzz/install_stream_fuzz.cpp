@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "install/console.h"
 #include "install/package_install.h"
-#include "model/console.h"
 #include "model/repository.h"
 #include "platform/string_bytes.h"
 #include "staging/transaction.h"
@@ -37,16 +37,16 @@ const std::string& board() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static FILE* const console = fopen("/dev/null", "w");
+  static FILE* const nowhere = fopen("/dev/null", "w");
 
   Repository repository;
   repository.architecture = "i386";
-  repository.console = console;
+  Console console(nowhere);
   Transaction transaction{BoardPaths(posixFs, board())};
   StringSource input(std::string(reinterpret_cast<const char*>(data), size));
   StringSink tee;
   InstallRun run{
-      repository, transaction, InstallFlags::Upgrade | InstallFlags::Downgrade | InstallFlags::Reinstall, {}};
+      repository, console, transaction, InstallFlags::Upgrade | InstallFlags::Downgrade | InstallFlags::Reinstall, {}};
   installFromStream(run, &input, &tee);
   // Whatever was staged must lie inside the board.
   for (const auto& [destination, op] : transaction) {

@@ -10,6 +10,8 @@
 #include <string>
 
 #include "install/run_report.h"
+#include "platform/clock.h"
+#include "staging/spinner.h"
 #include "staging/transaction.h"
 
 namespace {
@@ -91,8 +93,9 @@ ExitStatus runCommitMode(const BoardPaths& board, FILE* out) {
   // The spinner draws after this text.
   fputs("finishing install... ", out);
   fflush(out);
+  Spinner spinner(systemClock(), out);
   CommitFailure failure;
-  const bool committed = completed.made() || transaction.commit(true, &failure);
+  const bool committed = completed.made() || transaction.commit(&spinner, &failure);
   // Backspace and blank wipe the last spinner character.
   fputs("\b \n", out);
   fflush(out);

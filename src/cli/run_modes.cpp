@@ -6,11 +6,11 @@
 #include "cli/package_listing.h"
 #include "database/installed_packages.h"
 #include "install/cleanup_run.h"
+#include "install/console.h"
 #include "install/image_run.h"
 #include "install/package_install.h"
 #include "install/run_report.h"
 #include "install/upgrade_run.h"
-#include "model/console.h"
 #include "model/repository.h"
 #include "platform/file_source.h"
 
@@ -54,14 +54,13 @@ ExitStatus exitStatus(const RunReport& report) {
 // Recovers what an interrupted run left and loads the installed packages.
 // False when a commit that cannot be completed holds the board half way: that
 // is said by every run, and nothing new is staged over it.
-bool openBoard(const RunOptions& options, const BoardPaths& board, Repository& repository) {
+bool openBoard(const RunOptions& options, const BoardPaths& board, Repository& repository, Console& console) {
   // The board is in the old state or the new one before anything reads it.
   CommitFailure stuck;
   const bool recovered = recoverInterruptedRun(board, &stuck);
-  repository.quiet = options.quiet;
   repository.architecture = options.architecture;
-  if (!loadInstalled(repository, board)) reportWarning(repository, "could not open repo");
-  if (!recovered) reportError(repository, "%s", commitLeftMessage(stuck).c_str());
+  if (!loadInstalled(repository, board)) console.reportWarning("could not open repo");
+  if (!recovered) console.reportError("%s", commitLeftMessage(stuck).c_str());
   return recovered;
 }
 
@@ -69,6 +68,7 @@ bool openBoard(const RunOptions& options, const BoardPaths& board, Repository& r
 
 ExitStatus runMode(const RunOptions& options, const BoardPaths& board) {
   Repository& repository = Repository::instance();
+  Console console(stdout, options.quiet);
   switch (options.mode) {
     case Mode::Usage:
       printUsage(stdout);
@@ -78,21 +78,23 @@ ExitStatus runMode(const RunOptions& options, const BoardPaths& board) {
     case Mode::Cancel:
       return runCancelMode(board, stdout);
     case Mode::Show: {  // the table of the installed packages, whatever -q says
-      const bool whole = openBoard(options, board, repository);
+      const bool whole = openBoard(options, board, repository, console);
       listPackages(repository);
       return whole ? ExitStatus::Ok : ExitStatus::Failed;
     }
     case Mode::Cleanup:
-      return openBoard(options, board, repository) ? exitStatus(runCleanup(repository, board)) : ExitStatus::Failed;
+      if (!openBoard(options, board, repository, console)) return ExitStatus::Failed;
+      return exitStatus(runCleanup(repository, console, board));
     case Mode::Image: {
-      if (!openBoard(options, board, repository)) return ExitStatus::Failed;
+      if (!openBoard(options, board, repository, console)) return ExitStatus::Failed;
       FileSource input(board.fs(), STDIN_FILENO);
-      return exitStatus(runImage(repository, board, options.installFlags, &input));
+      return exitStatus(runImage(repository, console, board, options.installFlags, &input));
     }
-    case Mode::Upgrade:
-      return openBoard(options, board, repository)
-                 ? exitStatus(runUpgrade(repository, board, UpgradeOptions{options.installFlags, options.commitNow}))
-                 : ExitStatus::Failed;
+    case Mode::Upgrade: {
+      if (!openBoard(options, board, repository, console)) return ExitStatus::Failed;
+      const UpgradeOptions upgrade{options.installFlags, options.commitNow};
+      return exitStatus(runUpgrade(repository, console, board, upgrade));
+    }
   }
   return ExitStatus::Failed;
 }

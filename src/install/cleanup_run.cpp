@@ -2,9 +2,9 @@
 
 #include "install/scheduled_actions.h"
 
-RunReport runCleanup(Repository& repository, const BoardPaths& board) {
+RunReport runCleanup(Repository& repository, Console& console, const BoardPaths& board) {
   Transaction transaction(board);
-  InstallRun run{repository, transaction, InstallFlags::None, {}};
+  InstallRun run{repository, console, transaction, InstallFlags::None, {}};
   cleanup(run);
   RunReport report;
   report.outcome = commitRun(run);

@@ -5,4 +5,4 @@
 #include "install/run_report.h"
 #include "model/board_paths.h"
 
-RunReport runCleanup(Repository& repository, const BoardPaths& board);
+RunReport runCleanup(Repository& repository, Console& console, const BoardPaths& board);

@@ -4,24 +4,24 @@
 #include "install/package_install.h"
 #include "install/postlog.h"
 #include "install/scheduled_actions.h"
-#include "model/console.h"
 #include "platform/file_sink.h"
 
 namespace {
 
 // Messages of image mode that bypass the reporters: -q does not silence them
 // and the post-install log does not keep them.
-void printImageError(const Repository& repository, const char* text) {
-  FILE* out = repository.consoleFile();
+void printImageError(const Console& console, const char* text) {
+  FILE* out = console.file();
   fprintf(out, "ERROR: %s\n", text);
   fflush(out);
 }
 
 }  // namespace
 
-RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags permitted, ByteSource* input) {
+RunReport runImage(Repository& repository, Console& console, const BoardPaths& board, InstallFlags permitted,
+                   ByteSource* input) {
   Transaction transaction(board);
-  InstallRun run{repository, transaction, permitted | InstallFlags::Upgrade, {}};
+  InstallRun run{repository, console, transaction, permitted | InstallFlags::Upgrade, {}};
   applyScheduledActions(run);
   RunReport report;
   const std::string copy = board.at(kIncomingImage);
@@ -29,14 +29,14 @@ RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags
   // before it is made.
   if (!transaction.noteTemporary(copy)) {
     transaction.cancel();
-    printImageError(repository, "could not open image");
+    printImageError(console, "could not open image");
     report.outcome = RunOutcome::ImageFileFailed;
     return report;
   }
   FileSink image(board.fs(), board.at(kIncomingImageCopy));
   if (!image.isOpen()) {
     transaction.cancel();
-    printImageError(repository, "could not open image");
+    printImageError(console, "could not open image");
     report.outcome = RunOutcome::ImageFileFailed;
     return report;
   }
@@ -46,7 +46,7 @@ RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags
   // A copy cut short would be kept as a broken stored image. The log, which
   // already says the package was installed, must say that it was not.
   if (!image.close() && installed) {
-    reportError(repository, "could not write image");
+    console.reportError("could not write image");
     report.outcome = RunOutcome::ImageFileFailed;
   }
   if (report.outcome == RunOutcome::Done && !report.stream.imageDirectory.empty()) {
@@ -64,6 +64,6 @@ RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags
     if (committed != RunOutcome::CommitIncomplete) board.fs().unlink(copy);
     report.outcome = committed;
   }
-  report.outcome = writeLog(repository, Postlog(board), report.outcome);
+  report.outcome = writeLog(console, Postlog(board), report.outcome);
   return report;
 }

@@ -9,4 +9,5 @@
 
 // The whole run on `input`, with what the command line permits besides
 // upgrades.
-RunReport runImage(Repository& repository, const BoardPaths& board, InstallFlags permitted, ByteSource* input);
+RunReport runImage(Repository& repository, Console& console, const BoardPaths& board, InstallFlags permitted,
+                   ByteSource* input);

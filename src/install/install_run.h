@@ -1,11 +1,13 @@
 // What every step of installing carries, and what it gives back: one value
-// for the run's repository, transaction, permissions and the states the user
-// chose, and one result with one outcome for a package, a bundle or a stream.
+// for the run's repository, console, transaction, permissions and the states
+// the user chose, and one result with one outcome for a package, a bundle or
+// a stream.
 #pragma once
 
 #include <map>
 #include <string>
 
+#include "install/console.h"
 #include "model/install_flags.h"
 #include "model/package.h"
 #include "model/repository.h"
@@ -17,6 +19,7 @@ using PreservedStates = std::map<std::string, bool>;
 
 struct InstallRun {
   Repository& repository;
+  Console& console;
   Transaction& transaction;
   // The changes the run permits: Upgrade always, Downgrade and Reinstall on
   // request.

@@ -2,7 +2,7 @@
 // the order planning gave them.
 #pragma once
 
-#include "model/repository.h"
+#include "install/console.h"
 #include "planning/notice.h"
 
-void tell(Repository& repository, const Notices& notices);
+void tell(Console& console, const Notices& notices);

@@ -11,7 +11,6 @@
 #include <cstdlib>
 
 #include "database/package_database.h"
-#include "model/console.h"
 #include "model/relations.h"
 #include "pkgfile/file_record.h"
 #include "pkgfile/inflate_stream.h"
@@ -64,17 +63,17 @@ bool wanted(const FileRecord& record) {
 
 // Copies the record's content into the file `out`. False, reported, when the
 // data ends early or the file cannot be written.
-bool copyContent(FileSystem& fs, Repository& repository, const Package& package, const FileRecord& record,
+bool copyContent(FileSystem& fs, Console& console, const Package& package, const FileRecord& record,
                  ByteSource& inflating, int out) {
   char buffer[kCopyChunk];
   for (uint32_t remaining = record.size; remaining > 0;) {
     const size_t chunk = std::min<size_t>(remaining, kCopyChunk);
     if (!readExactly(inflating, buffer, chunk)) {
-      reportBrokenPackage(repository, package);
+      console.reportBrokenPackage(package);
       return false;
     }
     if (!fs.write(out, buffer, chunk)) {
-      reportCreateFailure(repository, package, record.name, errno);
+      console.reportCreateFailure(package, record.name, errno);
       return false;
     }
     remaining -= static_cast<uint32_t>(chunk);
@@ -86,29 +85,29 @@ bool copyContent(FileSystem& fs, Repository& repository, const Package& package,
 bool installRecord(InstallRun& run, Package& package, const FileRecord& record, ByteSource& inflating) {
   // A name that would leave the flash root is never written anywhere.
   if (!isSafeRecordName(record.name)) {
-    reportBrokenPackage(run.repository, package);
+    run.console.reportBrokenPackage(package);
     return false;
   }
   const std::string relative = relativePath(package, record.name);
   const std::string destination = run.board().installedFile(relative);
   if (!pathFitsSystem(destination)) {
-    reportCreateFailure(run.repository, package, record.name, ENAMETOOLONG);
+    run.console.reportCreateFailure(package, record.name, ENAMETOOLONG);
     return false;
   }
   // The whole mode goes along; the transaction keeps only what chmod takes.
   const int out = run.transaction.create(destination, record.size, record.mode);
   if (out < 0) {
-    reportCreateFailure(run.repository, package, record.name, errno);
+    run.console.reportCreateFailure(package, record.name, errno);
     return false;
   }
   package.files.insert(relative);
   FileSystem& fs = run.board().fs();
-  if (!copyContent(fs, run.repository, package, record, inflating, out)) {
+  if (!copyContent(fs, run.console, package, record, inflating, out)) {
     fs.close(out);
     return false;
   }
   if (!fs.close(out)) {
-    reportCreateFailure(run.repository, package, record.name, errno);
+    run.console.reportCreateFailure(package, record.name, errno);
     return false;
   }
   run.transaction.noteWritten(destination, record.size);
@@ -117,9 +116,9 @@ bool installRecord(InstallRun& run, Package& package, const FileRecord& record, 
 
 // The image part, passed over without reading it into memory. A cut-off image
 // leaves the stream failed, and the missing signature part is reported after.
-void skipImage(Repository& repository, const Package& package, PackageStream& stream) {
+void skipImage(Console& console, const Package& package, PackageStream& stream) {
   while (stream.remaining() > 0) {
-    showInstallProgress(repository, package, stream);
+    showInstallProgress(console, package, stream);
     const uint32_t step = std::min(stream.remaining(), kImageSkipStep);
     if (!stream.skip(step)) return;
   }
@@ -131,17 +130,17 @@ void skipImage(Repository& repository, const Package& package, PackageStream& st
 bool stageUpgradedMarker(InstallRun& run, const Package& package) {
   const int out = run.transaction.create(run.board().at(kUpgradedMarker), 1, 0);
   if (out >= 0 && run.board().fs().close(out)) return true;
-  reportCreateFailure(run.repository, package, kUpgradedMarker, errno);
+  run.console.reportCreateFailure(package, kUpgradedMarker, errno);
   return false;
 }
 
 // The signature part must come now and hold; the stream moves past it. A
 // package outside a bundle must then be at the end of its file.
-bool checkSignature(Repository& repository, const Package& package, PackageStream& stream) {
+bool checkSignature(Console& console, const Package& package, PackageStream& stream) {
   const bool verified = stream.partType() == kSignaturePart && verifySignature(stream);
   if (verified) stream.nextPart();
   if (!verified || (package.bundle.name.empty() && !stream.endedAtFileEnd())) {
-    reportBrokenPackage(repository, package);
+    console.reportBrokenPackage(package);
     return false;
   }
   return true;
@@ -153,7 +152,7 @@ bool recordEntry(InstallRun& run, const Package& package, const PackageStream& s
   if (stream.isUnregistered()) return true;
   EntryFailure failure;
   if (writeEntry(package, run.transaction, &failure)) return true;
-  reportCreateFailure(run.repository, package, failure.file, failure.error);
+  run.console.reportCreateFailure(package, failure.file, failure.error);
   return false;
 }
 
@@ -164,13 +163,13 @@ bool keptAsBootImage(const Package& package) {
 }
 
 bool installContents(InstallRun& run, Package& package, PackageStream& stream) {
-  showInstallProgress(run.repository, package, stream);
+  showInstallProgress(run.console, package, stream);
 
   // An unregistered package gets no database entry, so no check either.
   if (!stream.isUnregistered() && !prepareEntry(package, run.transaction)) return false;
 
   if (stream.partType() == kImagePart) {
-    skipImage(run.repository, package, stream);
+    skipImage(run.console, package, stream);
     stream.nextPart();
   }
 
@@ -180,22 +179,22 @@ bool installContents(InstallRun& run, Package& package, PackageStream& stream) {
     stream.nextPart();
   }
 
-  if (!checkSignature(run.repository, package, stream) || !recordEntry(run, package, stream)) return false;
+  if (!checkSignature(run.console, package, stream) || !recordEntry(run, package, stream)) return false;
   if (hasFlag(package.flags, PackageFlag::BootImage) && !stageUpgradedMarker(run, package)) return false;
 
   // Members of a bundle are reported by the bundle's installer.
   if (package.bundle.name.empty()) {
-    setProgressLine(run.repository, std::string());
-    reportInfo(run.repository, "installed %s%s", package.disabled ? "(disabled) " : "",
+    run.console.setProgressLine(std::string());
+    run.console.reportInfo("installed %s%s", package.disabled ? "(disabled) " : "",
                packageTitle(package).c_str());
   }
   return true;
 }
 
-bool verifyPassedOver(Repository& repository, const Package& package, PackageStream& stream) {
+bool verifyPassedOver(Console& console, const Package& package, PackageStream& stream) {
   if (stream.partType() == kImagePart) stream.nextPart();
   if (stream.partType() == kFileContainerPart) stream.nextPart();
-  return checkSignature(repository, package, stream);
+  return checkSignature(console, package, stream);
 }
 
 bool unpackFiles(InstallRun& run, Package& package, PackageStream& stream) {
@@ -210,7 +209,7 @@ bool unpackFiles(InstallRun& run, Package& package, PackageStream& stream) {
     // Data that ends in a name is a broken package.
     record.name.assign(record.nameLength, '\0');
     if (!readExactly(inflating, &record.name[0], record.nameLength)) {
-      reportBrokenPackage(run.repository, package);
+      run.console.reportBrokenPackage(package);
       return false;
     }
 
@@ -221,14 +220,14 @@ bool unpackFiles(InstallRun& run, Package& package, PackageStream& stream) {
       continue;
     }
     if (!installRecord(run, package, record, inflating)) return false;
-    showInstallProgress(run.repository, package, stream);
+    showInstallProgress(run.console, package, stream);
   }
 }
 
-void showInstallProgress(Repository& repository, const Package& package, PackageStream& stream) {
+void showInstallProgress(Console& console, const Package& package, PackageStream& stream) {
   std::string label = "installing ";
   if (package.disabled && package.bundle.name.empty()) label += " (disabled) ";
   label += displayName(package);
   // How far into the file the stream has read.
-  showReadProgress(repository, label, uint64_t{stream.partOffset()} + stream.position(), stream.fileSize());
+  console.showReadProgress(label, uint64_t{stream.partOffset()} + stream.position(), stream.fileSize());
 }

@@ -27,7 +27,7 @@ bool installContents(InstallRun& run, Package& package, PackageStream& stream);
 // unverified: the image part and the file container are skipped, the
 // signature part must hold. False, reported as a broken package, when it does
 // not. On success the stream stands at the part after the signature.
-bool verifyPassedOver(Repository& repository, const Package& package, PackageStream& stream);
+bool verifyPassedOver(Console& console, const Package& package, PackageStream& stream);
 
 // Installs the file records of the current part, a file container. Records
 // that are not regular files, or are meant for another class of board, are
@@ -37,4 +37,4 @@ bool unpackFiles(InstallRun& run, Package& package, PackageStream& stream);
 
 // The progress line while the package's stream is read: "installing ", then
 // " (disabled) " for a disabled package outside a bundle, then its display name.
-void showInstallProgress(Repository& repository, const Package& package, PackageStream& stream);
+void showInstallProgress(Console& console, const Package& package, PackageStream& stream);

@@ -12,7 +12,7 @@
 namespace {
 
 PosixFileSystem posixFs;
-FILE* const console = fopen("/dev/null", "w");  // the repository keeps the messages
+FILE* const nowhere = fopen("/dev/null", "w");  // the console keeps the messages
 
 // Records of every processor class and then `last`, unpacked on a board of that processor version register: the
 // files staged, the messages. A record cut where it is passed over ends the container, one cut in its name breaks the
@@ -34,9 +34,9 @@ TEST(PackageContents, InstallsTheRecordsOfTheBoardsClassUntilOneCannotBe) {
     FixedProcessorVersion processor(pvr);
     ScopedProcessorVersion scoped(&processor);
     Repository repository;
-    repository.console = console;
+    Console console(nowhere);
     Transaction transaction{BoardPaths(posixFs, scratch.path())};
-    InstallRun run{repository, transaction, InstallFlags::None, {}};
+    InstallRun run{repository, console, transaction, InstallFlags::None, {}};
     StringSource file(PackageWriter().part(kFileContainerPart, zlibCompress(records + last)).bytes());
     PackageStream stream(&file, false);
     stream.acceptPart(kFileContainerPart);
@@ -44,7 +44,7 @@ TEST(PackageContents, InstallsTheRecordsOfTheBoardsClassUntilOneCannotBe) {
     Package package("tools");
     std::string outcome = unpackFiles(run, package, stream) ? "" : "failed: ";
     for (const std::string& path : package.files) outcome += path + " ";
-    for (const std::string& message : repository.messages) outcome += "|" + message.substr(41, 26);
+    for (const std::string& message : console.messages()) outcome += "|" + message.substr(41, 26);
     EXPECT_EQ(outcome, expected) << std::hex << pvr;
   }
 }

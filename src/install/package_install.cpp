@@ -13,7 +13,6 @@
 #include "install/notices_told.h"
 #include "install/package_contents.h"
 #include "install/scheduled_actions.h"
-#include "model/console.h"
 #include "model/relations.h"
 #include "pkgfile/package_header.h"
 #include "pkgfile/package_stream.h"
@@ -59,11 +58,10 @@ void dropInstalled(InstallRun& run, const std::string& name, bool uninstall) {
 // The same version is installed and the run resumes an upgrade: the package
 // is reported as installed, and nothing changes.
 InstallResult reportResumed(InstallRun& run, const Package& package) {
-  Repository& repository = run.repository;
-  setProgressLine(repository, std::string(kProgressBlankWidth, ' '));
-  setProgressLine(repository, std::string());
-  reportInfo(repository, "installed %s%s", package.disabled ? "(disabled) " : "", packageTitle(package).c_str());
-  InstallResult result = resultOf(InstallOutcome::Resumed, repository.find(package.name));
+  run.console.setProgressLine(std::string(kProgressBlankWidth, ' '));
+  run.console.setProgressLine(std::string());
+  run.console.reportInfo("installed %s%s", package.disabled ? "(disabled) " : "", packageTitle(package).c_str());
+  InstallResult result = resultOf(InstallOutcome::Resumed, run.repository.find(package.name));
   result.bootImage = result.package != nullptr && hasFlag(result.package->flags, PackageFlag::BootImage);
   return result;
 }
@@ -73,7 +71,7 @@ InstallResult reportResumed(InstallRun& run, const Package& package) {
 InstallFlags judge(InstallRun& run, Package& package, bool member) {
   const Judgement judgement =
       judgeCandidate(run.repository, package, member ? kEveryReason : run.permitted | InstallFlags::Conflict);
-  tell(run.repository, judgement.notices);
+  tell(run.console, judgement.notices);
   InstallFlags reasons = judgement.reasons;
   auto preserved = run.preservedStates.find(package.name);
   if (preserved != run.preservedStates.end()) {
@@ -95,7 +93,7 @@ InstallResult notInstalled(InstallRun& run, const Package& package, PackageStrea
   if (!member && !resumed) {
     return resultOf(refusedAsNotNewer(reasons, run.permitted) ? InstallOutcome::NotNewer : InstallOutcome::Refused);
   }
-  if (!verifyPassedOver(run.repository, package, stream)) return resultOf(InstallOutcome::Broken);
+  if (!verifyPassedOver(run.console, package, stream)) return resultOf(InstallOutcome::Broken);
   if (member) return resultOf(InstallOutcome::Skipped, run.repository.find(package.name));
   return reportResumed(run, package);
 }
@@ -147,7 +145,7 @@ bool installMembers(InstallRun& run, PackageStream& stream, const Dependency& re
   if (stream.partType() == kPackageHeaderPart || stream.isBroken() || !stream.endedAtFileEnd()) {
     Package member;
     member.bundle = reference;
-    reportBrokenPackage(run.repository, member);
+    run.console.reportBrokenPackage(member);
     return false;
   }
   if (count == 0) bundle.outcome = InstallOutcome::NothingInstalled;
@@ -199,7 +197,7 @@ InstallResult installBundle(InstallRun& run, PackageStream& stream) {
 
   // Judged and reported as a single package is, conflicts included.
   const Judgement judgement = judgeCandidate(run.repository, *bundle, run.permitted);
-  tell(run.repository, judgement.notices);
+  tell(run.console, judgement.notices);
   const InstallFlags reasons = judgement.reasons;
   if (any(reasons, ~run.permitted)) {
     result.outcome = refusedAsNotNewer(reasons, run.permitted) ? InstallOutcome::NotNewer : InstallOutcome::Refused;
@@ -210,7 +208,7 @@ InstallResult installBundle(InstallRun& run, PackageStream& stream) {
   dropInstalled(run, bundle->name, true);
   EntryFailure failure;
   if (!saveEntry(*bundle, run.transaction, &failure)) {
-    if (!failure.file.empty()) reportCreateFailure(run.repository, *bundle, failure.file, failure.error);
+    if (!failure.file.empty()) run.console.reportCreateFailure(*bundle, failure.file, failure.error);
     result.outcome = InstallOutcome::Broken;
     return result;
   }
@@ -237,8 +235,8 @@ InstallResult installBundle(InstallRun& run, PackageStream& stream) {
     if (old != nullptr) old->action = PackageAction::Uninstall;
   }
   settleScheduledActions(run);
-  setProgressLine(run.repository, std::string());
-  reportInfo(run.repository, "installed %s", dependencyTitle(reference).c_str());
+  run.console.setProgressLine(std::string());
+  run.console.reportInfo("installed %s", dependencyTitle(reference).c_str());
   return result;
 }
 

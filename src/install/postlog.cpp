@@ -73,17 +73,16 @@ void copyOldLog(FileSystem& fs, const std::string& path, FileSink& sink) {
 
 }  // namespace
 
-void Postlog::load(Repository& repository) {
-  const std::vector<std::string> lines = readCompleteLines(board_.fs(), board_.at(kPostlogPath));
-  repository.messages.insert(repository.messages.begin(), lines.begin(), lines.end());
+void Postlog::load(Console& console) {
+  console.prependMessages(readCompleteLines(board_.fs(), board_.at(kPostlogPath)));
   loaded_ = true;
 }
 
 // The new log is written beside the old one and renamed over it once it is
 // durable, so that no run, killed or cut off at any point, leaves a log
 // shorter than it found.
-bool Postlog::write(const Repository& repository, std::string* failedPath) const {
-  if (!loaded_ && repository.messages.empty()) return true;
+bool Postlog::write(const Console& console, std::string* failedPath) const {
+  if (!loaded_ && console.messages().empty()) return true;
   FileSystem& fs = board_.fs();
   const std::string path = board_.at(kPostlogPath);
   // The log is written only where it is a regular file or is not there yet:
@@ -99,7 +98,7 @@ bool Postlog::write(const Repository& repository, std::string* failedPath) const
   FileSink sink(fs, fd);
   // The old lines are among the messages once loaded.
   if (!loaded_) copyOldLog(fs, path, sink);
-  for (const std::string& message : repository.messages) {
+  for (const std::string& message : console.messages()) {
     sink.write(message.data(), message.size());
     sink.write("\n", 1);
   }

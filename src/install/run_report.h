@@ -35,4 +35,4 @@ std::string commitLeftMessage(const CommitFailure& failure);
 
 // Writes the run's post-install log. A log the flash refuses is said on the
 // console, and a run that was otherwise done ends with LogFailed.
-RunOutcome writeLog(Repository& repository, const Postlog& log, RunOutcome outcome);
+RunOutcome writeLog(Console& console, const Postlog& log, RunOutcome outcome);

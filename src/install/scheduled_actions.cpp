@@ -8,7 +8,6 @@
 #include "database/package_database.h"
 #include "database/package_removal.h"
 #include "install/notices_told.h"
-#include "model/console.h"
 #include "model/relations.h"
 #include "planning/action_planning.h"
 
@@ -30,9 +29,9 @@ bool dependsOnRecentSystem(const Package& package) {
 }
 
 void disablePackage(InstallRun& run, Package& package) {
-  setProgressLine(run.repository, "disabling " + packageTitle(package) + "...");
+  run.console.setProgressLine("disabling " + packageTitle(package) + "...");
   writeDisabled(package, run.transaction);
-  reportInfo(run.repository, "disabled %s", packageTitle(package).c_str());
+  run.console.reportInfo("disabled %s", packageTitle(package).c_str());
 }
 
 // A damaged list may hold any bytes: control bytes and the backslash are
@@ -64,7 +63,7 @@ void dropPackage(InstallRun& run, Package& package) {
 void uninstallInstalled(InstallRun& run, Package& package) {
   const std::string title = packageTitle(package);
   for (const std::string& refused : uninstallPackage(package, run.repository, run.transaction)) {
-    reportWarning(run.repository, "not removing %s of %s: it names no file below /flash", shownPath(refused).c_str(),
+    run.console.reportWarning("not removing %s of %s: it names no file below /flash", shownPath(refused).c_str(),
                   title.c_str());
   }
 }
@@ -81,15 +80,15 @@ void removePackages(InstallRun& run, const std::vector<Package*>& removals) {
 
 void enablePackages(InstallRun& run, const std::vector<Package*>& enables) {
   for (Package* package : enables) {
-    setProgressLine(run.repository, "enabling " + packageTitle(*package) + "...");
+    run.console.setProgressLine("enabling " + packageTitle(*package) + "...");
     writeEnabled(*package, run.transaction);
-    reportInfo(run.repository, "enabled %s", packageTitle(*package).c_str());
+    run.console.reportInfo("enabled %s", packageTitle(*package).c_str());
   }
 }
 
 bool applyScheduledActions(InstallRun& run) {
   const Plan plan = planActions(run.repository);
-  tell(run.repository, plan.notices);
+  tell(run.console, plan.notices);
   if (!plan.accepted) return false;
   removePackages(run, plan.removals);
   enablePackages(run, plan.enables);

@@ -9,7 +9,6 @@
 #include "install/notices_told.h"
 #include "install/package_install.h"
 #include "install/scheduled_actions.h"
-#include "model/console.h"
 #include "model/relations.h"
 #include "planning/candidates.h"
 #include "platform/file_source.h"
@@ -56,9 +55,9 @@ std::vector<Package*> packagesToEnableAgain(Repository& repository, const std::s
 // The candidates of the first package directory that has any, else of the second.
 void collectUpgradeCandidates(InstallRun& run, CandidateList* candidates) {
   FileSystem& fs = run.board().fs();
-  tell(run.repository, collectCandidates(fs, run.board().at(kFirstPackageDirectory), candidates));
+  tell(run.console, collectCandidates(fs, run.board().at(kFirstPackageDirectory), candidates));
   if (!candidates->empty()) return;
-  tell(run.repository, collectCandidates(fs, run.board().at(kSecondPackageDirectory), candidates));
+  tell(run.console, collectCandidates(fs, run.board().at(kSecondPackageDirectory), candidates));
 }
 
 // Allows downgrades when the marker is there, and takes the marker away.
@@ -75,13 +74,14 @@ void takeDowngradeMarker(InstallRun& run) {
 // refused for anything but its age, or failed.
 bool installCandidate(InstallRun& run, const PackageFile& candidate, CandidateResult& report) {
   report.reached = true;
-  const size_t said = run.repository.messages.size();
+  const std::vector<std::string>& messages = run.console.messages();
+  const size_t said = messages.size();
   // A candidate that is no longer a regular file, or cannot be opened, is
   // passed over.
   FileSource file = FileSource::regularFile(run.board().fs(), candidate.path);
   if (!file.isOpen()) return true;
   report.result = installFromStream(run, &file, nullptr);
-  report.messages.assign(run.repository.messages.begin() + static_cast<long>(said), run.repository.messages.end());
+  report.messages.assign(messages.begin() + static_cast<long>(said), messages.end());
   // Nothing to do for it, and warned about: typically an installed package
   // file still lying in the directory. It does not stop the others.
   if (report.result.outcome == InstallOutcome::NotNewer) return true;
@@ -98,7 +98,7 @@ bool installCandidate(InstallRun& run, const PackageFile& candidate, CandidateRe
 RunOutcome finish(InstallRun& run, bool commitNow) {
   RunOutcome outcome = RunOutcome::Done;
   if (!hasEnoughSpace(run.transaction)) {
-    reportError(run.repository, "not enough space for upgrade");
+    run.console.reportError("not enough space for upgrade");
     run.transaction.cancel();
     outcome = RunOutcome::NoSpace;
   }
@@ -111,7 +111,7 @@ RunOutcome finish(InstallRun& run, bool commitNow) {
   if (run.transaction.save(run.board().at(kManifestPath))) return outcome;
   // Unsaved, the staged changes could be neither committed nor cancelled
   // later: drop them now and say so.
-  reportError(run.repository, "could not save %s", kManifestPath);
+  run.console.reportError("could not save %s", kManifestPath);
   run.transaction.cancel();
   return RunOutcome::SaveFailed;
 }
@@ -126,16 +126,16 @@ std::string storedImagePath(const std::string& name) {
 
 CandidateRun installCandidates(InstallRun& run, Postlog& log) {
   CandidateRun outcome;
-  std::vector<std::string>& messages = run.repository.messages;
+  const std::vector<std::string>& messages = run.console.messages();
   const size_t before = messages.size();
   takeDowngradeMarker(run);
   CandidateList candidates;
   collectUpgradeCandidates(run, &candidates);
-  tell(run.repository, selectCandidates(&candidates, any(run.permitted, InstallFlags::Downgrade)));
+  tell(run.console, selectCandidates(&candidates, any(run.permitted, InstallFlags::Downgrade)));
   outcome.selection.assign(messages.begin() + static_cast<long>(before), messages.end());
   run.preservedStates = preservedStatesOf(run.repository);
   const std::set<std::string> activeNames = activeNamesOf(run.repository);
-  if (!candidates.empty() && !run.transaction.isDryRun()) log.load(run.repository);
+  if (!candidates.empty() && !run.transaction.isDryRun()) log.load(run.console);
 
   outcome.packages.resize(candidates.size());
   for (size_t i = 0; i < candidates.size(); ++i) {
@@ -152,20 +152,20 @@ CandidateRun installCandidates(InstallRun& run, Postlog& log) {
   const size_t installed = messages.size();
   enablePackages(run, packagesToEnableAgain(run.repository, activeNames));
   if (run.repository.packages.empty()) {
-    reportError(run.repository, "router installation failed!!!");
+    run.console.reportError("router installation failed!!!");
     run.transaction.cancel();
   }
   outcome.closing.assign(messages.begin() + static_cast<long>(installed), messages.end());
   return outcome;
 }
 
-RunReport runUpgrade(Repository& repository, const BoardPaths& board, const UpgradeOptions& options) {
+RunReport runUpgrade(Repository& repository, Console& console, const BoardPaths& board, const UpgradeOptions& options) {
   Transaction transaction(board);
-  InstallRun run{repository, transaction, options.permitted | InstallFlags::Upgrade, {}};
+  InstallRun run{repository, console, transaction, options.permitted | InstallFlags::Upgrade, {}};
   Postlog log(board);
   applyScheduledActions(run);
   installCandidates(run, log);
   RunReport report;
-  report.outcome = writeLog(repository, log, finish(run, options.commitNow));
+  report.outcome = writeLog(console, log, finish(run, options.commitNow));
   return report;
 }

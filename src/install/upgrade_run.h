@@ -19,8 +19,9 @@ struct UpgradeOptions {
   bool commitNow = true;
 };
 
-// The whole run, on the installed packages already in the repository.
-RunReport runUpgrade(Repository& repository, const BoardPaths& board, const UpgradeOptions& options);
+// The whole run, on the installed packages already in the repository, said
+// on the console.
+RunReport runUpgrade(Repository& repository, Console& console, const BoardPaths& board, const UpgradeOptions& options);
 
 // What became of one package file of an upgrade, in the order they are
 // installed.

@@ -1,8 +1,7 @@
 // The one collection of packages of a run, in insertion order, together with
-// the system architecture and the console state (progress line, log, quiet).
+// the system architecture.
 #pragma once
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,16 +16,6 @@ class Repository {
 
   std::string architecture;
   std::vector<std::unique_ptr<Package>> packages;
-  // The console: the progress line now shown, every message of the run in
-  // order, the quiet switch, and where it all goes (standard output when
-  // null).
-  std::string progressLine;
-  std::vector<std::string> messages;
-  bool quiet = false;
-  FILE* console = nullptr;
-
-  FILE* consoleFile() const { return console != nullptr ? console : stdout; }
-
   // The first package of the name in insertion order, or -1 / null.
   int indexOf(const std::string& name) const;
   Package* find(const std::string& name) const;

@@ -26,8 +26,3 @@ void Spinner::step() {
   fflush(out_);
   if (index_ == kSpinnerCharCount) index_ = 0;
 }
-
-Spinner& processSpinner() {
-  static Spinner spinner(systemClock(), stdout);
-  return spinner;
-}

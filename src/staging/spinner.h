@@ -1,5 +1,5 @@
-// The spinner that the commit copy draws on standard output: one of "|/-\"
-// after the first chunk, redrawn at most once every 20 clock ticks.
+// The spinner that the commit copy draws on the caller's output: one of
+// "|/-\" after the first chunk, redrawn at most once every 20 clock ticks.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,3 @@ class Spinner {
   uint32_t lastTick_ = 0;  // 0: not drawn yet
   uint32_t index_ = 0;     // next character of "|/-\"
 };
-
-// The process-wide spinner on standard output and the system clock.
-Spinner& processSpinner();

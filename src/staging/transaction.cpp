@@ -17,7 +17,6 @@
 #include "platform/regular_file.h"
 #include "staging/commit_journal.h"
 #include "staging/file_copy.h"
-#include "staging/spinner.h"
 #include "staging/staged_files.h"
 
 // A file a commit copied beside its destination, in the order of the staged
@@ -325,10 +324,6 @@ bool Transaction::noteTemporary(const std::string& path) {
 
 void Transaction::noteFailure(const std::string& path) {
   if (stagingFailure_.error == 0) stagingFailure_ = CommitFailure{errno != 0 ? errno : EIO, path};
-}
-
-bool Transaction::commit(bool spinner, CommitFailure* failure) {
-  return commit(spinner ? &processSpinner() : nullptr, failure);
 }
 
 // A commit in three moves. New content is placed on its destination's file

@@ -87,7 +87,7 @@ class Transaction {
   // changed and the staged files stay. Once the journal is durable, a step
   // that fails stops the commit and leaves the journal for the next run to
   // complete. False in both cases, `failure` (may be null) telling which.
-  bool commit(bool spinner, CommitFailure* failure = nullptr);
+  // The caller's spinner, if any, steps as new files are copied.
   bool commit(Spinner* spinner, CommitFailure* failure = nullptr);
   // Deletes the temporary files of staged creations and drops everything.
   void cancel();

@@ -86,7 +86,7 @@ TEST_F(TransactionTest, StagingDirectoryIsTheNearestExistingOneWithRoomElseTheRa
   Transaction dry = Transaction::dryRun(BoardPaths(posixFs, root_), at("/ram"));
   for (const char* name : {"/flash/f/a", "/flash/f/b", "/flash/f/c"}) FileSink(posixFs, dry.create(at(name), 24000, 0)).write("x", 1);
   EXPECT_EQ(dry.stagedIn(at("/flash/f/b")) + dry.stagedIn(at("/flash/f/c")), at("/flash/f") + at("/ram"));
-  EXPECT_FALSE(dry.commit(false) || dry.save(at("/ram/MANIFEST")));
+  EXPECT_FALSE(dry.commit(nullptr) || dry.save(at("/ram/MANIFEST")));
 }
 
 // A commit places every new file on its destination's file system before it changes anything: what
@@ -113,7 +113,7 @@ TEST_F(TransactionTest, ACommitPlacesEveryFileFirstThenDeletesAndLinksThenMoves)
     std::filesystem::remove(at("/flash/.staged"));  // which records the copies too
     const std::string before = tree(root_);
     CommitFailure failure;
-    EXPECT_FALSE(transaction.commit(false, &failure));
+    EXPECT_FALSE(transaction.commit(nullptr, &failure));
     std::filesystem::remove(at("/flash/.staged"));
     EXPECT_EQ(std::make_tuple(failure.error, failure.path, tree(root_), staged(transaction)),
               std::make_tuple(error, at(path), before, ops)) << lines;
@@ -129,7 +129,7 @@ TEST_F(TransactionTest, ACommitPlacesEveryFileFirstThenDeletesAndLinksThenMoves)
   EXPECT_EQ(create("/flash/s/created", 0, 0750), "/ram");
   ASSERT_TRUE(load(transaction_, "U /flash/old\nU /flash/plain\nL /flash/s/dst t\nL /flash/new/link t\n"
                                  "M /flash/image /flash/rw/p.vpa\nM /flash/s/sub/dst /ram/src\n"));
-  EXPECT_TRUE(transaction_.commit(false));
+  EXPECT_TRUE(transaction_.commit(nullptr));
   EXPECT_EQ(tree(at("/flash")), "image=x new/ new/link>t plain/ plain/.b=x plain/new@700=new rw/ s/ s/created@750= "
                                 "s/dst>t s/sub/ s/sub/dst@640=" + content + " twice@600=/flash/twice");
   EXPECT_EQ(tree(at("/ram")), "big=" + std::string(200000, 'b') + " src@640=" + content);

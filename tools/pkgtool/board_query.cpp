@@ -23,7 +23,6 @@ bool loadBoard(const std::string& root, Repository* repository, std::string* err
     return false;
   }
   closedir(dir);
-  repository->quiet = true;
   repository->architecture.clear();
   static PosixFileSystem fs;
   const BoardPaths board(fs, root);

@@ -7,9 +7,9 @@
 #include <cstdio>
 
 #include "database/installed_packages.h"
+#include "install/console.h"
 #include "install/flash_storage.h"
 #include "install/scheduled_actions.h"
-#include "model/console.h"
 #include "model/relations.h"
 
 namespace {
@@ -71,24 +71,24 @@ UpgradePlan planUpgrade(const BoardPaths& board, InstallFlags permitted, const s
   struct stat info;
   plan.interrupted = ::lstat(board.at(kJournalPath).c_str(), &info) == 0;
   // The run's console lines are not the plan's: they go nowhere.
-  static FILE* const console = fopen("/dev/null", "w");
+  static FILE* const nowhere = fopen("/dev/null", "w");
+  Console console(nowhere);
   Repository repository, before;
   for (Repository* loaded : {&repository, &before}) {
     loaded->architecture = architecture;
-    loaded->console = console;
     plan.database = loadInstalled(*loaded, board);
   }
-  if (!plan.database) reportWarning(repository, "could not open repo");
+  if (!plan.database) console.reportWarning("could not open repo");
 
   std::string scratch = scratchDirectory + "/pkgtool-plan-XXXXXX";
   if (::mkdtemp(&scratch[0]) == nullptr) return plan;
   {
     Transaction transaction = Transaction::dryRun(board, scratch);
-    InstallRun run{repository, transaction, permitted | InstallFlags::Upgrade, {}};
+    InstallRun run{repository, console, transaction, permitted | InstallFlags::Upgrade, {}};
     // The run's own messages on the console; the plan tells them apart.
     Postlog log(board);
     applyScheduledActions(run);
-    plan.scheduled = repository.messages;
+    plan.scheduled = console.messages();
     plan.candidates = installCandidates(run, log);
     plan.cancelled = runEnded(plan.candidates.packages) || repository.packages.empty();
     plan.nothingToDo = transaction.isEmpty();
