@@ -41,6 +41,24 @@ bool changesMoreThanTheLog(const std::vector<RecordedChange>& changes) {
   return false;
 }
 
+// The changes as the plan tells them: a removed directory stands for
+// everything below it.
+std::vector<RecordedChange> toldChanges(const std::vector<RecordedChange>& changes) {
+  std::vector<RecordedChange> told;
+  std::vector<std::string> removed;
+  const auto below = [&removed](const std::string& path) {
+    for (const std::string& dir : removed)
+      if (path.compare(0, dir.size(), dir) == 0) return true;
+    return false;
+  };
+  for (const RecordedChange& change : changes) {
+    if (below(change.path)) continue;
+    if (change.op == '-' && S_ISDIR(change.mode)) removed.push_back(change.path + "/");
+    told.push_back(change);
+  }
+  return told;
+}
+
 const char* kindOf(unsigned mode) {
   return S_ISREG(mode) ? "file" : S_ISDIR(mode) ? "directory" : S_ISLNK(mode) ? "link" : "other";
 }
@@ -51,11 +69,12 @@ std::string octal(unsigned mode) {
   return text;
 }
 
-// "+ /flash/bin/app (file 0755, 20 bytes)", "+ /flash/l (link to /flash/x)", "- /flash/old".
+// "+ /flash/bin/app (file 0755, 20 bytes)", "+ /flash/l (link to /flash/x)", "- /flash/old",
+// "- /flash/var/pdb/old/" (a directory, and all below it).
 void printChange(const RecordedChange& change, std::ostream& out) {
   out << "  " << change.op << " " << change.path;
   if (change.op == '-') {
-    out << "\n";
+    out << (S_ISDIR(change.mode) ? "/\n" : "\n");
   } else if (S_ISLNK(change.mode)) {
     out << " (link to " << change.text << ")\n";
   } else {
@@ -126,7 +145,7 @@ int runPlan(int argc, char** argv, std::ostream& out, std::ostream& err) {
   std::string said(caught, length);
   free(caught);
 
-  const std::vector<RecordedChange> changes = recording.changes();
+  const std::vector<RecordedChange> changes = toldChanges(recording.changes());
   const Verdict verdict = verdictOf(status, changesMoreThanTheLog(changes));
   if (json) {
     out << jsonText(planJson(said, changes, verdict)) << "\n";
