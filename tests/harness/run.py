@@ -33,12 +33,13 @@ class Scenario:
         plan = self.plan(words) if step.keyword == 'run' and words in ([], ['--safe']) else None
         before = self.names.tree(self.board.snapshot(), own=True)  # staged files already there are the block's own
         status, out, err = self.board.run(step.keyword, words, stdin)
-        said = ['status %d' % status] + shown_lines(out)
+        said = ('status %d\n' % status + console_view(out).rstrip('\n')).split('\n')
         need(plan in (None, said), 'pkgtool plan foretells other than the run (- plan, + run):\n' +
              '\n'.join(difflib.ndiff(plan or said, said)))
         after = self.names.tree(self.board.snapshot())
         out, err = self.names.text(self.board.hide(out)), self.names.text(self.board.hide(err))
-        return status, out, err, changes(before, after, ''.join(line + '\n' for line in shown_lines(out)))
+        shown = ''.join(line + '\n' for line in console_view(out).split('\n') if line)
+        return status, out, err, changes(before, after, shown)
 
     def plan(self, words):
         """The status and console lines of the run `pkgtool plan` foretells, without $TMPDIR; it changes nothing."""
@@ -46,7 +47,7 @@ class Scenario:
         status, out, _ = self.board.run('pkgtool', ['plan', '-r', self.board.root] + words)
         del self.board.env['TMPDIR']
         need(self.board.snapshot() == before, 'pkgtool plan changed the board')
-        return ['status %d' % status] + shown_lines(('\n' + out).rsplit('\nchanges:', 1)[0])
+        return ('status %d\n' % status + console_view(('\n' + out).rsplit('\nchanges:', 1)[0][1:]).rstrip('\n')).split('\n')
 
     def compare(self, step, actual):
         """The faults of a run as (line, message) and the expected lines that would make it pass; output as the
@@ -64,9 +65,6 @@ class Scenario:
         where = 'after `%s` (line %d): ' % (' '.join(filter(None, (step.keyword, step.rest))), step.line)
         return [(step.expected[at][0] if written else step.line, where + 'the run gives other lines (- expected, + '
                  'actual):\n' + '\n'.join(difflib.ndiff(written, got)))] * (got != written), got
-
-def shown_lines(out):
-    return [line for line in console_view(out).split('\n') if line]
 
 def changes(before, after, shown=''):
     """The changes between two snapshots in path order, [op, path, (kind, mode, data), entry words]. A database entry,
