@@ -136,12 +136,11 @@ class CommitWriting {
   // A move or creation: a file copied in goes beside its destination first,
   // and a staged file copied goes once everything is in place.
   void place(const std::string& destination, const StagedOp& op, bool copied) {
-    const std::string& source = op.source;
-    if (!copied) return step('M', destination, source);
+    if (!copied) return step('M', destination, op.source);
     const std::string copy = parentDir(destination) + kCopyName;
     stagedFile(copy);
     step('M', destination, copy);
-    if (op.kind == OpKind::Create) step('D', source);
+    if (op.kind == OpKind::Create) step('D', op.source);
   }
 
   uint64_t recordBytes = 0;

@@ -1,9 +1,7 @@
 #include "staging/transaction.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <algorithm>
