@@ -66,20 +66,20 @@ bool openBoard(const RunOptions& options, const BoardPaths& board, Repository& r
 
 }  // namespace
 
-ExitStatus runMode(const RunOptions& options, const BoardPaths& board) {
+ExitStatus runMode(const RunOptions& options, const BoardPaths& board, FILE* out) {
   Repository& repository = Repository::instance();
-  Console console(stdout, options.quiet);
+  Console console(out, options.quiet);
   switch (options.mode) {
     case Mode::Usage:
-      printUsage(stdout);
+      printUsage(out);
       return ExitStatus::Ok;
     case Mode::Commit:
-      return runCommitMode(board, stdout);
+      return runCommitMode(board, out);
     case Mode::Cancel:
-      return runCancelMode(board, stdout);
+      return runCancelMode(board, out);
     case Mode::Show: {  // the table of the installed packages, whatever -q says
       const bool whole = openBoard(options, board, repository, console);
-      listPackages(repository);
+      listPackages(repository, out);
       return whole ? ExitStatus::Ok : ExitStatus::Failed;
     }
     case Mode::Cleanup:

@@ -84,12 +84,6 @@ bool SpaceBudget::consume(uint64_t device, uint64_t size, PathStatus& destinatio
   return copied;
 }
 
-void SpaceBudget::take(uint64_t device, uint64_t size) {
-  struct stat info;
-  if (fs_->status(mountPath, &info) && static_cast<uint64_t>(info.st_dev) == device)
-    freeBlocks -= static_cast<int64_t>(blocksOf(size));
-}
-
 namespace {
 
 // What the lines a run adds to the post-install log take.
@@ -123,22 +117,6 @@ class DirectoryStatus {
   struct stat info_;
 };
 
-// A creation of a dry run lies where a real run would have staged it.
-bool consumeStaged(SpaceBudget& budget, const Transaction& transaction, const StagedOp& op,
-                   const std::string& destination, bool takeFirst) {
-  FileSystem& fs = transaction.board().fs();
-  struct stat dir, file;
-  if (!fs.status(transaction.stagedIn(destination), &dir) || !fs.status(op.source, &file)) return false;
-  const auto device = static_cast<uint64_t>(dir.st_dev);
-  const auto size = static_cast<uint64_t>(file.st_size);
-  if (takeFirst) {
-    budget.take(device, size);
-    return false;
-  }
-  PathStatus target(fs, destination);
-  return budget.consume(device, size, target);
-}
-
 // What a commit writes on the main flash while the files it copies in lie
 // beside the old ones: the lines it adds to the record of staged files, and
 // its journal, which ends with the line that marks that renaming has begun.
@@ -158,14 +136,11 @@ class CommitWriting {
   // A move or creation: a file copied in goes beside its destination first,
   // and a staged file copied goes once everything is in place.
   void place(const std::string& destination, const StagedOp& op, bool copied) {
-    const std::string source =
-        transaction_.isDryRun() && op.kind == OpKind::Create ? transaction_.stagedIn(destination) + kStagedName
-                                                             : op.source;
-    if (!copied) return step('M', destination, source);
+    if (!copied) return step('M', destination, op.source);
     const std::string copy = parentDir(destination) + kCopyName;
     stagedFile(copy);
     step('M', destination, copy);
-    if (op.kind == OpKind::Create) step('D', source);
+    if (op.kind == OpKind::Create) step('D', op.source);
   }
 
   uint64_t recordBytes = 0;
@@ -183,33 +158,19 @@ class CommitWriting {
 
 }  // namespace
 
-SpaceCheck checkSpace(const Transaction& transaction) {
+bool hasEnoughSpace(const Transaction& transaction) {
   FileSystem& fs = transaction.board().fs();
-  SpaceCheck check{SpaceBudget(fs, transaction.board().at(kBootDir)), SpaceBudget(fs, transaction.board().at(kFlashDir))};
-  SpaceBudget& boot = check.boot;
-  SpaceBudget& main = check.main;
-  check.bootFreeBefore = boot.freeBlocks;
-  check.mainFreeBefore = main.freeBlocks;
-  // A real run's staged files already take their room when it asks.
-  if (transaction.isDryRun()) {
-    for (const auto& [destination, op] : transaction) {
-      if (op.kind != OpKind::Create) continue;
-      consumeStaged(boot, transaction, op, destination, true);
-      consumeStaged(main, transaction, op, destination, true);
-    }
-  }
+  SpaceBudget boot(fs, transaction.board().at(kBootDir));
+  SpaceBudget main(fs, transaction.board().at(kFlashDir));
   const int64_t bootRoom = boot.freeBlocks;
 
   // The record goes when the run ends; the commit writes its own meanwhile,
-  // with a line for the change marker the run stages last. A dry run has
-  // none: it counts the lines a real run would have written.
+  // with a line for the change marker the run stages last.
   CommitWriting writing(transaction);
-  if (!transaction.isDryRun()) {
-    const std::string recordPath = transaction.board().at(kStagedRecordPath);
-    PathStatus record(fs, recordPath);
-    main.release(record);
-    if (record.info() != nullptr) writing.recordBytes = static_cast<uint64_t>(record.info()->st_size);
-  }
+  const std::string recordPath = transaction.board().at(kStagedRecordPath);
+  PathStatus record(fs, recordPath);
+  main.release(record);
+  if (record.info() != nullptr) writing.recordBytes = static_cast<uint64_t>(record.info()->st_size);
   writing.stagedFile(transaction.board().at(kFlashDir) + kStagedName);
   // The run's post-install log is written beside the old one once the check
   // is done, before any --commit of what a --safe run saves: a run's lines
@@ -230,13 +191,6 @@ SpaceCheck checkSpace(const Transaction& transaction) {
         break;
       }
       case OpKind::Create:
-        if (transaction.isDryRun()) {
-          writing.stagedFile(transaction.stagedIn(destination) + kStagedName);
-          consumeStaged(boot, transaction, op, destination, false);
-          writing.place(destination, op, consumeStaged(main, transaction, op, destination, false));
-          break;
-        }
-        [[fallthrough]];
       case OpKind::Move: {
         PathStatus target(fs, destination);
         if (parents.of(parentDir(destination)) == nullptr) target.knownAbsent();
@@ -262,12 +216,9 @@ SpaceCheck checkSpace(const Transaction& transaction) {
   const int64_t written = static_cast<int64_t>(main.blocksOf(writing.recordBytes) + main.blocksOf(writing.newRecordBytes) +
                                                main.blocksOf(writing.journalBytes));
   const bool placeable = transaction.isEmpty() || main.copiedBlocks + written <= mainWithoutRecord;
-  check.enough = boot.freeBlocks > kReservedBlocks && main.freeBlocks > kReservedBlocks &&
-                 boot.copiedBlocks <= bootRoom && placeable;
-  return check;
+  return boot.freeBlocks > kReservedBlocks && main.freeBlocks > kReservedBlocks && boot.copiedBlocks <= bootRoom &&
+         placeable;
 }
-
-bool hasEnoughSpace(const Transaction& transaction) { return checkSpace(transaction).enough; }
 
 void placeImage(Transaction& transaction, const std::string& source, const std::string& imagePath, bool bootImage) {
   if (bootImage) {

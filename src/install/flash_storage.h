@@ -62,9 +62,6 @@ class SpaceBudget {
   // The same for a file of `size` bytes that lies on `device`.
   void consume(uint64_t device, uint64_t size, const std::string& destination);
   bool consume(uint64_t device, uint64_t size, PathStatus& destination);
-  // A staged file of `size` bytes on `device` takes its blocks, when that is
-  // this budget's file system.
-  void take(uint64_t device, uint64_t size);
 
   std::string mountPath;
   uint32_t blockSize = 0;
@@ -85,25 +82,12 @@ class SpaceBudget {
   uint64_t homeDevice_ = 0;
 };
 
-// The space check of a transaction: the free blocks of the boot area and of
-// the main flash file system now, and what the staged changes leave. The
-// run's own record of staged files, which goes when the run ends, counts as
-// free.
-struct SpaceCheck {
-  SpaceBudget boot;
-  SpaceBudget main;
-  int64_t bootFreeBefore = 0;
-  int64_t mainFreeBefore = 0;
-  // Both budgets keep more than 16 free blocks, and the files copied in
-  // fit beside the old ones, with the record of staged files and the
-  // journal the commit writes on the main flash meanwhile.
-  bool enough = false;
-};
-SpaceCheck checkSpace(const Transaction& transaction);
-
 // True when the staged changes leave more than 16 free blocks on the boot
 // area and on the main flash file system of the transaction's board, and the
-// commit has room to place the files it copies in from another device.
+// commit has room to place the files it copies in from another device, with
+// the record of staged files and the journal it writes on the main flash
+// meanwhile. The run's own record of staged files, which goes when the run
+// ends, counts as free.
 bool hasEnoughSpace(const Transaction& transaction);
 
 // Stages where a package's stored image goes: the boot image is moved to

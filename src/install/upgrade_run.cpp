@@ -67,31 +67,52 @@ void takeDowngradeMarker(InstallRun& run) {
   struct stat status;
   if (!fs.status(marker, &status)) return;
   run.permitted |= InstallFlags::Downgrade;
-  if (!run.transaction.isDryRun()) fs.unlink(marker);
+  fs.unlink(marker);
 }
 
 // Installs one candidate file. False when the run is to end: the file was
 // refused for anything but its age, or failed.
-bool installCandidate(InstallRun& run, const PackageFile& candidate, CandidateResult& report) {
-  report.reached = true;
-  const std::vector<std::string>& messages = run.console.messages();
-  const size_t said = messages.size();
+bool installCandidate(InstallRun& run, const PackageFile& candidate) {
   // A candidate that is no longer a regular file, or cannot be opened, is
   // passed over.
   FileSource file = FileSource::regularFile(run.board().fs(), candidate.path);
   if (!file.isOpen()) return true;
-  report.result = installFromStream(run, &file, nullptr);
-  report.messages.assign(messages.begin() + static_cast<long>(said), messages.end());
+  const InstallResult result = installFromStream(run, &file, nullptr);
   // Nothing to do for it, and warned about: typically an installed package
   // file still lying in the directory. It does not stop the others.
-  if (report.result.outcome == InstallOutcome::NotNewer) return true;
-  if (!isInstalled(report.result)) return false;
-  if (candidate.hasImage) {
-    placeImage(run.transaction, candidate.path, run.board().at(storedImagePath(candidate.name)),
-               report.result.bootImage);
-    report.keptAsImage = true;
-  }
+  if (result.outcome == InstallOutcome::NotNewer) return true;
+  if (!isInstalled(result)) return false;
+  if (candidate.hasImage)
+    placeImage(run.transaction, candidate.path, run.board().at(storedImagePath(candidate.name)), result.bootImage);
   return true;
+}
+
+// The package files of the package directories, installed into the run's
+// transaction; their stored images placed; what was active before enabled
+// again. A package that is not newer than the installed one is passed over
+// with its warning; any other package that is not installed (refused, or
+// broken) cancels the whole transaction and ends the run: the set of
+// packages asked for goes in whole or not at all. Loads `log` when there is
+// anything to install.
+void installCandidates(InstallRun& run, Postlog& log) {
+  takeDowngradeMarker(run);
+  CandidateList candidates;
+  collectUpgradeCandidates(run, &candidates);
+  tell(run.console, selectCandidates(&candidates, any(run.permitted, InstallFlags::Downgrade)));
+  run.preservedStates = preservedStatesOf(run.repository);
+  const std::set<std::string> activeNames = activeNamesOf(run.repository);
+  if (!candidates.empty()) log.load(run.console);
+  for (const auto& candidate : candidates) {
+    if (!installCandidate(run, *candidate)) {
+      run.transaction.cancel();
+      return;
+    }
+  }
+  enablePackages(run, packagesToEnableAgain(run.repository, activeNames));
+  if (run.repository.packages.empty()) {
+    run.console.reportError("router installation failed!!!");
+    run.transaction.cancel();
+  }
 }
 
 // The space check, the change marker, and the commit or the saved manifest.
@@ -122,41 +143,6 @@ std::string storedImagePath(const std::string& name) {
   std::string path = kDatabaseDir + name + "/image";
   if (path.size() > kMaxImagePath) path.resize(kMaxImagePath);
   return path;
-}
-
-CandidateRun installCandidates(InstallRun& run, Postlog& log) {
-  CandidateRun outcome;
-  const std::vector<std::string>& messages = run.console.messages();
-  const size_t before = messages.size();
-  takeDowngradeMarker(run);
-  CandidateList candidates;
-  collectUpgradeCandidates(run, &candidates);
-  tell(run.console, selectCandidates(&candidates, any(run.permitted, InstallFlags::Downgrade)));
-  outcome.selection.assign(messages.begin() + static_cast<long>(before), messages.end());
-  run.preservedStates = preservedStatesOf(run.repository);
-  const std::set<std::string> activeNames = activeNamesOf(run.repository);
-  if (!candidates.empty() && !run.transaction.isDryRun()) log.load(run.console);
-
-  outcome.packages.resize(candidates.size());
-  for (size_t i = 0; i < candidates.size(); ++i) {
-    outcome.packages[i].name = candidates[i]->name;
-    outcome.packages[i].title = packageTitle(*candidates[i]);
-    outcome.packages[i].path = candidates[i]->path;
-  }
-  for (size_t i = 0; i < candidates.size(); ++i) {
-    if (!installCandidate(run, *candidates[i], outcome.packages[i])) {
-      run.transaction.cancel();
-      return outcome;
-    }
-  }
-  const size_t installed = messages.size();
-  enablePackages(run, packagesToEnableAgain(run.repository, activeNames));
-  if (run.repository.packages.empty()) {
-    run.console.reportError("router installation failed!!!");
-    run.transaction.cancel();
-  }
-  outcome.closing.assign(messages.begin() + static_cast<long>(installed), messages.end());
-  return outcome;
 }
 
 RunReport runUpgrade(Repository& repository, Console& console, const BoardPaths& board, const UpgradeOptions& options) {

@@ -29,10 +29,6 @@ struct ManifestLine {
 }  // namespace
 
 bool Transaction::save(const std::string& manifestPath) {
-  if (isDryRun()) {
-    errno = EROFS;
-    return false;
-  }
   // What could not be staged whole is never saved either.
   if (stagingFailure_.error != 0) {
     errno = stagingFailure_.error;

@@ -1,9 +1,7 @@
 #include "staging/transaction.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <algorithm>
@@ -49,21 +47,6 @@ std::string homeDirectory(FileSystem& fs, const std::string& destination) {
     struct stat info;
     if ((fs.status(dir, &info) && S_ISDIR(info.st_mode)) || dir == "/" || dir == ".") return dir;
     dir = parentDir(dir);
-  }
-}
-
-uint64_t deviceOf(FileSystem& fs, const std::string& path) {
-  struct stat info;
-  return fs.status(path, &info) ? static_cast<uint64_t>(info.st_dev) : 0;
-}
-
-// A file of a dry run, outside the board and recorded nowhere.
-int makeScratchFile(FileSystem& fs, const std::string& directory, std::string* path, unsigned mode) {
-  static unsigned made = 0;
-  for (;;) {
-    *path = directory + "/dry" + std::to_string(::getpid()) + "." + std::to_string(++made);
-    const int fd = fs.open(*path, O_WRONLY | O_CREAT | O_EXCL, mode);
-    if (fd >= 0 || errno != EEXIST) return fd;
   }
 }
 
@@ -146,18 +129,6 @@ bool roomForStaging(uint32_t sizeHint, uint32_t blockSize, uint32_t freeBlocks) 
 Transaction::Transaction(BoardPaths board)
     : board_(std::move(board)), fallbackDir_(board_.at(kRamDir)), record_(board_) {}
 
-Transaction Transaction::dryRun(BoardPaths board, std::string scratchDirectory) {
-  Transaction transaction(std::move(board));
-  transaction.scratchDir_ = std::move(scratchDirectory);
-  return transaction;
-}
-
-const std::string& Transaction::stagedIn(const std::string& destination) const {
-  static const std::string kNowhere;
-  const auto dir = stagedIn_.find(destination);
-  return dir == stagedIn_.end() ? kNowhere : dir->second;
-}
-
 std::optional<StagedOp> Transaction::find(const std::string& destination) const {
   const size_t position = ops_.find(destination);
   if (position == StagedOps::npos) return std::nullopt;
@@ -196,14 +167,12 @@ void Transaction::drop(size_t position) {
 // stages the content when it has room, otherwise the fallback directory does.
 // The ancestor and its free space are asked once per directory; the blocks
 // the files staged there since take are counted as the file system counts
-// them, whole blocks, unless the run may have changed it otherwise. A dry
-// run, which writes elsewhere, asks for every file.
+// them, whole blocks, unless the run may have changed it otherwise.
 std::string Transaction::stagingDirFor(const std::string& destination, uint32_t sizeHint) {
   if (sizeHint == 0) return fallbackDir_;
   FileSystem& fs = board_.fs();
   const std::string parent = parentDir(destination);
-  if (!lastCreatedSized_ || record_.lines() != homeRecordLines_ || writesItself_ || isDryRun())
-    homeSpaceKnown_ = false;
+  if (!lastCreatedSized_ || record_.lines() != homeRecordLines_ || writesItself_) homeSpaceKnown_ = false;
   std::string dir;
   if (parent == lastParent_ && homeSpaceKnown_) {
     dir = lastStagingHome_;
@@ -223,13 +192,7 @@ std::string Transaction::stagingDirFor(const std::string& destination, uint32_t 
     homeFreeBlocks_ = info.f_bfree;
     homeRecordLines_ = record_.lines();
   }
-  // A dry run has staged nothing: it counts what a real run would have.
-  uint64_t freeBlocks = homeFreeBlocks_;
-  if (isDryRun()) {
-    const auto taken = dryBlocks_.find(deviceOf(fs, dir));
-    if (taken != dryBlocks_.end()) freeBlocks -= std::min(freeBlocks, taken->second);
-  }
-  bool room = roomForStaging(sizeHint, homeBlockSize_, static_cast<uint32_t>(freeBlocks));
+  bool room = roomForStaging(sizeHint, homeBlockSize_, static_cast<uint32_t>(homeFreeBlocks_));
   if (!room || dir.size() + strlen(kTemporarySuffix) > kMaxTemporaryPath) return fallbackDir_;
   return dir;
 }
@@ -237,8 +200,7 @@ std::string Transaction::stagingDirFor(const std::string& destination, uint32_t 
 int Transaction::create(const std::string& destination, uint32_t sizeHint, uint32_t mode) {
   FileSystem& fs = board_.fs();
   // The temporary file is recorded before it exists, so that an interrupted
-  // run leaves none behind; without one nothing is staged. A dry run makes
-  // it in its scratch directory and notes where it would lie.
+  // run leaves none behind; without one nothing is staged.
   const std::string dir = stagingDirFor(destination, sizeHint);
   // The mode is given at creation when the umask leaves it whole; the bits
   // that creation may drop (set-user-ID, set-group-ID, sticky) and those the
@@ -247,8 +209,7 @@ int Transaction::create(const std::string& destination, uint32_t sizeHint, uint3
   const bool setAfter = mode != 0 && (permissions & (07000 | fs.creationMask())) != 0;
   const unsigned createMode = mode != 0 && !setAfter ? permissions : 0600;
   std::string temporary;
-  const int fd = isDryRun() ? makeScratchFile(fs, scratchDir_, &temporary, createMode)
-                            : record_.makeTemporaryFile(dir, false, &temporary, createMode);
+  const int fd = record_.makeTemporaryFile(dir, false, &temporary, createMode);
   if (fd < 0) {
     noteFailure(destination);
     return -1;
@@ -265,12 +226,6 @@ int Transaction::create(const std::string& destination, uint32_t sizeHint, uint3
   stage(destination, OpKind::Create, temporary);
   lastCreated_ = destination;
   lastCreatedSized_ = false;
-  if (isDryRun()) {
-    stagedIn_[destination] = dir;
-    struct statfs info;
-    if (fs.freeSpace(dir, &info) && info.f_bsize > 0)
-      dryBlocks_[deviceOf(fs, dir)] += (sizeHint + info.f_bsize - 1) / info.f_bsize;
-  }
   return fd;
 }
 
@@ -278,7 +233,7 @@ void Transaction::noteWritten(const std::string& destination, uint32_t size) {
   const size_t position = ops_.find(destination);
   if (position == StagedOps::npos || ops_.kindAt(position) != OpKind::Create) return;
   ops_.setSize(position, size);
-  if (destination != lastCreated_ || isDryRun()) return;
+  if (destination != lastCreated_) return;
   lastCreatedSized_ = true;
   StagedOps::Entry written;
   ops_.build(position, &written);
@@ -319,7 +274,7 @@ bool Transaction::keep(const std::string& path) {
 
 bool Transaction::noteTemporary(const std::string& path) {
   writesItself_ = true;
-  return isDryRun() || record_.record(path);
+  return record_.record(path);
 }
 
 void Transaction::noteFailure(const std::string& path) {
@@ -331,10 +286,6 @@ void Transaction::noteFailure(const std::string& path) {
 // made durable; a failure there leaves the board as it was. Then the journal
 // is written, and only then does anything change.
 bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
-  if (isDryRun()) {
-    if (failure != nullptr) *failure = CommitFailure{EROFS, std::string()};
-    return false;
-  }
   CommitFailure ignored;
   if (failure == nullptr) failure = &ignored;
   if (stagingFailure_.error != 0) {
@@ -467,7 +418,6 @@ void Transaction::cancel() {
   ops_.clear();
   stagingFailure_ = CommitFailure();
   homeSpaceKnown_ = false;
-  if (isDryRun()) return;
   if (deleted && deletedOn.sync()) record_.forget();
 }
 

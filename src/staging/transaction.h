@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,16 +35,6 @@ class Transaction {
   // in the board's RAM disk; the record of staged files and the commit
   // journal live on its flash.
   explicit Transaction(BoardPaths board);
-
-  // A transaction that changes nothing on the board, for asking what a run
-  // would do: new content goes to `scratchDirectory` (the caller's, outside
-  // the board) and each creation remembers where a real run would stage it,
-  // so that the space check sees what a real run would see. It cannot be
-  // committed or saved, and records nothing on the board.
-  static Transaction dryRun(BoardPaths board, std::string scratchDirectory);
-  bool isDryRun() const { return !scratchDir_.empty(); }
-  // A creation of a dry run: the directory a real run stages it in.
-  const std::string& stagedIn(const std::string& destination) const;
 
   // Stages new content for `destination` and returns the descriptor of its
   // temporary file (write-only), which the caller fills and closes. The
@@ -149,12 +138,6 @@ class Transaction {
   std::string lastCreated_;
   bool lastCreatedSized_ = true;
   bool writesItself_ = false;
-  // Dry runs: where new content goes, where a real run would have staged
-  // each creation, and the blocks a real run's staged files would take on
-  // each file system by now.
-  std::string scratchDir_;
-  std::map<std::string, std::string> stagedIn_;
-  std::map<uint64_t, uint64_t> dryBlocks_;
   // Loaded from a manifest: its moves from staging files are creations.
   bool loaded_ = false;
   // The first staged change that failed; error 0 when none has.

@@ -30,12 +30,24 @@ class Scenario:
     def run(self, step):
         """(status, out, err, changes) of a run step, host paths hidden, staged files named."""
         words, stdin = self.words(step)
+        plan = self.plan(words) if step.keyword == 'run' and words in ([], ['--safe']) else None
         before = self.names.tree(self.board.snapshot(), own=True)  # staged files already there are the block's own
         status, out, err = self.board.run(step.keyword, words, stdin)
+        said = ('status %d\n' % status + console_view(out).rstrip('\n')).split('\n')
+        need(plan in (None, said), 'pkgtool plan foretells other than the run (- plan, + run):\n' +
+             '\n'.join(difflib.ndiff(plan or said, said)))
         after = self.names.tree(self.board.snapshot())
         out, err = self.names.text(self.board.hide(out)), self.names.text(self.board.hide(err))
         shown = ''.join(line + '\n' for line in console_view(out).split('\n') if line)
         return status, out, err, changes(before, after, shown)
+
+    def plan(self, words):
+        """The status and console lines of the run `pkgtool plan` foretells, without $TMPDIR; it changes nothing."""
+        before, self.board.env['TMPDIR'] = self.board.snapshot(), '/nonexistent'
+        status, out, _ = self.board.run('pkgtool', ['plan', '-r', self.board.root] + words)
+        del self.board.env['TMPDIR']
+        need(self.board.snapshot() == before, 'pkgtool plan changed the board')
+        return ('status %d\n' % status + console_view(('\n' + out).rsplit('\nchanges:', 1)[0][1:]).rstrip('\n')).split('\n')
 
     def compare(self, step, actual):
         """The faults of a run as (line, message) and the expected lines that would make it pass; output as the

@@ -196,25 +196,22 @@ constexpr CommandHelp kHelp[] = {
      "  2  the board has no package database\n"
      "  4  the command line is wrong\n"},
     {"Asking a board", "plan",
-     "plan [-r ROOT] [--down] [--reinstall] [--json]\n",
-     "A dry run of the upgrade `installer -r ROOT` would do now, by the installer's\n"
-     "own code: the messages of the scheduled actions, each package file in\n"
-     "install order with its verdict (install, pass over, refuse or fail and\n"
-     "cancel the run) and what the run says about it, what is uninstalled,\n"
-     "disabled and enabled, and the free blocks of /flash and /flash/boot before\n"
-     "and after against the space check. Nothing on the board is written; new\n"
-     "content is staged below $TMPDIR (default /tmp) and removed. The board's\n"
-     "architecture is the environment variable arch (default i386), as for the\n"
-     "installer.\n"
+     "plan [-r ROOT] [--down] [--reinstall] [--safe] [--json]\n",
+     "The upgrade `installer -r ROOT` would do now, run by the installer's own\n"
+     "code on a board that records instead of writing: nothing is written\n"
+     "anywhere, and $TMPDIR is not used. It prints what the run would print, then\n"
+     "the paths the run would add (+), change (~) and remove (-), with the kind,\n"
+     "mode and size each is left with, and the verdict with the run's exit\n"
+     "status. The board's architecture is the environment variable arch (default\n"
+     "i386), as for the installer.\n"
      "  -r ROOT       the board's tree (default /)\n"
      "  --down        permit downgrades, as installer -down (or /rw/DOWNGRADE)\n"
      "  --reinstall   resume mode, as installer --reinstall\n"
-     "  --json        one JSON object instead: the messages of each stage, the\n"
-     "                package files with their verdicts, the changes, the\n"
-     "                space of each device and the verdict\n"
+     "  --safe        save the changes as /ram/MANIFEST, as installer --safe\n"
+     "  --json        one JSON object instead: the run's lines, the changes and\n"
+     "                the verdict\n"
      "Exit status:\n"
-     "  0  the run would commit its changes, or has nothing to do\n"
-     "  1  the run would be cancelled, or find no space (status 28)\n"
+     "  0, 1, 28  the run's own: done, failed, not enough space\n"
      "  2  the board has no package database\n"
      "  4  the command line is wrong\n"},
 };

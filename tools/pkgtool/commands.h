@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-enum ExitStatus {
+enum CommandStatus {
   kExitOk = 0,
   kExitBadSignature = 1,  // a package's signature is bad or missing, a bundle member's too
   kExitNo = 1,            // the answer is no: a relation, a name, a path, a run that would be cancelled

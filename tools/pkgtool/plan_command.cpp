@@ -1,125 +1,108 @@
-// pkgtool plan: what an upgrade run would do on a board now.
+// pkgtool plan: the installer's own upgrade run, on a board that records
+// instead of writing. It prints what the run prints, then what the run
+// changes on the board, and ends with the run's exit status.
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <cstdlib>
 
+#include "cli/preparation.h"
+#include "cli/run_modes.h"
+#include "model/board_paths.h"
+#include "platform/recording_file_system.h"
 #include "pkgtool/board_query.h"
 #include "pkgtool/command_support.h"
 #include "pkgtool/commands.h"
 #include "pkgtool/report_json.h"
-#include "pkgtool/upgrade_plan.h"
 
 namespace {
 
-constexpr int kRunCancelled = 1;
-
-struct CandidateVerdict {
+struct Verdict {
   const char* text;  // as the plan prints it
   const char* word;  // in its JSON object
 };
 
-CandidateVerdict verdictOf(const CandidateResult& candidate) {
-  if (!candidate.reached) return {"not reached", "not_reached"};
-  switch (candidate.result.outcome) {
-    case InstallOutcome::Installed:
-      return {"install", "install"};
-    case InstallOutcome::Resumed:
-      return {"report as installed", "resume"};
-    case InstallOutcome::NotNewer:
-      return {"pass over", "pass_over"};
-    case InstallOutcome::Refused:
-      return {"refuse, cancelling the run", "refuse"};
+// The run's status, and whether it changes more than its post-install log.
+Verdict verdictOf(ExitStatus status, bool changes) {
+  switch (status) {
+    case ExitStatus::Ok:
+      return changes ? Verdict{"the changes are made", "changes"}
+                     : Verdict{"nothing changes but the post-install log", "log_only"};
+    case ExitStatus::NoSpace:
+      return {"not enough space; nothing changes but the post-install log", "no_space"};
     default:
-      return {"fail, cancelling the run", "fail"};
+      return {"the run fails", "failed"};
   }
 }
 
-void printMessages(const std::vector<std::string>& messages, std::ostream& out) {
-  for (const std::string& message : messages) out << "    " << message << "\n";
+bool changesMoreThanTheLog(const std::vector<RecordedChange>& changes) {
+  for (const RecordedChange& change : changes)
+    if (change.path != kPostlogPath) return true;
+  return false;
 }
 
-void printSpace(const char* name, const SpaceBudget& budget, int64_t before, std::ostream& out) {
-  out << "  " << name << ": " << before << " blocks of " << budget.blockSize << " bytes free, " << budget.freeBlocks
-      << " left after the changes\n";
+// The changes as the plan tells them: a removed directory stands for
+// everything below it.
+std::vector<RecordedChange> toldChanges(const std::vector<RecordedChange>& changes) {
+  std::vector<RecordedChange> told;
+  std::vector<std::string> removed;
+  const auto below = [&removed](const std::string& path) {
+    for (const std::string& dir : removed)
+      if (path.compare(0, dir.size(), dir) == 0) return true;
+    return false;
+  };
+  for (const RecordedChange& change : changes) {
+    if (below(change.path)) continue;
+    if (change.op == '-' && S_ISDIR(change.mode)) removed.push_back(change.path + "/");
+    told.push_back(change);
+  }
+  return told;
 }
 
-// A board path as the board sees it, without the root it was reached through.
-std::string onBoard(const std::string& path, const std::string& root) {
-  return path.compare(0, root.size(), root) == 0 ? path.substr(root.size()) : path;
+const char* kindOf(unsigned mode) {
+  return S_ISREG(mode) ? "file" : S_ISDIR(mode) ? "directory" : S_ISLNK(mode) ? "link" : "other";
 }
 
-void printPlan(const UpgradePlan& plan, const std::string& root, std::ostream& out) {
-  if (plan.interrupted) out << "note: an interrupted commit is completed first; this plan does not show it\n";
-  if (!plan.scheduled.empty()) {
-    out << "the scheduled actions say:\n";
-    printMessages(plan.scheduled, out);
-  }
-  if (!plan.candidates.selection.empty()) {
-    out << "choosing among the package files:\n";
-    printMessages(plan.candidates.selection, out);
-  }
-  out << "package files, in install order:" << (plan.candidates.packages.empty() ? " none\n" : "\n");
-  for (const CandidateResult& candidate : plan.candidates.packages) {
-    out << "  " << verdictOf(candidate).text << " " << candidate.title << " (" << onBoard(candidate.path, root) << ")\n";
-    printMessages(candidate.messages, out);
-  }
-  if (!plan.candidates.closing.empty()) {
-    out << "then:\n";
-    printMessages(plan.candidates.closing, out);
-  }
-  if (!plan.changes.empty()) out << "changes to the package database:\n";
-  for (const PlannedChange& change : plan.changes) out << "  " << change.what << " " << change.title << "\n";
-  out << "space (more than 16 blocks must stay free):\n";
-  printSpace("/flash", plan.space.main, plan.space.mainFreeBefore, out);
-  printSpace("/flash/boot", plan.space.boot, plan.space.bootFreeBefore, out);
-  if (plan.cancelled) {
-    out << "verdict: the run is cancelled; nothing changes but the post-install log"
-        << (plan.space.enough ? "" : ", and the space check fails (status 28)") << "\n";
-  } else if (!plan.space.enough) {
-    out << "verdict: not enough space; nothing changes (status 28)\n";
-  } else if (plan.nothingToDo) {
-    out << "verdict: nothing to do\n";
+std::string octal(unsigned mode) {
+  char text[8];
+  snprintf(text, sizeof text, "%04o", mode & 07777);
+  return text;
+}
+
+// "+ /flash/bin/app (file 0755, 20 bytes)", "+ /flash/l (link to /flash/x)", "- /flash/old",
+// "- /flash/var/pdb/old/" (a directory, and all below it).
+void printChange(const RecordedChange& change, std::ostream& out) {
+  out << "  " << change.op << " " << change.path;
+  if (change.op == '-') {
+    out << (S_ISDIR(change.mode) ? "/\n" : "\n");
+  } else if (S_ISLNK(change.mode)) {
+    out << " (link to " << change.text << ")\n";
   } else {
-    out << "verdict: the changes are committed\n";
+    out << " (" << kindOf(change.mode) << " " << octal(change.mode);
+    if (S_ISREG(change.mode)) out << ", " << change.size << " bytes";
+    out << ")\n";
   }
 }
 
-// "installed disabled" as "installed_disabled", "stored image of" as "stored_image".
-std::string changeWord(const std::string& what) {
-  std::string word = what == "stored image of" ? "stored image" : what;
-  for (char& c : word)
-    if (c == ' ') c = '_';
-  return word;
-}
-
-nlohmann::json spaceJson(const SpaceBudget& budget, int64_t before) {
-  return {{"block_size", budget.blockSize}, {"free_before", before}, {"free_after", budget.freeBlocks}};
-}
-
-// The plan for scripts: what printPlan says, as one object.
-nlohmann::json planJson(const UpgradePlan& plan, const std::string& root) {
-  nlohmann::json packages = nlohmann::json::array(), changes = nlohmann::json::array();
-  for (const CandidateResult& candidate : plan.candidates.packages) {
-    packages.push_back({{"name", candidate.name},
-                        {"title", candidate.title},
-                        {"path", onBoard(candidate.path, root)},
-                        {"verdict", verdictOf(candidate).word},
-                        {"messages", candidate.messages}});
+// The plan for scripts: the run's lines, the changes and the verdict.
+nlohmann::json planJson(const std::string& said, const std::vector<RecordedChange>& changes, const Verdict& verdict) {
+  nlohmann::json lines = nlohmann::json::array(), changed = nlohmann::json::array();
+  for (size_t start = 0; start < said.size();) {
+    size_t end = said.find('\n', start);
+    if (end == std::string::npos) end = said.size();
+    lines.push_back(said.substr(start, end - start));
+    start = end + 1;
   }
-  for (const PlannedChange& change : plan.changes)
-    changes.push_back({{"change", changeWord(change.what)}, {"name", change.name}, {"title", change.title}});
-  const char* verdict = plan.cancelled           ? "cancelled"
-                        : !plan.space.enough     ? "no_space"
-                        : plan.nothingToDo       ? "nothing_to_do"
-                                                 : "commit";
-  return {{"interrupted_commit", plan.interrupted},
-          {"scheduled", plan.scheduled},
-          {"selection", plan.candidates.selection},
-          {"packages", packages},
-          {"closing", plan.candidates.closing},
-          {"changes", changes},
-          {"space", {{"enough", plan.space.enough},
-                     {"/flash", spaceJson(plan.space.main, plan.space.mainFreeBefore)},
-                     {"/flash/boot", spaceJson(plan.space.boot, plan.space.bootFreeBefore)}}},
-          {"verdict", verdict}};
+  for (const RecordedChange& change : changes) {
+    nlohmann::json item = {{"change", change.op == '+' ? "added" : change.op == '~' ? "changed" : "removed"},
+                           {"path", change.path},
+                           {"type", kindOf(change.mode)},
+                           {"mode", octal(change.mode)}};
+    if (S_ISREG(change.mode)) item["size"] = change.size;
+    if (S_ISLNK(change.mode) && change.op != '-') item["link"] = change.text;
+    changed.push_back(item);
+  }
+  return {{"run", lines}, {"changes", changed}, {"verdict", verdict.word}};
 }
 
 }  // namespace
@@ -127,14 +110,16 @@ nlohmann::json planJson(const UpgradePlan& plan, const std::string& root) {
 int runPlan(int argc, char** argv, std::ostream& out, std::ostream& err) {
   Arguments args(argc, argv, 0);
   std::string root = "/";
-  InstallFlags permitted = InstallFlags::None;
+  RunOptions options;
   bool json = false;
   while (!args.done() && !args.failed()) {
     if (args.option("-r", &root) || args.separator()) continue;
     if (args.flag("--down")) {
-      permitted |= InstallFlags::Downgrade;
+      options.installFlags |= InstallFlags::Downgrade;
     } else if (args.flag("--reinstall")) {
-      permitted |= InstallFlags::Reinstall;
+      options.installFlags |= InstallFlags::Reinstall;
+    } else if (args.flag("--safe")) {
+      options.commitNow = false;
     } else if (args.flag("--json")) {
       json = true;
     } else {
@@ -142,16 +127,32 @@ int runPlan(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
   }
   if (args.failed()) return usageError(err, "plan", args.error());
-  const char* arch = std::getenv("arch");
-  const char* tmp = std::getenv("TMPDIR");
   const std::string board = boardRoot(root);
   PosixFileSystem fs;
-  const UpgradePlan plan = planUpgrade(BoardPaths(fs, board), permitted, arch ? arch : "i386", tmp && *tmp ? tmp : "/tmp");
-  if (!plan.database) return failure(err, "plan", board + "/flash/var/pdb: no package database", kExitBroken);
+  struct stat database;
+  if (!fs.status(board + kDatabaseDir, &database, true) || !S_ISDIR(database.st_mode))
+    return failure(err, "plan", board + "/flash/var/pdb: no package database", kExitBroken);
+  options.architecture = architectureFromEnvironment();
+
+  // The run's words are caught whole, as few as a console shows.
+  char* caught = nullptr;
+  size_t length = 0;
+  FILE* console = open_memstream(&caught, &length);
+  if (console == nullptr) return failure(err, "plan", "no memory for the run's output", kExitBroken);
+  RecordingFileSystem recording(fs, board);
+  const ExitStatus status = runMode(options, BoardPaths(recording), console);
+  fclose(console);
+  std::string said(caught, length);
+  free(caught);
+
+  const std::vector<RecordedChange> changes = toldChanges(recording.changes());
+  const Verdict verdict = verdictOf(status, changesMoreThanTheLog(changes));
   if (json) {
-    out << jsonText(planJson(plan, board)) << "\n";
+    out << jsonText(planJson(said, changes, verdict)) << "\n";
   } else {
-    printPlan(plan, board, out);
+    out << said << (said.empty() || said.back() == '\n' ? "" : "\n") << "changes:" << (changes.empty() ? " none\n" : "\n");
+    for (const RecordedChange& change : changes) printChange(change, out);
+    out << "verdict: " << verdict.text << " (status " << exitCode(status) << ")\n";
   }
-  return plan.cancelled || !plan.space.enough ? kRunCancelled : kExitOk;
+  return exitCode(status);
 }
