@@ -165,8 +165,13 @@ bool keptAsBootImage(const Package& package) {
 bool installContents(InstallRun& run, Package& package, PackageStream& stream) {
   showInstallProgress(run.console, package, stream);
 
-  // An unregistered package gets no database entry, so no check either.
-  if (!stream.isUnregistered() && !prepareEntry(package, run.transaction)) return false;
+  // An unregistered package gets no database entry, so no check either. An
+  // entry that cannot be a directory fails the package like a file that
+  // cannot be created, never in silence.
+  if (!stream.isUnregistered() && !prepareEntry(package, run.transaction)) {
+    run.console.reportCreateFailure(package, "var/pdb/" + package.name, ENOTDIR);
+    return false;
+  }
 
   if (stream.partType() == kImagePart) {
     skipImage(run.console, package, stream);
