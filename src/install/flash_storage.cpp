@@ -28,20 +28,9 @@ bool SpaceBudget::counts(const std::string& path) const {
 
 uint64_t SpaceBudget::blocksOf(uint64_t size) const { return (blockSize - 1 + size) / blockSize; }
 
-void SpaceBudget::release(const std::string& path) {
-  PathStatus status(*fs_, path);
-  release(status);
-}
-
 void SpaceBudget::release(PathStatus& path) {
   const struct stat* info = counts(path.path()) ? path.info() : nullptr;
   if (info != nullptr) freeBlocks += static_cast<int64_t>(blocksOf(info->st_size));
-}
-
-void SpaceBudget::consume(const std::string& source, const std::string& destination) {
-  PathStatus sourceStatus(*fs_, source);
-  PathStatus destinationStatus(*fs_, destination);
-  consume(sourceStatus, destinationStatus);
 }
 
 bool SpaceBudget::consume(PathStatus& source, PathStatus& destination) {
@@ -62,11 +51,6 @@ uint64_t SpaceBudget::homeDevice(const std::string& dir) {
     path.resize(slash == 0 ? 1 : slash);
   }
   return homeDevice_ = static_cast<uint64_t>(info.st_dev);
-}
-
-void SpaceBudget::consume(uint64_t device, uint64_t size, const std::string& destination) {
-  PathStatus status(*fs_, destination);
-  consume(device, size, status);
 }
 
 bool SpaceBudget::consume(uint64_t device, uint64_t size, PathStatus& destination) {

@@ -43,24 +43,19 @@ class SpaceBudget {
   // Takes block size and free blocks of the file system at `path`; when that
   // cannot be asked, the budget has 0 blocks of 1 byte.
   SpaceBudget(FileSystem& fs, std::string path);
-  // A budget of no file system: 0 blocks of 1 byte.
-  SpaceBudget() : blockSize(1), fs_(nullptr) {}
 
   bool counts(const std::string& path) const;
   // The size in whole blocks, a partial block counting as a whole one.
   uint64_t blocksOf(uint64_t size) const;
 
   // The file at `path` will be freed.
-  void release(const std::string& path);
   void release(PathStatus& path);
   // `source` will take the place of `destination`. It costs nothing when it
   // already lies on the destination's device and replaces a file there. One
-  // that lies on another device is also counted in `copiedBlocks`.
-  void consume(const std::string& source, const std::string& destination);
-  // True when the commit copies it in.
+  // that lies on another device is also counted in `copiedBlocks`. True
+  // when the commit copies it in.
   bool consume(PathStatus& source, PathStatus& destination);
   // The same for a file of `size` bytes that lies on `device`.
-  void consume(uint64_t device, uint64_t size, const std::string& destination);
   bool consume(uint64_t device, uint64_t size, PathStatus& destination);
 
   std::string mountPath;

@@ -65,14 +65,9 @@ int32_t PackageStreamBuf::readPartHeader(bool* skipFailed, size_t* headerBytes) 
 }
 
 void PackageStreamBuf::finishHash() {
-  if (!hash_) return;
-  if (hash_->digestLength() <= kMaxDigestLength) {
-    hash_->digest(digest_);
-    return;
-  }
-  std::unique_ptr<unsigned char[]> whole(new unsigned char[hash_->digestLength()]);
-  hash_->digest(whole.get());
-  std::copy(whole.get(), whole.get() + kMaxDigestLength, digest_);
+  // A digest longer than the room for it is never taken: the digest stays
+  // zero and no signature holds over it.
+  if (hash_ && hash_->digestLength() <= kMaxDigestLength) hash_->digest(digest_);
 }
 
 size_t PackageStreamBuf::takeUnhashed(unsigned char* out, size_t count) {
