@@ -1,4 +1,4 @@
-# The scenario language (tests/scenarios/README.md): escapes, contents, the package notation and the database
+# The scenario language (doc/scenarios.md): escapes, contents, the package notation and the database
 # entries it stands for, and the reading and rewriting of .scn files. Bytes are latin-1 strings: a character a byte.
 import fcntl
 import hashlib

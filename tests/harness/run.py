@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The end-to-end scenarios (tests/scenarios/README.md) on scratch boards with the real binaries. CONFIG, which
+"""The end-to-end scenarios (doc/scenarios.md) on scratch boards with the real binaries. CONFIG, which
 CMake writes, names the binaries, the key and the emulators of a cross build.
   run.py CONFIG FILE.scn TITLE   one block: exit 0 passed, 1 failed, 77 skipped (no scratch board)
 """

@@ -1,6 +1,6 @@
 // One line of text for the packages of a board or of a planning case:
 //   system 6.41; ppp 6.40 disabled >system; ospf 6.41 uninstall @routing; routing 6.41 bundle
-// read into the records of a run. tests/scenarios/README.md lists every word.
+// read into the records of a run. doc/scenarios.md lists every word.
 #pragma once
 
 #include <memory>
