@@ -272,6 +272,9 @@ class Sweep:
                 good = status == 0 and not struck.split()[2].startswith('sync') or status != 0 and said
                 good = after == first and good or after == self.ends[0] and bool(re.search('ERROR|failed', out)) or \
                     status != 0 and said and bool({'/flash/.journal', '/flash/.staged'} & set(after))
+                # A metadata file that cannot be staged fails its package then, not the commit later.
+                good = good and not re.search(r'could not commit /flash/var/pdb/\S+/(version|deps|files|provides|'
+                                              r'conflicts|bundle):', out)
                 self.faulty(board, self.section[1:]) if self.section[1:] else None
                 outcome = self.judge(board, '%s, %s: status %d\n%s' % (error, struck, status, out.rstrip()))
             outcomes.append(outcome if good else ('other', '', 'after the first run: ' + outcome[2]))
