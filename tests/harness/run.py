@@ -47,7 +47,8 @@ class Scenario:
         status, out, _ = self.board.run('pkgtool', ['plan', '-r', self.board.root] + words)
         del self.board.env['TMPDIR']
         need(self.board.snapshot() == before, 'pkgtool plan changed the board')
-        return ('status %d\n' % status + console_view(('\n' + out).rsplit('\nchanges:', 1)[0][1:]).rstrip('\n')).split('\n')
+        said = ('\n' + out).rsplit('\nchanges:', 1)[0][1:]  # what the run would print, before the changes
+        return ('status %d\n' % status + console_view(said).rstrip('\n')).split('\n')
 
     def compare(self, step, actual):
         """The faults of a run as (line, message) and the expected lines that would make it pass; output as the
