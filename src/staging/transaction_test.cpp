@@ -87,13 +87,14 @@ TEST_F(TransactionTest, StagingDirectoryIsTheNearestExistingOneWithRoomElseTheRa
 
 // A commit places every new file on its destination's file system before it changes anything: what
 // cannot be placed leaves the board, the staged files and the operations as they were, and no copy.
-// Then deletions and links come first and moves last: a directory deleted (but for its hidden files)
-// and filled again keeps its new file. A file from another file system is copied, chunk by chunk, with
-// its mode; a moved file stays where it was, a staged one goes, and so does content staged over.
+// Then deletions and links come first and moves last: a directory deleted (but for its hidden files and
+// subdirectories) and filled again keeps its new file. A file from another file system is copied, chunk by
+// chunk, with its mode; a moved file stays where it was, a staged one goes, and so does content staged over.
 TEST_F(TransactionTest, ACommitPlacesEveryFileFirstThenDeletesAndLinksThenMoves) {
   TmpfsMount small(at("/flash/s"), 96 * 1024);
   if (!small.mounted()) GTEST_SKIP() << small.error();
-  for (const char* file : {"/flash/old", "/flash/s/dst", "/flash/plain/a", "/flash/plain/.b", "/flash/rw/p.vpa"})
+  for (const char* file :
+       {"/flash/old", "/flash/s/dst", "/flash/plain/a", "/flash/plain/.b", "/flash/plain/d/c", "/flash/rw/p.vpa"})
     writeFile(at(file), "x");
   writeFile(at("/ram/big"), std::string(200000, 'b'));
   const std::tuple<const char*, int, const char*> rows[] = {
@@ -126,8 +127,8 @@ TEST_F(TransactionTest, ACommitPlacesEveryFileFirstThenDeletesAndLinksThenMoves)
   ASSERT_TRUE(load(transaction_, "U /flash/old\nU /flash/plain\nL /flash/s/dst t\nL /flash/new/link t\n"
                                  "M /flash/image /flash/rw/p.vpa\nM /flash/s/sub/dst /ram/src\n"));
   EXPECT_TRUE(transaction_.commit(nullptr));
-  EXPECT_EQ(tree(at("/flash")), "image=x new/ new/link>t plain/ plain/.b=x plain/new@700=new rw/ s/ s/created@750= "
-                                "s/dst>t s/sub/ s/sub/dst@640=" + content + " twice@600=/flash/twice");
+  EXPECT_EQ(tree(at("/flash")), "image=x new/ new/link>t plain/ plain/.b=x plain/d/ plain/d/c=x plain/new@700=new rw/ "
+                                "s/ s/created@750= s/dst>t s/sub/ s/sub/dst@640=" + content + " twice@600=/flash/twice");
   EXPECT_EQ(tree(at("/ram")), "big=" + std::string(200000, 'b') + " src@640=" + content);
   EXPECT_EQ(std::distance(transaction_.begin(), transaction_.end()), 9);
 }
