@@ -272,6 +272,9 @@ class Sweep:
                 good = status == 0 and not struck.split()[2].startswith('sync') or status != 0 and said
                 good = after == first and good or after == self.ends[0] and bool(re.search('ERROR|failed', out)) or \
                     status != 0 and said and bool({'/flash/.journal', '/flash/.staged'} & set(after))
+                # A journal that cannot be made durable is no commit: it never ends new and well.
+                good = good and not (status == 0 and
+                                     re.search(r' (open|write|sync\w*|rename) /flash/\.journal\.new', struck))
                 # A metadata file that cannot be staged fails its package then, not the commit later.
                 good = good and not re.search(r'could not commit /flash/var/pdb/\S+/(version|deps|files|provides|'
                                               r'conflicts|bundle):', out)
