@@ -76,6 +76,16 @@ bool RecordingFileSystem::look(const std::string& path, struct stat* info, bool 
   return true;
 }
 
+std::shared_ptr<RecordingFileSystem::Node> RecordingFileSystem::createNode(const std::string& path, unsigned mode) {
+  dev_t device;
+  if (!parentOf(path, &device)) return nullptr;
+  auto node = std::make_shared<Node>();
+  node->mode = mode;
+  node->device = device;
+  record(path).node = node;
+  return node;
+}
+
 bool RecordingFileSystem::parentOf(const std::string& path, dev_t* device) {
   struct stat info;
   if (!look(parentDir(path), &info, true)) return false;
@@ -120,14 +130,10 @@ int RecordingFileSystem::open(const std::string& name, int flags, unsigned mode)
   }
   if (errno != ENOENT) return -1;
   if (!(flags & O_CREAT)) return failedOpen(ENOENT);
-  dev_t device;
-  if (!parentOf(path, &device)) return -1;
-  auto node = std::make_shared<Node>();
-  node->mode = S_IFREG | (mode & 07777 & ~board_.creationMask());
-  node->device = device;
+  const std::shared_ptr<Node> node = createNode(path, S_IFREG | (mode & 07777 & ~board_.creationMask()));
+  if (!node) return -1;
   node->home = parentDir(path);
   node->written = true;
-  record(path).node = node;
   return openHandle(node, flags);
 }
 
@@ -263,14 +269,10 @@ bool RecordingFileSystem::symlink(const std::string& text, const std::string& na
   const std::string path = normal(name);
   struct stat info;
   if (look(path, &info, false)) return fail(EEXIST);
-  dev_t device;
-  if (!parentOf(path, &device)) return false;
-  auto node = std::make_shared<Node>();
-  node->mode = S_IFLNK | 0777;
+  const std::shared_ptr<Node> node = createNode(path, S_IFLNK | 0777);
+  if (!node) return false;
   node->size = text.size();
-  node->device = device;
   node->text = text;
-  record(path).node = std::move(node);
   return true;
 }
 
@@ -287,13 +289,7 @@ bool RecordingFileSystem::makeDirectory(const std::string& name, unsigned mode) 
   const std::string path = normal(name);
   struct stat info;
   if (look(path, &info, false)) return fail(EEXIST);
-  dev_t device;
-  if (!parentOf(path, &device)) return false;
-  auto node = std::make_shared<Node>();
-  node->mode = S_IFDIR | (mode & 07777 & ~board_.creationMask());
-  node->device = device;
-  record(path).node = std::move(node);
-  return true;
+  return createNode(path, S_IFDIR | (mode & 07777 & ~board_.creationMask())) != nullptr;
 }
 
 bool RecordingFileSystem::removeDirectory(const std::string& name) {

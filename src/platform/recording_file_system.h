@@ -93,6 +93,9 @@ class RecordingFileSystem : public FileSystem {
   // The existing directory a new entry at `path` goes into, and its device;
   // false with errno when there is none.
   bool parentOf(const std::string& path, dev_t* device);
+  // A new entry at `path` of the whole `mode`, on its parent's device; null
+  // with errno when the parent is missing.
+  std::shared_ptr<Node> createNode(const std::string& path, unsigned mode);
   Handle* handle(int fd);
   int openHandle(std::shared_ptr<Node> node, int flags);
 
