@@ -1,9 +1,11 @@
 #include "install/run_report.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 std::string commitLeftMessage(const CommitFailure& failure) {
+  if (failure.call != nullptr) fprintf(stderr, "%s: %s\n", failure.call, std::strerror(failure.error));
   return "could not finish commit: " + failure.path + ": " + std::strerror(failure.error) +
          ": the next run completes it";
 }

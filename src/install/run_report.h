@@ -30,7 +30,8 @@ struct RunReport {
 RunOutcome commitRun(InstallRun& run, const char* noSpaceMessage = nullptr);
 
 // The message (without "ERROR: ") of a commit whose journal stays: its path
-// and its reason.
+// and its reason. A link or rename that failed is first said on standard
+// error in the manner of perror ("rename: <reason>").
 std::string commitLeftMessage(const CommitFailure& failure);
 
 // Writes the run's post-install log. A log the flash refuses is said on the

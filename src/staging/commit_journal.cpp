@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <vector>
 
 #include "platform/file_io.h"
@@ -25,9 +24,10 @@ constexpr char kRenamingLine[] = "R";
 // Far more than the longest commit writes; what is longer is no journal.
 constexpr size_t kLargestJournal = 64u << 20;
 
-// What a failed step leaves: its errno and path.
-bool failed(CommitFailure* failure, const std::string& path) {
-  *failure = CommitFailure{errno, path};
+// What a failed step leaves: its errno and path, and the call when a link or
+// rename failed.
+bool failed(CommitFailure* failure, const std::string& path, const char* call = nullptr) {
+  *failure = CommitFailure{errno, path, false, call};
   return false;
 }
 
@@ -52,11 +52,7 @@ bool makeLink(FileSystem& fs, const std::string& path, const std::string& text, 
   makeDirs(fs, parentDir(path));
   // What stands there goes; a missing directory shows as the symlink's failure.
   if (!fs.unlink(path) && errno != ENOENT && errno != ENOTDIR) return failed(failure, path);
-  if (fs.symlink(text, path)) return true;
-  const int error = errno;
-  ::perror("symlink");
-  errno = error;
-  return failed(failure, path);
+  return fs.symlink(text, path) || failed(failure, path, "symlink");
 }
 
 // A rename already done has no source left; it is not done twice. The
@@ -69,10 +65,7 @@ bool renameIntoPlace(FileSystem& fs, const std::string& path, const std::string&
     makeDirs(fs, parentDir(path));
     if (fs.rename(source, path)) return true;
   }
-  const int error = errno;
-  ::perror("rename");
-  errno = error;
-  return failed(failure, path);
+  return failed(failure, path, "rename");
 }
 
 bool markRenamingBegun(const BoardPaths& board, CommitFailure* failure) {
@@ -88,19 +81,9 @@ bool markRenamingBegun(const BoardPaths& board, CommitFailure* failure) {
   return (marked && closed) || failed(failure, journal);
 }
 
-// Fields a journal line carries after its letter.
-int journalFieldCount(char letter) {
-  switch (letter) {
-    case 'U':
-    case 'D':
-      return 1;
-    case 'L':
-    case 'M':
-      return 2;
-    default:
-      return -1;
-  }
-}
+// Fields a journal line carries after its letter: a manifest's lines, and
+// 'D', a deletion once everything is in place.
+int journalFieldCount(char letter) { return letter == 'D' ? 1 : manifestFieldCount(letter); }
 
 bool isOnBoard(const BoardPaths& board, const std::string& path) {
   return board.liesBelow(path, kFlashDir) || board.liesBelow(path, kRamDir);

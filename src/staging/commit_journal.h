@@ -42,8 +42,7 @@ bool writeJournal(const BoardPaths& board, const JournalSteps& steps, CommitFail
 // everything durable, the deletions that follow. Each step can be repeated,
 // so a journal can be carried out again from its start. A step that fails
 // stops it: the journal stays for the next run to complete, the result is
-// false and `failure` names the path. A failing symlink or rename is also
-// reported in the manner of perror.
+// false and `failure` names the path.
 bool applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renamingBegun, CommitFailure* failure);
 
 // Completes the journal of an interrupted commit, if there is one, and shows

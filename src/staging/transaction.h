@@ -27,6 +27,7 @@ struct CommitFailure {
   int error = 0;
   std::string path;
   bool journalLeft = false;
+  const char* call = nullptr;  // "symlink" or "rename" when one of those failed
 };
 
 class Transaction {
