@@ -5,43 +5,18 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "model/text_arena.h"
+#include "platform/position_iterator.h"
 
 class PathSet {
  public:
   // Walks the paths in plain byte order; each is copied into the iterator
   // when it is looked at.
-  class Iterator {
-   public:
-    using iterator_category = std::input_iterator_tag;
-    using value_type = std::string;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const std::string*;
-    using reference = const std::string&;
-
-    Iterator(const PathSet* set, size_t position) : set_(set), position_(position) {}
-    const std::string& operator*() const {
-      path_.assign(set_->at(position_));
-      return path_;
-    }
-    const std::string* operator->() const { return &**this; }
-    Iterator& operator++() {
-      ++position_;
-      return *this;
-    }
-    bool operator==(const Iterator& other) const { return position_ == other.position_; }
-    bool operator!=(const Iterator& other) const { return position_ != other.position_; }
-
-   private:
-    const PathSet* set_;
-    size_t position_;
-    mutable std::string path_;
-  };
+  using Iterator = PositionIterator<PathSet, std::string>;
 
   // False when the path is in the set already.
   bool insert(std::string_view path);
@@ -53,7 +28,9 @@ class PathSet {
   Iterator end() const { return Iterator(this, order_.size()); }
 
  private:
+  friend Iterator;
   std::string_view at(size_t position) const { return texts_.text(order_[position]); }
+  void build(size_t position, std::string* path) const { path->assign(at(position)); }
   size_t lowerBound(std::string_view path) const;
 
   TextArena texts_;

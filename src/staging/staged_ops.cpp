@@ -25,14 +25,6 @@ bool isStagedName(std::string_view source) {
 
 }  // namespace
 
-const StagedOps::Entry& StagedOps::Iterator::operator*() const {
-  if (built_ != position_) {
-    ops_->build(position_, &entry_);
-    built_ = position_;
-  }
-  return entry_;
-}
-
 int StagedOps::compare(const Record& record, std::string_view key) const {
   size_t i = 0;
   for (const std::string_view part : {texts_.text(shared_[record.dir]), texts_.text(record.name)}) {

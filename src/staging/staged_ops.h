@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "model/text_arena.h"
+#include "platform/position_iterator.h"
 
 enum class OpKind : uint32_t {
   Move = 0,    // the source is renamed to the destination
@@ -42,30 +42,7 @@ class StagedOps {
   // Walks the operations in plain byte order of their paths ("/a" before
   // "/a/b" before "/ab"). Each is built when it is looked at, into the
   // iterator itself: a reference stays good until the iterator moves.
-  class Iterator {
-   public:
-    using iterator_category = std::input_iterator_tag;
-    using value_type = Entry;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const Entry*;
-    using reference = const Entry&;
-
-    Iterator(const StagedOps* ops, size_t position) : ops_(ops), position_(position) {}
-    const Entry& operator*() const;
-    const Entry* operator->() const { return &**this; }
-    Iterator& operator++() {
-      ++position_;
-      return *this;
-    }
-    bool operator==(const Iterator& other) const { return position_ == other.position_; }
-    bool operator!=(const Iterator& other) const { return position_ != other.position_; }
-
-   private:
-    const StagedOps* ops_;
-    size_t position_;
-    mutable size_t built_ = npos;
-    mutable Entry entry_;
-  };
+  using Iterator = PositionIterator<StagedOps, Entry>;
 
   StagedOps() = default;
   StagedOps(StagedOps&&) = default;
