@@ -350,46 +350,33 @@ bool FaultyFileSystem::rename(const std::string& from, const std::string& to) {
   return done;
 }
 
-bool FaultyFileSystem::symlink(const std::string& text, const std::string& path) {
-  if (!strike("symlink", path)) return false;
-  const bool done = real_.symlink(text, path);
+template <typename Act>
+bool FaultyFileSystem::entryCall(const char* call, const std::string& path, EntryChange::Kind kind, const Gone& gone,
+                                 Act act) {
+  if (!strike(call, path)) return false;
+  const bool done = act();
   const int error = errno;
-  if (done) entryChanged(EntryChange::kMade, path, std::string(), Gone());
+  if (done) entryChanged(kind, path, std::string(), gone);
   after();
   errno = error;
   return done;
+}
+
+bool FaultyFileSystem::symlink(const std::string& text, const std::string& path) {
+  return entryCall("symlink", path, EntryChange::kMade, Gone(), [&] { return real_.symlink(text, path); });
 }
 
 bool FaultyFileSystem::unlink(const std::string& path) {
-  const Gone gone = remember(path);
-  if (!strike("unlink", path)) return false;
-  const bool done = real_.unlink(path);
-  const int error = errno;
-  if (done) entryChanged(EntryChange::kRemoved, path, std::string(), gone);
-  after();
-  errno = error;
-  return done;
+  return entryCall("unlink", path, EntryChange::kRemoved, remember(path), [&] { return real_.unlink(path); });
 }
 
 bool FaultyFileSystem::makeDirectory(const std::string& path, unsigned mode) {
-  if (!strike("makeDirectory", path)) return false;
-  const bool done = real_.makeDirectory(path, mode);
-  const int error = errno;
-  if (done) entryChanged(EntryChange::kMade, path, std::string(), Gone());
-  after();
-  errno = error;
-  return done;
+  return entryCall("makeDirectory", path, EntryChange::kMade, Gone(), [&] { return real_.makeDirectory(path, mode); });
 }
 
 bool FaultyFileSystem::removeDirectory(const std::string& path) {
-  const Gone gone = remember(path);
-  if (!strike("removeDirectory", path)) return false;
-  const bool done = real_.removeDirectory(path);
-  const int error = errno;
-  if (done) entryChanged(EntryChange::kRemoved, path, std::string(), gone);
-  after();
-  errno = error;
-  return done;
+  return entryCall("removeDirectory", path, EntryChange::kRemoved, remember(path),
+                   [&] { return real_.removeDirectory(path); });
 }
 
 bool FaultyFileSystem::listDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) {

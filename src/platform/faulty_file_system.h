@@ -106,6 +106,10 @@ class FaultyFileSystem : public FileSystem {
   void dataBarrier(const FileId& id);
   std::string pathOf(int fd) const;
   void entryChanged(EntryChange::Kind kind, const std::string& path, const std::string& from, const Gone& gone);
+  // A counted call that makes or removes the entry at `path` when `act`,
+  // the real call, succeeds; `gone` is what a removal takes away.
+  template <typename Act>
+  bool entryCall(const char* call, const std::string& path, EntryChange::Kind kind, const Gone& gone, Act act);
   Gone remember(const std::string& path);
   void forget(int fd);
   void undo(const EntryChange& change, bool dataLost);
