@@ -12,12 +12,10 @@
 
 #include "database/package_database.h"
 #include "model/relations.h"
-#include "pkgfile/file_record.h"
-#include "pkgfile/inflate_stream.h"
+#include "pkgfile/file_record_reader.h"
 #include "pkgfile/package_signature.h"
 #include "pkgfile/package_stream.h"
 #include "pkgfile/processor_class.h"
-#include "pkgfile/record_name.h"
 #include "platform/file_io.h"
 
 namespace {
@@ -64,11 +62,11 @@ bool wanted(const FileRecord& record) {
 // Copies the record's content into the file `out`. False, reported, when the
 // data ends early or the file cannot be written.
 bool copyContent(FileSystem& fs, Console& console, const Package& package, const FileRecord& record,
-                 ByteSource& inflating, int out) {
+                 ByteSource& content, int out) {
   char buffer[kCopyChunk];
   for (uint32_t remaining = record.size; remaining > 0;) {
     const size_t chunk = std::min<size_t>(remaining, kCopyChunk);
-    if (!readExactly(inflating, buffer, chunk)) {
+    if (!readExactly(content, buffer, chunk)) {
       console.reportBrokenPackage(package);
       return false;
     }
@@ -82,9 +80,9 @@ bool copyContent(FileSystem& fs, Console& console, const Package& package, const
 }
 
 // Stages one wanted record.
-bool installRecord(InstallRun& run, Package& package, const FileRecord& record, ByteSource& inflating) {
+bool installRecord(InstallRun& run, Package& package, const FileRecord& record, ByteSource& content) {
   // A name that would leave the flash root is never written anywhere.
-  if (!isSafeRecordName(record.name)) {
+  if (hasUnsafeName(record)) {
     run.console.reportBrokenPackage(package);
     return false;
   }
@@ -102,7 +100,7 @@ bool installRecord(InstallRun& run, Package& package, const FileRecord& record, 
   }
   package.files.insert(relative);
   FileSystem& fs = run.board().fs();
-  if (!copyContent(fs, run.console, package, record, inflating, out)) {
+  if (!copyContent(fs, run.console, package, record, content, out)) {
     fs.close(out);
     return false;
   }
@@ -203,28 +201,19 @@ bool verifyPassedOver(Console& console, const Package& package, PackageStream& s
 }
 
 bool unpackFiles(InstallRun& run, Package& package, PackageStream& stream) {
-  // Reads stop at the end of the current part.
-  InflateStream inflating(*stream.streamBuf());
+  FileRecordReader records(stream);
   for (;;) {
-    // Data that ends anywhere in a record header ends the container.
-    unsigned char header[kFileRecordHeaderSize];
-    if (!readExactly(inflating, reinterpret_cast<char*>(header), kFileRecordHeaderSize)) return true;
-    FileRecord record = decodeFileRecordHeader(header);
-
-    // Data that ends in a name is a broken package.
-    record.name.assign(record.nameLength, '\0');
-    if (!readExactly(inflating, &record.name[0], record.nameLength)) {
+    // Data that ends in a name is a broken package; anywhere else (a record
+    // header, a record passed over) it ends the container.
+    const RecordRead read = records.next();
+    if (read == RecordRead::EndInName) {
       run.console.reportBrokenPackage(package);
       return false;
     }
-
-    // A record not for this board is passed over with its content; a cut
-    // inside it ends the container.
-    if (!wanted(record)) {
-      if (!inflating.skip(record.size)) return true;
-      continue;
-    }
-    if (!installRecord(run, package, record, inflating)) return false;
+    if (read != RecordRead::Record) return true;
+    // A record not for this board is passed over with its content.
+    if (!wanted(records.record())) continue;
+    if (!installRecord(run, package, records.record(), records)) return false;
     showInstallProgress(run.console, package, stream);
   }
 }

@@ -30,7 +30,7 @@ BundleFault checkMember(const std::string& path, const PublicKey& key, Member* m
   FileReport report;
   if (!inspectFile(path, key, true, &report, error)) return BundleFault::MemberBroken;
   if (report.broken()) {
-    *error = path + ": broken package file: " + report.layout.broken;
+    *error = path + ": broken package file: " + report.brokenReason;
     return BundleFault::MemberBroken;
   }
   if (report.packages.size() != 1 || report.packages[0].info->isBundle) {

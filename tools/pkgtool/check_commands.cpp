@@ -17,7 +17,7 @@ int statusOf(const FileReport& report) {
 
 // "ok (2 packages)", "BAD SIGNATURE: foo bad, bar missing", "BROKEN FILE: ..."
 std::string verdictLine(const FileReport& report) {
-  if (report.broken()) return "BROKEN FILE: " + report.layout.broken;
+  if (report.broken()) return "BROKEN FILE: " + report.brokenReason;
   if (report.allSignaturesHold()) {
     size_t count = 0;
     for (const PackageReport& package : report.packages)
@@ -45,7 +45,7 @@ bool inspectNamed(const std::string& name, const PublicKey& key, bool listFiles,
 }
 
 // One line of `list`: "MODE CLASS SIZE PATH", after the member's name in a bundle.
-void printRecord(const std::string& member, const FileRecordInfo& file, char end, std::ostream& out) {
+void printRecord(const std::string& member, const FileRecord& file, char end, std::ostream& out) {
   char fields[64];
   snprintf(fields, sizeof fields, "%s %u %u ", modeText(file.mode).c_str(), file.processorClass, file.size);
   if (!member.empty()) out << member << " ";
@@ -134,9 +134,9 @@ int runList(int argc, char** argv, std::ostream& out, std::ostream& err) {
   std::string error;
   if (!inspectNamed(path, builtInKey(), true, &report, &error)) return failure(err, "list", error, kExitBroken);
   if (report.broken())
-    return failure(err, "list", path + ": broken package file: " + report.layout.broken, kExitBroken);
+    return failure(err, "list", path + ": broken package file: " + report.brokenReason, kExitBroken);
   bool bundle = report.packages[0].info->isBundle;
   for (const PackageReport& package : report.packages)
-    for (const FileRecordInfo& file : package.files) printRecord(bundle ? package.info->name : "", file, end, out);
+    for (const FileRecord& file : package.files) printRecord(bundle ? package.info->name : "", file, end, out);
   return kExitOk;
 }

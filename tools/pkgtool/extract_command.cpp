@@ -51,7 +51,7 @@ int runExtract(int argc, char** argv, std::ostream& out, std::ostream& err) {
     return failure(err, "extract", error, kExitBroken);
   const std::string& name = options.path;
   if (report.broken())
-    return failure(err, "extract", name + ": broken package file: " + report.layout.broken + "; nothing was written",
+    return failure(err, "extract", name + ": broken package file: " + report.brokenReason + "; nothing was written",
                    kExitBroken);
   if (options.verify && !report.allSignaturesHold())
     return failure(err, "extract", name + ": a signature is bad or missing; nothing was written", kExitBadSignature);

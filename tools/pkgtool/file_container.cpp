@@ -22,11 +22,10 @@ constexpr size_t kMaxNameLength = 0xFFFF;
 void encodeRecordHeader(uint32_t mode, uint8_t processorClass, uint32_t size, uint16_t nameLength,
                         unsigned char out[kFileRecordHeaderSize]) {
   memset(out, 0, kFileRecordHeaderSize);
-  putLe16(out, static_cast<uint16_t>(mode));
-  // Bytes 2 to 22 are reserved and stay zero.
-  out[23] = processorClass;
-  putLe32(out + 24, size);
-  putLe16(out + 28, nameLength);
+  putLe16(out + kRecordModeOffset, static_cast<uint16_t>(mode));
+  out[kRecordClassOffset] = processorClass;
+  putLe32(out + kRecordSizeOffset, size);
+  putLe16(out + kRecordNameLengthOffset, nameLength);
 }
 
 ContainerWriter::~ContainerWriter() {

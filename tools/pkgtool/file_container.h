@@ -8,10 +8,9 @@
 
 #include <zlib.h>
 
+#include "pkgfile/file_record.h"
 #include "pkgtool/part_writer.h"
 
-constexpr size_t kFileRecordHeaderSize = 30;
-constexpr uint32_t kRegularFileType = 0x8000;
 constexpr uint32_t kPermissionBits = 07777;
 
 class ContainerWriter {

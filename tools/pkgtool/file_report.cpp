@@ -1,13 +1,15 @@
 // Reading package files for inspection and verification.
 #include "pkgtool/file_report.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "pkgfile/package_file.h"
 #include "pkgfile/package_header.h"
 #include "pkgfile/package_signature.h"
 #include "pkgfile/package_stream.h"
-#include "pkgfile/record_name.h"
-#include "pkgtool/file_container.h"
 #include "pkgtool/part_writer.h"
+#include "pkgtool/report_output.h"
 #include "platform/file_source.h"
 
 namespace {
@@ -24,6 +26,38 @@ std::string partPlace(const PackageStream& stream) {
          std::to_string(stream.partOffset() - kPartHeaderSize);
 }
 
+// What makes the layout broken, in words; empty when nothing does.
+std::string layoutFaultText(const FileLayout& layout) {
+  switch (layout.fault) {
+    case LayoutFault::None:
+      break;
+    case LayoutFault::ShortHeader:
+      return "shorter than the 8-byte file header";
+    case LayoutFault::UnknownMagic:
+      return "unknown magic " + hex32(layout.magic);
+    case LayoutFault::LengthDisagrees:
+      return "file header gives a length of " + std::to_string(layout.lengthField) + " bytes after it, but " +
+             std::to_string(layout.size - kFileHeaderSize) + " follow";
+    case LayoutFault::PartPastEnd: {
+      const PartEntry& part = layout.parts.back();
+      return "part at offset " + std::to_string(part.offset) + " (" + partTypeName(part.type) + ", " +
+             std::to_string(part.length) + " bytes) runs past the end of the file";
+    }
+  }
+  return std::string();
+}
+
+// Reads the layout; false with *error naming the file when it cannot be read.
+bool readLayout(FileSystem& fs, const std::string& path, FileLayout* layout, std::string* error) {
+  const LayoutRead read = readFileLayout(fs, path, layout);
+  if (read == LayoutRead::Read) return true;
+  if (read == LayoutRead::NotRegular)
+    *error = path + ": not a regular file";
+  else
+    *error = path + (read == LayoutRead::CannotOpen ? ": cannot open: " : ": cannot read: ") + strerror(errno);
+  return false;
+}
+
 class Inspection {
  public:
   Inspection(FileReport* report, const PublicKey& key, bool listFiles)
@@ -36,7 +70,7 @@ class Inspection {
   bool readPackage(PackageStream& stream);
   bool readContainer(PackageStream& stream, PackageReport* package);
   void breakWith(const std::string& reason) {
-    if (report_->layout.broken.empty()) report_->layout.broken = reason;
+    if (report_->brokenReason.empty()) report_->brokenReason = reason;
   }
 
   FileReport* report_;
@@ -109,20 +143,19 @@ bool Inspection::readPackage(PackageStream& stream) {
 
 bool Inspection::readContainer(PackageStream& stream, PackageReport* package) {
   if (!listFiles_) return true;
-  std::string broken;
-  // A file a board would write is named as the installer takes it, or the
-  // installer refuses the whole package as broken.
-  auto collect = [package, &broken](const FileRecordInfo& record, ByteSource&) {
-    package->files.push_back(record);
-    if ((record.mode & 0xF000) != kRegularFileType || isSafeRecordName(record.name)) return true;
-    broken = "the installer refuses the file record name " + quotedName(record.name);
-    return false;
-  };
-  if (!forEachFileRecord(stream, collect, &broken)) {
-    breakWith(package->info->name + ": " + broken);
+  FileRecordReader records(stream);
+  for (;;) {
+    const RecordRead read = records.next();
+    if (read == RecordRead::End) return true;
+    // A file a board would write is named as the installer takes it, or the
+    // installer refuses the whole package as broken.
+    if (read == RecordRead::Record) {
+      package->files.push_back(records.record());
+      if (!hasUnsafeName(records.record())) continue;
+    }
+    breakWith(package->info->name + ": " + recordFaultText(read, records));
     return false;
   }
-  return true;
 }
 
 }  // namespace
@@ -141,6 +174,22 @@ const char* verdictName(SignatureVerdict verdict) {
   return "none";
 }
 
+std::string recordFaultText(RecordRead read, const FileRecordReader& records) {
+  const std::string where = "file record " + std::to_string(records.number());
+  switch (read) {
+    case RecordRead::EndInHeader:
+      return "file container ends inside the header of " + where;
+    case RecordRead::EndInName:
+      return "file container ends inside the name of " + where;
+    case RecordRead::EndInContent:
+      return "file container ends inside the content of " + where + " (" + records.record().name + ")";
+    case RecordRead::Record:
+    case RecordRead::End:
+      break;
+  }
+  return "the installer refuses the file record name " + quotedName(records.record().name);
+}
+
 bool FileReport::allSignaturesHold() const {
   if (packages.empty()) return false;
   for (const PackageReport& package : packages)
@@ -152,19 +201,20 @@ bool inspectFile(const std::string& path, const PublicKey& key, bool listFiles, 
                  std::string* error) {
   *report = FileReport();
   report->path = path;
-  // The layout tells a damaged file before anything reads its contents.
-  if (!walkParts(path, &report->layout, error)) return false;
-  if (!report->layout.hasHeader || (report->layout.magic != kPackageMagic && report->layout.magic != kUnregisteredMagic))
-    return true;
-  // Every package, as the installer reads it, with its signature.
   PosixFileSystem fs;
+  // The layout tells a damaged file before anything reads its contents.
+  if (!readLayout(fs, path, &report->layout, error)) return false;
+  report->brokenReason = layoutFaultText(report->layout);
+  const LayoutFault fault = report->layout.fault;
+  if (fault == LayoutFault::ShortHeader || fault == LayoutFault::UnknownMagic) return true;
+  // Every package, as the installer reads it, with its signature.
   FileSource file(fs, path);
   PackageStream stream(&file, true);
   Inspection(report, key, listFiles).run(stream);
   // Whatever the installer's candidate reader refuses is broken too.
   PackageFile candidate;
-  if (report->layout.broken.empty() && !loadPackageFile(fs, candidate, path))
-    report->layout.broken = candidate.isBundle && candidate.members.empty() ? "bundle without members"
+  if (report->brokenReason.empty() && !loadPackageFile(fs, candidate, path))
+    report->brokenReason = candidate.isBundle && candidate.members.empty() ? "bundle without members"
                                                                              : "the package reader refuses the file";
   return true;
 }

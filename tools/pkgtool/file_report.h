@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "model/package.h"
-#include "pkgtool/file_records.h"
-#include "pkgtool/part_walk.h"
+#include "pkgfile/file_layout.h"
+#include "pkgfile/file_record_reader.h"
 #include "signature/signing_key.h"
 
 enum class SignatureVerdict {
@@ -24,16 +24,17 @@ struct PackageReport {
   // As the reader read the header parts (a pointer: records do not copy).
   std::unique_ptr<PackageInfo> info = std::make_unique<PackageInfo>();
   std::vector<std::string> startDisabled;  // a bundle's member list part
-  std::vector<FileRecordInfo> files;
+  std::vector<FileRecord> files;
   SignatureVerdict signature = SignatureVerdict::Missing;
 };
 
 struct FileReport {
   std::string path;
-  FileLayout layout;             // magic, size, parts, and what is broken
+  FileLayout layout;             // magic, size, parts
   std::vector<PackageReport> packages;  // a bundle first, then its members
+  std::string brokenReason;      // empty when whole; else what is wrong
 
-  bool broken() const { return !layout.broken.empty(); }
+  bool broken() const { return !brokenReason.empty(); }
   // Every package's signature holds (a bundle header needs none).
   bool allSignaturesHold() const;
 };
@@ -46,3 +47,7 @@ bool inspectFile(const std::string& path, const PublicKey& key, bool listFiles, 
                  std::string* error);
 
 const char* verdictName(SignatureVerdict verdict);
+
+// Why a file container cannot be read whole, in words: where its data ended
+// inside a record, or (read is Record) the record's name the installer refuses.
+std::string recordFaultText(RecordRead read, const FileRecordReader& records);

@@ -5,8 +5,8 @@
 
 #include <string>
 
+#include "pkgfile/file_layout.h"
 #include "pkgtool/package_builder.h"
-#include "pkgtool/part_walk.h"
 
 // inPath has the layout given, which must be whole. Writes through a
 // temporary file: nothing appears at outPath unless the whole file was

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "pkgfile/processor_class.h"
 #include "pkgtool/file_container.h"
 #include "pkgtool/output_file.h"
 #include "pkgtool/part_writer.h"
@@ -18,7 +17,6 @@ namespace {
 
 constexpr size_t kCopyChunk = 16384;
 constexpr mode_t kDirectoryMode = 0755;
-constexpr uint32_t kFileTypeMask = 0xF000;
 
 // Makes every directory of path up to its last "/", as far as missing.
 bool makeParents(const std::string& path, std::string* error) {
@@ -35,7 +33,7 @@ bool makeParents(const std::string& path, std::string* error) {
 // The record's content from the inflating stream into its file, which
 // appears under its name only whole and with its permission bits: a failure
 // or an ending signal leaves nothing there.
-bool writeRecord(const std::string& destination, const FileRecordInfo& record, ByteSource& content,
+bool writeRecord(const std::string& destination, const FileRecord& record, ByteSource& content,
                  std::string* error) {
   OutputFile out;
   if (!makeParents(destination, error) || !out.open(destination, error)) return false;
@@ -54,10 +52,6 @@ bool writeRecord(const std::string& destination, const FileRecordInfo& record, B
 
 }  // namespace
 
-bool recordInstalled(const FileRecordInfo& record, int boardClass) {
-  return (record.mode & kFileTypeMask) == kRegularFileType && recordFitsBoard(record.processorClass, boardClass);
-}
-
 bool extractRecords(const std::string& path, const std::string& directory, int boardClass, size_t* written,
                     std::string* error) {
   *written = 0;
@@ -70,19 +64,20 @@ bool extractRecords(const std::string& path, const std::string& directory, int b
   if (!makeParents(directory + "/", error)) return false;
   PackageStream stream(&file, false);
   stream.acceptPart(kFileContainerPart);
-  auto extract = [&](const FileRecordInfo& record, ByteSource& content) {
-    if (!recordInstalled(record, boardClass)) return true;
-    // As on the board: the name below the root, with a "/" before it unless it has one.
-    const std::string destination = directory + (record.name[0] == '/' ? "" : "/") + record.name;
-    if (!writeRecord(destination, record, content, error)) return false;
-    ++*written;
-    return true;
-  };
   while (stream.nextPart() == kFileContainerPart) {
-    std::string broken;
-    if (forEachFileRecord(stream, extract, &broken)) continue;
-    if (error->empty()) *error = path + ": " + broken;
-    return false;
+    FileRecordReader records(stream);
+    for (RecordRead read; (read = records.next()) != RecordRead::End;) {
+      if (read != RecordRead::Record) {
+        *error = path + ": " + recordFaultText(read, records);
+        return false;
+      }
+      const FileRecord& record = records.record();
+      if (!isInstalledOn(record, boardClass)) continue;
+      // As on the board: the name below the root, with a "/" before it unless it has one.
+      const std::string destination = directory + (record.name[0] == '/' ? "" : "/") + record.name;
+      if (!writeRecord(destination, record, records, error)) return false;
+      ++*written;
+    }
   }
   return true;
 }

@@ -8,11 +8,8 @@
 
 #include "pkgtool/file_report.h"
 
-// Whether a board of boardClass (0: none of the classes 1 to 4) installs the
-// record: regular files meant for every board or for that class.
-bool recordInstalled(const FileRecordInfo& record, int boardClass);
-
-// Writes the records such a board installs, of every package in the file,
+// Writes the records a board of boardClass (0: none of the classes 1 to 4)
+// installs, of every package in the file,
 // below directory (made when missing), each with its permission bits.
 // *written counts the files. False, with *error naming the file, when the
 // package file cannot be read or a file cannot be written.

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 
-#include "pkgtool/part_walk.h"
 #include "pkgtool/report_output.h"
 
 namespace {
@@ -67,9 +66,9 @@ json dependencyJson(const std::vector<Dependency>& list, bool withPriority) {
   return entries;
 }
 
-json filesJson(const std::vector<FileRecordInfo>& files) {
+json filesJson(const std::vector<FileRecord>& files) {
   json entries = json::array();
-  for (const FileRecordInfo& file : files) {
+  for (const FileRecord& file : files) {
     json item = {{"mode", octalMode(file.mode)}, {"class", file.processorClass}, {"size", file.size}};
     putBytes(item, "name", file.name);
     entries.push_back(item);
@@ -113,7 +112,7 @@ json reportJson(const FileReport& report) {
       {"magic", magicName(report.layout)},
       {"size", report.layout.size},
       {"verdict", report.broken() ? "broken" : report.allSignaturesHold() ? "ok" : "bad_signature"},
-      {"broken", report.layout.broken},
+      {"broken", report.brokenReason},
       {"parts", parts},
       {"packages", packages},
   };

@@ -8,11 +8,20 @@
 
 namespace {
 
-std::string hex32(uint32_t value) {
-  char text[16];
-  snprintf(text, sizeof text, "0x%08X", value);
-  return text;
-}
+struct PartTypeName {
+  uint32_t type;
+  const char* name;
+};
+
+constexpr PartTypeName kPartTypeNames[] = {
+    {kPackageHeaderPart, "package header"},   {kBundleHeaderPart, "bundle header"},
+    {kRecord24TextPart, "text (24)"},         {kArchitecturePart, "architecture"},
+    {kRecord2TextPart, "text (2)"},           {kDescriptionPart, "description"},
+    {kDependsPart, "depends list"},           {kProvidesPart, "provides list"},
+    {kConflictsPart, "conflicts list"},       {kImagePart, "image"},
+    {kBundleMembersPart, "bundle member list"}, {kFileContainerPart, "file container"},
+    {kSignaturePart, "signature"},
+};
 
 std::string flagsText(uint32_t flags) {
   std::string text = hex32(flags);
@@ -40,10 +49,10 @@ void printParts(const FileLayout& layout, std::ostream& out) {
   if (layout.trailingBytes != 0) out << "  (" << layout.trailingBytes << " bytes after the last part)\n";
 }
 
-void printFiles(const std::vector<FileRecordInfo>& files, std::ostream& out) {
+void printFiles(const std::vector<FileRecord>& files, std::ostream& out) {
   out << "  files: " << files.size() << "\n";
   char line[64];
-  for (const FileRecordInfo& file : files) {
+  for (const FileRecord& file : files) {
     snprintf(line, sizeof line, "    %s %5u %10u  ", modeText(file.mode).c_str(), file.processorClass, file.size);
     out << line << file.name << "\n";
   }
@@ -74,6 +83,18 @@ void printPackage(const PackageReport& package, std::ostream& out) {
 
 }  // namespace
 
+const char* partTypeName(uint32_t type) {
+  for (const PartTypeName& entry : kPartTypeNames)
+    if (entry.type == type) return entry.name;
+  return "unknown";
+}
+
+std::string hex32(uint32_t value) {
+  char text[16];
+  snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
 std::string dependencyText(const Dependency& entry, bool withPriority) {
   std::string text = entry.name;
   if (entry.min == 0 && entry.max == 0)
@@ -94,7 +115,7 @@ const char* verdictWord(const FileReport& report) {
 }
 
 const char* magicName(const FileLayout& layout) {
-  if (!layout.hasHeader) return "invalid";
+  if (!layout.hasHeader()) return "invalid";
   if (layout.magic == kPackageMagic) return "ordinary";
   if (layout.magic == kUnregisteredMagic) return "unregistered";
   return "invalid";
@@ -127,9 +148,9 @@ void printReport(const FileReport& report, std::ostream& out) {
   const FileLayout& layout = report.layout;
   out << "file: " << report.path << "\n";
   out << "magic: " << magicName(layout);
-  if (layout.hasHeader) out << " (" << hex32(layout.magic) << ")";
+  if (layout.hasHeader()) out << " (" << hex32(layout.magic) << ")";
   out << "\nsize: " << layout.size << " bytes\n";
   printParts(layout, out);
   for (const PackageReport& package : report.packages) printPackage(package, out);
-  out << "verdict: " << verdictWord(report) << (report.broken() ? ": " + layout.broken : "") << "\n";
+  out << "verdict: " << verdictWord(report) << (report.broken() ? ": " + report.brokenReason : "") << "\n";
 }

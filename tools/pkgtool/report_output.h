@@ -14,6 +14,10 @@ const char* verdictWord(const FileReport& report);
 // "system 6.40 to 6.49", "dhcp (any version)", "ppp from 1.0, priority -1"
 std::string dependencyText(const Dependency& entry, bool withPriority);
 
+// The name of a part type for people ("file container"), or "unknown".
+const char* partTypeName(uint32_t type);
+// "0x0000ABCD"
+std::string hex32(uint32_t value);
 // "ordinary", "unregistered" or "invalid".
 const char* magicName(const FileLayout& layout);
 // "-rwxr-xr-x" for a record's mode ('?' for a file type other than a

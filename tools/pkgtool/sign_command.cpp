@@ -23,7 +23,7 @@ int runSign(int argc, char** argv, std::ostream& out, std::ostream& err) {
   if (!input.open(inName, &error) || !inspectFile(input.path(), builtInKey(), false, &report, &error))
     return failure(err, "sign", error, kExitBroken);
   if (report.broken())
-    return failure(err, "sign", inName + ": broken package file: " + report.layout.broken, kExitBroken);
+    return failure(err, "sign", inName + ": broken package file: " + report.brokenReason, kExitBroken);
   PrivateKey key;
   size_t signedCount = 0;
   if (!readSigningKey(keyPath, &key, &error)) return failure(err, "sign", error, kExitBroken);
