@@ -2,28 +2,63 @@
 
 #include <algorithm>
 
+int compareSplitPath(std::string_view dir, std::string_view name, std::string_view key) {
+  size_t i = 0;
+  for (const std::string_view part : {dir, name}) {
+    for (const char c : part) {
+      if (i == key.size()) return 1;
+      const auto a = static_cast<unsigned char>(c);
+      const auto b = static_cast<unsigned char>(key[i++]);
+      if (a != b) return a < b ? -1 : 1;
+    }
+  }
+  return i == key.size() ? 0 : -1;
+}
+
+int PathSet::compare(const Entry& entry, std::string_view key) const {
+  return compareSplitPath(texts_.text(dirs_[entry.dir]), texts_.text(entry.name), key);
+}
+
+void PathSet::build(size_t position, std::string* path) const {
+  const Entry& entry = order_[position];
+  path->assign(texts_.text(dirs_[entry.dir]));
+  path->append(texts_.text(entry.name));
+}
+
 size_t PathSet::lowerBound(std::string_view path) const {
-  if (order_.empty() || at(order_.size() - 1) < path) return order_.size();
+  if (order_.empty() || compare(order_.back(), path) < 0) return order_.size();
   const auto found = std::lower_bound(order_.begin(), order_.end(), path,
-                                      [this](uint32_t ref, std::string_view key) { return texts_.text(ref) < key; });
+                                      [this](const Entry& entry, std::string_view key) { return compare(entry, key) < 0; });
   return static_cast<size_t>(found - order_.begin());
+}
+
+uint32_t PathSet::internDir(std::string_view dir) {
+  // Paths mostly come directory by directory.
+  if (!dirs_.empty() && texts_.text(dirs_.back()) == dir) return static_cast<uint32_t>(dirs_.size() - 1);
+  const auto known = dirIds_.find(dir);
+  if (known != dirIds_.end()) return known->second;
+  const uint32_t ref = texts_.store(dir);
+  const auto id = static_cast<uint32_t>(dirs_.size());
+  dirs_.push_back(ref);
+  dirIds_.emplace(texts_.text(ref), id);
+  return id;
 }
 
 bool PathSet::insert(std::string_view path) {
   const size_t place = lowerBound(path);
-  if (place < order_.size() && at(place) == path) return false;
+  if (place < order_.size() && compare(order_[place], path) == 0) return false;
+  const size_t slash = path.rfind('/');
+  const size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
+  const Entry entry{internDir(path.substr(0, nameStart)), texts_.store(path.substr(nameStart))};
   // Grown by a quarter, not doubled.
   if (order_.size() == order_.capacity()) order_.reserve(order_.size() + order_.size() / 4 + 64);
-  order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(place), texts_.store(path));
+  order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(place), entry);
   return true;
 }
 
 size_t PathSet::count(std::string_view path) const {
   const size_t place = lowerBound(path);
-  return place < order_.size() && at(place) == path ? 1 : 0;
+  return place < order_.size() && compare(order_[place], path) == 0 ? 1 : 0;
 }
 
-void PathSet::clear() {
-  order_ = std::vector<uint32_t>();
-  texts_.clear();
-}
+void PathSet::clear() { *this = PathSet(); }

@@ -1,16 +1,21 @@
-// The paths a package installed, as a sorted set held compactly: a package of
-// many files keeps its names and a four-byte reference for each, not a tree
-// node and a string.
+// The paths a package installed, as a sorted set held compactly: each
+// directory is stored once, and a path is a reference to its directory and
+// its name, eight bytes and the name's text, not a tree node and a string.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "model/text_arena.h"
 #include "platform/position_iterator.h"
+
+// Compares the path `dir` + `name` with `key` in plain byte order ("/a"
+// before "/a/b" before "/ab"): negative, zero or positive.
+int compareSplitPath(std::string_view dir, std::string_view name, std::string_view key);
 
 class PathSet {
  public:
@@ -29,11 +34,21 @@ class PathSet {
 
  private:
   friend Iterator;
-  std::string_view at(size_t position) const { return texts_.text(order_[position]); }
-  void build(size_t position, std::string* path) const { path->assign(at(position)); }
+  // A path is its directory, through the last '/', and the rest.
+  struct Entry {
+    uint32_t dir;
+    uint32_t name;
+  };
+
+  int compare(const Entry& entry, std::string_view key) const;
+  void build(size_t position, std::string* path) const;
   size_t lowerBound(std::string_view path) const;
+  uint32_t internDir(std::string_view dir);
 
   TextArena texts_;
+  // The text of each directory, and the directory of each text.
+  std::vector<uint32_t> dirs_;
+  std::unordered_map<std::string_view, uint32_t> dirIds_;
   // The paths in order; a path comes mostly after the last one.
-  std::vector<uint32_t> order_;
+  std::vector<Entry> order_;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "model/path_set.h"
 #include "staging/staged_files.h"
 
 namespace {
@@ -26,16 +27,7 @@ bool isStagedName(std::string_view source) {
 }  // namespace
 
 int StagedOps::compare(const Record& record, std::string_view key) const {
-  size_t i = 0;
-  for (const std::string_view part : {texts_.text(shared_[record.dir]), texts_.text(record.name)}) {
-    for (const char c : part) {
-      if (i == key.size()) return 1;
-      const auto a = static_cast<unsigned char>(c);
-      const auto b = static_cast<unsigned char>(key[i++]);
-      if (a != b) return a < b ? -1 : 1;
-    }
-  }
-  return i == key.size() ? 0 : -1;
+  return compareSplitPath(texts_.text(shared_[record.dir]), texts_.text(record.name), key);
 }
 
 // Paths mostly come in order: the last one is asked first.
