@@ -11,7 +11,7 @@
 
 #include "install/run_report.h"
 #include "platform/clock.h"
-#include "staging/spinner.h"
+#include "install/spinner.h"
 #include "staging/transaction.h"
 
 namespace {

@@ -6,11 +6,11 @@
 
 #include "platform/file_system.h"
 
-class Spinner;
+class CopyProgress;
 
 // Copies the regular file `source` into the open, empty file `destination`,
 // gives it the source's permission bits and makes it durable. False, with
 // errno telling why, when the source is no regular file or cannot be read, or
-// the copy cannot be written whole. With a spinner, one step is taken after
+// the copy cannot be written whole. With a progress, one step is taken after
 // each chunk written.
-bool copyInto(FileSystem& fs, const std::string& source, int destination, Spinner* spinner);
+bool copyInto(FileSystem& fs, const std::string& source, int destination, CopyProgress* progress);

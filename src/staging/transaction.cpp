@@ -285,7 +285,7 @@ void Transaction::noteFailure(const std::string& path) {
 // system first (a file staged elsewhere is copied beside its destination) and
 // made durable; a failure there leaves the board as it was. Then the journal
 // is written, and only then does anything change.
-bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
+bool Transaction::commit(CopyProgress* progress, CommitFailure* failure) {
   CommitFailure ignored;
   if (failure == nullptr) failure = &ignored;
   if (stagingFailure_.error != 0) {
@@ -296,7 +296,7 @@ bool Transaction::commit(Spinner* spinner, CommitFailure* failure) {
   FileSystem& fs = board_.fs();
   std::vector<PlacedCopy> copies;
   FileSystems placedOn(fs);
-  bool placed = placeNewFiles(spinner, &copies, &placedOn, failure);
+  bool placed = placeNewFiles(progress, &copies, &placedOn, failure);
   std::string unsynced;
   if (placed && !placedOn.sync(&unsynced)) {
     *failure = CommitFailure{errno, unsynced};
@@ -349,7 +349,7 @@ std::vector<std::string> Transaction::sharedSources() const {
   return shared;
 }
 
-bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copies, FileSystems* placedOn,
+bool Transaction::placeNewFiles(CopyProgress* progress, std::vector<PlacedCopy>* copies, FileSystems* placedOn,
                                 CommitFailure* failure) {
   // Almost always empty: only a manifest can name one source twice.
   const std::vector<std::string> shared = sharedSources();
@@ -388,7 +388,7 @@ bool Transaction::placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copie
     // only moved stays where it is.
     const bool dropsSource = op.kind == OpKind::Create || (loaded_ && isStagingFile(op.source, destination));
     copies->push_back(PlacedCopy{position, copy, op.source, dropsSource});
-    bool copied = copyInto(fs, op.source, fd, spinner);
+    bool copied = copyInto(fs, op.source, fd, progress);
     int error = errno;
     if (!fs.close(fd) && copied) {
       copied = false;

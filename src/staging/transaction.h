@@ -17,7 +17,7 @@
 #include "staging/staged_ops.h"
 
 class FileSystems;
-class Spinner;
+class CopyProgress;
 struct PlacedCopy;
 
 // Why a commit failed: the errno of the failure and the path it concerns.
@@ -77,8 +77,8 @@ class Transaction {
   // changed and the staged files stay. Once the journal is durable, a step
   // that fails stops the commit and leaves the journal for the next run to
   // complete. False in both cases, `failure` (may be null) telling which.
-  // The caller's spinner, if any, steps as new files are copied.
-  bool commit(Spinner* spinner, CommitFailure* failure = nullptr);
+  // The caller's progress, if any, steps as new files are copied.
+  bool commit(CopyProgress* progress, CommitFailure* failure = nullptr);
   // Deletes the temporary files of staged creations and drops everything.
   void cancel();
   // cancel() for a transaction loaded from a manifest: the temporary files
@@ -116,7 +116,7 @@ class Transaction {
   // Brings every new file onto its destination's file system; the copies it
   // makes are listed in `copies`, and the file systems they lie on (where
   // the renames will take place) in `placedOn`.
-  bool placeNewFiles(Spinner* spinner, std::vector<PlacedCopy>* copies, FileSystems* placedOn,
+  bool placeNewFiles(CopyProgress* progress, std::vector<PlacedCopy>* copies, FileSystems* placedOn,
                      CommitFailure* failure);
 
   StagedOps ops_;

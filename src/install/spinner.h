@@ -6,15 +6,16 @@
 #include <cstdio>
 
 #include "platform/clock.h"
+#include "staging/copy_progress.h"
 
-class Spinner {
+class Spinner : public CopyProgress {
  public:
   static constexpr uint32_t kRedrawTicks = 20;
 
   Spinner(Clock& clock, FILE* out) : clock_(clock), out_(out) {}
 
   // One spinner step, taken after each chunk a copy has written.
-  void step();
+  void step() override;
 
  private:
   Clock& clock_;

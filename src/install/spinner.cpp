@@ -1,4 +1,4 @@
-#include "staging/spinner.h"
+#include "install/spinner.h"
 
 namespace {
 
