@@ -48,5 +48,3 @@ Mode parseCommandLine(int argc, const char* const* argv, RunOptions& options, FI
   }
   return options.mode;
 }
-
-void printUsage(FILE* out) { fputs("usage: installer [-q] [-r <root>] [-]\n", out); }

@@ -31,6 +31,3 @@ struct RunOptions {
 // Reads argv[1..argc-1] into `options` until a word ends the reading, and
 // returns the mode. --reinstall prints its two lines on `out` when it is met.
 Mode parseCommandLine(int argc, const char* const* argv, RunOptions& options, FILE* out);
-
-// "usage: installer [-q] [-r <root>] [-]" and a newline.
-void printUsage(FILE* out);

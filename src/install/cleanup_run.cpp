@@ -2,11 +2,10 @@
 
 #include "install/scheduled_actions.h"
 
-RunReport runCleanup(Repository& repository, Console& console, const BoardPaths& board) {
-  Transaction transaction(board);
-  InstallRun run{repository, console, transaction, InstallFlags::None, {}};
+RunReport runCleanup(const RunRequest& request) {
+  if (!openBoard(request)) return RunReport(RunOutcome::CommitIncomplete);
+  Transaction transaction(request.board);
+  InstallRun run{request.repository, request.console, transaction, InstallFlags::None, {}};
   cleanup(run);
-  RunReport report;
-  report.outcome = commitRun(run);
-  return report;
+  return RunReport(commitRun(run));
 }

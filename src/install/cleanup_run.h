@@ -2,7 +2,6 @@
 // whatever --safe said, and without a post-install log.
 #pragma once
 
-#include "install/run_report.h"
-#include "model/board_paths.h"
+#include "install/run_request.h"
 
-RunReport runCleanup(Repository& repository, Console& console, const BoardPaths& board);
+RunReport runCleanup(const RunRequest& request);

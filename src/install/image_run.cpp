@@ -5,6 +5,7 @@
 #include "install/postlog.h"
 #include "install/scheduled_actions.h"
 #include "platform/file_sink.h"
+#include "platform/file_source.h"
 
 namespace {
 
@@ -18,10 +19,13 @@ void printImageError(const Console& console, const char* text) {
 
 }  // namespace
 
-RunReport runImage(Repository& repository, Console& console, const BoardPaths& board, InstallFlags permitted,
-                   ByteSource* input) {
+RunReport runImage(const RunRequest& request) {
+  if (!openBoard(request)) return RunReport(RunOutcome::CommitIncomplete);
+  const BoardPaths& board = request.board;
+  Console& console = request.console;
+  FileSource input(board.fs(), request.input);
   Transaction transaction(board);
-  InstallRun run{repository, console, transaction, permitted | InstallFlags::Upgrade, {}};
+  InstallRun run{request.repository, console, transaction, request.permitted | InstallFlags::Upgrade, {}};
   applyScheduledActions(run);
   RunReport report;
   const std::string copy = board.at(kIncomingImage);
@@ -40,7 +44,7 @@ RunReport runImage(Repository& repository, Console& console, const BoardPaths& b
     report.outcome = RunOutcome::ImageFileFailed;
     return report;
   }
-  report.stream = installFromStream(run, input, &image);
+  report.stream = installFromStream(run, &input, &image);
   const bool installed = isInstalled(report.stream);
   if (!installed) report.outcome = RunOutcome::StreamNotInstalled;
   // A copy cut short would be kept as a broken stored image. The log, which

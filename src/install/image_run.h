@@ -3,11 +3,8 @@
 // boot image), committed, and its messages added to the post-install log.
 #pragma once
 
-#include "install/run_report.h"
-#include "model/board_paths.h"
-#include "platform/byte_source.h"
+#include "install/run_request.h"
 
-// The whole run on `input`, with what the command line permits besides
-// upgrades.
-RunReport runImage(Repository& repository, Console& console, const BoardPaths& board, InstallFlags permitted,
-                   ByteSource* input);
+// The whole run on the request's input, with what the command line permits
+// besides upgrades.
+RunReport runImage(const RunRequest& request);

@@ -14,9 +14,14 @@ enum class RunOutcome {
   ImageFileFailed,     // image mode: the copy of the stream could not be made whole
   LogFailed,           // done, but the post-install log could not be written
   StreamNotInstalled,  // image mode: the stream was not installed; nothing changed
+  DamagedManifest,     // --commit, --cancel: the saved manifest is unreadable; nothing changed
+  CancelFailed,        // --cancel: the manifest or the files it staged could not be deleted
 };
 
 struct RunReport {
+  RunReport() = default;
+  explicit RunReport(RunOutcome ended) : outcome(ended) {}
+
   RunOutcome outcome = RunOutcome::Done;
   // Image mode: what became of the stream.
   InstallResult stream;

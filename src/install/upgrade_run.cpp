@@ -145,13 +145,12 @@ std::string storedImagePath(const std::string& name) {
   return path;
 }
 
-RunReport runUpgrade(Repository& repository, Console& console, const BoardPaths& board, const UpgradeOptions& options) {
-  Transaction transaction(board);
-  InstallRun run{repository, console, transaction, options.permitted | InstallFlags::Upgrade, {}};
-  Postlog log(board);
+RunReport runUpgrade(const RunRequest& request) {
+  if (!openBoard(request)) return RunReport(RunOutcome::CommitIncomplete);
+  Transaction transaction(request.board);
+  InstallRun run{request.repository, request.console, transaction, request.permitted | InstallFlags::Upgrade, {}};
+  Postlog log(request.board);
   applyScheduledActions(run);
   installCandidates(run, log);
-  RunReport report;
-  report.outcome = writeLog(console, log, finish(run, options.commitNow));
-  return report;
+  return RunReport(writeLog(request.console, log, finish(run, request.commitNow)));
 }

@@ -1,6 +1,6 @@
 // The `--show` table. Each field is right-aligned in its width and never cut;
 // a longer text shifts the rest of its line.
-#include "cli/package_listing.h"
+#include "install/show_run.h"
 
 #include <clocale>
 #include <cstdio>
@@ -74,8 +74,13 @@ void writePackageLine(FILE* out, const Package& package) {
 
 }  // namespace
 
-void listPackages(const Repository& repository, FILE* out) {
+RunReport runShow(const RunRequest& request) {
+  const bool whole = openBoard(request);
+  FILE* out = request.console.file();
   writeHeader(out);
-  for (const auto& package : repository.packages) writePackageLine(out, *package);
+  for (const auto& package : request.repository.packages) writePackageLine(out, *package);
   fflush(out);
+  RunReport report;
+  if (!whole) report.outcome = RunOutcome::CommitIncomplete;
+  return report;
 }

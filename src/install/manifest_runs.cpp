@@ -1,4 +1,4 @@
-#include "cli/manifest_modes.h"
+#include "install/manifest_runs.h"
 
 #include <sys/stat.h>
 
@@ -9,13 +9,11 @@
 #include <set>
 #include <string>
 
-#include "install/run_report.h"
-#include "platform/clock.h"
 #include "install/spinner.h"
+#include "platform/clock.h"
 #include "staging/transaction.h"
 
 namespace {
-
 
 // Loads the saved transaction of the tree. A missing manifest is nothing to
 // do; false for one that cannot be read whole and well-formed.
@@ -31,9 +29,9 @@ void sayError(FILE* out, const std::string& text) {
   fflush(out);
 }
 
-ExitStatus reportDamaged(FILE* out) {
+RunReport reportDamaged(FILE* out) {
   sayError(out, std::string("damaged manifest ") + kManifestPath + ": nothing was changed");
-  return ExitStatus::Failed;
+  return RunReport(RunOutcome::DamagedManifest);
 }
 
 // Completes what an interrupted run left, showing `carriedOut` the steps of
@@ -83,12 +81,15 @@ class CompletedCommit {
 
 }  // namespace
 
-ExitStatus runCommitMode(const BoardPaths& board, FILE* out) {
+RunReport runCommit(const RunRequest& request) {
+  const BoardPaths& board = request.board;
+  FILE* out = request.console.file();
   // Read before an interrupted commit is completed, to be held against it.
   Transaction transaction(board);
   const bool loaded = loadSaved(board, transaction);
   CompletedCommit completed(transaction);
-  if (!recover(board, out, [&completed](const JournalStep& step) { completed.see(step); })) return ExitStatus::Failed;
+  if (!recover(board, out, [&completed](const JournalStep& step) { completed.see(step); }))
+    return RunReport(RunOutcome::CommitIncomplete);
   if (!loaded) return reportDamaged(out);
   // The spinner draws after this text.
   fputs("finishing install... ", out);
@@ -99,18 +100,20 @@ ExitStatus runCommitMode(const BoardPaths& board, FILE* out) {
   // Backspace and blank wipe the last spinner character.
   fputs("\b \n", out);
   fflush(out);
-  if (committed) return ExitStatus::Ok;
+  if (committed) return RunReport(RunOutcome::Done);
   if (failure.journalLeft) {
     sayError(out, commitLeftMessage(failure));
-    return ExitStatus::Failed;
+    return RunReport(RunOutcome::CommitIncomplete);
   }
   transaction.cancel();  // the staged files stay the manifest's
   sayError(out, "could not commit " + failure.path + ": " + std::strerror(failure.error) + ": nothing was changed");
-  return failure.error == ENOSPC ? ExitStatus::NoSpace : ExitStatus::Failed;
+  return RunReport(failure.error == ENOSPC ? RunOutcome::NoSpace : RunOutcome::CommitFailed);
 }
 
-ExitStatus runCancelMode(const BoardPaths& board, FILE* out) {
-  if (!recover(board, out)) return ExitStatus::Failed;
+RunReport runCancel(const RunRequest& request) {
+  const BoardPaths& board = request.board;
+  FILE* out = request.console.file();
+  if (!recover(board, out)) return RunReport(RunOutcome::CommitIncomplete);
   Transaction transaction(board);
   if (!loadSaved(board, transaction)) return reportDamaged(out);
   // The manifest goes first: its files are deleted only once nothing can
@@ -118,11 +121,11 @@ ExitStatus runCancelMode(const BoardPaths& board, FILE* out) {
   if (!board.fs().unlink(board.at(kManifestPath)) && errno != ENOENT) {
     const int error = errno;
     sayError(out, std::string("could not delete ") + kManifestPath + ": " + std::strerror(error));
-    return ExitStatus::Failed;
+    return RunReport(RunOutcome::CancelFailed);
   }
-  if (transaction.cancelSaved()) return ExitStatus::Ok;
+  if (transaction.cancelSaved()) return RunReport(RunOutcome::Done);
   const int error = errno;
   sayError(out, std::string("could not delete the files of ") + kManifestPath + ": " + std::strerror(error) +
                     ": the next run deletes them");
-  return ExitStatus::Failed;
+  return RunReport(RunOutcome::CancelFailed);
 }
