@@ -16,12 +16,12 @@ int compareSplitPath(std::string_view dir, std::string_view name, std::string_vi
 }
 
 int PathSet::compare(const Entry& entry, std::string_view key) const {
-  return compareSplitPath(texts_.text(dirs_[entry.dir]), texts_.text(entry.name), key);
+  return compareSplitPath(texts_.text(entry.dir), texts_.text(entry.name), key);
 }
 
 void PathSet::build(size_t position, std::string* path) const {
   const Entry& entry = order_[position];
-  path->assign(texts_.text(dirs_[entry.dir]));
+  path->assign(texts_.text(entry.dir));
   path->append(texts_.text(entry.name));
 }
 
@@ -32,24 +32,12 @@ size_t PathSet::lowerBound(std::string_view path) const {
   return static_cast<size_t>(found - order_.begin());
 }
 
-uint32_t PathSet::internDir(std::string_view dir) {
-  // Paths mostly come directory by directory.
-  if (!dirs_.empty() && texts_.text(dirs_.back()) == dir) return static_cast<uint32_t>(dirs_.size() - 1);
-  const auto known = dirIds_.find(dir);
-  if (known != dirIds_.end()) return known->second;
-  const uint32_t ref = texts_.store(dir);
-  const auto id = static_cast<uint32_t>(dirs_.size());
-  dirs_.push_back(ref);
-  dirIds_.emplace(texts_.text(ref), id);
-  return id;
-}
-
 bool PathSet::insert(std::string_view path) {
   const size_t place = lowerBound(path);
   if (place < order_.size() && compare(order_[place], path) == 0) return false;
   const size_t slash = path.rfind('/');
   const size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
-  const Entry entry{internDir(path.substr(0, nameStart)), texts_.store(path.substr(nameStart))};
+  const Entry entry{texts_.intern(path.substr(0, nameStart)), texts_.store(path.substr(nameStart))};
   // Grown by a quarter, not doubled.
   if (order_.size() == order_.capacity()) order_.reserve(order_.size() + order_.size() / 4 + 64);
   order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(place), entry);

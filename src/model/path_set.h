@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "model/text_arena.h"
@@ -43,12 +42,8 @@ class PathSet {
   int compare(const Entry& entry, std::string_view key) const;
   void build(size_t position, std::string* path) const;
   size_t lowerBound(std::string_view path) const;
-  uint32_t internDir(std::string_view dir);
 
   TextArena texts_;
-  // The text of each directory, and the directory of each text.
-  std::vector<uint32_t> dirs_;
-  std::unordered_map<std::string_view, uint32_t> dirIds_;
   // The paths in order; a path comes mostly after the last one.
   std::vector<Entry> order_;
 };

@@ -35,7 +35,17 @@ std::string_view TextArena::text(uint32_t ref) const {
   return std::string_view(reinterpret_cast<const char*>(at), length);
 }
 
-void TextArena::clear() {
-  blocks_.clear();
-  used_ = kBlock;
+uint32_t TextArena::intern(std::string_view value) {
+  if (internedAny_ && text(lastInterned_) == value) return lastInterned_;
+  const auto known = interned_.find(value);
+  if (known != interned_.end()) {
+    lastInterned_ = known->second;
+  } else {
+    lastInterned_ = store(value);
+    interned_.emplace(text(lastInterned_), lastInterned_);
+  }
+  internedAny_ = true;
+  return lastInterned_;
 }
+
+void TextArena::clear() { *this = TextArena(); }

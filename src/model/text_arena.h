@@ -1,17 +1,21 @@
 // Many short texts kept without an allocation each: stored one after another
-// in blocks that never move, each named by a 32-bit reference.
+// in blocks that never move, each named by a 32-bit reference. A text shared
+// by many (the directory of many paths) can be kept once for all of them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class TextArena {
  public:
   // Copies `text` in; its view stays good until the arena is cleared.
   uint32_t store(std::string_view text);
+  // The reference of `text` as stored by an earlier intern, or a new one.
+  uint32_t intern(std::string_view text);
   std::string_view text(uint32_t ref) const;
   void clear();
 
@@ -23,4 +27,7 @@ class TextArena {
   // one longer than a block has a block of its own.
   std::vector<std::unique_ptr<char[]>> blocks_;
   size_t used_ = kBlock;
+  std::unordered_map<std::string_view, uint32_t> interned_;
+  uint32_t lastInterned_ = 0;  // texts mostly come in runs of one directory
+  bool internedAny_ = false;
 };

@@ -27,7 +27,7 @@ bool isStagedName(std::string_view source) {
 }  // namespace
 
 int StagedOps::compare(const Record& record, std::string_view key) const {
-  return compareSplitPath(texts_.text(shared_[record.dir]), texts_.text(record.name), key);
+  return compareSplitPath(texts_.text(record.dir), texts_.text(record.name), key);
 }
 
 // Paths mostly come in order: the last one is asked first.
@@ -43,7 +43,7 @@ OpKind StagedOps::kindAt(size_t position) const { return kindOf(at(position).kin
 
 void StagedOps::build(size_t position, Entry* entry) const {
   const Record& op = at(position);
-  entry->first.assign(texts_.text(shared_[op.dir]));
+  entry->first.assign(texts_.text(op.dir));
   entry->first.append(texts_.text(op.name));
   entry->second.kind = kindOf(op.kindAndForm);
   entry->second.size = op.size;
@@ -55,7 +55,7 @@ void StagedOps::build(size_t position, Entry* entry) const {
       entry->second.source.assign(texts_.text(op.source));
       break;
     case kStemSource:
-      entry->second.source.assign(texts_.text(shared_[op.source]));
+      entry->second.source.assign(texts_.text(op.source));
       entry->second.source.append(op.count, kCountLetters);
       break;
   }
@@ -67,7 +67,7 @@ void StagedOps::insert(std::string_view destination, OpKind kind, std::string_vi
   Record& op = record(id);
   const size_t slash = destination.rfind('/');
   const size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
-  op.dir = intern(destination.substr(0, nameStart));
+  op.dir = texts_.intern(destination.substr(0, nameStart));
   op.name = texts_.store(destination.substr(nameStart));
   setSource(&op, kind, source);
   // A path after the last goes at the end without a search.
@@ -102,20 +102,10 @@ void StagedOps::setSource(Record* op, OpKind kind, std::string_view source) {
     op->source = 0;
   } else if (isStagedName(source)) {
     op->kindAndForm = packKind(kind, kStemSource);
-    op->source = intern(source.substr(0, source.size() - kCountLetters));
+    op->source = texts_.intern(source.substr(0, source.size() - kCountLetters));
     std::memcpy(op->count, source.data() + source.size() - kCountLetters, kCountLetters);
   } else {
     op->kindAndForm = packKind(kind, kTextSource);
     op->source = texts_.store(source);
   }
-}
-
-uint32_t StagedOps::intern(std::string_view value) {
-  const auto known = sharedIds_.find(value);
-  if (known != sharedIds_.end()) return known->second;
-  const uint32_t ref = texts_.store(value);
-  const auto id = static_cast<uint32_t>(shared_.size());
-  shared_.push_back(ref);
-  sharedIds_.emplace(texts_.text(ref), id);
-  return id;
 }

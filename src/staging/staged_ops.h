@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -85,7 +84,6 @@ class StagedOps {
   const Record& at(size_t position) const { return record(order_[position]); }
   int compare(const Record& record, std::string_view key) const;
   void setSource(Record* record, OpKind kind, std::string_view source);
-  uint32_t intern(std::string_view text);
 
   static constexpr uint32_t kRecordsPerBlock = 1024;
 
@@ -94,8 +92,6 @@ class StagedOps {
   uint32_t recordCount_ = 0;
   // Record numbers in path order.
   std::vector<uint32_t> order_;
+  // Names and texts; directories and stems each stored once.
   TextArena texts_;
-  // Directories and stems, each stored once.
-  std::vector<uint32_t> shared_;
-  std::unordered_map<std::string_view, uint32_t> sharedIds_;
 };
