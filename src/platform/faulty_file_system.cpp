@@ -243,36 +243,35 @@ bool FaultyFileSystem::write(int fd, const void* data, size_t size) {
   return done;
 }
 
+template <typename Act, typename Done>
+bool FaultyFileSystem::counted(const char* call, const std::string& path, Act act, Done done) {
+  if (!strike(call, path)) return false;
+  const bool made = act();
+  const int error = errno;
+  if (made) done();
+  after();
+  errno = error;
+  return made;
+}
+
 off_t FaultyFileSystem::seek(int fd, off_t offset, int whence) { return real_.seek(fd, offset, whence); }
 
 bool FaultyFileSystem::truncate(int fd, off_t size) {
   beforeDataChange(fd);
-  if (!strike("truncate", pathOf(fd))) return false;
-  const bool done = real_.truncate(fd, size);
-  const int error = errno;
-  after();
-  errno = error;
-  return done;
+  return counted("truncate", pathOf(fd), [&] { return real_.truncate(fd, size); }, [] {});
 }
 
 bool FaultyFileSystem::setMode(int fd, unsigned mode) {
   beforeDataChange(fd);
-  if (!strike("setMode", pathOf(fd))) return false;
-  const bool done = real_.setMode(fd, mode);
-  const int error = errno;
-  after();
-  errno = error;
-  return done;
+  return counted("setMode", pathOf(fd), [&] { return real_.setMode(fd, mode); }, [] {});
 }
 
 bool FaultyFileSystem::fileStatus(int fd, struct stat* info) { return real_.fileStatus(fd, info); }
 
 bool FaultyFileSystem::syncFile(int fd) {
-  if (!strike("syncFile", pathOf(fd))) return false;
-  const bool done = real_.syncFile(fd);
-  const int error = errno;
-  struct stat info;
-  if (done && ::fstat(fd, &info) == 0) {
+  return counted("syncFile", pathOf(fd), [&] { return real_.syncFile(fd); }, [&] {
+    struct stat info;
+    if (::fstat(fd, &info) != 0) return;
     const FileId id(info.st_dev, info.st_ino);
     if (S_ISDIR(info.st_mode)) {  // the entries made, renamed or removed in it are durable
       for (EntryChange& change : entries_) {
@@ -285,21 +284,14 @@ bool FaultyFileSystem::syncFile(int fd) {
       entries_.swap(pending);
     }
     dataBarrier(id);
-  }
-  after();
-  errno = error;
-  return done;
+  });
 }
 
 bool FaultyFileSystem::syncData(int fd) {
-  if (!strike("syncData", pathOf(fd))) return false;
-  const bool done = real_.syncData(fd);
-  const int error = errno;
-  FileId id;
-  if (done && fileId(fd, &id)) dataBarrier(id);
-  after();
-  errno = error;
-  return done;
+  return counted("syncData", pathOf(fd), [&] { return real_.syncData(fd); }, [&] {
+    FileId id;
+    if (fileId(fd, &id)) dataBarrier(id);
+  });
 }
 
 bool FaultyFileSystem::close(int fd) {
@@ -316,11 +308,9 @@ bool FaultyFileSystem::freeSpace(const std::string& path, struct statfs* info) {
 }
 
 bool FaultyFileSystem::syncFileSystem(const std::string& path) {
-  if (!strike("syncFileSystem", path)) return false;
-  const bool done = real_.syncFileSystem(path);
-  const int error = errno;
-  struct stat info;
-  if (done && ::stat(path.c_str(), &info) == 0) {
+  return counted("syncFileSystem", path, [&] { return real_.syncFileSystem(path); }, [&] {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) return;
     std::vector<FileId> synced;
     for (const auto& file : files_)
       if (file.first.first == info.st_dev) synced.push_back(file.first);
@@ -329,54 +319,38 @@ bool FaultyFileSystem::syncFileSystem(const std::string& path) {
     for (EntryChange& change : entries_)
       if (change.dev != info.st_dev) pending.push_back(std::move(change));
     entries_.swap(pending);
-  }
-  after();
-  errno = error;
-  return done;
+  });
 }
 
 bool FaultyFileSystem::rename(const std::string& from, const std::string& to) {
   const Gone replaced = remember(to);
-  if (!strike("rename", from + " " + to)) return false;
-  const bool done = real_.rename(from, to);
-  const int error = errno;
-  if (done) {
+  return counted("rename", from + " " + to, [&] { return real_.rename(from, to); }, [&] {
     entryChanged(EntryChange::kRenamed, to, from, replaced);
     for (auto& open : paths_)
       if (open.second == from) open.second = to;
-  }
-  after();
-  errno = error;
-  return done;
-}
-
-template <typename Act>
-bool FaultyFileSystem::entryCall(const char* call, const std::string& path, EntryChange::Kind kind, const Gone& gone,
-                                 Act act) {
-  if (!strike(call, path)) return false;
-  const bool done = act();
-  const int error = errno;
-  if (done) entryChanged(kind, path, std::string(), gone);
-  after();
-  errno = error;
-  return done;
+  });
 }
 
 bool FaultyFileSystem::symlink(const std::string& text, const std::string& path) {
-  return entryCall("symlink", path, EntryChange::kMade, Gone(), [&] { return real_.symlink(text, path); });
+  return counted("symlink", path, [&] { return real_.symlink(text, path); },
+                 [&] { entryChanged(EntryChange::kMade, path, std::string(), Gone()); });
 }
 
 bool FaultyFileSystem::unlink(const std::string& path) {
-  return entryCall("unlink", path, EntryChange::kRemoved, remember(path), [&] { return real_.unlink(path); });
+  const Gone gone = remember(path);
+  return counted("unlink", path, [&] { return real_.unlink(path); },
+                 [&] { entryChanged(EntryChange::kRemoved, path, std::string(), gone); });
 }
 
 bool FaultyFileSystem::makeDirectory(const std::string& path, unsigned mode) {
-  return entryCall("makeDirectory", path, EntryChange::kMade, Gone(), [&] { return real_.makeDirectory(path, mode); });
+  return counted("makeDirectory", path, [&] { return real_.makeDirectory(path, mode); },
+                 [&] { entryChanged(EntryChange::kMade, path, std::string(), Gone()); });
 }
 
 bool FaultyFileSystem::removeDirectory(const std::string& path) {
-  return entryCall("removeDirectory", path, EntryChange::kRemoved, remember(path),
-                   [&] { return real_.removeDirectory(path); });
+  const Gone gone = remember(path);
+  return counted("removeDirectory", path, [&] { return real_.removeDirectory(path); },
+                 [&] { entryChanged(EntryChange::kRemoved, path, std::string(), gone); });
 }
 
 bool FaultyFileSystem::listDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) {

@@ -106,10 +106,11 @@ class FaultyFileSystem : public FileSystem {
   void dataBarrier(const FileId& id);
   std::string pathOf(int fd) const;
   void entryChanged(EntryChange::Kind kind, const std::string& path, const std::string& from, const Gone& gone);
-  // A counted call that makes or removes the entry at `path` when `act`,
-  // the real call, succeeds; `gone` is what a removal takes away.
-  template <typename Act>
-  bool entryCall(const char* call, const std::string& path, EntryChange::Kind kind, const Gone& gone, Act act);
+  // A counted call: the fault strikes before it, or `act`, the real call, is
+  // made and, when it succeeds, `done` keeps the book of what it changed;
+  // then the cut, when it was the one. errno stays the real call's.
+  template <typename Act, typename Done>
+  bool counted(const char* call, const std::string& path, Act act, Done done);
   Gone remember(const std::string& path);
   void forget(int fd);
   void undo(const EntryChange& change, bool dataLost);
