@@ -68,4 +68,27 @@ TEST(FaultyFileSystem, ACutKeepsWhatBarriersCoverAndWhatThePolicyKeeps) {
   }
 }
 
+// Each fault strikes its call once (open, write, write, rename); a short write leaves half, and only a write can be.
+TEST(FaultyFileSystem, AFaultStrikesItsCallOnceWithItsError) {
+  const std::tuple<const char*, int, int, const char*> rows[] = {
+      {"fail 1 EIO", 1, EIO, ""}, {"fail 2 short", 2, ENOSPC, "f=ab"}, {"fail 1 short", 0, 0, "g=abcdefgh"},
+      {"fail 3 ENOSPC", 3, ENOSPC, "f=abcd"}, {"fail 4 EROFS", 4, EROFS, "f=abcdefgh"}};
+  for (const auto& [text, failing, error, left] : rows) {
+    ScratchDir scratch;
+    InjectedFault fault;
+    ASSERT_TRUE(parseFault(text, &fault));
+    FaultyFileSystem fs(fault, -1);
+    const int fd = fs.open(scratch / "f", O_WRONLY | O_CREAT, 0644);
+    int failed = fd < 0 ? 1 : !fs.write(fd, "abcd", 4) ? 2 : !fs.write(fd, "efgh", 4) ? 3 : 0;
+    if (failed == 0 && !(fs.close(fd) && fs.rename(scratch / "f", scratch / "g"))) failed = 4;
+    EXPECT_TRUE(failed == failing && (failing == 0 || errno == error)) << text << ": call " << failed << ", " << errno;
+    if (failed == 2 || failed == 3) fs.close(fd);
+    EXPECT_EQ(listing(scratch.path()), left) << text;
+  }
+  EXPECT_FALSE(FaultyFileSystem(InjectedFault(), -1).syncFileSystem("/nonexistent"));  // what cannot be opened
+  InjectedFault fault;
+  for (const char* refused : {"bogus 1 EIO", "fail 0 EIO", "fail 1 ENOENT", "cut 1 sideways"})
+    EXPECT_FALSE(parseFault(refused, &fault)) << refused;
+}
+
 }  // namespace

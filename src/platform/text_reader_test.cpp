@@ -24,7 +24,7 @@ struct StreamReader {
 // One read: 'w' a word, 'l' a line, 'u' an unsigned and 'i' a signed 32-bit number.
 template <typename Reader>
 std::string read(Reader& in, char kind) {
-  std::string text;
+  static std::string text;  // a caller's string, kept from read to read
   uint32_t u = 0;
   int32_t i = 0;
   switch (kind) {
