@@ -33,7 +33,8 @@ TEST(Planning, KeepsWhatActivePackagesNeedAndSettlesConflictsAndBundles) {
       {"p 1.0 >net; net placeholder; base 1.0", "uninstall p-1.0"},
       {"p 1.0 disabled enable >nowhere >q; q 1.0 disabled; base 1.0", "uninstall p-1.0"},
       // Conflicts disable the other side, unless it is being enabled too: then the one conflicted with stays off.
-      {"a 1.0 !b; b 1.0", "disable b-1.0"}, {"a 1.0 disabled enable; b 1.0 !a", "disable b-1.0, enable a-1.0"},
+      {"a 1.0 !b !c; b 1.0; c 1.0", "disable c-1.0, disable b-1.0"},
+      {"a 1.0 disabled enable; b 1.0 !a", "disable b-1.0, enable a-1.0"},
       {"a 1.0 disabled enable; b 1.0 disabled enable !a",
        "enable b-1.0, WARNING: can not enable a: b-1.0 conflicts with it"},
       {"a 1.0 uninstall; b 1.0 disabled; c 1.0 disable", "refused, ERROR: can not uninstall or disable all packages"},

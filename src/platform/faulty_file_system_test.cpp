@@ -73,9 +73,9 @@ TEST(FaultyFileSystem, AFaultStrikesItsCallOnceWithItsError) {
   const std::tuple<const char*, int, int, const char*> rows[] = {
       {"fail 1 EIO", 1, EIO, ""}, {"fail 2 short", 2, ENOSPC, "f=ab"}, {"fail 1 short", 0, 0, "g=abcdefgh"},
       {"fail 3 ENOSPC", 3, ENOSPC, "f=abcd"}, {"fail 4 EROFS", 4, EROFS, "f=abcdefgh"}};
+  InjectedFault fault;
   for (const auto& [text, failing, error, left] : rows) {
     ScratchDir scratch;
-    InjectedFault fault;
     ASSERT_TRUE(parseFault(text, &fault));
     FaultyFileSystem fs(fault, -1);
     const int fd = fs.open(scratch / "f", O_WRONLY | O_CREAT, 0644);
@@ -86,7 +86,6 @@ TEST(FaultyFileSystem, AFaultStrikesItsCallOnceWithItsError) {
     EXPECT_EQ(listing(scratch.path()), left) << text;
   }
   EXPECT_FALSE(FaultyFileSystem(InjectedFault(), -1).syncFileSystem("/nonexistent"));  // what cannot be opened
-  InjectedFault fault;
   for (const char* refused : {"bogus 1 EIO", "fail 0 EIO", "fail 1 ENOENT", "cut 1 sideways"})
     EXPECT_FALSE(parseFault(refused, &fault)) << refused;
 }
