@@ -44,6 +44,8 @@ ROWS = '''0 keygen -o my.key --public my.pub
 2 build --key none.key --name t --version 1.0 -o x.vpa
 3 build --key KEY --name t --version 1.0 --root tree --class none=1 -o x.vpa
 0 bundle --name s --version 1.0 -o s.vpa t.vpa
+0 build --key KEY --name m --version 1.0 -o m.vpa --root tree --arch mips
+0 bundle --name w --version 1.0 -o w.vpa m.vpa
 1 bundle --key my.pub --name s --version 1.0 -o x.vpa t.vpa
 3 bundle --name t --version 1.0 -o x.vpa t.vpa
 0 sign --key KEY -o t2.vpa t.vpa
@@ -75,7 +77,7 @@ cp t.vpa board/flash/rw/pckg/
 4 plan --bogus'''.splitlines()
 
 os.chdir(tempfile.mkdtemp())
-for path, text in [('tree/bin/x', 'x'), ('board/flash/var/pdb/t/version', '1 0\n'),
+for path, text in [('tree/bin/x', 'x'), ('tree/bin/\udced\udca0\udc80', 'no UTF-8 name'), ('board/flash/var/pdb/t/version', '1 0\n'),
                    ('board/flash/var/pdb/t/deps', ''), ('board/flash/var/pdb/t/files', 'bin/x\n'),
                    ('board/flash/rw/pckg/.keep', ''), ('board/flash/boot/.keep', '')]:
     os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -92,6 +94,9 @@ for row in ROWS:
         assert done.returncode == status == obj['status'], 'status %d, expected %d' % (done.returncode, status)
         assert obj['command'] == words[0]
         check(obj, words[0])
+        assert not (status == 0 and obj['error']) and bool(obj['warnings']) == (words[-1] == 'm.vpa'), 'messages'
+        assert ('name_hex' in done.stdout) == (words[0] == 'inspect' and status < 2), 'a name not in UTF-8'
+        assert words[0] != 'plan' or status or bool(obj['changes']) == (obj['verdict'] == 'changes'), 'changes'
     except (AssertionError, ValueError, KeyError) as e:
         failed += 1
         print('%s: %s\n%s%s' % (row, e, done.stdout, done.stderr))

@@ -1,5 +1,6 @@
 #include "install/flash_storage.h"
 
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <map>
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/file_sink.h"
 #include "staging/transaction.h"
 #include "support/scratch_dir.h"
 #include "support/tmpfs_mount.h"
@@ -24,6 +26,7 @@ TEST(SpaceCheck, BothBudgetsKeepMoreThanSixteenBlocksAndRoomForWhatIsCopiedIn) {
       {17, 17, "", "", true}, {16, 17, "", "", false}, {17, 16, "", "", false},
       {18, 17, "/ram/p:1 /ram/e:0", "M /flash/lib/p /ram/p\nM /flash/e /ram/e", true},
       {18, 17, "/ram/p:1+", "M /flash/lib/p /ram/p", false}, {19, 17, "/flash/t:3", "M /flash/new /flash/t", false},
+      {4, 17, "/flash/o:30 /flash/t:3", "U /flash/o\nM /flash/z/new /flash/t", true},  // z lies where /flash does
       {17, 17, "/flash/o:1 /flash/t:3", "M /flash/o /flash/t", true},  // on its own device it replaces for nothing
       {18, 17, "/flash/o:1 /ram/n:2", "M /flash/o /ram/n", true},
       {17, 17, "/flash/o:1 /ram/n:2", "M /flash/o /ram/n", false},
@@ -54,6 +57,28 @@ TEST(SpaceCheck, BothBudgetsKeepMoreThanSixteenBlocksAndRoomForWhatIsCopiedIn) {
     Transaction transaction{BoardPaths(posixFs, scratch.path())};
     ASSERT_TRUE(transaction.load(scratch / "lines"));
     EXPECT_EQ(hasEnoughSpace(transaction), enough) << main << " " << boot << " " << files << " | " << lines;
+  }
+}
+
+// A staged file the commit copies in from the RAM disk adds its deletion to the journal: a hundred of them take
+// the journal into a second block, which the flash must have beside the copies, the new record and the log.
+TEST(SpaceCheck, TheJournalHoldsTheDeletionOfEachStagedFileCopiedIn) {
+  ScratchDir scratch;
+  const std::string flash = scratch / "flash";
+  TmpfsMount mount(flash, 1 << 20);
+  if (!mount.mounted()) GTEST_SKIP() << mount.error();
+  std::filesystem::create_directories(flash + "/boot"), std::filesystem::create_directories(scratch / "ram");
+  Transaction transaction{BoardPaths(posixFs, scratch.path())};
+  for (int i = 100; i < 200; ++i) {
+    writeFile(flash + "/f" + std::to_string(i), "o");
+    FileSink(posixFs, transaction.create(flash + "/f" + std::to_string(i), 1u << 30, 0)).write("n", 1);
+  }
+  struct statfs info;
+  ASSERT_EQ(::statfs(flash.c_str(), &info), 0);
+  for (const auto& [free, enough] : {std::make_pair(103u, false), std::make_pair(104u, true)}) {
+    const std::string size = "size=" + std::to_string((info.f_blocks - info.f_bfree + free) * info.f_bsize);
+    ASSERT_EQ(::mount("tmpfs", flash.c_str(), "tmpfs", MS_REMOUNT | MS_NOSUID | MS_NODEV, size.c_str()), 0);
+    EXPECT_EQ(hasEnoughSpace(transaction), enough) << free;
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -35,11 +36,16 @@ TEST(RecordingFileSystem, AnswersAsTheChangedBoardWouldAndWritesNothing) {
   fd = fs.open("/flash/big", O_WRONLY | O_CREAT, 0600);
   const std::string more((before.f_bfree + 2) * 4096, 'b');
   EXPECT_TRUE(!fs.write(fd, more.data(), more.size()) && errno == ENOSPC);
+  EXPECT_TRUE(!fs.truncate(fd, -1) && errno == EINVAL && !fs.truncate(-1, 0) && errno == EBADF);
   EXPECT_TRUE(fs.unlink("/flash/big") && fs.close(fd));
   char read[4100] = "x";  // a recorded file has no content: zeros of its size
   EXPECT_TRUE(fs.read(fd = fs.open("/flash/d/new", O_RDONLY, 0), read, sizeof read) == 4097 && !read[0] && fs.close(fd));
   std::vector<DirectoryEntry> names;
   EXPECT_TRUE(fs.listDirectory("/flash/d", &names) && names.size() == 2 && names[0].name == "l" && names[1].type == DT_REG);
+  rlimit files, noFile{0, 0};  // a directory the board cannot open for want of a descriptor is no empty one
+  ::getrlimit(RLIMIT_NOFILE, &files), noFile.rlim_max = files.rlim_max, ::setrlimit(RLIMIT_NOFILE, &noFile);
+  const int error = fs.listDirectory("/ram", &names) ? 0 : errno;
+  EXPECT_TRUE(::setrlimit(RLIMIT_NOFILE, &files) == 0 && error == EMFILE);
   std::string told;
   for (const RecordedChange& change : fs.changes())
     told += change.op + change.path + " " + std::to_string(change.mode & 0777) + " " + std::to_string(change.size) + ";";

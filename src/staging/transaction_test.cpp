@@ -133,6 +133,21 @@ TEST_F(TransactionTest, ACommitPlacesEveryFileFirstThenDeletesAndLinksThenMoves)
   EXPECT_EQ(std::distance(transaction_.begin(), transaction_.end()), 9);
 }
 
+// A flash that cannot list a directory the commit deletes fails it with that path, and the journal stays.
+struct UnlistableDirectories : PosixFileSystem {
+  bool listDirectory(const std::string&, std::vector<DirectoryEntry>*) override { return errno = EIO, false; }
+};
+
+TEST_F(TransactionTest, ADirectoryThatCannotBeListedFailsTheCommitWithItsPath) {
+  UnlistableDirectories failing;
+  writeFile(at("/flash/dir/a"), "a");
+  Transaction transaction{BoardPaths(failing, root_)};
+  ASSERT_TRUE(load(transaction, "U /flash/dir\n"));
+  CommitFailure failure;
+  EXPECT_FALSE(transaction.commit(nullptr, &failure));
+  EXPECT_EQ(std::tie(failure.error, failure.path, failure.journalLeft), std::make_tuple(EIO, at("/flash/dir"), true));
+}
+
 // A manifest keeps every byte of its paths; only one whole and well-formed is staged, and only when it
 // changes nothing outside the flash and moves nothing in from outside flash and RAM disk.
 TEST_F(TransactionTest, AManifestKeepsEveryByteOfItsPathsAndLoadsWholeOrNotAtAll) {

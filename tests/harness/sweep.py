@@ -289,7 +289,7 @@ class Sweep:
         the recovering run, then the rest run plain: old or new again."""
         self.flaws, self.ends, outcomes, seen = [0, 0], (self.survivors(self.old), self.survivors(self.new)), [], {}
         policies = policies or POLICIES + tuple('fs:' + p for p, _ in self.main.mounts if p.startswith('/flash'))
-        recuts, full = [], os.environ.get('INSTALLER_SWEEP') == 'full'
+        recuts, full, lost = [], os.environ.get('INSTALLER_SWEEP') == 'full', collections.defaultdict(set)
         with contextlib.closing(self.copy()) as board:
             calls = self.faulty(board, self.section[:1])[3]
         self.faults += ['installer-faulty counted no call'] * (not calls)
@@ -297,13 +297,17 @@ class Sweep:
             with contextlib.closing(self.copy()) as board:
                 struck = self.faulty(board, self.section[:1], 'cut %d %s' % (n, policy))[2]
                 crash = repr(sorted(StagedNames().tree(without(board.snapshot(), POSTLOG, '/ram')).items()))
+                lost[n].add(crash)
                 if crash in seen:  # a crash state met before ends as it did
                     outcomes.append(seen[crash][:2] + ('%s (%s) ends as %s' % (struck, policy, seen[crash][3]),))
                     continue
-                again = self.faulty(board, self.section[1:])[3]
+                status, out, _, again = self.faulty(board, self.section[1:])
                 seen[crash] = self.judge(board, '%s (%s)' % (struck, policy)) + ('%s (%s)' % (struck, policy),)
+                if status and "'/flash/.journal'" in crash:  # a commit the cut came in is made: the run goes on
+                    seen[crash] = ('other', '', 'the run that completed the journal: status %d\n%s' % (status, out), '')
                 recuts += [(n, policy, m) for m in range(1, again + 1)]
             outcomes.append(seen[crash][:3])
+        self.faults += ['no cut lost what a kill keeps'] * all(len(crashes) == 1 for crashes in lost.values())
         states = sorted({(n, policy) for n, policy, _ in recuts})
         sample = set(states if full else states[::max(1, len(states) // 3)])
         tally, flaws, self.flaws = collections.Counter(), self.flaws, [0, 0]

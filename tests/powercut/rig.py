@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Real power cuts (tests/powercut/README.md): the cases of cases.scn on boards whose flash is UBIFS (or ext4) in a
+"""Real power cuts (doc/power_cut_rig.md): the cases of cases.scn on boards whose flash is UBIFS (or ext4) in a
 virtual machine, the installer stopped at a chosen system call or a random instant and the power cut; the next boot's
 run recovers, and the board must be byte for byte as before the runs or as after them, with no staged file left.
   rig.py CONFIG [--sample ci|large|all] [--fs ubifs|ext4] [--case TITLE] [--slots N] [--seed N] [--keep DIR]
