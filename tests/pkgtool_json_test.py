@@ -77,9 +77,10 @@ cp t.vpa board/flash/rw/pckg/
 4 plan --bogus'''.splitlines()
 
 os.chdir(tempfile.mkdtemp())
-for path, text in [('tree/bin/x', 'x'), ('tree/bin/\udced\udca0\udc80', 'no UTF-8 name'), ('board/flash/var/pdb/t/version', '1 0\n'),
-                   ('board/flash/var/pdb/t/deps', ''), ('board/flash/var/pdb/t/files', 'bin/x\n'),
-                   ('board/flash/rw/pckg/.keep', ''), ('board/flash/boot/.keep', '')]:
+for path, text in [('tree/bin/x', 'x'), ('tree/bin/\udced\udca0\udc80', 'no UTF-8 name'),
+                   ('board/flash/var/pdb/t/version', '1 0\n'), ('board/flash/var/pdb/t/deps', ''),
+                   ('board/flash/var/pdb/t/files', 'bin/x\n'), ('board/flash/rw/pckg/.keep', ''),
+                   ('board/flash/boot/.keep', '')]:
     os.makedirs(os.path.dirname(path), exist_ok=True)
     open(path, 'w').write(text)
 failed = 0

@@ -304,7 +304,8 @@ class Sweep:
                 status, out, _, again = self.faulty(board, self.section[1:])
                 seen[crash] = self.judge(board, '%s (%s)' % (struck, policy)) + ('%s (%s)' % (struck, policy),)
                 if status and "'/flash/.journal'" in crash:  # a commit the cut came in is made: the run goes on
-                    seen[crash] = ('other', '', 'the run that completed the journal: status %d\n%s' % (status, out), '')
+                    seen[crash] = ('other', '', 'the run that completed the journal: status %d\n%s' % (status, out),
+                                   seen[crash][3])
                 recuts += [(n, policy, m) for m in range(1, again + 1)]
             outcomes.append(seen[crash][:3])
         self.faults += ['no cut lost what a kill keeps'] * all(len(crashes) == 1 for crashes in lost.values())
