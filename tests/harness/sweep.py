@@ -292,10 +292,13 @@ class Sweep:
         recuts, full, lost = [], os.environ.get('INSTALLER_SWEEP') == 'full', collections.defaultdict(set)
         with contextlib.closing(self.copy()) as board:
             calls = self.faulty(board, self.section[:1])[3]
+            log = board.snapshot().get(POSTLOG)
         self.faults += ['installer-faulty counted no call'] * (not calls)
         for n, policy in [(n, policy) for n in range(1, calls + 1) for policy in policies]:
             with contextlib.closing(self.copy()) as board:
                 struck = self.faulty(board, self.section[:1], 'cut %d %s' % (n, policy))[2]
+                if n == calls and board.snapshot().get(POSTLOG) != log:  # a run that has ended has told it for good
+                    self.faults.append('a cut after the last call, %s (%s), loses the log' % (struck, policy))
                 crash = repr(sorted(StagedNames().tree(without(board.snapshot(), POSTLOG, '/ram')).items()))
                 lost[n].add(crash)
                 if crash in seen:  # a crash state met before ends as it did
