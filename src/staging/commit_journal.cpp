@@ -13,6 +13,7 @@
 #include "platform/path_utils.h"
 #include "platform/regular_file.h"
 #include "staging/op_line.h"
+#include "staging/staged_files.h"
 #include "staging/transaction.h"
 
 namespace {
@@ -221,8 +222,13 @@ bool applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renam
   });
   // Everything is durable before the journal, and with it the way back, goes.
   if (done && !changed.sync(&unsynced)) done = failed(failure, unsynced);
+  // The record of a saved transaction's staged files takes along what the
+  // commit left of them: those of a manifest a later --safe replaced.
+  const std::string savedRecord = board.at(kSavedRecordPath);
   steps.forEach([&](const JournalStep& step) {
-    if (done && step.kind == 'D' && !fs.unlink(step.path) && errno != ENOENT) done = failed(failure, step.path);
+    if (!done || step.kind != 'D') return;
+    if (step.path == savedRecord ? !deleteStagedFiles(board, step.path, {}) : !fs.unlink(step.path) && errno != ENOENT)
+      done = failed(failure, step.path);
   });
   const std::string journal = board.at(kJournalPath);
   if (done && !fs.unlink(journal) && errno != ENOENT) done = failed(failure, journal);

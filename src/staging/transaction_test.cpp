@@ -148,6 +148,18 @@ TEST_F(TransactionTest, ADirectoryThatCannotBeListedFailsTheCommitWithItsPath) {
   EXPECT_EQ(std::tie(failure.error, failure.path, failure.journalLeft), std::make_tuple(EIO, at("/flash/dir"), true));
 }
 
+// The commit of a saved transaction also deletes the staged files of the manifest an earlier save left.
+TEST_F(TransactionTest, ACommitDeletesTheStagedFilesOfTheManifestItsSaveReplaced) {
+  for (const std::string content : {"first", "second"}) {
+    Transaction saving{BoardPaths(posixFs, root_)};
+    FileSink(posixFs, saving.create(at("/flash/f"), 10, 0)).write(content.data(), content.size());
+    ASSERT_TRUE(saving.save(at("/ram/MANIFEST")));
+  }
+  Transaction saved{BoardPaths(posixFs, root_)};
+  EXPECT_TRUE(saved.load(at("/ram/MANIFEST")) && saved.commit(nullptr));
+  EXPECT_EQ(tree(at("/flash")), "f@600=second");
+}
+
 // A manifest keeps every byte of its paths; only one whole and well-formed is staged, and only when it
 // changes nothing outside the flash and moves nothing in from outside flash and RAM disk.
 TEST_F(TransactionTest, AManifestKeepsEveryByteOfItsPathsAndLoadsWholeOrNotAtAll) {
