@@ -231,10 +231,9 @@ bool applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renam
       done = failed(failure, step.path);
   });
   const std::string journal = board.at(kJournalPath);
+  // The journal's removal need not be durable: a journal that comes back is
+  // completed again, and finds every step done.
   if (done && !fs.unlink(journal) && errno != ENOENT) done = failed(failure, journal);
-  // The journal's removal is durable before the run goes on: a flash that
-  // refuses it is failing, and says so.
-  if (done && !syncDirectory(fs, board.at(kFlashDir))) done = failed(failure, board.at(kFlashDir));
   return done;
 }
 

@@ -33,7 +33,7 @@ bool copyInto(FileSystem& fs, const std::string& source, int destination, CopyPr
   if (from < 0) return false;
   struct stat info;
   bool copied = fs.fileStatus(from, &info) && copyContent(fs, from, destination, progress) &&
-                fs.setMode(destination, info.st_mode & kPermissionBits) && fs.syncFile(destination);
+                fs.setMode(destination, info.st_mode & kPermissionBits);
   const int error = errno;
   fs.close(from);
   errno = error;

@@ -9,7 +9,8 @@
 class CopyProgress;
 
 // Copies the regular file `source` into the open, empty file `destination`,
-// gives it the source's permission bits and makes it durable. False, with
+// gives it the source's permission bits; the caller makes it durable, with the
+// rest of its file system. False, with
 // errno telling why, when the source is no regular file or cannot be read, or
 // the copy cannot be written whole. With a progress, one step is taken after
 // each chunk written.

@@ -144,7 +144,9 @@ bool StagedRecord::handOverToManifest() {
     return false;
   const bool closed = fs.close(fd_);
   fd_ = -1;
-  return closed && fs.rename(path_, saved) && syncDirectory(fs, parentDir(saved));
+  // The rename need not be durable: a cut takes the manifest with the RAM disk,
+  // and the next run deletes what either name records.
+  return closed && fs.rename(path_, saved);
 }
 
 bool StagedRecord::forget() {
