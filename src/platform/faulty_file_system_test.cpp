@@ -10,18 +10,6 @@
 
 namespace {
 
-// Each file "name=content" below `dir`, in path order.
-std::string listing(const std::string& dir) {
-  std::vector<std::string> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
-    if (entry.is_regular_file())
-      files.push_back(entry.path().string().substr(dir.size() + 1) + "=" + readFile(entry.path().string()));
-  std::sort(files.begin(), files.end());
-  std::string text;
-  for (const std::string& file : files) text += (text.empty() ? "" : " ") + file;
-  return text;
-}
-
 void put(FileSystem& fs, const std::string& path, int flags, const std::string& data, bool sync) {
   const int fd = fs.open(path, O_WRONLY | flags, 0644);
   ASSERT_GE(fd, 0) << path;
@@ -30,14 +18,14 @@ void put(FileSystem& fs, const std::string& path, int flags, const std::string& 
 
 // On two file systems the same changes, some covered by a barrier; then a cut.
 TEST(FaultyFileSystem, ACutKeepsWhatBarriersCoverAndWhatThePolicyKeeps) {
-  const std::string kept = "conf=c2 d/f=f data=new made=m moved=r synced=new";
-  const std::string lost = "conf=c1 d/f=f data=old removed=x renamed=r synced=new";
+  const std::string kept = "conf=c2 d/ d/f=f data=new made=m moved=r synced=new";
+  const std::string lost = "conf=c1 d/ d/f=f data=old removed=x renamed=r synced=new";
   struct Row { const char* policy; bool syncB; std::string a, b; } rows[] = {
       {"kept", false, kept, kept},
       {"lost", false, lost, lost},
-      {"data", false, "conf=c2 d/f=f data=old made= moved=r synced=new", "conf=c2 d/f=f data=old made= moved=r synced=new"},
-      {"entries", false, "conf=c1 d/f=f data=new removed=x renamed=r synced=new",
-       "conf=c1 d/f=f data=new removed=x renamed=r synced=new"},
+      {"data", false, "conf=c2 d/ d/f=f data=old made= moved=r synced=new", "conf=c2 d/ d/f=f data=old made= moved=r synced=new"},
+      {"entries", false, "conf=c1 d/ d/f=f data=new removed=x renamed=r synced=new",
+       "conf=c1 d/ d/f=f data=new removed=x renamed=r synced=new"},
       {"fs:A", false, lost, kept},
       {"lost", true, lost, kept},  // the file system of b synced whole
   };
@@ -63,8 +51,8 @@ TEST(FaultyFileSystem, ACutKeepsWhatBarriersCoverAndWhatThePolicyKeeps) {
     }
     ASSERT_TRUE(!row.syncB || fs.syncFileSystem(scratch / "b"));
     fs.losePower(cut.policy, cut.lostPath);
-    EXPECT_EQ(listing(scratch / "a"), row.a) << row.policy;
-    EXPECT_EQ(listing(scratch / "b"), row.b) << row.policy << (row.syncB ? ", b synced" : "");
+    EXPECT_EQ(tree(scratch / "a"), row.a) << row.policy;
+    EXPECT_EQ(tree(scratch / "b"), row.b) << row.policy << (row.syncB ? ", b synced" : "");
   }
 }
 
@@ -83,7 +71,7 @@ TEST(FaultyFileSystem, AFaultStrikesItsCallOnceWithItsError) {
     if (failed == 0 && !(fs.close(fd) && fs.rename(scratch / "f", scratch / "g"))) failed = 4;
     EXPECT_TRUE(failed == failing && (failing == 0 || errno == error)) << text << ": call " << failed << ", " << errno;
     if (failed == 2 || failed == 3) fs.close(fd);
-    EXPECT_EQ(listing(scratch.path()), left) << text;
+    EXPECT_EQ(tree(scratch.path()), left) << text;
   }
   EXPECT_FALSE(FaultyFileSystem(InjectedFault(), -1).syncFileSystem("/nonexistent"));  // what cannot be opened
   for (const char* refused : {"bogus 1 EIO", "fail 0 EIO", "fail 1 ENOENT", "cut 1 sideways"})

@@ -1,10 +1,6 @@
 // The transaction, its manifest and its journal, on scratch boards.
 #include "staging/transaction.h"
 
-#include <sys/stat.h>
-
-#include <map>
-#include <sstream>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -18,24 +14,6 @@
 namespace {
 
 PosixFileSystem posixFs;
-
-// The tree below `root` in path order: "path=content" ("@mode" before "=" unless 0644), "path/", "path>link".
-std::string tree(const std::string& root) {
-  std::map<std::string, std::string> words;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    struct stat info;
-    ::lstat(entry.path().c_str(), &info);
-    std::ostringstream word;
-    if (S_ISLNK(info.st_mode)) word << '>' << std::filesystem::read_symlink(entry.path()).string();
-    else if (S_ISDIR(info.st_mode)) word << '/';
-    else if ((info.st_mode & 07777) != 0644) word << '@' << std::oct << (info.st_mode & 07777);
-    if (S_ISREG(info.st_mode)) word << '=' << readFile(entry.path());
-    words[entry.path().string().substr(root.size() + 1)] = word.str();
-  }
-  std::string text;
-  for (const auto& [path, word] : words) text += (text.empty() ? "" : " ") + path + word;
-  return text;
-}
 
 // A scratch board with "/flash" and "/ram", the fallback staging directory.
 class TransactionTest : public testing::Test {

@@ -1,8 +1,12 @@
 // A private scratch directory for one test, removed with all it holds, and the file helpers tests share.
 #pragma once
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 
 class ScratchDir {
@@ -43,4 +47,21 @@ inline std::string rooted(const std::string& text, const std::string& root) {
     out += text[i];
   }
   return out;
+}
+// The tree below `root` in path order: "path=content" ("@mode" before "=" unless 0644), "path/", "path>link".
+inline std::string tree(const std::string& root) {
+  std::map<std::string, std::string> words;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    struct stat info;
+    ::lstat(entry.path().c_str(), &info);
+    std::ostringstream word;
+    if (S_ISLNK(info.st_mode)) word << '>' << std::filesystem::read_symlink(entry.path()).string();
+    else if (S_ISDIR(info.st_mode)) word << '/';
+    else if ((info.st_mode & 07777) != 0644) word << '@' << std::oct << (info.st_mode & 07777);
+    if (S_ISREG(info.st_mode)) word << '=' << readFile(entry.path());
+    words[entry.path().string().substr(root.size() + 1)] = word.str();
+  }
+  std::string text;
+  for (const auto& [path, word] : words) text += (text.empty() ? "" : " ") + path + word;
+  return text;
 }
