@@ -80,11 +80,12 @@ TEST_F(TransactionTest, ACommitPlacesEveryFileFirstThenDeletesAndLinksThenMoves)
       {"M /flash/b /flash/missing", ENOENT, "/flash/missing"}, {"M /flash/s/dst /ram/big", ENOSPC, "/flash/s/dst"},
       {"M /flash/a /flash/old\nU /flash/old", EINVAL, "/flash/old"},  // a source the commit changes, or twice
       {"L /flash/old t\nM /flash/a /flash/old", EINVAL, "/flash/old"},
-      {"M /flash/a /ram/big\nM /flash/b /ram/big", EINVAL, "/ram/big"}};
+      {"M /flash/a /ram/big\nM /flash/b /ram/big", EINVAL, "/ram/big"}, {"M /flash/b @new", EINVAL, "@new"}};
   for (const auto& [lines, error, path] : rows) {
     Transaction transaction{BoardPaths(posixFs, root_)};
     FileSink(posixFs, transaction.create(at("/flash/new"), 10, 0)).write("created", 7);
-    ASSERT_TRUE(load(transaction, std::string("U /flash/s/dst\n") + lines + "\n"));
+    const std::string created = transaction.find(at("/flash/new"))->source.substr(root_.size());  // "@new"
+    ASSERT_TRUE(load(transaction, "U /flash/s/dst\n" + replaceAll(lines, "@new", created) + "\n"));
     const std::string ops = staged(transaction);
     std::filesystem::remove(at("/flash/.staged"));  // which records the copies too
     const std::string before = tree(root_);
@@ -92,7 +93,7 @@ TEST_F(TransactionTest, ACommitPlacesEveryFileFirstThenDeletesAndLinksThenMoves)
     EXPECT_FALSE(transaction.commit(nullptr, &failure));
     std::filesystem::remove(at("/flash/.staged"));
     EXPECT_EQ(std::make_tuple(failure.error, failure.path, tree(root_), staged(transaction)),
-              std::make_tuple(error, at(path), before, ops)) << lines;
+              std::make_tuple(error, at(replaceAll(path, "@new", created)), before, ops)) << lines;
     transaction.cancel();
   }
   std::string content(3 * 16384 + 1, '\0');
