@@ -57,7 +57,6 @@ ROWS = '''0 keygen -o my.key --public my.pub
 4 inspect
 0 verify t.vpa s.vpa
 2 verify t.vpa none.vpa
-2 inspect none.vpa
 0 list s.vpa
 0 extract -C out t.vpa
 1 extract --key my.pub -C out t.vpa
