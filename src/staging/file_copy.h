@@ -8,10 +8,9 @@
 
 class CopyProgress;
 
-// Copies the regular file `source` into the open, empty file `destination`,
-// gives it the source's permission bits; the caller makes it durable, with the
-// rest of its file system. False, with
-// errno telling why, when the source is no regular file or cannot be read, or
-// the copy cannot be written whole. With a progress, one step is taken after
-// each chunk written.
+// Copies the regular file `source` into the open, empty file `destination`
+// and gives it the source's permission bits; the caller makes it durable with
+// the rest of its file system. False, with errno telling why, when the source
+// is no regular file or cannot be read, or the copy cannot be written whole.
+// With a progress, one step is taken after each chunk written.
 bool copyInto(FileSystem& fs, const std::string& source, int destination, CopyProgress* progress);
