@@ -41,14 +41,18 @@ bool SpaceBudget::consume(PathStatus& source, PathStatus& destination) {
 }
 
 uint64_t SpaceBudget::homeDevice(const std::string& dir) {
-  if (dir == homeDir_ && !dir.empty()) return homeDevice_;
+  const bool known = !homeDir_.empty() && (dir == homeDir_ || missingBelow(dir, homeDir_, homeFound_));
   homeDir_ = dir;
-  std::string path = dir;
+  if (known) return homeDevice_;
+  homeFound_ = dir;
   struct stat info;
-  while (!fs_->status(path, &info)) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos || path.size() <= 1) return homeDevice_ = 0;
-    path.resize(slash == 0 ? 1 : slash);
+  while (!fs_->status(homeFound_, &info)) {
+    const size_t slash = homeFound_.rfind('/');
+    if (slash == std::string::npos || homeFound_.size() <= 1) {
+      homeFound_.clear();
+      return homeDevice_ = 0;
+    }
+    homeFound_.resize(slash == 0 ? 1 : slash);
   }
   return homeDevice_ = static_cast<uint64_t>(info.st_dev);
 }
@@ -79,16 +83,27 @@ constexpr char kStagedName[] = "/tmpXXXXXX";
 constexpr char kCopyName[] = "/.tmpXXXXXX";
 
 // The status of a directory, asked once for a run of files in it, as a
-// transaction lists them.
+// transaction lists them. A missing directory's ancestors are asked up to
+// the first that exists, and a directory below one of them is then known
+// to be missing, so that a new tree is asked about once.
 class DirectoryStatus {
  public:
   explicit DirectoryStatus(FileSystem& fs) : fs_(fs) {}
   // Null when it cannot be seen.
   const struct stat* of(const std::string& dir) {
-    if (!asked_ || dir != dir_) {
-      dir_ = dir;
-      asked_ = true;
-      exists_ = fs_.status(dir_, &info_);
+    if (asked_ && dir == dir_) return exists_ ? &info_ : nullptr;
+    asked_ = true;
+    dir_ = dir;
+    if (missingBelow(dir, missingFrom_, existing_)) {
+      exists_ = false;
+      return nullptr;
+    }
+    exists_ = fs_.status(dir_, &info_);
+    if (!exists_) {
+      missingFrom_ = dir;
+      existing_ = parentDir(dir);
+      struct stat info;
+      while (!fs_.status(existing_, &info) && existing_ != "/" && existing_ != ".") existing_ = parentDir(existing_);
     }
     return exists_ ? &info_ : nullptr;
   }
@@ -99,6 +114,9 @@ class DirectoryStatus {
   bool asked_ = false;
   bool exists_ = false;
   struct stat info_;
+  // The last way up from a missing directory, and where it ended.
+  std::string missingFrom_;
+  std::string existing_;
 };
 
 // What a commit writes on the main flash while the files it copies in lie

@@ -68,12 +68,15 @@ class SpaceBudget {
 
  private:
   // The device of the nearest directory of `dir` that exists: where the
-  // commit places a new file below it. Asked once for a run of files in one
-  // directory, as a transaction lists them.
+  // commit places a new file below it. Asked once for a new tree, whose
+  // files a transaction lists together.
   uint64_t homeDevice(const std::string& dir);
 
   FileSystem* fs_;
+  // The directory asked last, and the nearest that exists of the last way
+  // up ("" when none could be seen).
   std::string homeDir_;
+  std::string homeFound_;
   uint64_t homeDevice_ = 0;
 };
 

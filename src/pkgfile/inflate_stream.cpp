@@ -9,20 +9,66 @@ namespace {
 // the major number agrees, and the structure size passed along with it.
 const char kZlibInterfaceVersion[] = "1.2.3";
 
-// zlib counts output space in 32 bits.
-constexpr size_t kMaxDirectRead = size_t{1} << 30;
-
 }  // namespace
 
-InflateStream::InflateStream(ByteSource& source)
-    : DirectReadBuffer(area_, kWindowSize, kDirectRead), source_(source) {
+InflateStream::InflateStream(ByteSource& source, Threading threading)
+    : source_(source), buffers_(new Buffers) {
   std::memset(&zstream_, 0, sizeof zstream_);
-  // Raw deflate data after the header this buffer checks itself. A failed
-  // initialisation shows up as the first refill's failure.
+  // Raw deflate data after the header this stream checks itself. A failed
+  // initialisation shows up as the first inflate's failure.
   inflateInit2_(&zstream_, -MAX_WBITS, kZlibInterfaceVersion, static_cast<int>(sizeof(z_stream)));
+  // Without a thread to be had, the reader inflates as it goes.
+  background_ = threading == Threading::kBackground && thread_.start(&InflateStream::makeBlocks, this);
 }
 
-InflateStream::~InflateStream() { inflateEnd(&zstream_); }
+InflateStream::~InflateStream() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+  }
+  inflaterWake_.notify_one();
+  thread_.join();
+  inflateEnd(&zstream_);
+}
+
+void InflateStream::waitAsInflater(std::unique_lock<std::mutex>& lock) {
+  inflaterWaits_ = true;
+  inflaterWake_.wait(lock);
+  inflaterWaits_ = false;
+}
+
+void InflateStream::waitAsReader(std::unique_lock<std::mutex>& lock) {
+  readerWaits_ = true;
+  readerWake_.wait(lock);
+  readerWaits_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// Inflating
+
+void InflateStream::makeBlocks(void* self) {
+  auto& stream = *static_cast<InflateStream*>(self);
+  for (;;) {
+    Block* block;
+    {
+      std::unique_lock<std::mutex> lock(stream.mutex_);
+      // A full ring is left to drain by half, so that the threads do not
+      // wake each other for every block.
+      if (stream.blocksMade_ - stream.blocksTaken_ == kBlocks) {
+        while (!stream.stopped_ && stream.blocksMade_ - stream.blocksTaken_ > kBlocks / 2) stream.waitAsInflater(lock);
+      }
+      if (stream.stopped_) return;
+      block = &stream.buffers_->blocks[stream.blocksMade_ % kBlocks];
+    }
+    if (!stream.fillBlock(*block)) return;
+    {
+      std::lock_guard<std::mutex> lock(stream.mutex_);
+      ++stream.blocksMade_;
+      if (stream.readerWaits_) stream.readerWake_.notify_one();
+    }
+    if (block->last) return;
+  }
+}
 
 bool InflateStream::takeHeader() {
   while (headerBytes_ < sizeof header_ && zstream_.avail_in > 0) {
@@ -39,40 +85,149 @@ bool InflateStream::takeHeader() {
   return !headerRefused_;
 }
 
-size_t InflateStream::readInto(char* out, size_t size) {
-  size = std::min(size, kMaxDirectRead);
-  while (!finished_ && !headerRefused_) {
-    // Refill the input when zlib has used it all. A dry source still gets
-    // one inflate call, which delivers output zlib may be holding back.
-    bool dry = false;
-    if (zstream_.avail_in == 0) {
-      const size_t got = source_.read(reinterpret_cast<char*>(input_), kInputSize);
-      if (got > 0) {
-        zstream_.next_in = input_;
-        zstream_.avail_in = static_cast<uInt>(got);
-      } else {
-        dry = true;
-      }
+bool InflateStream::takeInput() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (inputsPushed_ == inputsTaken_) {
+    if (!background_) {
+      lock.unlock();
+      pushInput();
+      lock.lock();
+      continue;
     }
+    if (stopped_) return false;
+    starving_ = true;
+    if (readerWaits_) readerWake_.notify_one();
+    waitAsInflater(lock);
+  }
+  if (stopped_) return false;
+  starving_ = false;
+  const Input& input = buffers_->inputs[inputsTaken_++ % kInputSlots];
+  if (readerWaits_) readerWake_.notify_one();  // the slot zlib read before is free again
+  lock.unlock();
+  zstream_.next_in = const_cast<unsigned char*>(input.bytes);
+  zstream_.avail_in = static_cast<uInt>(input.length);
+  dry_ = input.length == 0;
+  return true;
+}
+
+bool InflateStream::fillBlock(Block& block) {
+  size_t filled = 0;
+  bool ended = false;
+  while (!ended && filled < kBlockSize) {
+    // A dry source still gets inflate calls, which deliver output zlib may
+    // be holding back, until one delivers nothing.
+    if (zstream_.avail_in == 0 && !dry_ && !takeInput()) return false;
     if (headerBytes_ < sizeof header_) {
       if (!takeHeader()) {
-        if (headerRefused_ || dry) return 0;
+        ended = headerRefused_ || dry_;
         continue;
       }
-      if (zstream_.avail_in == 0 && !dry) continue;  // the header was all the input
+      if (zstream_.avail_in == 0 && !dry_) continue;  // the header was all the input
     }
-    zstream_.next_out = reinterpret_cast<Bytef*>(out);
-    zstream_.avail_out = static_cast<uInt>(size);
-    int result = inflate(&zstream_, Z_PARTIAL_FLUSH);
-    if (result == Z_STREAM_END)
-      finished_ = true;
-    else if (result != Z_OK)
-      return 0;
-    const size_t produced = size - zstream_.avail_out;
-    inflated_ += produced;
-    if (produced > 0) return produced;
-    // Nothing yet: go on unless the data or the source has ended.
-    if (dry) return 0;
+    zstream_.next_out = reinterpret_cast<Bytef*>(block.bytes + filled);
+    zstream_.avail_out = static_cast<uInt>(kBlockSize - filled);
+    const int result = inflate(&zstream_, Z_PARTIAL_FLUSH);
+    const size_t produced = kBlockSize - filled - zstream_.avail_out;
+    filled += produced;
+    // What zlib made before it found the data wrong is delivered; the data
+    // ends there.
+    ended = result != Z_OK || (dry_ && produced == 0);
   }
-  return 0;
+  block.length = filled;
+  block.inputsTaken = inputsTaken_;
+  block.last = ended;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+void InflateStream::pushInput() {
+  Input& input = buffers_->inputs[inputsPushed_ % kInputSlots];
+  input.length = source_.read(reinterpret_cast<char*>(input.bytes), kInputSize);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++inputsPushed_;
+    sourceEnded_ = input.length == 0;
+    if (inflaterWaits_) inflaterWake_.notify_one();
+  }
+}
+
+void InflateStream::pushInputUpTo(uint64_t count) {
+  // Inflating holds at most the slot it reads and those the block before
+  // took, so that a slot is free here: it is waited for all the same.
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!sourceEnded_ && inputsPushed_ < count) {
+    while (inputsPushed_ - inputsTaken_ + (inputsTaken_ > 0) >= kInputSlots) waitAsReader(lock);
+    lock.unlock();
+    pushInput();
+    lock.lock();
+  }
+}
+
+void InflateStream::awaitBlock() {
+  if (!background_) {
+    fillBlock(buffers_->blocks[blocksTaken_ % kBlocks]);
+    ++blocksMade_;
+    return;
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (blocksMade_ == blocksTaken_) {
+    if (starving_ && !sourceEnded_ && inputsPushed_ == inputsTaken_) {
+      lock.unlock();
+      pushInput();
+      lock.lock();
+      continue;
+    }
+    waitAsReader(lock);
+  }
+}
+
+bool InflateStream::nextBlock() {
+  uint64_t taken = 0;
+  if (current_ != nullptr) {
+    if (current_->last) return false;
+    taken = current_->inputsTaken;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++blocksTaken_;
+      if (inflaterWaits_ && blocksMade_ - blocksTaken_ <= kBlocks / 2) inflaterWake_.notify_one();
+    }
+    current_ = nullptr;
+  }
+  pushInputUpTo(taken + kInputAhead);
+  awaitBlock();
+  current_ = &buffers_->blocks[blocksTaken_ % kBlocks];
+  offset_ = 0;
+  return true;
+}
+
+size_t InflateStream::read(char* out, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    if (current_ == nullptr || offset_ == current_->length) {
+      if (!nextBlock()) break;
+      continue;
+    }
+    const size_t taken = std::min(count - done, current_->length - offset_);
+    std::memcpy(out + done, current_->bytes + offset_, taken);
+    offset_ += taken;
+    done += taken;
+  }
+  position_ += done;
+  return done;
+}
+
+bool InflateStream::skip(uint64_t count) {
+  while (count > 0) {
+    if (current_ == nullptr || offset_ == current_->length) {
+      if (!nextBlock()) return false;
+      continue;
+    }
+    const size_t taken = static_cast<size_t>(std::min<uint64_t>(count, current_->length - offset_));
+    offset_ += taken;
+    position_ += taken;
+    count -= taken;
+  }
+  return true;
 }

@@ -1,51 +1,123 @@
 // The decompressing source under a package's file container: zlib's inflate
-// behind a byte source, with fixed buffers and no allocation per read.
+// on a thread of its own, a few fixed blocks ahead of the reader. Every read
+// of the compressed source stays on the reader's thread, at points the data
+// alone decides, so that whatever the source does on the way (hashing, a
+// copy to a file) happens in the same order on every run.
 #pragma once
 
 #include <zlib.h>
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
-#include "platform/direct_read_buffer.h"
+#include "platform/background_thread.h"
+#include "platform/byte_source.h"
 
-class InflateStream : public DirectReadBuffer {
+class InflateStream : public ByteSource {
  public:
-  static constexpr size_t kWindowSize = 4096;
+  // The compressed source is read in slots of kInputSize bytes, up to
+  // kInputAhead slots past what the block before the one being read took.
   static constexpr size_t kInputSize = 16384;
-  // A read of at least this much that finds the window empty is inflated
-  // straight into the reader's buffer, saving a copy through the window.
-  static constexpr size_t kDirectRead = kWindowSize;
+  static constexpr uint64_t kInputAhead = 6;
+  // Inflated data is handed over in kBlocks blocks of kBlockSize bytes.
+  static constexpr size_t kBlockSize = 32768;
+  static constexpr uint64_t kBlocks = 8;
+
+  // kInline inflates on the reader's thread, as a board with one processor
+  // would gain nothing from a second; the source is read at the same points.
+  enum class Threading { kBackground, kInline };
 
   // source: a zlib stream (RFC 1950); not owned. Its two header bytes are
   // checked as zlib checks them, its Adler-32 trailer is not read: the
   // container's signature covers every byte of it, and the check would
   // cost more than a twentieth of an install.
-  explicit InflateStream(ByteSource& source);
+  explicit InflateStream(ByteSource& source, Threading threading = Threading::kBackground);
   ~InflateStream() override;
   InflateStream(const InflateStream&) = delete;
   InflateStream& operator=(const InflateStream&) = delete;
 
-  // Bytes produced by zlib so far.
-  uint64_t inflated() const { return inflated_; }
+  // The decompressed bytes; fewer than asked once the data has ended, the
+  // source ran dry or zlib failed.
+  size_t read(char* out, size_t count) override;
+  bool skip(uint64_t count) override;
   // How far into the decompressed data reading stands.
-  uint64_t position() const { return inflated_ - buffered(); }
+  uint64_t position() const { return position_; }
 
  private:
-  // Inflates up to `size` bytes into `out`, refilling the input as zlib asks.
-  // 0 when the data has ended, the source ran dry or zlib failed.
-  size_t readInto(char* out, size_t size) override;
+  struct Block {
+    char bytes[kBlockSize];
+    size_t length;
+    uint64_t inputsTaken;  // input slots inflating had taken when the block was full
+    bool last;
+  };
+  struct Input {
+    unsigned char bytes[kInputSize];
+    size_t length;  // 0: the source has ended
+  };
+  // One more slot than can be ahead, for the one zlib is still reading.
+  static constexpr uint64_t kInputSlots = kInputAhead + 1;
+  struct Buffers {
+    Block blocks[kBlocks];
+    Input inputs[kInputSlots];
+  };
+
+  // Waits on the side's own condition; the other side wakes it only while
+  // it waits.
+  void waitAsInflater(std::unique_lock<std::mutex>& lock);
+  void waitAsReader(std::unique_lock<std::mutex>& lock);
+
+  // The inflating side.
+  static void makeBlocks(void* self);
+  // Inflates into the block until it is full or the data ends. False when
+  // the reader stopped the stream.
+  bool fillBlock(Block& block);
+  // Hands zlib the next input slot, the previous one going back to the
+  // reader. False when the reader stopped the stream.
+  bool takeInput();
   // Takes the zlib header from the input; false once it proved wrong, and
   // while it has not all come.
   bool takeHeader();
 
-  char area_[kWindowSize];
-  unsigned char input_[kInputSize];
-  z_stream zstream_;
+  // The reading side.
+  // Makes the next block current; false when the data has ended.
+  bool nextBlock();
+  // Waits until inflating has made the block the reader takes next, reading
+  // one slot of input whenever inflating waits for it.
+  void awaitBlock();
+  // Reads up to `count` input slots in all from the source.
+  void pushInputUpTo(uint64_t count);
+  void pushInput();
+
   ByteSource& source_;
-  uint64_t inflated_ = 0;
-  bool finished_ = false;  // zlib reported the end of the compressed data
+  std::unique_ptr<Buffers> buffers_;
+  const Block* current_ = nullptr;
+  size_t offset_ = 0;  // into current_
+  uint64_t position_ = 0;
+
+  // Inflating's own.
+  z_stream zstream_;
+  bool dry_ = false;  // the source's end has been taken
   unsigned char header_[2] = {};
   size_t headerBytes_ = 0;
   bool headerRefused_ = false;
+
+  // Shared, under mutex_.
+  std::mutex mutex_;
+  std::condition_variable readerWake_;
+  std::condition_variable inflaterWake_;
+  uint64_t inputsPushed_ = 0;
+  uint64_t inputsTaken_ = 0;
+  uint64_t blocksMade_ = 0;
+  uint64_t blocksTaken_ = 0;
+  bool sourceEnded_ = false;
+  bool starving_ = false;  // inflating waits for input
+  bool readerWaits_ = false;
+  bool inflaterWaits_ = false;
+  bool stopped_ = false;
+
+  BackgroundThread thread_;
+  bool background_ = false;
 };

@@ -1,5 +1,6 @@
 #include "platform/path_utils.h"
 
+#include <algorithm>
 #include <cerrno>
 
 std::string parentDir(const std::string& path) {
@@ -36,4 +37,20 @@ bool liesBelow(const std::string& path, const std::string& base) {
     if (end == std::string::npos) return true;
     start = end + 1;
   }
+}
+
+bool missingBelow(const std::string& dir, const std::string& start, const std::string& home) {
+  // Nothing was missing on a way that found `start` itself.
+  if (start.size() <= home.size() || start.compare(0, home.size(), home) != 0) return false;
+  // The directory `dir` and `start` share: their common part, cut back to
+  // the last whole component.
+  size_t shared = 0;
+  const size_t limit = std::min(dir.size(), start.size());
+  while (shared < limit && dir[shared] == start[shared]) ++shared;
+  const bool whole = (shared == dir.size() || dir[shared] == '/') && (shared == start.size() || start[shared] == '/');
+  if (!whole) {
+    const size_t slash = shared == 0 ? std::string::npos : dir.rfind('/', shared - 1);
+    shared = slash == std::string::npos ? 0 : slash;
+  }
+  return shared > home.size();
 }

@@ -22,3 +22,10 @@ std::string baseName(const std::string& path);
 // Whether `path` lies below `base` (which ends in "/") and none of its
 // components is "..".
 bool liesBelow(const std::string& path, const std::string& base);
+
+// Whether the directory `dir` is known to be missing once a way up from the
+// directory `start` found every directory missing until `home`, its nearest
+// existing ancestor: `dir` lies at or below a directory of that way. `home`
+// is then the nearest existing ancestor of `dir` too, so that the
+// directories of one new tree are asked about once.
+bool missingBelow(const std::string& dir, const std::string& start, const std::string& home);

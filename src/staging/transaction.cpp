@@ -39,32 +39,33 @@ bool exists(FileSystem& fs, const std::string& path) {
   return fs.status(path, &info);
 }
 
-// The directory a new file at `destination` will lie in, or its first
-// ancestor that exists: the file system the file will be on.
-std::string homeDirectory(FileSystem& fs, const std::string& destination) {
-  std::string dir = parentDir(destination);
+// The directory `dir`, or its first ancestor that exists: the file system a
+// new file in `dir` will be on. False when not even "/" or "." can be seen.
+bool homeDirectory(FileSystem& fs, std::string dir, std::string* home, struct stat* info) {
   for (;;) {
-    struct stat info;
-    if ((fs.status(dir, &info) && S_ISDIR(info.st_mode)) || dir == "/" || dir == ".") return dir;
+    const bool seen = fs.status(dir, info);
+    if ((seen && S_ISDIR(info->st_mode)) || dir == "/" || dir == ".") {
+      *home = std::move(dir);
+      return seen;
+    }
     dir = parentDir(dir);
   }
 }
 
-// The home directory of the destinations of a commit, asked once per
-// directory, and the file system it lies on.
+// The home directory of the destinations of a commit, asked once per new
+// tree, and the file system it lies on.
 class HomeDirectories {
  public:
   explicit HomeDirectories(FileSystem& fs) : fs_(fs) {}
 
   const std::string& of(const std::string& destination) {
     std::string parent = parentDir(destination);
-    if (parent != parent_) {
-      home_ = homeDirectory(fs_, destination);
+    if (parent != parent_ && !missingBelow(parent, parent_, home_)) {
       struct stat info;
-      known_ = fs_.status(home_, &info);
+      known_ = homeDirectory(fs_, parent, &home_, &info);
       device_ = known_ ? info.st_dev : 0;
-      parent_ = std::move(parent);
     }
+    parent_ = std::move(parent);
     return home_;
   }
   // Whether the file `source` (as stat gave it) lies on the home's file
@@ -165,7 +166,7 @@ void Transaction::drop(size_t position) {
 
 // The first existing ancestor of the destination decides: its file system
 // stages the content when it has room, otherwise the fallback directory does.
-// The ancestor and its free space are asked once per directory; the blocks
+// The ancestor and its free space are asked once per new tree; the blocks
 // the files staged there since take are counted as the file system counts
 // them, whole blocks, unless the run may have changed it otherwise.
 std::string Transaction::stagingDirFor(const std::string& destination, uint32_t sizeHint) {
@@ -173,12 +174,15 @@ std::string Transaction::stagingDirFor(const std::string& destination, uint32_t 
   FileSystem& fs = board_.fs();
   const std::string parent = parentDir(destination);
   if (!lastCreatedSized_ || record_.lines() != homeRecordLines_ || writesItself_) homeSpaceKnown_ = false;
+  // A directory below one the last way up found missing has that way's home.
+  const bool sameHome = parent == lastParent_ || missingBelow(parent, lastParent_, lastStagingHome_);
+  if (sameHome) lastParent_ = parent;
   std::string dir;
-  if (parent == lastParent_ && homeSpaceKnown_) {
+  if (sameHome && homeSpaceKnown_) {
     dir = lastStagingHome_;
   } else {
     struct statfs info;
-    if (parent == lastParent_ && fs.freeSpace(lastStagingHome_, &info)) {
+    if (sameHome && fs.freeSpace(lastStagingHome_, &info)) {
       dir = lastStagingHome_;
     } else {
       for (dir = parent; !fs.freeSpace(dir, &info); dir = parentDir(dir)) {
