@@ -59,18 +59,23 @@ bool wanted(const FileRecord& record) {
   return isInstalledOn(record, record.processorClass == 0 ? kNoProcessorClass : boardProcessorClass());
 }
 
-// Copies the record's content into the file `out`. False, reported, when the
+// Copies the record's content into the file `out`, straight from the
+// inflated data where a chunk lies there whole. False, reported, when the
 // data ends early or the file cannot be written.
 bool copyContent(FileSystem& fs, Console& console, const Package& package, const FileRecord& record,
-                 ByteSource& content, int out) {
+                 FileRecordReader& content, int out) {
   char buffer[kCopyChunk];
   for (uint32_t remaining = record.size; remaining > 0;) {
     const size_t chunk = std::min<size_t>(remaining, kCopyChunk);
-    if (!readExactly(content, buffer, chunk)) {
-      console.reportBrokenPackage(package);
-      return false;
+    const char* bytes = content.takeContent(chunk);
+    if (bytes == nullptr) {
+      if (!readExactly(content, buffer, chunk)) {
+        console.reportBrokenPackage(package);
+        return false;
+      }
+      bytes = buffer;
     }
-    if (!fs.write(out, buffer, chunk)) {
+    if (!fs.write(out, bytes, chunk)) {
       console.reportCreateFailure(package, record.name, errno);
       return false;
     }
@@ -80,7 +85,7 @@ bool copyContent(FileSystem& fs, Console& console, const Package& package, const
 }
 
 // Stages one wanted record.
-bool installRecord(InstallRun& run, Package& package, const FileRecord& record, ByteSource& content) {
+bool installRecord(InstallRun& run, Package& package, const FileRecord& record, FileRecordReader& content) {
   // A name that would leave the flash root is never written anywhere.
   if (hasUnsafeName(record)) {
     run.console.reportBrokenPackage(package);
@@ -202,6 +207,8 @@ bool verifyPassedOver(Console& console, const Package& package, PackageStream& s
 
 bool unpackFiles(InstallRun& run, Package& package, PackageStream& stream) {
   FileRecordReader records(stream);
+  // The bar moves only as the stream is read, a slot of many records at a time.
+  uint32_t shown = stream.position();
   for (;;) {
     // Data that ends in a name is a broken package; anywhere else (a record
     // header, a record passed over) it ends the container.
@@ -214,6 +221,8 @@ bool unpackFiles(InstallRun& run, Package& package, PackageStream& stream) {
     // A record not for this board is passed over with its content.
     if (!wanted(records.record())) continue;
     if (!installRecord(run, package, records.record(), records)) return false;
+    if (stream.position() == shown) continue;
+    shown = stream.position();
     showInstallProgress(run.console, package, stream);
   }
 }

@@ -29,3 +29,10 @@ size_t FileRecordReader::read(char* out, size_t count) {
   contentLeft_ -= static_cast<uint32_t>(got);
   return got;
 }
+
+const char* FileRecordReader::takeContent(size_t count) {
+  if (count > contentLeft_) return nullptr;
+  const char* bytes = in_.take(count);
+  if (bytes != nullptr) contentLeft_ -= static_cast<uint32_t>(count);
+  return bytes;
+}

@@ -35,6 +35,9 @@ class FileRecordReader : public ByteSource {
   uint64_t number() const { return number_; }
 
   size_t read(char* out, size_t count) override;
+  // The next `count` bytes of the content, without a copy when the inflated
+  // data holds them together (see InflateStream::take); else null.
+  const char* takeContent(size_t count);
 
  private:
   InflateStream in_;

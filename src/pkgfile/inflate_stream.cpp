@@ -17,8 +17,10 @@ InflateStream::InflateStream(ByteSource& source, Threading threading)
   // Raw deflate data after the header this stream checks itself. A failed
   // initialisation shows up as the first inflate's failure.
   inflateInit2_(&zstream_, -MAX_WBITS, kZlibInterfaceVersion, static_cast<int>(sizeof(z_stream)));
-  // Without a thread to be had, the reader inflates as it goes.
-  background_ = threading == Threading::kBackground && thread_.start(&InflateStream::makeBlocks, this);
+  // Without a thread to be had, the reader inflates as it goes. The thread
+  // must find itself in the background from its first step.
+  background_ = threading == Threading::kBackground;
+  if (background_ && !thread_.start(&InflateStream::makeBlocks, this)) background_ = false;
 }
 
 InflateStream::~InflateStream() {
@@ -230,4 +232,13 @@ bool InflateStream::skip(uint64_t count) {
     count -= taken;
   }
   return true;
+}
+
+const char* InflateStream::take(size_t count) {
+  if ((current_ == nullptr || offset_ == current_->length) && !nextBlock()) return nullptr;
+  if (current_->length - offset_ < count) return nullptr;
+  const char* bytes = current_->bytes + offset_;
+  offset_ += count;
+  position_ += count;
+  return bytes;
 }

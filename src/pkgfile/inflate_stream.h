@@ -23,8 +23,8 @@ class InflateStream : public ByteSource {
   static constexpr size_t kInputSize = 16384;
   static constexpr uint64_t kInputAhead = 6;
   // Inflated data is handed over in kBlocks blocks of kBlockSize bytes.
-  static constexpr size_t kBlockSize = 32768;
-  static constexpr uint64_t kBlocks = 8;
+  static constexpr size_t kBlockSize = 65536;
+  static constexpr uint64_t kBlocks = 4;
 
   // kInline inflates on the reader's thread, as a board with one processor
   // would gain nothing from a second; the source is read at the same points.
@@ -43,6 +43,10 @@ class InflateStream : public ByteSource {
   // source ran dry or zlib failed.
   size_t read(char* out, size_t count) override;
   bool skip(uint64_t count) override;
+  // The next `count` bytes, taken without a copy when they lie in one block:
+  // they stay valid until the next read. Null, with nothing taken, when they
+  // do not.
+  const char* take(size_t count);
   // How far into the decompressed data reading stands.
   uint64_t position() const { return position_; }
 

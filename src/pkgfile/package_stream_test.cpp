@@ -128,6 +128,43 @@ TEST(InflateStream, DeliversTheDecompressedBytesUpToTheEndOrTheCut) {
   EXPECT_TRUE(!in.skip(903) && in.position() == 10000);
 }
 
+// On a thread of its own or on the reader's, inflating gives the same bytes, whether copied or taken in place, and
+// the source is read at the same points of the reading: the order in which a copy or a counted call on the way
+// comes.
+TEST(InflateStream, ReadsTheSourceAtTheSamePointsOnEitherThread) {
+  struct Logged : StringSource {
+    using StringSource::StringSource;
+    size_t read(char* out, size_t n) override {
+      const size_t got = StringSource::read(out, n);
+      log += std::to_string(*at) + ":" + std::to_string(got) + " ";
+      return got;
+    }
+    std::string log;
+    const uint64_t* at = nullptr;
+  };
+  for (const std::string& data : {std::string(300000, 'a'), incompressibleBytes(300000), std::string()}) {
+    std::string logs[2], outs[2];
+    for (int inlined : {0, 1}) {
+      Logged source(zlibCompress(data));
+      InflateStream in(source, inlined ? InflateStream::Threading::kInline : InflateStream::Threading::kBackground);
+      uint64_t at = 0;
+      source.at = &at;
+      std::vector<char> chunk(70000);
+      for (size_t n = 1, got = 1; got > 0; n = n * 7 % 69997 + 1) {
+        at = in.position();
+        const char* taken = n % 2 == 0 ? in.take(n) : nullptr;
+        got = taken != nullptr ? n : in.read(chunk.data(), n);
+        outs[inlined].append(taken != nullptr ? taken : chunk.data(), got);
+      }
+      logs[inlined] = source.log;
+    }
+    EXPECT_EQ(outs[0], data);
+    EXPECT_EQ(outs[1], data);
+    EXPECT_EQ(logs[0], logs[1]);
+    EXPECT_NE(logs[0].find(":0 "), std::string::npos);  // the end of the source is read too
+  }
+}
+
 // The zlib header may come a byte at a time; a header zlib would refuse gives no data at all, and the trailer is
 // never read.
 TEST(InflateStream, TakesTheHeaderInAnyPiecesAndRefusesAWrongOne) {
