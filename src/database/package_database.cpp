@@ -106,7 +106,8 @@ void readSchedule(FileSystem& fs, const std::string& path, Package& package) {
 
 // Appends one file's content to the text of a staged creation; a writer of
 // a long text may hand what it has to `file` on the way, with flushTo().
-using ContentWriter = void (*)(std::string& out, FileSink& file, const Package& package);
+using ContentWriter = void (*)(std::string& out, FileSink& file, const Package& package,
+                               const Transaction& transaction);
 
 // Past this the text so far goes to the file, so that a list of many files
 // is never held whole.
@@ -135,7 +136,7 @@ bool stageFile(Transaction& transaction, const std::string& path, uint32_t sizeH
     return false;
   };
   std::string text;
-  write(text, file, package);
+  write(text, file, package, transaction);
   if (!file.write(text.data(), text.size()) || !file.flush()) {
     const int error = errno;
     file.close();
@@ -145,7 +146,7 @@ bool stageFile(Transaction& transaction, const std::string& path, uint32_t sizeH
   return file.close() || failed();
 }
 
-void writeVersion(std::string& out, FileSink&, const Package& package) {
+void writeVersion(std::string& out, FileSink&, const Package& package, const Transaction&) {
   out += std::to_string(package.version) + ' ' + std::to_string(package.buildTime) + '\n';
 }
 
@@ -158,23 +159,36 @@ void writeList(std::string& out, const std::vector<Dependency>& list, bool withP
   }
 }
 
-void writeDeps(std::string& out, FileSink&, const Package& package) { writeList(out, package.depends, false); }
-void writeProvides(std::string& out, FileSink&, const Package& package) { writeList(out, package.provides, true); }
-void writeConflicts(std::string& out, FileSink&, const Package& package) { writeList(out, package.conflicts, false); }
-void writeBundle(std::string& out, FileSink&, const Package& package) { out += package.bundle.name + '\n'; }
-
-// Installed paths without their leading "/"; empty paths are skipped.
-void writeFiles(std::string& out, FileSink& file, const Package& package) {
-  for (const std::string& path : package.files) {
-    if (path.empty()) continue;
-    out.append(path, path[0] == '/' ? 1 : 0, std::string::npos);
-    out += '\n';
-    flushTo(file, out);
-  }
+void writeDeps(std::string& out, FileSink&, const Package& package, const Transaction&) {
+  writeList(out, package.depends, false);
+}
+void writeProvides(std::string& out, FileSink&, const Package& package, const Transaction&) {
+  writeList(out, package.provides, true);
+}
+void writeConflicts(std::string& out, FileSink&, const Package& package, const Transaction&) {
+  writeList(out, package.conflicts, false);
+}
+void writeBundle(std::string& out, FileSink&, const Package& package, const Transaction&) {
+  out += package.bundle.name + '\n';
 }
 
-void writeUser(std::string& out, FileSink&, const Package&) { out += "user\n"; }
-void writeAuto(std::string& out, FileSink&, const Package&) { out += "auto\n"; }
+// Installed paths without their leading "/"; empty paths are skipped. The
+// files unpacking staged are named by the transaction, in the same order.
+void writeFiles(std::string& out, FileSink& file, const Package& package, const Transaction& transaction) {
+  const auto write = [&](const std::string& path, size_t from) {
+    if (path.size() <= from) return;
+    out.append(path, path[from] == '/' ? from + 1 : from, std::string::npos);
+    out += '\n';
+    flushTo(file, out);
+  };
+  for (const std::string& path : package.files) write(path, 0);
+  const size_t flash = transaction.board().installedFile("/").size() - 1;
+  transaction.forEachCreation(package.stagedFiles, package.stagedGeneration,
+                              [&](const std::string& destination) { write(destination, flash); });
+}
+
+void writeUser(std::string& out, FileSink&, const Package&, const Transaction&) { out += "user\n"; }
+void writeAuto(std::string& out, FileSink&, const Package&, const Transaction&) { out += "auto\n"; }
 
 // One metadata file: its name in the entry directory and in messages.
 struct MetadataFile {
@@ -267,7 +281,19 @@ void readEntry(Package& package, const BoardPaths& board, bool scheduled) {
   readSchedule(fs, board.scheduleFile(package.name), package);
 }
 
-const PathSet& installedFiles(Package& package, const BoardPaths& board) {
+const PathSet& installedFiles(Package& package, const BoardPaths& board, const Transaction* transaction) {
+  if (!package.stagedFiles.empty()) {
+    // Named by the transaction while it holds them; once it has committed or
+    // dropped them, the entry on the board lists them.
+    const size_t flash = board.installedFile("/").size() - 1;
+    const bool held = transaction != nullptr &&
+                      transaction->forEachCreation(package.stagedFiles, package.stagedGeneration,
+                                                   [&](const std::string& destination) {
+                                                     package.files.insert(std::string_view(destination).substr(flash));
+                                                   });
+    package.stagedFiles.clear();
+    if (!held) package.filesUnread = true;
+  }
   if (package.filesUnread) {
     package.filesUnread = false;
     readFilesFile(board.fs(), board.entryDirectory(package.name) + "files", package);

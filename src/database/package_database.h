@@ -33,8 +33,9 @@ bool readEntryList(FileSystem& fs, const std::string& path, std::vector<Dependen
 void readEntry(Package& package, const BoardPaths& board, bool scheduled = true);
 
 // The files the package installed, read from its entry the first time they
-// are asked for when readEntry left them unread.
-const PathSet& installedFiles(Package& package, const BoardPaths& board);
+// are asked for when readEntry left them unread, or named by the transaction
+// (may be null) that unpacking staged them in.
+const PathSet& installedFiles(Package& package, const BoardPaths& board, const Transaction* transaction = nullptr);
 
 // The writers below stage through the transaction, in the board it stages for.
 

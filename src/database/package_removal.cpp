@@ -26,9 +26,11 @@ void removeStagedEntryFiles(Transaction& transaction, const std::string& directo
 // Whether a package of another name lists the path: a file that moved to
 // another package, or that two packages bring, belongs to the one that stays.
 bool listedByAnother(Repository& repository, const Package& package, const std::string& recorded,
-                     const BoardPaths& board) {
+                     const Transaction& transaction) {
   for (const auto& other : repository.packages) {
-    if (other->name != package.name && installedFiles(*other, board).count(recorded) != 0) return true;
+    if (other->name != package.name &&
+        installedFiles(*other, transaction.board(), &transaction).count(recorded) != 0)
+      return true;
   }
   return false;
 }
@@ -41,10 +43,10 @@ std::vector<std::string> uninstallPackage(Package& package, Repository& reposito
   // a removal also takes back a file staged earlier in the same run. A
   // damaged list must not reach beyond the flash.
   std::vector<std::string> refused;
-  for (const std::string& recorded : installedFiles(package, board)) {
+  for (const std::string& recorded : installedFiles(package, board, &transaction)) {
     if (!isSafeRecordName(recorded)) {
       refused.push_back(recorded);
-    } else if (!listedByAnother(repository, package, recorded, board)) {
+    } else if (!listedByAnother(repository, package, recorded, transaction)) {
       transaction.remove(board.installedFile(recorded));
     }
   }

@@ -84,6 +84,24 @@ bool copyContent(FileSystem& fs, Console& console, const Package& package, const
   return true;
 }
 
+// The transaction names the file just staged from here on; the package keeps
+// its number in sorted runs. A new creation has the next number, which
+// lengthens the last run; a file staged before (by this package or another)
+// keeps its old one.
+void noteStagedFile(Package& package, const Transaction& transaction) {
+  auto& runs = package.stagedFiles;
+  const uint32_t id = transaction.lastCreation();
+  package.stagedGeneration = transaction.generation();
+  if (!runs.empty() && runs.back().second + 1 == id) {
+    runs.back().second = id;
+    return;
+  }
+  const auto after = std::upper_bound(runs.begin(), runs.end(), id,
+                                      [](uint32_t key, const std::pair<uint32_t, uint32_t>& run) { return key < run.first; });
+  if (after != runs.begin() && id <= std::prev(after)->second) return;
+  runs.insert(after, std::make_pair(id, id));
+}
+
 // Stages one wanted record.
 bool installRecord(InstallRun& run, Package& package, const FileRecord& record, FileRecordReader& content) {
   // A name that would leave the flash root is never written anywhere.
@@ -103,7 +121,7 @@ bool installRecord(InstallRun& run, Package& package, const FileRecord& record, 
     run.console.reportCreateFailure(package, record.name, errno);
     return false;
   }
-  package.files.insert(relative);
+  noteStagedFile(package, run.transaction);
   FileSystem& fs = run.board().fs();
   if (!copyContent(fs, run.console, package, record, content, out)) {
     fs.close(out);

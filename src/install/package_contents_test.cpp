@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "database/package_database.h"
 #include "pkgfile/package_stream.h"
 #include "platform/processor_version.h"
 #include "platform/string_bytes.h"
@@ -43,7 +44,7 @@ TEST(PackageContents, InstallsTheRecordsOfTheBoardsClassUntilOneCannotBe) {
     stream.nextPart();
     Package package("tools");
     std::string outcome = unpackFiles(run, package, stream) ? "" : "failed: ";
-    for (const std::string& path : package.files) outcome += path + " ";
+    for (const std::string& path : installedFiles(package, transaction.board(), &transaction)) outcome += path + " ";
     for (const std::string& message : console.messages()) outcome += "|" + message.substr(41, 26);
     EXPECT_EQ(outcome, expected) << std::hex << pvr;
   }

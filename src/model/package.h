@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/dependency.h"
@@ -56,6 +57,12 @@ class Package : public PackageInfo {
   // Set while `files` is not read yet: a stored image described the package,
   // and its entry's list is read only when the files are asked for.
   bool filesUnread = false;
+  // Set while `files` is left empty because unpacking staged the files: the
+  // transaction's numbers of their creations, as sorted runs from first to
+  // last, and the generation of its staged operations they belong to. Read
+  // through installedFiles.
+  std::vector<std::pair<uint32_t, uint32_t>> stagedFiles;
+  uint32_t stagedGeneration = 0;
   Dependency bundle;            // empty name: not a bundle member
   bool disabled = false;
   bool userForced = false;

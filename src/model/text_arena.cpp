@@ -48,4 +48,11 @@ uint32_t TextArena::intern(std::string_view value) {
   return lastInterned_;
 }
 
+uint32_t TextArena::storeRun(std::string_view value) {
+  if (runAny_ && text(lastRun_) == value) return lastRun_;
+  lastRun_ = store(value);
+  runAny_ = true;
+  return lastRun_;
+}
+
 void TextArena::clear() { *this = TextArena(); }

@@ -16,6 +16,10 @@ class TextArena {
   uint32_t store(std::string_view text);
   // The reference of `text` as stored by an earlier intern, or a new one.
   uint32_t intern(std::string_view text);
+  // The reference of `text` when the last storeRun kept it, or a new one:
+  // a text that comes in runs (the directory of paths in order) is kept once
+  // a run, without the table intern keeps.
+  uint32_t storeRun(std::string_view text);
   std::string_view text(uint32_t ref) const;
   void clear();
 
@@ -30,4 +34,6 @@ class TextArena {
   std::unordered_map<std::string_view, uint32_t> interned_;
   uint32_t lastInterned_ = 0;  // texts mostly come in runs of one directory
   bool internedAny_ = false;
+  uint32_t lastRun_ = 0;
+  bool runAny_ = false;
 };

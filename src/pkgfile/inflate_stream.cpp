@@ -25,21 +25,21 @@ InflateStream::InflateStream(ByteSource& source, Threading threading)
 
 InflateStream::~InflateStream() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    ThreadLock::Held lock(lock_);
     stopped_ = true;
   }
-  inflaterWake_.notify_one();
+  inflaterWake_.wake();
   thread_.join();
   inflateEnd(&zstream_);
 }
 
-void InflateStream::waitAsInflater(std::unique_lock<std::mutex>& lock) {
+void InflateStream::waitAsInflater(ThreadLock::Held& lock) {
   inflaterWaits_ = true;
   inflaterWake_.wait(lock);
   inflaterWaits_ = false;
 }
 
-void InflateStream::waitAsReader(std::unique_lock<std::mutex>& lock) {
+void InflateStream::waitAsReader(ThreadLock::Held& lock) {
   readerWaits_ = true;
   readerWake_.wait(lock);
   readerWaits_ = false;
@@ -53,7 +53,7 @@ void InflateStream::makeBlocks(void* self) {
   for (;;) {
     Block* block;
     {
-      std::unique_lock<std::mutex> lock(stream.mutex_);
+      ThreadLock::Held lock(stream.lock_);
       // A full ring is left to drain by half, so that the threads do not
       // wake each other for every block.
       if (stream.blocksMade_ - stream.blocksTaken_ == kBlocks) {
@@ -64,9 +64,9 @@ void InflateStream::makeBlocks(void* self) {
     }
     if (!stream.fillBlock(*block)) return;
     {
-      std::lock_guard<std::mutex> lock(stream.mutex_);
+      ThreadLock::Held lock(stream.lock_);
       ++stream.blocksMade_;
-      if (stream.readerWaits_) stream.readerWake_.notify_one();
+      if (stream.readerWaits_) stream.readerWake_.wake();
     }
     if (block->last) return;
   }
@@ -88,24 +88,24 @@ bool InflateStream::takeHeader() {
 }
 
 bool InflateStream::takeInput() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  ThreadLock::Held lock(lock_);
   while (inputsPushed_ == inputsTaken_) {
     if (!background_) {
-      lock.unlock();
+      lock.release();
       pushInput();
-      lock.lock();
+      lock.retake();
       continue;
     }
     if (stopped_) return false;
     starving_ = true;
-    if (readerWaits_) readerWake_.notify_one();
+    if (readerWaits_) readerWake_.wake();
     waitAsInflater(lock);
   }
   if (stopped_) return false;
   starving_ = false;
   const Input& input = buffers_->inputs[inputsTaken_++ % kInputSlots];
-  if (readerWaits_) readerWake_.notify_one();  // the slot zlib read before is free again
-  lock.unlock();
+  if (readerWaits_) readerWake_.wake();  // the slot zlib read before is free again
+  lock.release();
   zstream_.next_in = const_cast<unsigned char*>(input.bytes);
   zstream_.avail_in = static_cast<uInt>(input.length);
   dry_ = input.length == 0;
@@ -148,22 +148,22 @@ void InflateStream::pushInput() {
   Input& input = buffers_->inputs[inputsPushed_ % kInputSlots];
   input.length = source_.read(reinterpret_cast<char*>(input.bytes), kInputSize);
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    ThreadLock::Held lock(lock_);
     ++inputsPushed_;
     sourceEnded_ = input.length == 0;
-    if (inflaterWaits_) inflaterWake_.notify_one();
+    if (inflaterWaits_) inflaterWake_.wake();
   }
 }
 
 void InflateStream::pushInputUpTo(uint64_t count) {
   // Inflating holds at most the slot it reads and those the block before
   // took, so that a slot is free here: it is waited for all the same.
-  std::unique_lock<std::mutex> lock(mutex_);
+  ThreadLock::Held lock(lock_);
   while (!sourceEnded_ && inputsPushed_ < count) {
     while (inputsPushed_ - inputsTaken_ + (inputsTaken_ > 0) >= kInputSlots) waitAsReader(lock);
-    lock.unlock();
+    lock.release();
     pushInput();
-    lock.lock();
+    lock.retake();
   }
 }
 
@@ -173,12 +173,12 @@ void InflateStream::awaitBlock() {
     ++blocksMade_;
     return;
   }
-  std::unique_lock<std::mutex> lock(mutex_);
+  ThreadLock::Held lock(lock_);
   while (blocksMade_ == blocksTaken_) {
     if (starving_ && !sourceEnded_ && inputsPushed_ == inputsTaken_) {
-      lock.unlock();
+      lock.release();
       pushInput();
-      lock.lock();
+      lock.retake();
       continue;
     }
     waitAsReader(lock);
@@ -191,9 +191,9 @@ bool InflateStream::nextBlock() {
     if (current_->last) return false;
     taken = current_->inputsTaken;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      ThreadLock::Held lock(lock_);
       ++blocksTaken_;
-      if (inflaterWaits_ && blocksMade_ - blocksTaken_ <= kBlocks / 2) inflaterWake_.notify_one();
+      if (inflaterWaits_ && blocksMade_ - blocksTaken_ <= kBlocks / 2) inflaterWake_.wake();
     }
     current_ = nullptr;
   }

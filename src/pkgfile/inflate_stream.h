@@ -7,11 +7,9 @@
 
 #include <zlib.h>
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "platform/background_thread.h"
 #include "platform/byte_source.h"
@@ -70,8 +68,8 @@ class InflateStream : public ByteSource {
 
   // Waits on the side's own condition; the other side wakes it only while
   // it waits.
-  void waitAsInflater(std::unique_lock<std::mutex>& lock);
-  void waitAsReader(std::unique_lock<std::mutex>& lock);
+  void waitAsInflater(ThreadLock::Held& lock);
+  void waitAsReader(ThreadLock::Held& lock);
 
   // The inflating side.
   static void makeBlocks(void* self);
@@ -108,10 +106,10 @@ class InflateStream : public ByteSource {
   size_t headerBytes_ = 0;
   bool headerRefused_ = false;
 
-  // Shared, under mutex_.
-  std::mutex mutex_;
-  std::condition_variable readerWake_;
-  std::condition_variable inflaterWake_;
+  // Shared, under lock_.
+  ThreadLock lock_;
+  ThreadCondition readerWake_;
+  ThreadCondition inflaterWake_;
   uint64_t inputsPushed_ = 0;
   uint64_t inputsTaken_ = 0;
   uint64_t blocksMade_ = 0;

@@ -61,13 +61,13 @@ void StagedOps::build(size_t position, Entry* entry) const {
   }
 }
 
-void StagedOps::insert(std::string_view destination, OpKind kind, std::string_view source) {
+uint32_t StagedOps::insert(std::string_view destination, OpKind kind, std::string_view source) {
   if (recordCount_ % kRecordsPerBlock == 0) recordBlocks_.emplace_back(new Record[kRecordsPerBlock]);
   const uint32_t id = recordCount_++;
   Record& op = record(id);
   const size_t slash = destination.rfind('/');
   const size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
-  op.dir = texts_.intern(destination.substr(0, nameStart));
+  op.dir = texts_.storeRun(destination.substr(0, nameStart));
   op.name = texts_.store(destination.substr(nameStart));
   setSource(&op, kind, source);
   // A path after the last goes at the end without a search.
@@ -82,10 +82,12 @@ void StagedOps::insert(std::string_view destination, OpKind kind, std::string_vi
     place = order_.begin() + offset;
   }
   order_.insert(place, id);
+  return id;
 }
 
-void StagedOps::replace(size_t position, OpKind kind, std::string_view source) {
+uint32_t StagedOps::replace(size_t position, OpKind kind, std::string_view source) {
   setSource(&record(order_[position]), kind, source);
+  return order_[position];
 }
 
 void StagedOps::setSize(size_t position, uint32_t size) { record(order_[position]).size = size; }

@@ -58,10 +58,14 @@ class StagedOps {
   // Sets `entry` to the operation at `position`.
   void build(size_t position, Entry* entry) const;
 
-  // Stages an operation for a destination that has none.
-  void insert(std::string_view destination, OpKind kind, std::string_view source);
-  // Puts another operation in the place of the one at `position`.
-  void replace(size_t position, OpKind kind, std::string_view source);
+  // Stages an operation for a destination that has none; returns its
+  // number, which stays its own until clear().
+  uint32_t insert(std::string_view destination, OpKind kind, std::string_view source);
+  // Puts another operation in the place of the one at `position`, under the
+  // same number.
+  uint32_t replace(size_t position, OpKind kind, std::string_view source);
+  // The number of the operation at `position`.
+  uint32_t idAt(size_t position) const { return order_[position]; }
   void setSize(size_t position, uint32_t size);
   void erase(size_t position);
   void clear();

@@ -139,19 +139,36 @@ std::optional<StagedOp> Transaction::find(const std::string& destination) const 
 }
 
 // The staging rule: a replaced creation loses its temporary file.
-void Transaction::stage(const std::string& destination, OpKind kind, std::string source) {
+uint32_t Transaction::stage(const std::string& destination, OpKind kind, std::string source) {
   const size_t position = ops_.find(destination);
-  if (position == StagedOps::npos) {
-    ops_.insert(destination, kind, source);
-    return;
-  }
+  if (position == StagedOps::npos) return ops_.insert(destination, kind, source);
   if (ops_.kindAt(position) == OpKind::Create) {
     StagedOps::Entry replaced;
     ops_.build(position, &replaced);
     board_.fs().unlink(replaced.second.source);
     homeSpaceKnown_ = false;
   }
-  ops_.replace(position, kind, source);
+  return ops_.replace(position, kind, source);
+}
+
+void Transaction::dropAll() {
+  ops_.clear();
+  ++generation_;
+}
+
+bool Transaction::forEachCreation(const std::vector<std::pair<uint32_t, uint32_t>>& ids, uint32_t generation,
+                                  const std::function<void(const std::string&)>& visit) const {
+  if (generation != generation_) return false;
+  StagedOps::Entry entry;
+  for (size_t position = 0; position < ops_.size(); ++position) {
+    const uint32_t id = ops_.idAt(position);
+    const auto run = std::upper_bound(ids.begin(), ids.end(), id,
+                                      [](uint32_t key, const std::pair<uint32_t, uint32_t>& r) { return key < r.first; });
+    if (run == ids.begin() || std::prev(run)->second < id) continue;
+    ops_.build(position, &entry);
+    visit(entry.first);
+  }
+  return true;
 }
 
 void Transaction::drop(size_t position) {
@@ -227,7 +244,7 @@ int Transaction::create(const std::string& destination, uint32_t sizeHint, uint3
     noteFailure(destination);
     return -1;
   }
-  stage(destination, OpKind::Create, temporary);
+  lastCreation_ = stage(destination, OpKind::Create, temporary);
   lastCreated_ = destination;
   lastCreatedSized_ = false;
   return fd;
@@ -317,7 +334,7 @@ bool Transaction::commit(CopyProgress* progress, CommitFailure* failure) {
   if (!applyJournal(board_, steps, false, failure)) {
     // The journal names the staged files now: they stay for the next run.
     failure->journalLeft = true;
-    ops_.clear();
+    dropAll();
     return false;
   }
   return forgetRecord(failure);
@@ -328,7 +345,7 @@ bool Transaction::commit(CopyProgress* progress, CommitFailure* failure) {
 bool Transaction::forgetRecord(CommitFailure* failure) {
   if (record_.forget()) return true;
   *failure = CommitFailure{errno, board_.at(kStagedRecordPath), true};
-  ops_.clear();
+  dropAll();
   return false;
 }
 
@@ -419,7 +436,7 @@ void Transaction::cancel() {
     else
       deleted = deleted && errno == ENOENT;
   }
-  ops_.clear();
+  dropAll();
   stagingFailure_ = CommitFailure();
   homeSpaceKnown_ = false;
   if (deleted && deletedOn.sync()) record_.forget();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -98,6 +99,19 @@ class Transaction {
   // source outside the flash and the RAM disk, or a path with a ".." component.
   bool load(const std::string& manifestPath);
 
+  // The number of the last creation, and the generation of the staged
+  // operations (every time they are all dropped, a new one begins): together
+  // they name a staged file for as long as the transaction holds it.
+  uint32_t lastCreation() const { return lastCreation_; }
+  uint32_t generation() const { return generation_; }
+  // Visits the destinations of the creations numbered in the runs `ids`
+  // (sorted, each from its first number to its last) in
+  // generation `generation`, in plain byte order of the paths, whatever was
+  // staged for them since. False, with nothing visited, when the transaction
+  // no longer holds that generation.
+  bool forEachCreation(const std::vector<std::pair<uint32_t, uint32_t>>& ids, uint32_t generation,
+                       const std::function<void(const std::string&)>& visit) const;
+
   bool isEmpty() const { return ops_.empty(); }
   std::optional<StagedOp> find(const std::string& destination) const;
   // Destinations and their operations, in plain byte order of the paths.
@@ -106,7 +120,9 @@ class Transaction {
   const BoardPaths& board() const { return board_; }
 
  private:
-  void stage(const std::string& destination, OpKind kind, std::string source);
+  uint32_t stage(const std::string& destination, OpKind kind, std::string source);
+  // Drops every staged operation, and with them their generation.
+  void dropAll();
   bool forgetRecord(CommitFailure* failure);
   void drop(size_t position);
   std::string stagingDirFor(const std::string& destination, uint32_t sizeHint);
@@ -138,6 +154,8 @@ class Transaction {
   unsigned long homeRecordLines_ = 0;
   std::string lastCreated_;
   bool lastCreatedSized_ = true;
+  uint32_t lastCreation_ = 0;
+  uint32_t generation_ = 0;
   bool writesItself_ = false;
   // Loaded from a manifest: its moves from staging files are creations.
   bool loaded_ = false;
