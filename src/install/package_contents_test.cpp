@@ -50,4 +50,31 @@ TEST(PackageContents, InstallsTheRecordsOfTheBoardsClassUntilOneCannotBe) {
   }
 }
 
+// A package's files are named by the transaction that staged them, in path order and each once, also one it stages
+// twice and one another package staged before; its entry lists them so. Once the transaction has dropped them, the
+// entry on the board names them.
+TEST(PackageContents, APackagesFilesAreNamedByItsTransactionUntilItDropsThem) {
+  ScratchDir scratch;
+  Repository repository;
+  Console console(nowhere);
+  Transaction transaction{BoardPaths(posixFs, scratch.path())};
+  InstallRun run{repository, console, transaction, InstallFlags::None, {}};
+  ASSERT_TRUE(posixFs.close(transaction.create(transaction.board().installedFile("b"), 1, 0644)));
+  std::string records;
+  for (const char* name : {"c", "a", "b", "a", "d/e"}) records += fileRecord(0100644, 0, name, "x");
+  StringSource file(PackageWriter().part(kFileContainerPart, zlibCompress(records)).bytes());
+  PackageStream stream(&file, false);
+  stream.acceptPart(kFileContainerPart);
+  stream.nextPart();
+  Package package("tools");
+  ASSERT_TRUE(unpackFiles(run, package, stream) && writeEntry(package, transaction));
+  const std::string list = transaction.board().entryDirectory("tools") + "files";
+  EXPECT_EQ(readFile(transaction.find(list)->source), "a\nb\nc\nd/e\n");
+  transaction.cancel();
+  writeFile(list, "old\n");
+  std::string named;
+  for (const std::string& path : installedFiles(package, transaction.board(), &transaction)) named += path + " ";
+  EXPECT_EQ(named, "/old ");
+}
+
 }  // namespace
