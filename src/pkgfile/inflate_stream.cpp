@@ -50,25 +50,26 @@ void InflateStream::waitAsReader(ThreadLock::Held& lock) {
 
 void InflateStream::makeBlocks(void* self) {
   auto& stream = *static_cast<InflateStream*>(self);
+  ThreadLock::Held lock(stream.lock_);
   for (;;) {
-    Block* block;
-    {
-      ThreadLock::Held lock(stream.lock_);
-      // A full ring is left to drain by half, so that the threads do not
-      // wake each other for every block.
-      if (stream.blocksMade_ - stream.blocksTaken_ == kBlocks) {
-        while (!stream.stopped_ && stream.blocksMade_ - stream.blocksTaken_ > kBlocks / 2) stream.waitAsInflater(lock);
-      }
-      if (stream.stopped_) return;
-      block = &stream.buffers_->blocks[stream.blocksMade_ % kBlocks];
+    // A full ring is left to drain by half, so that the threads do not wake
+    // each other for every block.
+    if (stream.blocksMade_ - stream.blocksTaken_ == kBlocks) {
+      while (!stream.stopped_ && stream.blocksMade_ - stream.blocksTaken_ > kBlocks / 2) stream.waitAsInflater(lock);
     }
-    if (!stream.fillBlock(*block)) return;
-    {
-      ThreadLock::Held lock(stream.lock_);
-      ++stream.blocksMade_;
-      if (stream.readerWaits_) stream.readerWake_.wake();
+    if (stream.stopped_) return;
+    Block& block = stream.buffers_->blocks[stream.blocksMade_ % kBlocks];
+    lock.release();
+    if (!stream.fillBlock(block)) return;
+    lock.retake();
+    ++stream.blocksMade_;
+    // A waiting reader, too, is woken for half the ring at a time.
+    if (stream.readerWaits_ && (stream.blocksMade_ - stream.blocksTaken_ >= kBlocks / 2 || block.last)) {
+      lock.release();
+      stream.readerWake_.wake();
+      lock.retake();
     }
-    if (block->last) return;
+    if (block.last) return;
   }
 }
 
@@ -91,9 +92,7 @@ bool InflateStream::takeInput() {
   ThreadLock::Held lock(lock_);
   while (inputsPushed_ == inputsTaken_) {
     if (!background_) {
-      lock.release();
-      pushInput();
-      lock.retake();
+      pushInputUpTo(lock, inputsPushed_ + 1);
       continue;
     }
     if (stopped_) return false;
@@ -104,7 +103,7 @@ bool InflateStream::takeInput() {
   if (stopped_) return false;
   starving_ = false;
   const Input& input = buffers_->inputs[inputsTaken_++ % kInputSlots];
-  if (readerWaits_) readerWake_.wake();  // the slot zlib read before is free again
+  if (slotWanted_) readerWake_.wake();  // the slot zlib read before is free again
   lock.release();
   zstream_.next_in = const_cast<unsigned char*>(input.bytes);
   zstream_.avail_in = static_cast<uInt>(input.length);
@@ -144,41 +143,52 @@ bool InflateStream::fillBlock(Block& block) {
 // ---------------------------------------------------------------------------
 // Reading
 
-void InflateStream::pushInput() {
-  Input& input = buffers_->inputs[inputsPushed_ % kInputSlots];
-  input.length = source_.read(reinterpret_cast<char*>(input.bytes), kInputSize);
-  {
-    ThreadLock::Held lock(lock_);
-    ++inputsPushed_;
-    sourceEnded_ = input.length == 0;
-    if (inflaterWaits_) inflaterWake_.wake();
-  }
-}
-
-void InflateStream::pushInputUpTo(uint64_t count) {
-  // Inflating holds at most the slot it reads and those the block before
-  // took, so that a slot is free here: it is waited for all the same.
-  ThreadLock::Held lock(lock_);
+void InflateStream::pushInputUpTo(ThreadLock::Held& lock, uint64_t count) {
   while (!sourceEnded_ && inputsPushed_ < count) {
-    while (inputsPushed_ - inputsTaken_ + (inputsTaken_ > 0) >= kInputSlots) waitAsReader(lock);
+    // Inflating holds at most the slot it reads and those the block before
+    // took, so that a slot is free here: it is waited for all the same.
+    const uint64_t held = inputsPushed_ - inputsTaken_ + (inputsTaken_ > 0 ? 1 : 0);
+    if (held >= kInputSlots) {
+      slotWanted_ = true;
+      waitAsReader(lock);
+      slotWanted_ = false;
+      continue;
+    }
+    // Slots free now stay free until this side fills them.
+    const uint64_t first = inputsPushed_;
+    const uint64_t wanted = std::min(kInputSlots - held, count - first);
     lock.release();
-    pushInput();
+    uint64_t filled = 0;
+    bool ended = false;
+    while (filled < wanted && !ended) {
+      Input& input = buffers_->inputs[(first + filled++) % kInputSlots];
+      input.length = source_.read(reinterpret_cast<char*>(input.bytes), kInputSize);
+      ended = input.length == 0;
+    }
     lock.retake();
+    inputsPushed_ += filled;
+    sourceEnded_ = ended;
+    if (inflaterWaits_) {
+      lock.release();
+      inflaterWake_.wake();
+      lock.retake();
+    }
   }
 }
 
-void InflateStream::awaitBlock() {
+void InflateStream::awaitBlock(ThreadLock::Held& lock) {
   if (!background_) {
+    lock.release();
     fillBlock(buffers_->blocks[blocksTaken_ % kBlocks]);
+    lock.retake();
     ++blocksMade_;
     return;
   }
-  ThreadLock::Held lock(lock_);
   while (blocksMade_ == blocksTaken_) {
+    // Inflating ran dry before the block: it gets as much input ahead as the
+    // block before did, however fast it takes it.
     if (starving_ && !sourceEnded_ && inputsPushed_ == inputsTaken_) {
-      lock.release();
-      pushInput();
-      lock.retake();
+      pushInputUpTo(lock, inputsTaken_ + kInputAhead);
       continue;
     }
     waitAsReader(lock);
@@ -186,19 +196,21 @@ void InflateStream::awaitBlock() {
 }
 
 bool InflateStream::nextBlock() {
+  ThreadLock::Held lock(lock_);
   uint64_t taken = 0;
   if (current_ != nullptr) {
     if (current_->last) return false;
     taken = current_->inputsTaken;
-    {
-      ThreadLock::Held lock(lock_);
-      ++blocksTaken_;
-      if (inflaterWaits_ && blocksMade_ - blocksTaken_ <= kBlocks / 2) inflaterWake_.wake();
-    }
     current_ = nullptr;
+    ++blocksTaken_;
+    if (inflaterWaits_ && blocksMade_ - blocksTaken_ <= kBlocks / 2) {
+      lock.release();
+      inflaterWake_.wake();
+      lock.retake();
+    }
   }
-  pushInputUpTo(taken + kInputAhead);
-  awaitBlock();
+  pushInputUpTo(lock, taken + kInputAhead);
+  awaitBlock(lock);
   current_ = &buffers_->blocks[blocksTaken_ % kBlocks];
   offset_ = 0;
   return true;

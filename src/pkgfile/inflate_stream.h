@@ -24,8 +24,8 @@ class InflateStream : public ByteSource {
   static constexpr size_t kBlockSize = 65536;
   static constexpr uint64_t kBlocks = 4;
 
-  // kInline inflates on the reader's thread, as a board with one processor
-  // would gain nothing from a second; the source is read at the same points.
+  // kInline inflates on the reader's thread, as the stream does when the
+  // system has no thread to give; the source is read at the same points.
   enum class Threading { kBackground, kInline };
 
   // source: a zlib stream (RFC 1950); not owned. Its two header bytes are
@@ -87,11 +87,11 @@ class InflateStream : public ByteSource {
   // Makes the next block current; false when the data has ended.
   bool nextBlock();
   // Waits until inflating has made the block the reader takes next, reading
-  // one slot of input whenever inflating waits for it.
-  void awaitBlock();
-  // Reads up to `count` input slots in all from the source.
-  void pushInputUpTo(uint64_t count);
-  void pushInput();
+  // input whenever inflating waits for it.
+  void awaitBlock(ThreadLock::Held& lock);
+  // Reads up to `count` input slots in all from the source, letting go of
+  // the lock while it reads.
+  void pushInputUpTo(ThreadLock::Held& lock, uint64_t count);
 
   ByteSource& source_;
   std::unique_ptr<Buffers> buffers_;
@@ -117,6 +117,7 @@ class InflateStream : public ByteSource {
   bool sourceEnded_ = false;
   bool starving_ = false;  // inflating waits for input
   bool readerWaits_ = false;
+  bool slotWanted_ = false;  // the reader waits for an input slot to come free
   bool inflaterWaits_ = false;
   bool stopped_ = false;
 
