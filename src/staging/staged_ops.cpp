@@ -41,6 +41,8 @@ size_t StagedOps::find(std::string_view destination) const {
 
 OpKind StagedOps::kindAt(size_t position) const { return kindOf(at(position).kindAndForm); }
 
+OpKind StagedOps::kindById(uint32_t id) const { return kindOf(record(id).kindAndForm); }
+
 void StagedOps::build(size_t position, Entry* entry) const {
   const Record& op = at(position);
   entry->first.assign(texts_.text(op.dir));

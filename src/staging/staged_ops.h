@@ -66,6 +66,9 @@ class StagedOps {
   uint32_t replace(size_t position, OpKind kind, std::string_view source);
   // The number of the operation at `position`.
   uint32_t idAt(size_t position) const { return order_[position]; }
+  // The kind and size of an operation by its number, without a search.
+  OpKind kindById(uint32_t id) const;
+  void setSizeById(uint32_t id, uint32_t size) { record(id).size = size; }
   void setSize(size_t position, uint32_t size);
   void erase(size_t position);
   void clear();

@@ -153,6 +153,7 @@ uint32_t Transaction::stage(const std::string& destination, OpKind kind, std::st
 
 void Transaction::dropAll() {
   ops_.clear();
+  lastCreated_.clear();
   ++generation_;
 }
 
@@ -172,6 +173,7 @@ bool Transaction::forEachCreation(const std::vector<std::pair<uint32_t, uint32_t
 }
 
 void Transaction::drop(size_t position) {
+  if (ops_.idAt(position) == lastCreation_) lastCreated_.clear();
   if (ops_.kindAt(position) == OpKind::Create) {
     StagedOps::Entry dropped;
     ops_.build(position, &dropped);
@@ -246,21 +248,24 @@ int Transaction::create(const std::string& destination, uint32_t sizeHint, uint3
   }
   lastCreation_ = stage(destination, OpKind::Create, temporary);
   lastCreated_ = destination;
+  lastCreatedInHome_ = dir == lastStagingHome_;
   lastCreatedSized_ = false;
   return fd;
 }
 
 void Transaction::noteWritten(const std::string& destination, uint32_t size) {
-  const size_t position = ops_.find(destination);
-  if (position == StagedOps::npos || ops_.kindAt(position) != OpKind::Create) return;
-  ops_.setSize(position, size);
-  if (destination != lastCreated_) return;
+  // Mostly the last creation, whose operation is known without a search.
+  if (destination != lastCreated_) {
+    const size_t position = ops_.find(destination);
+    if (position != StagedOps::npos && ops_.kindAt(position) == OpKind::Create) ops_.setSize(position, size);
+    return;
+  }
+  if (ops_.kindById(lastCreation_) != OpKind::Create) return;
+  ops_.setSizeById(lastCreation_, size);
   lastCreatedSized_ = true;
-  StagedOps::Entry written;
-  ops_.build(position, &written);
   // Its blocks come off the free space of the home it lies in; a file
   // elsewhere may lie on the same file system.
-  if (parentDir(written.second.source) == lastStagingHome_ && homeBlockSize_ != 0)
+  if (lastCreatedInHome_ && homeBlockSize_ != 0)
     homeFreeBlocks_ -= std::min<uint64_t>(homeFreeBlocks_, (uint64_t{size} + homeBlockSize_ - 1) / homeBlockSize_);
   else if (size != 0)
     homeSpaceKnown_ = false;

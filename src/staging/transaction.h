@@ -155,6 +155,7 @@ class Transaction {
   std::string lastCreated_;
   bool lastCreatedSized_ = true;
   uint32_t lastCreation_ = 0;
+  bool lastCreatedInHome_ = false;  // its temporary file lies in lastStagingHome_
   uint32_t generation_ = 0;
   bool writesItself_ = false;
   // Loaded from a manifest: its moves from staging files are creations.
