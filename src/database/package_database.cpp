@@ -239,8 +239,10 @@ bool writeMetadata(const Package& package, Transaction& transaction, const std::
     if (!stageMetadataIf(!package.bundle.name.empty(), transaction, dir, kBundleFile, package, failure))
       return false;
   }
-  // A list never read is the one on flash, and stays as it is.
-  if (package.isBundle || package.filesUnread) return true;
+  // A list never read is the one on flash, and stays as it is; so does one
+  // whose staged files the transaction has dropped since.
+  const bool dropped = !package.stagedFiles.empty() && package.stagedGeneration != transaction.generation();
+  if (package.isBundle || package.filesUnread || dropped) return true;
   return stageMetadata(transaction, dir, kFilesFile, package, failure);
 }
 

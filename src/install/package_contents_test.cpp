@@ -52,7 +52,7 @@ TEST(PackageContents, InstallsTheRecordsOfTheBoardsClassUntilOneCannotBe) {
 
 // A package's files are named by the transaction that staged them, in path order and each once, also one it stages
 // twice and one another package staged before; its entry lists them so. Once the transaction has dropped them, the
-// entry on the board names them.
+// entry on the board names them, and saving the entry again leaves its list as it is.
 TEST(PackageContents, APackagesFilesAreNamedByItsTransactionUntilItDropsThem) {
   ScratchDir scratch;
   Repository repository;
@@ -71,6 +71,8 @@ TEST(PackageContents, APackagesFilesAreNamedByItsTransactionUntilItDropsThem) {
   const std::string list = transaction.board().entryDirectory("tools") + "files";
   EXPECT_EQ(readFile(transaction.find(list)->source), "a\nb\nc\nd/e\n");
   transaction.cancel();
+  ASSERT_TRUE(writeEntry(package, transaction));
+  EXPECT_FALSE(transaction.find(list).has_value());  // the list on the board stays as it is
   writeFile(list, "old\n");
   std::string named;
   for (const std::string& path : installedFiles(package, transaction.board(), &transaction)) named += path + " ";
