@@ -175,16 +175,16 @@ void writeBundle(std::string& out, FileSink&, const Package& package, const Tran
 // Installed paths without their leading "/"; empty paths are skipped. The
 // files unpacking staged are named by the transaction, in the same order.
 void writeFiles(std::string& out, FileSink& file, const Package& package, const Transaction& transaction) {
-  const auto write = [&](const std::string& path, size_t from) {
-    if (path.size() <= from) return;
-    out.append(path, path[from] == '/' ? from + 1 : from, std::string::npos);
+  const auto write = [&](std::string_view path) {
+    if (path.empty()) return;
+    out.append(path.substr(path[0] == '/' ? 1 : 0));
     out += '\n';
     flushTo(file, out);
   };
-  for (const std::string& path : package.files) write(path, 0);
-  const size_t flash = transaction.board().installedFile("/").size() - 1;
-  transaction.forEachCreation(package.stagedFiles, package.stagedGeneration,
-                              [&](const std::string& destination) { write(destination, flash); });
+  for (const std::string& path : package.files) write(path);
+  transaction.forEachCreation(package.stagedFiles, package.stagedGeneration, [&](const std::string& destination) {
+    write(transaction.board().recordedPath(destination));
+  });
 }
 
 void writeUser(std::string& out, FileSink&, const Package&, const Transaction&) { out += "user\n"; }
@@ -287,11 +287,10 @@ const PathSet& installedFiles(Package& package, const BoardPaths& board, const T
   if (!package.stagedFiles.empty()) {
     // Named by the transaction while it holds them; once it has committed or
     // dropped them, the entry on the board lists them.
-    const size_t flash = board.installedFile("/").size() - 1;
     const bool held = transaction != nullptr &&
                       transaction->forEachCreation(package.stagedFiles, package.stagedGeneration,
                                                    [&](const std::string& destination) {
-                                                     package.files.insert(std::string_view(destination).substr(flash));
+                                                     package.files.insert(board.recordedPath(destination));
                                                    });
     package.stagedFiles.clear();
     if (!held) package.filesUnread = true;

@@ -96,8 +96,7 @@ void noteStagedFile(Package& package, const Transaction& transaction) {
     runs.back().second = id;
     return;
   }
-  const auto after = std::upper_bound(runs.begin(), runs.end(), id,
-                                      [](uint32_t key, const std::pair<uint32_t, uint32_t>& run) { return key < run.first; });
+  const auto after = runAfter(runs, id);
   if (after != runs.begin() && id <= std::prev(after)->second) return;
   runs.insert(after, std::make_pair(id, id));
 }

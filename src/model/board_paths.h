@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/file_system.h"
 
@@ -72,6 +73,11 @@ class BoardPaths {
   // ("/bin/x" or "bin/x": the flash root and one "/" before it).
   std::string installedFile(const std::string& recorded) const {
     return root_ + kFlashDir + (recorded.empty() || recorded[0] != '/' ? "/" : "") + recorded;
+  }
+  // The path a `files` list records ("/bin/x") for an installed file of
+  // this tree: installedFile's inverse.
+  std::string_view recordedPath(std::string_view installed) const {
+    return installed.substr(root_.size() + sizeof kFlashDir - 1);
   }
   // Whether a path of this tree lies below a board directory (which ends
   // without "/") and climbs out of it nowhere.

@@ -2,6 +2,7 @@
 // an installed or candidate package of the run (Package).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,6 +12,16 @@
 #include "model/dependency.h"
 #include "model/path_set.h"
 #include "model/version.h"
+
+// Numbers in sorted runs, each from its first number to its last.
+using NumberRuns = std::vector<std::pair<uint32_t, uint32_t>>;
+
+// The first of `runs` that begins after `number`; the one before it, if
+// any, is the only one that can hold `number`.
+inline NumberRuns::const_iterator runAfter(const NumberRuns& runs, uint32_t number) {
+  return std::upper_bound(runs.begin(), runs.end(), number,
+                          [](uint32_t key, const std::pair<uint32_t, uint32_t>& run) { return key < run.first; });
+}
 
 // What a run will do to a package.
 enum class PackageAction : uint32_t { None = 0, Uninstall = 1, Enable = 2, Disable = 3 };
@@ -61,7 +72,7 @@ class Package : public PackageInfo {
   // transaction's numbers of their creations, as sorted runs from first to
   // last, and the generation of its staged operations they belong to. Read
   // through installedFiles.
-  std::vector<std::pair<uint32_t, uint32_t>> stagedFiles;
+  NumberRuns stagedFiles;
   uint32_t stagedGeneration = 0;
   Dependency bundle;            // empty name: not a bundle member
   bool disabled = false;

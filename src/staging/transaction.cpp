@@ -157,14 +157,13 @@ void Transaction::dropAll() {
   ++generation_;
 }
 
-bool Transaction::forEachCreation(const std::vector<std::pair<uint32_t, uint32_t>>& ids, uint32_t generation,
+bool Transaction::forEachCreation(const NumberRuns& ids, uint32_t generation,
                                   const std::function<void(const std::string&)>& visit) const {
   if (generation != generation_) return false;
   StagedOps::Entry entry;
   for (size_t position = 0; position < ops_.size(); ++position) {
     const uint32_t id = ops_.idAt(position);
-    const auto run = std::upper_bound(ids.begin(), ids.end(), id,
-                                      [](uint32_t key, const std::pair<uint32_t, uint32_t>& r) { return key < r.first; });
+    const auto run = runAfter(ids, id);
     if (run == ids.begin() || std::prev(run)->second < id) continue;
     ops_.build(position, &entry);
     visit(entry.first);

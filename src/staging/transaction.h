@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "model/board_paths.h"
+#include "model/package.h"
 #include "staging/commit_journal.h"
 #include "staging/staged_files.h"
 #include "staging/staged_ops.h"
@@ -109,7 +110,7 @@ class Transaction {
   // generation `generation`, in plain byte order of the paths, whatever was
   // staged for them since. False, with nothing visited, when the transaction
   // no longer holds that generation.
-  bool forEachCreation(const std::vector<std::pair<uint32_t, uint32_t>>& ids, uint32_t generation,
+  bool forEachCreation(const NumberRuns& ids, uint32_t generation,
                        const std::function<void(const std::string&)>& visit) const;
 
   bool isEmpty() const { return ops_.empty(); }
