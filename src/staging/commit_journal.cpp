@@ -56,18 +56,80 @@ bool makeLink(FileSystem& fs, const std::string& path, const std::string& text, 
   return fs.symlink(text, path) || failed(failure, path, "symlink");
 }
 
-// A rename already done has no source left; it is not done twice. The
-// directories are made only when the rename finds one missing.
-bool renameIntoPlace(FileSystem& fs, const std::string& path, const std::string& source, CommitFailure* failure) {
-  if (fs.rename(source, path)) return true;
-  if (errno == ENOENT) {
-    struct stat info;
-    if (!fs.status(source, &info, false)) return true;
-    makeDirs(fs, parentDir(path));
-    if (fs.rename(source, path)) return true;
+// The renames of a commit, which place each staged file in its directory.
+// Steps come in path order, so the directories known above the current one
+// form a stack. A directory this pass made was empty: what lies below it is
+// missing too, and is made at once instead of after a rename fails.
+class Placing {
+ public:
+  Placing(FileSystem& fs, FileSystems* changed) : fs_(fs), changed_(changed) {}
+
+  // A rename already done has no source left; it is not done twice.
+  bool place(const std::string& path, const std::string& source, CommitFailure* failure) {
+    const std::string dir = parentDir(path);
+    while (!known_.empty() && !isSameOrBelow(dir, known_.back().path)) known_.pop_back();
+    if (!known_.empty() && known_.back().made && known_.back().path != dir) makeBelowMade(dir);
+    if (fs_.rename(source, path)) return noteExisting(dir);
+    if (errno == ENOENT) {
+      struct stat info;
+      // Placed by an earlier run, perhaps not yet durably.
+      if (!fs_.status(source, &info, false)) return noteExisting(dir);
+      const size_t before = known_.size();
+      makeMissing(dir);
+      // The file system of the directories just made is their parent's.
+      if (known_.size() > before) changed_->add(known_[before].path);
+      if (fs_.rename(source, path)) return noteExisting(dir);
+    }
+    return failed(failure, path, "rename");
   }
-  return failed(failure, path, "rename");
-}
+
+ private:
+  struct KnownDirectory {
+    std::string path;
+    bool made;
+  };
+
+  static bool isSameOrBelow(const std::string& dir, const std::string& base) {
+    return dir.compare(0, base.size(), base) == 0 && (dir.size() == base.size() || dir[base.size()] == '/');
+  }
+
+  bool noteExisting(const std::string& dir) {
+    if (known_.empty() || known_.back().path != dir) {
+      known_.push_back(KnownDirectory{dir, false});
+      changed_->add(dir);
+    }
+    return true;
+  }
+
+  // Each directory from the one below the last made down to `dir`; the
+  // first that cannot be made ends it, and the rename tells why.
+  void makeBelowMade(const std::string& dir) {
+    for (size_t end = known_.back().path.size() + 1; end <= dir.size(); ++end) {
+      end = dir.find('/', end);
+      if (end == std::string::npos) end = dir.size();
+      std::string next = dir.substr(0, end);
+      if (!fs_.makeDirectory(next, 0777)) return;
+      known_.push_back(KnownDirectory{std::move(next), true});
+    }
+  }
+
+  // As makeDirs, noting each directory it made, from the top down.
+  void makeMissing(const std::string& dir) {
+    if (fs_.makeDirectory(dir, 0777)) {
+      known_.push_back(KnownDirectory{dir, true});
+      return;
+    }
+    if (errno == EEXIST) return;
+    const std::string parent = parentDir(dir);
+    // "." and "/" always exist; recursing on them would not end.
+    if (parent != dir && parent != "." && parent != "/") makeMissing(parent);
+    if (fs_.makeDirectory(dir, 0777)) known_.push_back(KnownDirectory{dir, true});
+  }
+
+  FileSystem& fs_;
+  FileSystems* changed_;
+  std::vector<KnownDirectory> known_;
+};
 
 bool markRenamingBegun(const BoardPaths& board, CommitFailure* failure) {
   FileSystem& fs = board.fs();
@@ -215,10 +277,13 @@ bool applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renam
     if (done && !changed.sync(&unsynced)) done = failed(failure, unsynced);
     done = done && markRenamingBegun(board, failure);
   }
+  Placing placing(fs, &changed);
   steps.forEach([&](const JournalStep& step) {
     if (!done || step.kind == 'D') return;
-    if (step.kind == 'M') done = renameIntoPlace(fs, step.path, step.source, failure);
-    changed.add(parentDir(step.path));
+    if (step.kind == 'M')
+      done = placing.place(step.path, step.source, failure);
+    else
+      changed.add(parentDir(step.path));
   });
   // Everything is durable before the journal, and with it the way back, goes.
   if (done && !changed.sync(&unsynced)) done = failed(failure, unsynced);

@@ -1,6 +1,7 @@
 // The transaction, its manifest and its journal, on scratch boards.
 #include "staging/transaction.h"
 
+#include <cstring>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -126,6 +127,54 @@ TEST_F(TransactionTest, ADirectoryThatCannotBeListedFailsTheCommitWithItsPath) {
   CommitFailure failure;
   EXPECT_FALSE(transaction.commit(nullptr, &failure));
   EXPECT_EQ(std::tie(failure.error, failure.path, failure.journalLeft), std::make_tuple(EIO, at("/flash/dir"), true));
+}
+
+// The calls that find and make directories, as "mkdir PATH", "rename! PATH" (failed) and "syncfs PATH".
+struct DirectoryCalls : PosixFileSystem {
+  explicit DirectoryCalls(std::string root) : root(std::move(root)) {}
+  bool rename(const std::string& from, const std::string& to) override {
+    const bool renamed = PosixFileSystem::rename(from, to);
+    if (!renamed) log += "rename! " + to.substr(root.size()) + "|";
+    return renamed;
+  }
+  bool makeDirectory(const std::string& path, unsigned mode) override {
+    const bool made = PosixFileSystem::makeDirectory(path, mode);
+    log += (made ? "mkdir " : "mkdir! ") + path.substr(root.size()) + "|";
+    return made;
+  }
+  bool syncFileSystem(const std::string& path) override {
+    log += "syncfs|";
+    return PosixFileSystem::syncFileSystem(path);
+  }
+  const std::string root;
+  std::string log;
+};
+
+// A commit finds a missing directory by a failing rename only where nothing above it was made: below a
+// directory it made, everything is missing and made at once, top down, whatever order the paths take. A
+// rename an earlier run did is made durable all the same.
+TEST_F(TransactionTest, ACommitMakesEachMissingDirectoryOnceTopDownAndSyncsRenamesAnEarlierRunDid) {
+  DirectoryCalls calls(root_);
+  std::filesystem::create_directories(at("/flash/old"));
+  Transaction transaction{BoardPaths(calls, root_)};
+  for (const char* path : {"/flash/n/a/1", "/flash/n/a-b/2", "/flash/n/a.x", "/flash/n/a/b/3", "/flash/n/a/c/d/4",
+                           "/flash/n/a/5", "/flash/old/e/6", "/flash/old/7"})
+    FileSink(calls, transaction.create(at(path), 10, 0644)).write(path, strlen(path));
+  calls.log.clear();
+  ASSERT_TRUE(transaction.commit(nullptr));
+  EXPECT_EQ(tree(at("/flash")), "n/ n/a/ n/a-b/ n/a-b/2=/flash/n/a-b/2 n/a.x=/flash/n/a.x n/a/1=/flash/n/a/1 "
+                                "n/a/5=/flash/n/a/5 n/a/b/ n/a/b/3=/flash/n/a/b/3 n/a/c/ n/a/c/d/ "
+                                "n/a/c/d/4=/flash/n/a/c/d/4 old/ old/7=/flash/old/7 old/e/ old/e/6=/flash/old/e/6");
+  EXPECT_EQ(calls.log, "syncfs|mkdir! /flash|rename! /flash/n/a-b/2|mkdir! /flash/n/a-b|mkdir /flash/n|mkdir /flash/n/a-b|"
+                       "mkdir /flash/n/a|mkdir /flash/n/a/b|mkdir /flash/n/a/c|mkdir /flash/n/a/c/d|"
+                       "rename! /flash/old/e/6|mkdir /flash/old/e|syncfs|");
+
+  writeFile(at("/flash/.journal"), "M " + at("/flash/old/7") + " " + at("/flash/tmpGone") + "\n");
+  calls.log.clear();
+  CommitFailure failure;
+  EXPECT_TRUE(recoverInterruptedRun(BoardPaths(calls, root_), &failure));
+  EXPECT_EQ(calls.log, "rename! /flash/old/7|syncfs|");
+  EXPECT_FALSE(std::filesystem::exists(at("/flash/.journal")));
 }
 
 // A cut may keep the record's removal and lose the staged files': a cancel deletes them durably first.
