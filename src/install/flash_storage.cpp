@@ -128,12 +128,12 @@ class CommitWriting {
   explicit CommitWriting(const Transaction& transaction) : transaction_(transaction) {}
 
   void step(char letter, const std::string& path, const std::string& second = std::string()) {
-    journalBytes += formatOpLine(letter, onBoard(path), onBoard(second)).size() + 1;
+    journalBytes += opLineSize(letter, onBoard(path), onBoard(second)) + 1;
   }
   // A line the run or its commit adds to a record of staged files: the one
   // it has, or, for the commit of a saved transaction, a new one beside the
   // record that the manifest keeps until the commit ends.
-  void stagedFile(const std::string& path) { newRecordBytes += formatOpLine('S', onBoard(path)).size() + 1; }
+  void stagedFile(const std::string& path) { newRecordBytes += opLineSize('S', onBoard(path)) + 1; }
 
   // A move or creation: a file copied in goes beside its destination first,
   // and a staged file copied goes once everything is in place.
@@ -150,9 +150,10 @@ class CommitWriting {
   uint64_t journalBytes = 2;
 
  private:
-  std::string onBoard(const std::string& path) const {
+  std::string_view onBoard(const std::string& path) const {
     const std::string& root = transaction_.board().root();
-    return path.compare(0, root.size(), root) == 0 ? path.substr(root.size()) : path;
+    const std::string_view whole(path);
+    return whole.compare(0, root.size(), root) == 0 ? whole.substr(root.size()) : whole;
   }
 
   const Transaction& transaction_;

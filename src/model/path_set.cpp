@@ -1,18 +1,17 @@
 #include "model/path_set.h"
 
 #include <algorithm>
+#include <cstring>
 
 int compareSplitPath(std::string_view dir, std::string_view name, std::string_view key) {
-  size_t i = 0;
+  // Bytes compare as unsigned, as memcmp compares them.
   for (const std::string_view part : {dir, name}) {
-    for (const char c : part) {
-      if (i == key.size()) return 1;
-      const auto a = static_cast<unsigned char>(c);
-      const auto b = static_cast<unsigned char>(key[i++]);
-      if (a != b) return a < b ? -1 : 1;
-    }
+    const size_t shared = std::min(part.size(), key.size());
+    if (const int order = std::memcmp(part.data(), key.data(), shared); order != 0) return order < 0 ? -1 : 1;
+    if (key.size() < part.size()) return 1;
+    key.remove_prefix(part.size());
   }
-  return i == key.size() ? 0 : -1;
+  return key.empty() ? 0 : -1;
 }
 
 int PathSet::compare(const Entry& entry, std::string_view key) const {

@@ -4,16 +4,16 @@
 #include <cerrno>
 
 std::string parentDir(const std::string& path) {
-  // Strip every trailing "/": "/" itself becomes empty.
-  std::string stripped = path;
-  while (!stripped.empty() && stripped.back() == '/') stripped.pop_back();
+  // Every trailing "/" is passed over: "/" itself has no name left.
+  size_t end = path.size();
+  while (end > 0 && path[end - 1] == '/') --end;
   // Without a "/" left there is no directory part.
-  size_t slash = stripped.rfind('/');
+  const size_t slash = end == 0 ? std::string::npos : path.rfind('/', end - 1);
   if (slash == std::string::npos) return ".";
   // Drop the last component and the slashes before it, keeping a root "/".
-  size_t end = slash;
-  while (end > 0 && stripped[end - 1] == '/') --end;
-  return end == 0 ? "/" : stripped.substr(0, end);
+  end = slash;
+  while (end > 0 && path[end - 1] == '/') --end;
+  return end == 0 ? "/" : path.substr(0, end);
 }
 
 void makeDirs(FileSystem& fs, const std::string& path) {

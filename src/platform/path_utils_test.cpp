@@ -1,6 +1,8 @@
 // Which directories a way up from a missing directory proves missing too.
 #include "platform/path_utils.h"
 
+#include <utility>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -28,6 +30,15 @@ TEST(PathUtils, ADirectoryBelowOneFoundMissingIsMissing) {
   };
   for (const auto& row : rows)
     EXPECT_EQ(missingBelow(row.dir, row.start, row.home), row.missing) << row.dir << " from " << row.start;
+}
+
+// Trailing slashes name the same directory; a path without a directory part is in ".".
+TEST(PathUtils, TheParentOfAPathDropsItsLastNameAndTheSlashesBeforeIt) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"/flash/usr/lib", "/flash/usr"}, {"/flash/usr/lib/", "/flash/usr"}, {"/flash//usr//lib//", "/flash//usr"},
+      {"/flash", "/"}, {"//flash", "/"}, {"/", "."}, {"///", "."}, {"", "."}, {"name", "."}, {"name/", "."},
+      {"dir/name", "dir"}, {"a/b/c", "a/b"}, {"/a b/c\\d", "/a b"}};
+  for (const auto& [path, parent] : rows) EXPECT_EQ(parentDir(path), parent) << path;
 }
 
 }  // namespace

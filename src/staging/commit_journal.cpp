@@ -195,11 +195,12 @@ class JournalText : public JournalSteps {
   bool renamingBegun() const { return renamingBegun_; }
   bool unreadable() const { return unreadable_; }
 
-  void forEach(const Visit& visit) const override {
+  void forEach(const Visit& visit, std::string_view only = {}) const override {
     forEachLine([&](const std::string& line) {
       char kind = 0;
       std::string path, source;
-      if (line != kRenamingLine && parseStep(board_, line, &kind, &path, &source))
+      if (line != kRenamingLine && parseStep(board_, line, &kind, &path, &source) &&
+          (only.empty() || only.find(kind) != std::string_view::npos))
         visit(JournalStep{kind, path, source});
     });
   }
@@ -229,8 +230,11 @@ bool writeJournal(const BoardPaths& board, const JournalSteps& steps, CommitFail
   if (written) {
     // Line by line through the sink's buffer, never the whole text at once.
     FileSink sink(fs, fd);
-    steps.forEach([&sink](const JournalStep& step) {
-      const std::string line = formatOpLine(step.kind, step.path, step.source) + "\n";
+    std::string line;
+    steps.forEach([&sink, &line](const JournalStep& step) {
+      line.clear();
+      appendOpLine(&line, step.kind, step.path, step.source);
+      line += '\n';
       sink.write(line.data(), line.size());
     });
     written = sink.makeDurable();
@@ -267,34 +271,41 @@ bool applyJournal(const BoardPaths& board, const JournalSteps& steps, bool renam
   FileSystems changed(fs);
   std::string unsynced;
   if (!renamingBegun) {
-    steps.forEach([&](const JournalStep& step) {
-      if (!done || (step.kind != 'U' && step.kind != 'L')) return;
-      done = step.kind == 'U' ? removePath(fs, step.path, failure) : makeLink(fs, step.path, step.source, failure);
-      changed.add(parentDir(step.path));
-    });
+    steps.forEach(
+        [&](const JournalStep& step) {
+          if (!done) return;
+          done = step.kind == 'U' ? removePath(fs, step.path, failure) : makeLink(fs, step.path, step.source, failure);
+          changed.add(parentDir(step.path));
+        },
+        "UL");
     // Deletions are never repeated once the journal says renaming has begun:
     // they are durable before it says so.
     if (done && !changed.sync(&unsynced)) done = failed(failure, unsynced);
     done = done && markRenamingBegun(board, failure);
   }
   Placing placing(fs, &changed);
-  steps.forEach([&](const JournalStep& step) {
-    if (!done || step.kind == 'D') return;
-    if (step.kind == 'M')
-      done = placing.place(step.path, step.source, failure);
-    else
-      changed.add(parentDir(step.path));
-  });
+  steps.forEach(
+      [&](const JournalStep& step) {
+        if (!done) return;
+        if (step.kind == 'M')
+          done = placing.place(step.path, step.source, failure);
+        else
+          changed.add(parentDir(step.path));
+      },
+      "ULM");
   // Everything is durable before the journal, and with it the way back, goes.
   if (done && !changed.sync(&unsynced)) done = failed(failure, unsynced);
   // The record of a saved transaction's staged files takes along what the
   // commit left of them: those of a manifest a later --safe replaced.
   const std::string savedRecord = board.at(kSavedRecordPath);
-  steps.forEach([&](const JournalStep& step) {
-    if (!done || step.kind != 'D') return;
-    if (step.path == savedRecord ? !deleteStagedFiles(board, step.path, {}) : !fs.unlink(step.path) && errno != ENOENT)
-      done = failed(failure, step.path);
-  });
+  steps.forEach(
+      [&](const JournalStep& step) {
+        if (!done) return;
+        if (step.path == savedRecord ? !deleteStagedFiles(board, step.path, {})
+                                     : !fs.unlink(step.path) && errno != ENOENT)
+          done = failed(failure, step.path);
+      },
+      "D");
   const std::string journal = board.at(kJournalPath);
   // The journal's removal need not be durable: a journal that comes back is
   // completed again, and finds every step done.

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "model/board_paths.h"
 
@@ -28,8 +29,9 @@ class JournalSteps {
  public:
   using Visit = std::function<void(const JournalStep&)>;
   virtual ~JournalSteps() = default;
-  // Calls `visit` with every step, in order.
-  virtual void forEach(const Visit& visit) const = 0;
+  // Calls `visit` with every step, in order; with `only`, with the steps of
+  // those kinds alone (their letters, as "UL").
+  virtual void forEach(const Visit& visit, std::string_view only = {}) const = 0;
 };
 
 // Writes the journal whole, durably, under its final name. False, with

@@ -6,21 +6,26 @@ namespace {
 
 bool needsEscape(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\\'; }
 
-std::string escapeField(const std::string& field) {
-  std::string out;
-  out.reserve(field.size());
-  for (char c : field) {
-    if (!needsEscape(c)) {
-      out += c;
-      continue;
-    }
-    unsigned char byte = static_cast<unsigned char>(c);
-    out += '\\';
-    out += static_cast<char>('0' + (byte >> 6));
-    out += static_cast<char>('0' + ((byte >> 3) & 7));
-    out += static_cast<char>('0' + (byte & 7));
+// Runs of plain bytes go in whole.
+void appendEscaped(std::string* out, std::string_view field) {
+  size_t plain = 0;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (!needsEscape(field[i])) continue;
+    out->append(field, plain, i - plain);
+    const unsigned char byte = static_cast<unsigned char>(field[i]);
+    const char octal[4] = {'\\', static_cast<char>('0' + (byte >> 6)), static_cast<char>('0' + ((byte >> 3) & 7)),
+                           static_cast<char>('0' + (byte & 7))};
+    out->append(octal, sizeof octal);
+    plain = i + 1;
   }
-  return out;
+  out->append(field, plain, std::string_view::npos);
+}
+
+size_t escapedSize(std::string_view field) {
+  size_t size = field.size();
+  for (const char c : field)
+    if (needsEscape(c)) size += 3;
+  return size;
 }
 
 bool isOctal(char c) { return c >= '0' && c <= '7'; }
@@ -60,15 +65,25 @@ std::vector<std::string> splitFields(const std::string& line) {
 
 }  // namespace
 
-std::string formatOpLine(char letter, const std::string& path, const std::string& second) {
-  std::string line(1, letter);
-  line += ' ';
-  line += escapeField(path);
-  if (!second.empty()) {
-    line += ' ';
-    line += escapeField(second);
-  }
+std::string formatOpLine(char letter, std::string_view path, std::string_view second) {
+  std::string line;
+  line.reserve(opLineSize(letter, path, second));
+  appendOpLine(&line, letter, path, second);
   return line;
+}
+
+void appendOpLine(std::string* out, char letter, std::string_view path, std::string_view second) {
+  *out += letter;
+  *out += ' ';
+  appendEscaped(out, path);
+  if (!second.empty()) {
+    *out += ' ';
+    appendEscaped(out, second);
+  }
+}
+
+size_t opLineSize(char, std::string_view path, std::string_view second) {
+  return 2 + escapedSize(path) + (second.empty() ? 0 : 1 + escapedSize(second));
 }
 
 bool parseOpLine(const std::string& line, int fieldCount, char* letter, std::string* path, std::string* second) {

@@ -5,11 +5,17 @@
 // survives being written and read back (doc/package_format.md).
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 // The line for `letter` and its fields, without the newline; an empty
 // `second` is left out ("U path" carries no second field).
-std::string formatOpLine(char letter, const std::string& path, const std::string& second = std::string());
+std::string formatOpLine(char letter, std::string_view path, std::string_view second = {});
+// The same line appended to `out`.
+void appendOpLine(std::string* out, char letter, std::string_view path, std::string_view second = {});
+// The length of that line, without making it.
+size_t opLineSize(char letter, std::string_view path, std::string_view second = {});
 
 // Splits a line (without its newline) into its letter and fields. False when
 // the line is not one letter followed by `fieldCount` fields, or holds a NUL.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <utility>
 #include <vector>
@@ -93,21 +94,22 @@ class CommitSteps : public JournalSteps {
   CommitSteps(const StagedOps& ops, const std::vector<PlacedCopy>& copies, std::string savedRecord)
       : ops_(ops), copies_(copies), savedRecord_(std::move(savedRecord)) {}
 
-  void forEach(const Visit& visit) const override {
+  void forEach(const Visit& visit, std::string_view only = {}) const override {
     static const std::string kNone;
+    const auto wanted = [only](char kind) { return only.empty() || only.find(kind) != std::string_view::npos; };
     auto copy = copies_.begin();
     size_t position = 0;
+    // An operation is built only when its step is wanted.
     for (auto entry = ops_.begin(); entry != ops_.end(); ++entry, ++position) {
+      const OpKind kind = ops_.kindAt(position);
+      const char letter = kind == OpKind::Remove ? 'U' : kind == OpKind::Link ? 'L' : 'M';
+      const bool copied = letter == 'M' && copy != copies_.end() && copy->position == position;
+      if (copied) ++copy;
+      if (!wanted(letter)) continue;
       const auto& [destination, op] = *entry;
-      if (op.kind == OpKind::Remove || op.kind == OpKind::Link) {
-        visit(JournalStep{op.kind == OpKind::Remove ? 'U' : 'L', destination, op.source});
-      } else if (copy != copies_.end() && copy->position == position) {
-        visit(JournalStep{'M', destination, copy->path});
-        ++copy;
-      } else {
-        visit(JournalStep{'M', destination, op.source});
-      }
+      visit(JournalStep{letter, destination, copied ? std::prev(copy)->path : op.source});
     }
+    if (!wanted('D')) return;
     for (const PlacedCopy& placed : copies_)
       if (placed.dropsSource) visit(JournalStep{'D', placed.source, kNone});
     if (!savedRecord_.empty()) visit(JournalStep{'D', savedRecord_, kNone});
@@ -356,9 +358,11 @@ bool Transaction::forgetRecord(CommitFailure* failure) {
 // Each creation has a temporary file of its own: only a move, which comes
 // from a manifest, can name a source that another operation names too.
 std::vector<std::string> Transaction::sharedSources() const {
+  // Only a move is built: most commits have none.
   std::vector<std::string> moved;
-  for (const auto& entry : ops_)
-    if (entry.second.kind == OpKind::Move) moved.push_back(entry.second.source);
+  size_t position = 0;
+  for (auto entry = ops_.begin(); entry != ops_.end(); ++entry, ++position)
+    if (ops_.kindAt(position) == OpKind::Move) moved.push_back(entry->second.source);
   std::vector<std::string> shared;
   if (moved.empty()) return shared;
   std::sort(moved.begin(), moved.end());
