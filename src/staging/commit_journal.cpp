@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -104,9 +105,8 @@ class Placing {
   // Each directory from the one below the last made down to `dir`; the
   // first that cannot be made ends it, and the rename tells why.
   void makeBelowMade(const std::string& dir) {
-    for (size_t end = known_.back().path.size() + 1; end <= dir.size(); ++end) {
-      end = dir.find('/', end);
-      if (end == std::string::npos) end = dir.size();
+    for (size_t end = known_.back().path.size(); end < dir.size();) {
+      end = std::min(dir.find('/', end + 1), dir.size());
       std::string next = dir.substr(0, end);
       if (!fs_.makeDirectory(next, 0777)) return;
       known_.push_back(KnownDirectory{std::move(next), true});
