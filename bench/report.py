@@ -72,7 +72,7 @@ def plot(out_dir, name, title, ylabel, panels, logy=True, reference=None):
     script = [f"set terminal pngcairo size {720 if len(panels) == 1 else 520 * len(panels)},440 font 'sans,10'",
               f"set output '{os.path.join(out_dir, name + '.png')}'",
               f"set multiplot layout 1,{len(panels)} title '{title}'",
-              f"set ylabel '{ylabel}'", "set key below box", "set grid", "set logscale x",
+              f"set ylabel '{ylabel}'", "set key below box", "set bmargin 7", "set grid", "set logscale x",
               "set logscale y" if logy else "unset logscale y"]
     if reference:
         script.append(f"set arrow from graph 0, first {reference} to graph 1, first {reference} nohead dt 2")
