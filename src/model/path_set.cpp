@@ -6,8 +6,10 @@
 int compareSplitPath(std::string_view dir, std::string_view name, std::string_view key) {
   // Bytes compare as unsigned, as memcmp compares them.
   for (const std::string_view part : {dir, name}) {
+    // An empty view may have no bytes to point at: memcmp is not asked.
     const size_t shared = std::min(part.size(), key.size());
-    if (const int order = std::memcmp(part.data(), key.data(), shared); order != 0) return order < 0 ? -1 : 1;
+    const int order = shared == 0 ? 0 : std::memcmp(part.data(), key.data(), shared);
+    if (order != 0) return order < 0 ? -1 : 1;
     if (key.size() < part.size()) return 1;
     key.remove_prefix(part.size());
   }

@@ -29,6 +29,10 @@ TEST(PathSet, PathsCompareInPlainByteOrderWhereverTheirDirectoryEnds) {
   for (const auto& row : rows)
     EXPECT_EQ(sign(compareSplitPath(row.dir, row.name, row.key)), row.order)
         << row.dir << "|" << row.name << " against " << row.key;
+  // Views that point at nothing.
+  EXPECT_EQ(compareSplitPath({}, {}, {}), 0);
+  EXPECT_EQ(sign(compareSplitPath({}, {}, "/a")), -1);
+  EXPECT_EQ(sign(compareSplitPath("/a", {}, {})), 1);
 }
 
 TEST(PathSet, HoldsEachPathOnceInPlainByteOrder) {
