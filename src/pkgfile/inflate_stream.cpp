@@ -64,11 +64,8 @@ void InflateStream::makeBlocks(void* self) {
     lock.retake();
     ++stream.blocksMade_;
     // A waiting reader, too, is woken for half the ring at a time.
-    if (stream.readerWaits_ && (stream.blocksMade_ - stream.blocksTaken_ >= kBlocks / 2 || block.last)) {
-      lock.release();
-      stream.readerWake_.wake();
-      lock.retake();
-    }
+    if (stream.readerWaits_ && (stream.blocksMade_ - stream.blocksTaken_ >= kBlocks / 2 || block.last))
+      stream.readerWake_.wakeOutside(lock);
     if (block.last) return;
   }
 }
@@ -168,11 +165,7 @@ void InflateStream::pushInputUpTo(ThreadLock::Held& lock, uint64_t count) {
     lock.retake();
     inputsPushed_ += filled;
     sourceEnded_ = ended;
-    if (inflaterWaits_) {
-      lock.release();
-      inflaterWake_.wake();
-      lock.retake();
-    }
+    if (inflaterWaits_) inflaterWake_.wakeOutside(lock);
   }
 }
 
@@ -203,11 +196,7 @@ bool InflateStream::nextBlock() {
     taken = current_->inputsTaken;
     current_ = nullptr;
     ++blocksTaken_;
-    if (inflaterWaits_ && blocksMade_ - blocksTaken_ <= kBlocks / 2) {
-      lock.release();
-      inflaterWake_.wake();
-      lock.retake();
-    }
+    if (inflaterWaits_ && blocksMade_ - blocksTaken_ <= kBlocks / 2) inflaterWake_.wakeOutside(lock);
   }
   pushInputUpTo(lock, taken + kInputAhead);
   awaitBlock(lock);

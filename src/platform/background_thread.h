@@ -74,6 +74,13 @@ class ThreadCondition {
 
   void wait(ThreadLock::Held& held) { pthread_cond_wait(&condition_, &held.lock_.mutex_); }
   void wake() { pthread_cond_signal(&condition_); }
+  // Wakes the waiter with the lock let go, so that it does not wake only to
+  // wait for the lock, and takes the lock back.
+  void wakeOutside(ThreadLock::Held& held) {
+    held.release();
+    wake();
+    held.retake();
+  }
 
  private:
   pthread_cond_t condition_;

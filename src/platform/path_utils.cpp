@@ -16,12 +16,16 @@ std::string parentDir(const std::string& path) {
   return end == 0 ? "/" : path.substr(0, end);
 }
 
-void makeDirs(FileSystem& fs, const std::string& path) {
-  if (fs.makeDirectory(path, 0777) || errno == EEXIST) return;
+void makeDirs(FileSystem& fs, const std::string& path, std::vector<std::string>* made) {
+  if (fs.makeDirectory(path, 0777)) {
+    if (made != nullptr) made->push_back(path);
+    return;
+  }
+  if (errno == EEXIST) return;
   std::string parent = parentDir(path);
   // "." and "/" always exist; recursing on them would not end.
-  if (parent != path && parent != "." && parent != "/") makeDirs(fs, parent);
-  fs.makeDirectory(path, 0777);
+  if (parent != path && parent != "." && parent != "/") makeDirs(fs, parent, made);
+  if (fs.makeDirectory(path, 0777) && made != nullptr) made->push_back(path);
 }
 
 std::string baseName(const std::string& path) {

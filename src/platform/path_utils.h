@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 
@@ -12,9 +13,10 @@
 std::string parentDir(const std::string& path);
 
 // Makes the directory `path` (mode 0777 before the umask) and, when needed,
-// its missing ancestors. A directory that cannot be made is not reported: it
-// shows up as the failure of whatever is put into it next.
-void makeDirs(FileSystem& fs, const std::string& path);
+// its missing ancestors, appending to `made` (may be null) each directory it
+// made, from the top down. A directory that cannot be made is not reported:
+// it shows up as the failure of whatever is put into it next.
+void makeDirs(FileSystem& fs, const std::string& path, std::vector<std::string>* made = nullptr);
 
 // The last component of `path` (everything after its last "/").
 std::string baseName(const std::string& path);

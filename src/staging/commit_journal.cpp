@@ -113,17 +113,11 @@ class Placing {
     }
   }
 
-  // As makeDirs, noting each directory it made, from the top down.
+  // Makes `dir` and its missing ancestors, noting each one made.
   void makeMissing(const std::string& dir) {
-    if (fs_.makeDirectory(dir, 0777)) {
-      known_.push_back(KnownDirectory{dir, true});
-      return;
-    }
-    if (errno == EEXIST) return;
-    const std::string parent = parentDir(dir);
-    // "." and "/" always exist; recursing on them would not end.
-    if (parent != dir && parent != "." && parent != "/") makeMissing(parent);
-    if (fs_.makeDirectory(dir, 0777)) known_.push_back(KnownDirectory{dir, true});
+    std::vector<std::string> made;
+    makeDirs(fs_, dir, &made);
+    for (std::string& path : made) known_.push_back(KnownDirectory{std::move(path), true});
   }
 
   FileSystem& fs_;
